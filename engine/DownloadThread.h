@@ -1,0 +1,220 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/GlobalUtils.h"
+#include "engine/RestoreFiles.h"
+#include "engine/TaskTypes.h"
+#include "platform/MonotonicClock.h"
+#include "platform/ThreadSignal.h"
+
+namespace tarn {
+
+// One copy task: at once the task record with its three restore files and the worker thread
+// that resolves, scans and copies it. The thread starts as the constructor's last step and
+// runs until Stop() or DeleteByUser(); the owner calls WaitFor() (or lets the destructor stop
+// and join it) before it lets the object go.
+//
+// Other threads drive the task only through the operations below, which set request flags
+// under the task's lock and wake or nudge the worker; the worker looks at the flags at fixed
+// checkpoints. Numbers the main thread reads once a second without the lock are atomics;
+// strings and times are read through the lock.
+class TDownloadThread {
+public:
+    // A new task: creates its three restore files (fails when one exists).
+    TDownloadThread(const std::string& taskName, const std::string& restoreDir, const std::string& source,
+                    const std::string& destination, uint8_t initialState, double scheduleTime,
+                    int32_t delayOnError, int32_t restoreUpdateInterval, int32_t bufferSize,
+                    int32_t maxLinkSpeed, int32_t speedLimit, bool copyAttributes, bool copySecurity,
+                    bool copyStreams);
+    // A task restored from its restore files. Raises OsError when a file cannot be opened or read,
+    // DataFileError when one is damaged.
+    TDownloadThread(const std::string& taskName, const std::string& restoreDir, int32_t delayOnError,
+                    int32_t restoreUpdateInterval, int32_t bufferSize, int32_t maxLinkSpeed);
+    ~TDownloadThread();
+
+    TDownloadThread(const TDownloadThread&) = delete;
+    TDownloadThread& operator=(const TDownloadThread&) = delete;
+
+    // Operations for other threads.
+    void Start();
+    void Pause();
+    void Restart();
+    void SkipFile();
+    void Schedule(double dateTime);
+    void ChangeSource(const std::string& path);
+    void DeleteByUser(bool deleteCopiedFiles);
+    void Stop();
+    void Answer(uint8_t code);
+    void SuspendForErrors(int32_t limit);
+    void SetSpeedLimit(int32_t bytesPerSecond);
+    void SetBufferSize(int32_t bytes);
+    void SetDelayOnError(int32_t milliseconds);
+    void SetRestoreUpdateInterval(int32_t milliseconds);
+    void SetMaxLinkSpeed(int32_t bytesPerSecond);
+    // Blocks until the worker thread has ended; only after Stop() or DeleteByUser().
+    void WaitFor();
+
+    // Readers.
+    uint8_t GetState() const;
+    std::string GetSource() const;
+    std::string GetDestination() const;
+    std::string GetCurrentName() const;
+    std::string GetCurrentDir() const;
+    double GetScheduleTime() const;
+    int32_t GetSpeedLimit() const;
+    double GetElapsed() const;
+    double GetRemaining() const;
+    int32_t GetSpeed() const;
+    int32_t GetSpeedScale() const;
+    int32_t GetCount(uint8_t kind) const;
+    int64_t GetTotalSize() const;
+    int64_t GetCopiedSize() const;
+    bool GetLogRecord(int index, TMsg& record) const;
+    int GetLogHigh() const;
+    uint8_t GetSourceKind() const { return sourceKind_.load(std::memory_order_relaxed); }
+    int32_t GetErrorCount() const { return errorCount_.load(std::memory_order_relaxed); }
+    bool IsWaitingForAnswer() const { return waitingForAnswer_.load(); }
+    bool IsRestored() const { return restored_; }
+    bool IsDeletedByUser() const { return deletedByUser_.load(); }
+    const std::string& TaskName() const { return taskName_; }
+    const std::string& RestoreDir() const { return restoreDir_; }
+    // The restore file of this task with the extension "var", "con" or "log".
+    std::string RestoreFilePath(const char* extension) const;
+    // The item being worked on and the answer code, for the question about an existing file.
+    TItemAttrs GetCurrentItem() const;
+    uint8_t GetExistsAnswer() const { return existsAnswer_.load(); }
+
+private:
+    friend class WorkerRun;
+
+    struct TerminateRun {};  // thrown at a checkpoint to leave the run for its final step
+
+    void Launch();
+    void ThreadMain();
+
+    // Worker side.
+    bool Terminated() const { return terminated_.load(); }
+    void SetState(uint8_t state);
+    void AddLogRecord(const std::string& id, std::vector<std::string> params = {});
+    void SaveRestoreFiles(bool var, bool con, bool log, bool force);
+    void WriteVarFile();
+    void WriteConFile();
+    void WriteLogFile();
+    void AddItem(TItemAttrs item);
+    void ResetCounters();
+
+    // The run (DownloadThreadRun.cpp) and the scan (DownloadThreadScan.cpp).
+    void Run();
+    void RunPasses();
+    void Checkpoint();
+    void SleepInSlices(int milliseconds);
+    bool SleepInterrupted() const;
+    void WaitForSchedule();
+    void PauseSelf();
+    void SuspendWhilePaused();
+    void WorkOnItem();
+    void CopyFileItem(const TItemAttrs& item, uint8_t kind);
+    void CopyStreamItem(const TItemAttrs& item);
+    void OpenDestinationForItem(const TItemAttrs& item, const std::string& sourcePath, const std::string& destPath);
+    void ChunkLoop(const TItemAttrs& item);
+    bool CopyOneChunk(const TItemAttrs& item, bool waitingCycle, int& pendingWait);
+    void HandleItemError(const TItemAttrs& item, const std::string& errorText);
+    void CloseItemFiles();
+    void FlushDestination();
+    void ItemClose(const TItemAttrs& item);
+    int64_t ChunkSize(int32_t speed) const;
+    void ClosingPass();
+    void CopyItemInfo(const std::string& sourcePath, const std::string& destPath);
+    void DeleteCopiedItems();
+    void ResetForRestart();
+    void FinalStep();
+    void ResolveSource();
+    void ScanSource();
+    void ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors);
+    void ScanFile(const std::string& path);
+    void ScanStreams(const std::string& root, const TItemAttrs& entry);
+    void ScanCheckpoint();
+    std::string ItemSourcePath(const TItemAttrs& item) const;
+    std::string ItemDestPath(const TItemAttrs& item) const;
+    bool TakeRequest(std::atomic<bool>& flag);
+
+    // Identity and settings given at construction.
+    const std::string taskName_;
+    const std::string restoreDir_;
+    const bool restored_;
+
+    mutable std::shared_mutex lock_;  // guards the strings and times below, and the log
+
+    // Locked fields.
+    std::string source_;
+    std::string destination_;
+    std::string currentName_;
+    std::string currentDir_;
+    double startTime_ = 0;
+    double stopTime_ = 0;
+    double scheduleTime_ = 0;
+    std::vector<TMsg> messages_;
+
+    // Fields read or set from other threads without the lock.
+    std::atomic<uint8_t> state_{StateCopying};
+    std::atomic<uint8_t> sourceKind_{SourceUnresolved};
+    std::atomic<uint8_t> existsAnswer_{AnswerAsk};
+    std::atomic<int32_t> counts_[ItemKindCount] = {};
+    std::atomic<int64_t> totalSizes_[ItemKindCount] = {};
+    std::atomic<int64_t> copiedSizes_[ItemKindCount] = {};
+    std::atomic<int32_t> speed_{0};
+    std::atomic<int32_t> peakSpeed_{0};
+    std::atomic<int32_t> errorCount_{0};
+    std::atomic<int32_t> speedLimit_{0};
+    std::atomic<int32_t> bufferSize_{1};
+    std::atomic<int32_t> delayOnError_{0};
+    std::atomic<int32_t> restoreUpdateInterval_{0};
+    std::atomic<int32_t> maxLinkSpeed_{0};
+    std::atomic<bool> waitingForAnswer_{false};
+    std::atomic<bool> deletedByUser_{false};
+    std::atomic<bool> deleteCopiedFiles_{false};
+    std::atomic<bool> scheduleWaiting_{false};
+    std::atomic<bool> speedChanged_{true};
+    std::atomic<bool> skipRequest_{false};
+    std::atomic<bool> restartRequest_{false};
+    std::atomic<bool> reopenRequest_{false};
+    std::atomic<bool> bufferChanged_{true};
+    std::atomic<bool> pauseRequest_{false};
+    std::atomic<bool> terminated_{false};
+    std::atomic<int32_t> currentIndex_{0};
+
+    // Worker-only fields.
+    std::vector<TItemAttrs> items_;
+    CopyOptions options_;
+    bool needScan_ = false;
+    int64_t currentOffset_ = 0;
+    int logWritten_ = 0;
+    double lastSave_ = 0;
+    FileHandle varFile_ = NoHandle;
+    FileHandle conFile_ = NoHandle;
+    FileHandle logFile_ = NoHandle;
+    bool logFileEmpty_ = true;
+    FileHandle sourceHandle_ = NoHandle;
+    FileHandle destHandle_ = NoHandle;
+    bool destWritten_ = false;        // bytes went to the destination since its last flush
+    std::vector<bool> writtenByTask_;  // items whose destination this task created or wrote
+    std::unique_ptr<char[]> buffer_;
+    int64_t bufferCapacity_ = 0;
+    bool useCopyRange_ = true;  // off for good after the kernel refused it once
+    MonotonicClock measurement_;
+    int64_t bytesMeasured_ = 0;
+
+    ThreadSignal signal_;
+    std::thread thread_;
+    std::once_flag joined_;
+};
+
+}  // namespace tarn

@@ -1,0 +1,261 @@
+#include "engine/GlobalUtils.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <strings.h>
+
+#include "platform/ExtendedAttributes.h"
+
+namespace tarn {
+namespace {
+
+// Runs a platform call the wrapper way: last error cleared before, raised after a failure.
+template <typename Call>
+auto Checked(Call call)
+{
+    SetLastError(0);
+    const auto result = call();
+    if (result < 0) {
+        if (GetLastError() == 0) SetLastError(EIO);
+        CheckOSError();
+    }
+    return result;
+}
+
+void CheckedStat(const std::string& path, struct stat& st)
+{
+    Checked([&] { return ::stat(path.c_str(), &st); });
+}
+
+// Copies one ACL attribute; a source without it leaves the destination without it too.
+void CopyAclAttribute(const std::string& source, const std::string& destination, const char* name)
+{
+    std::string value;
+    if (GetExtendedAttribute(source, name, value)) {
+        if (!SetExtendedAttribute(destination, name, value)) RaiseOsError(errno);
+        return;
+    }
+    if (errno != ENODATA && errno != ENOTSUP) RaiseOsError(errno);
+    if (!RemoveExtendedAttribute(destination, name) && errno != ENODATA && errno != ENOTSUP)
+        RaiseOsError(errno);
+}
+
+}  // namespace
+
+void CheckOSError()
+{
+    const int code = GetLastError();
+    if (code == 0) return;
+    SetLastError(0);
+    RaiseOsError(code);
+}
+
+FileHandle CreateFileChecked(const std::string& name, FileAccess access, CreationMode creation,
+                             const FileOpenOptions& options)
+{
+    return Checked([&] { return PlatformOpen(name, access, creation, options); });
+}
+
+void CloseFile(FileHandle& handle)
+{
+    if (handle == NoHandle) return;
+    const FileHandle closing = handle;
+    handle = NoHandle;
+    Checked([&] { return PlatformClose(closing); });
+}
+
+int64_t SeekFile(FileHandle handle, int origin, int64_t offset)
+{
+    return Checked([&] { return PlatformSeek(handle, origin, offset); });
+}
+
+int64_t ReadBytes(FileHandle handle, void* buffer, int64_t count)
+{
+    return Checked([&] { return PlatformRead(handle, buffer, static_cast<size_t>(count)); });
+}
+
+int64_t WriteBytes(FileHandle handle, const void* buffer, int64_t count)
+{
+    return Checked([&] { return PlatformWrite(handle, buffer, static_cast<size_t>(count)); });
+}
+
+int64_t ReadLenString(FileHandle handle, std::string& value)
+{
+    unsigned char prefix[4];
+    if (ReadBytes(handle, prefix, 4) != 4) throw DataFileError("The file ends inside a length prefix");
+    const uint32_t length = static_cast<uint32_t>(prefix[0]) | static_cast<uint32_t>(prefix[1]) << 8 |
+                            static_cast<uint32_t>(prefix[2]) << 16 | static_cast<uint32_t>(prefix[3]) << 24;
+    // Check against what the file holds before sizing the string: a damaged prefix must not
+    // allocate gigabytes.
+    const int64_t position = SeekFile(handle, 1, 0);
+    if (static_cast<int64_t>(length) > GetFileSize64(handle) - position)
+        throw DataFileError("A length prefix runs past the end of the file");
+    value.resize(length);
+    if (length > 0 && ReadBytes(handle, value.data(), length) != length)
+        throw DataFileError("The file ends inside a string");
+    return 4 + static_cast<int64_t>(length);
+}
+
+void WriteLenString(FileHandle handle, const std::string& value)
+{
+    std::string block(4 + value.size(), '\0');
+    const uint32_t length = static_cast<uint32_t>(value.size());
+    for (int i = 0; i < 4; ++i) block[static_cast<size_t>(i)] = static_cast<char>(length >> (8 * i) & 0xFF);
+    std::memcpy(block.data() + 4, value.data(), value.size());
+    WriteBytes(handle, block.data(), static_cast<int64_t>(block.size()));
+}
+
+int64_t GetFileSize64(FileHandle handle)
+{
+    return Checked([&] { return PlatformFileSize(handle); });
+}
+
+std::pair<std::string, std::string> SplitAt(const std::string& text, char delimiter)
+{
+    const size_t p = text.find(delimiter);
+    if (p == std::string::npos) return {std::string(), text};
+    return {text.substr(0, p), text.substr(p + 1)};
+}
+
+void CopyBytes(void* destination, const void* source, size_t count)
+{
+    if (count > 0) std::memmove(destination, source, count);
+}
+
+std::string JoinQuotedPaths(const std::vector<std::string>& paths)
+{
+    if (paths.size() == 1) return paths.front();
+    std::string text;
+    for (const auto& path : paths) {
+        if (!text.empty()) text += ' ';
+        text += '"' + path + '"';
+    }
+    return text;
+}
+
+void SplitQuotedPaths(const std::string& text, std::vector<std::string>& paths)
+{
+    const auto blank = [](const std::string& run) { return run.find_first_not_of(' ') == std::string::npos; };
+    size_t i = 0;
+    // A text of one character holds no path: the rule starts only when a second one follows.
+    while (i + 1 < text.size()) {
+        size_t quote = text.find('"', i);
+        if (quote == std::string::npos) quote = text.size();
+        const std::string unquoted = text.substr(i, quote - i);
+        i = quote + 1;
+        std::string quoted;
+        if (i < text.size()) {
+            quote = text.find('"', i);
+            if (quote == std::string::npos) quote = text.size();
+            quoted = text.substr(i, quote - i);
+            i = quote + 1;
+        }
+        if (!quoted.empty()) {
+            paths.push_back(quoted);
+        } else if (!blank(unquoted)) {
+            paths.push_back(unquoted);
+        }
+    }
+}
+
+bool EnablePrivilege(const std::string&) { return true; }
+
+void CopyFileSecurity(const std::string& source, const std::string& destination, int part)
+{
+    struct stat st;
+    switch (part) {
+    case SecurityOwner:
+        CheckedStat(source, st);
+        Checked([&] { return ::chown(destination.c_str(), st.st_uid, static_cast<gid_t>(-1)); });
+        break;
+    case SecurityGroup:
+        CheckedStat(source, st);
+        Checked([&] { return ::chown(destination.c_str(), static_cast<uid_t>(-1), st.st_gid); });
+        break;
+    case SecurityPermissions: {
+        CheckedStat(source, st);
+        Checked([&] { return ::chmod(destination.c_str(), st.st_mode & 07777); });
+        CopyAclAttribute(source, destination, "system.posix_acl_access");
+        if (S_ISDIR(st.st_mode)) CopyAclAttribute(source, destination, "system.posix_acl_default");
+        break;
+    }
+    default:
+        break;
+    }
+    SetLastError(0);
+}
+
+void CopyFileAttributes(const std::string& source, const std::string& destination)
+{
+    struct stat st;
+    CheckedStat(source, st);
+    Checked([&] { return ::chmod(destination.c_str(), st.st_mode & 07777); });
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), times, 0); });
+}
+
+bool ForceDirectories(const std::string& folder)
+{
+    const std::string path = ExcludeTrailingDelimiter(folder);
+    if (path.empty()) return DirectoryExists("/");
+    if (DirectoryExists(path)) return true;
+    const std::string parent = ExcludeTrailingDelimiter(ExtractFilePath(path));
+    if (!parent.empty() && parent != path && !ForceDirectories(parent)) return false;
+    if (PlatformMakeFolder(path) != 0 && errno != EEXIST) return false;
+    return DirectoryExists(path);
+}
+
+std::string IncludeTrailingDelimiter(const std::string& path)
+{
+    if (!path.empty() && path.back() == PathDelimiter) return path;
+    return path + PathDelimiter;
+}
+
+std::string ExcludeTrailingDelimiter(const std::string& path)
+{
+    if (!path.empty() && path.back() == PathDelimiter) return path.substr(0, path.size() - 1);
+    return path;
+}
+
+std::string ExtractFilePath(const std::string& path)
+{
+    const size_t p = path.find_last_of(PathDelimiter);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& path)
+{
+    const size_t p = path.find_last_of(PathDelimiter);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractRelativePath(const std::string& base, const std::string& path)
+{
+    const std::string folder = IncludeTrailingDelimiter(base);
+    if (path.size() >= folder.size() && SameText(path.substr(0, folder.size()), folder))
+        return path.substr(folder.size());
+    return path;
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string UpperCase(const std::string& text)
+{
+    std::string result = text;
+    for (char& c : result)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return result;
+}
+
+bool FileExists(const std::string& path) { return PlatformFileExists(path); }
+
+bool DirectoryExists(const std::string& path) { return PlatformFolderExists(path); }
+
+}  // namespace tarn

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/OsError.h"
+#include "platform/PlatformFile.h"
+
+// Free routines shared by the engine and the windows: file wrappers that turn every failure
+// into a raised OsError, the length-prefixed strings of the data files, the source-list rules,
+// the attribute and security copy, and the path rules.
+namespace tarn {
+
+using FileHandle = int;
+constexpr FileHandle NoHandle = -1;
+constexpr char PathDelimiter = '/';
+
+// A data file (restore file, TaskList) whose bytes do not hold what its layout says.
+class DataFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raises an OsError for the last-error value when it is not 0, clearing it first.
+void CheckOSError();
+
+FileHandle CreateFileChecked(const std::string& name, FileAccess access, CreationMode creation,
+                             const FileOpenOptions& options = {});
+// Closes a handle that is open and marks it closed; raises when the close reports an error
+// (a network file system reports a failed write-back only there).
+void CloseFile(FileHandle& handle);
+// Origin 0 begin, 1 current, 2 end; returns the new position.
+int64_t SeekFile(FileHandle handle, int origin, int64_t offset);
+int64_t ReadBytes(FileHandle handle, void* buffer, int64_t count);
+int64_t WriteBytes(FileHandle handle, const void* buffer, int64_t count);
+// Reads a count and that many characters; raises DataFileError when the count runs past the
+// end of the file. Returns 4 + length.
+int64_t ReadLenString(FileHandle handle, std::string& value);
+void WriteLenString(FileHandle handle, const std::string& value);
+int64_t GetFileSize64(FileHandle handle);
+
+// Splits at the first `delimiter`: without one, left is empty and right is the whole text.
+std::pair<std::string, std::string> SplitAt(const std::string& text, char delimiter);
+void CopyBytes(void* destination, const void* source, size_t count);
+
+// One path as it is; several each in double quotes, one blank between two of them.
+std::string JoinQuotedPaths(const std::vector<std::string>& paths);
+// The inverse of JoinQuotedPaths; runs of blanks alone are no paths.
+void SplitQuotedPaths(const std::string& text, std::vector<std::string>& paths);
+
+// Linux has no privilege to enable for the security copy: always true.
+bool EnablePrivilege(const std::string& name);
+
+// Parts of a file's security, numbered as the platform flags they stand for.
+enum SecurityPart : int {
+    SecurityOwner = 1,
+    SecurityGroup = 2,
+    SecurityPermissions = 4,  // mode bits and POSIX ACLs
+    SecurityAuditing = 8,     // no counterpart on Linux
+};
+// Copies one part of the source's security to the destination; raises OsError on failure.
+// The auditing part has nothing to copy and does nothing.
+void CopyFileSecurity(const std::string& source, const std::string& destination, int part);
+// Copies mode bits and the access and modification times; raises OsError on failure.
+void CopyFileAttributes(const std::string& source, const std::string& destination);
+// Creates every missing folder of the path; true when the folder exists afterwards.
+bool ForceDirectories(const std::string& folder);
+
+// Path rules, by plain string work on '/'.
+std::string IncludeTrailingDelimiter(const std::string& path);
+std::string ExcludeTrailingDelimiter(const std::string& path);
+// Everything up to and including the last delimiter.
+std::string ExtractFilePath(const std::string& path);
+// Everything after the last delimiter.
+std::string ExtractFileName(const std::string& path);
+// What follows `base` in `path`, for a path below the folder `base`; `path` otherwise.
+std::string ExtractRelativePath(const std::string& base, const std::string& path);
+// Equal without regard to ASCII letter case.
+bool SameText(const std::string& a, const std::string& b);
+std::string UpperCase(const std::string& text);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+
+}  // namespace tarn

@@ -1,0 +1,200 @@
+#include "engine/RestoreFiles.h"
+
+#include "engine/DataBytes.h"
+#include "engine/GlobalUtils.h"
+
+namespace tarn {
+namespace {
+
+void WriteVersion(ByteWriter& writer)
+{
+    writer.Byte(ProgramMajorVersion);
+    writer.Byte(ProgramMinorVersion);
+}
+
+uint8_t CheckedByte(ByteReader& reader, uint8_t highest, const char* field)
+{
+    const uint8_t value = reader.Byte();
+    if (value > highest) throw DataFileError(std::string("Invalid ") + field + " " + std::to_string(value));
+    return value;
+}
+
+// A relative path the task may join to its roots: not absolute and no ".." component.
+void CheckRelative(const std::string& path, const char* field)
+{
+    if (!path.empty() && path.front() == PathDelimiter)
+        throw DataFileError(std::string("An absolute item ") + field + " \"" + path + "\"");
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(PathDelimiter, start);
+        if (end == std::string::npos) end = path.size();
+        if (path.compare(start, end - start, "..") == 0)
+            throw DataFileError(std::string("An item ") + field + " leaves its folder: \"" + path + "\"");
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+std::string EncodeVarFile(const TaskVariables& v)
+{
+    ByteWriter writer;
+    WriteVersion(writer);
+    writer.Byte(v.State);
+    writer.LenString(v.Source);
+    writer.LenString(v.Destination);
+    writer.Byte(v.SourceKind);
+    writer.Byte(v.NeedScan ? 1 : 0);
+    writer.Int32(v.CurrentIndex);
+    writer.Int64(v.CurrentOffset);
+    writer.Double(v.Elapsed);
+    writer.Byte(v.ExistsAnswer);
+    writer.Double(v.ScheduleTime);
+    writer.Int32(v.SpeedLimit);
+    writer.Int32(v.PeakSpeed);
+    return std::move(writer.Bytes());
+}
+
+TaskVariables DecodeVarFile(std::string_view bytes)
+{
+    ByteReader reader(bytes);
+    TaskVariables v;
+    reader.Byte();
+    reader.Byte();
+    v.State = CheckedByte(reader, StateFinished, "task state");
+    v.Source = reader.LenString();
+    v.Destination = reader.LenString();
+    v.SourceKind = CheckedByte(reader, SourceFile, "source kind");
+    v.NeedScan = reader.Byte() != 0;
+    v.CurrentIndex = reader.Int32();
+    v.CurrentOffset = reader.Int64();
+    v.Elapsed = reader.Double();
+    v.ExistsAnswer = CheckedByte(reader, AnswerSkipAll, "answer");
+    v.ScheduleTime = reader.Double();
+    v.SpeedLimit = reader.Int32();
+    v.PeakSpeed = reader.Int32();
+    if (v.CurrentIndex < 0 || v.CurrentOffset < 0)
+        throw DataFileError("Invalid position " + std::to_string(v.CurrentIndex) + ":" + std::to_string(v.CurrentOffset));
+    return v;
+}
+
+std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOptions& options)
+{
+    ByteWriter writer;
+    WriteVersion(writer);
+    writer.UInt32(static_cast<uint32_t>(items.size()));
+    for (const auto& item : items) {
+        writer.LenString(item.Dir);
+        writer.LenString(item.Name);
+        writer.Int64(item.Size);
+        writer.Byte(item.Kind);
+    }
+    writer.Byte(options.CopyAttributes ? 1 : 0);
+    writer.Byte(options.CopySecurity ? 1 : 0);
+    writer.Byte(options.CopyStreams ? 1 : 0);
+    return std::move(writer.Bytes());
+}
+
+CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItemAttrs&&)>& addItem)
+{
+    ByteReader reader(bytes);
+    const uint8_t major = reader.Byte();
+    const uint8_t minor = reader.Byte();
+    const bool current = major >= 3 && minor >= 1;
+    const uint32_t count = reader.UInt32();
+    const size_t smallestItem = current ? 17 : 16;
+    if (count > reader.Remaining() / smallestItem)
+        throw DataFileError("An item count of " + std::to_string(count) + " is more than the file holds");
+    for (uint32_t i = 0; i < count; ++i) {
+        TItemAttrs item;
+        item.Dir = reader.LenString();
+        item.Name = reader.LenString();
+        item.Size = reader.Int64();
+        if (current) {
+            item.Kind = CheckedByte(reader, KindFolder, "item kind");
+        } else {
+            item.Kind = !item.Name.empty() && item.Name.back() == PathDelimiter ? KindFolder : KindFile;
+        }
+        CheckRelative(item.Dir, "folder");
+        CheckRelative(item.Name, "name");
+        if (item.Name.empty()) throw DataFileError("An item without a name");
+        if (item.Size < 0) throw DataFileError("An item of negative size");
+        addItem(std::move(item));
+    }
+    CopyOptions options;
+    if (current) {
+        options.CopyAttributes = reader.Byte() != 0;
+        options.CopySecurity = reader.Byte() != 0;
+        options.CopyStreams = reader.Byte() != 0;
+    }
+    return options;
+}
+
+std::string LogFileHeader()
+{
+    ByteWriter writer;
+    WriteVersion(writer);
+    return std::move(writer.Bytes());
+}
+
+std::string EncodeLogRecord(const TMsg& record)
+{
+    ByteWriter writer;
+    writer.Double(record.Time);
+    writer.LenString(record.Id);
+    writer.UInt32(static_cast<uint32_t>(record.Params.size()));
+    for (const auto& param : record.Params) writer.LenString(param);
+    return std::move(writer.Bytes());
+}
+
+TaskLogContents DecodeLogFile(std::string_view bytes)
+{
+    TaskLogContents contents;
+    ByteReader reader(bytes);
+    try {
+        reader.Byte();
+        reader.Byte();
+        while (!reader.AtEnd()) {
+            TMsg record;
+            record.Time = reader.Double();
+            record.Id = reader.LenString();
+            const uint32_t count = reader.UInt32();
+            if (count > reader.Remaining() / 4)
+                throw DataFileError("A parameter count of " + std::to_string(count) + " is more than the file holds");
+            record.Params.reserve(count);
+            for (uint32_t i = 0; i < count; ++i) record.Params.push_back(reader.LenString());
+            contents.Records.push_back(std::move(record));
+        }
+    } catch (const DataFileError& error) {
+        contents.Damaged = true;
+        contents.Damage = error.what();
+    }
+    return contents;
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    FileOpenOptions options;
+    options.lock = FileLock::Shared;
+    FileHandle handle = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, options);
+    std::string bytes;
+    try {
+        const int64_t size = GetFileSize64(handle);
+        bytes.resize(static_cast<size_t>(size));
+        int64_t done = 0;
+        while (done < size) {
+            const int64_t n = ReadBytes(handle, bytes.data() + done, size - done);
+            if (n == 0) break;
+            done += n;
+        }
+        bytes.resize(static_cast<size_t>(done));
+    } catch (...) {
+        FileHandle closing = handle;
+        PlatformClose(closing);
+        throw;
+    }
+    CloseFile(handle);
+    return bytes;
+}
+
+}  // namespace tarn

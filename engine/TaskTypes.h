@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+constexpr uint8_t ProgramMajorVersion = 3;
+constexpr uint8_t ProgramMinorVersion = 1;
+
+// Task states; the display names are the catalogue's Sta001 to Sta006.
+enum TaskState : uint8_t {
+    StateScanning = 0,
+    StateCopying = 1,
+    StateError = 2,
+    StatePaused = 3,
+    StateScheduled = 4,
+    StateFinished = 5,
+};
+
+// What `Source` turned out to be.
+enum SourceKindValue : uint8_t {
+    SourceUnresolved = 0,
+    SourceFolder = 1,  // `Source` ends with a delimiter; `Destination` got the folder's name
+    SourceFile = 2,    // `Source` was cut to the file's folder; the file is the first item
+};
+
+enum ItemKind : uint8_t {
+    KindFile = 0,
+    KindStream = 1,  // an extended attribute of the file before it in the list
+    KindFolder = 2,
+};
+constexpr int ItemKindCount = 3;
+
+// Answers about a destination file that exists. Odd codes hold for one item, even codes for
+// the rest of the task.
+enum ExistsAnswerCode : uint8_t {
+    AnswerAsk = 0,
+    AnswerOverwrite = 1,
+    AnswerOverwriteAll = 2,
+    AnswerUpload = 3,
+    AnswerUploadAll = 4,
+    AnswerSkip = 5,
+    AnswerSkipAll = 6,
+};
+
+// One entry of a task's file list.
+struct TItemAttrs {
+    std::string Dir;   // relative to the source root, with a trailing delimiter; empty at the root
+    std::string Name;  // a folder's name ends with a delimiter; a stream's is file + ":name:$DATA"
+    int64_t Size = 0;
+    uint8_t Kind = KindFile;
+
+    bool operator==(const TItemAttrs&) const = default;
+};
+
+// One task log record: a message id and the values for its placeholders.
+struct TMsg {
+    std::string Id;
+    double Time = 0;
+    std::vector<std::string> Params;
+
+    bool operator==(const TMsg&) const = default;
+};
+
+}  // namespace tarn

@@ -1,0 +1,71 @@
+#include "platform/FaultInjection.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <mutex>
+#include <vector>
+
+namespace tarn {
+namespace {
+
+struct Fault {
+    FaultOp op;
+    std::string pathPart;
+    int error;
+    int count;
+    int skip;
+};
+
+std::mutex faultMutex;
+std::vector<Fault> faults;
+std::atomic<bool> armed{false};  // keeps the production path free of locks
+
+std::string PathOfDescriptor(int fd)
+{
+    char link[PATH_MAX];
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = readlink(proc.c_str(), link, sizeof link - 1);
+    return n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string();
+}
+
+}  // namespace
+
+void InjectFault(FaultOp op, const std::string& pathPart, int error, int count, int skip)
+{
+    std::lock_guard lock(faultMutex);
+    faults.push_back({op, pathPart, error, count, skip});
+    armed = true;
+}
+
+void ClearFaults()
+{
+    std::lock_guard lock(faultMutex);
+    faults.clear();
+    armed = false;
+}
+
+int TakeFault(FaultOp op, const std::string& path)
+{
+    if (!armed.load(std::memory_order_relaxed)) return -1;
+    std::lock_guard lock(faultMutex);
+    for (auto& fault : faults) {
+        if (fault.op != op || fault.count <= 0 || path.find(fault.pathPart) == std::string::npos) continue;
+        if (fault.skip > 0) {
+            --fault.skip;
+            continue;
+        }
+        --fault.count;
+        return fault.error;
+    }
+    return -1;
+}
+
+int TakeFault(FaultOp op, int fd)
+{
+    if (!armed.load(std::memory_order_relaxed)) return -1;
+    return TakeFault(op, PathOfDescriptor(fd));
+}
+
+}  // namespace tarn

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace tarn {
+
+// Test seam: makes chosen platform file calls fail. A fault matches a call when the path of the
+// file (for reads and writes, the path the descriptor was opened with) contains `pathPart`.
+// `skip` matching calls pass first, then `count` calls fail with `error`. An error of 0 on a
+// read makes it return 0 bytes without an error, as a dead network share does.
+enum class FaultOp { Open, Read, Write, Close };
+
+void InjectFault(FaultOp op, const std::string& pathPart, int error, int count = 1, int skip = 0);
+void ClearFaults();
+
+// Used by platform/ only: -1 when the call goes ahead, otherwise the error to fail with.
+int TakeFault(FaultOp op, const std::string& path);
+int TakeFault(FaultOp op, int fd);
+
+}  // namespace tarn

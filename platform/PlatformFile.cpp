@@ -1,0 +1,146 @@
+#include "platform/PlatformFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/FaultInjection.h"
+
+namespace tarn {
+namespace {
+
+int Fail(int error)
+{
+    errno = error;
+    return -1;
+}
+
+int OpenFlags(FileAccess access, CreationMode creation, const FileOpenOptions& options)
+{
+    int flags = O_CLOEXEC;
+    switch (access) {
+    case FileAccess::Read: flags |= O_RDONLY; break;
+    case FileAccess::Write: flags |= O_WRONLY; break;
+    case FileAccess::ReadWrite: flags |= O_RDWR; break;
+    }
+    switch (creation) {
+    case CreationMode::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    case CreationMode::OpenExisting: break;
+    case CreationMode::OpenAlways: flags |= O_CREAT; break;
+    case CreationMode::TruncateExisting: flags |= O_TRUNC; break;
+    }
+    if (options.writeThrough) flags |= O_DSYNC;
+    return flags;
+}
+
+}  // namespace
+
+int PlatformOpen(const std::string& path, FileAccess access, CreationMode creation,
+                 const FileOpenOptions& options)
+{
+    if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    const int fd = ::open(path.c_str(), OpenFlags(access, creation, options), options.mode);
+    if (fd < 0) return -1;
+    if (options.lock != FileLock::None) {
+        const int how = (options.lock == FileLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+        if (::flock(fd, how) != 0) {
+            const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+            ::close(fd);
+            // A file this call created and could not lock is someone else's race; leave it.
+            return Fail(error);
+        }
+    }
+    if (options.sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+ssize_t PlatformRead(int fd, void* buffer, size_t count)
+{
+    if (const int fault = TakeFault(FaultOp::Read, fd); fault >= 0) return fault == 0 ? 0 : Fail(fault);
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t PlatformWrite(int fd, const void* buffer, size_t count)
+{
+    if (const int fault = TakeFault(FaultOp::Write, fd); fault >= 0) return Fail(fault);
+    const char* bytes = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) return Fail(EIO);
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t PlatformCopyRange(int in, int out, size_t count)
+{
+    if (const int fault = TakeFault(FaultOp::Read, in); fault >= 0) return fault == 0 ? 0 : Fail(fault);
+    if (const int fault = TakeFault(FaultOp::Write, out); fault >= 0) return Fail(fault);
+    ssize_t n;
+    do {
+        n = ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int64_t PlatformSeek(int fd, int origin, int64_t offset)
+{
+    const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+    return ::lseek(fd, offset, whence);
+}
+
+int64_t PlatformFileSize(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    return st.st_size;
+}
+
+int PlatformClose(int fd)
+{
+    const int fault = TakeFault(FaultOp::Close, fd);
+    // The descriptor is released even when close reports an error; never retry it.
+    const int result = ::close(fd);
+    if (fault >= 0) return Fail(fault);
+    return result;
+}
+
+int PlatformDataSync(int fd) { return ::fdatasync(fd); }
+
+int PlatformSyncFileSystem(int fd) { return ::syncfs(fd); }
+
+bool PlatformFileExists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool PlatformFolderExists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int PlatformDeleteFile(const std::string& path) { return ::unlink(path.c_str()); }
+
+int PlatformRemoveFolder(const std::string& path) { return ::rmdir(path.c_str()); }
+
+int PlatformMakeFolder(const std::string& path)
+{
+    if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    return ::mkdir(path.c_str(), 0777);
+}
+
+}  // namespace tarn

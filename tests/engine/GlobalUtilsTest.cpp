@@ -1,0 +1,201 @@
+#include "engine/GlobalUtils.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/FaultInjection.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::ReadFile;
+using test::TempFolderTest;
+using test::WriteFile;
+
+TEST(SplitAtTest, SplitsAtTheFirstDelimiterOnly)
+{
+    EXPECT_EQ(SplitAt("key=value", '='), std::make_pair(std::string("key"), std::string("value")));
+    EXPECT_EQ(SplitAt("a=b=c", '='), std::make_pair(std::string("a"), std::string("b=c")));
+    EXPECT_EQ(SplitAt("novalue", '='), std::make_pair(std::string(), std::string("novalue")));
+    EXPECT_EQ(SplitAt("=x", '='), std::make_pair(std::string(), std::string("x")));
+}
+
+TEST(QuotedPathsTest, JoinAndSplitAreInverse)
+{
+    EXPECT_EQ(JoinQuotedPaths({}), "");
+    EXPECT_EQ(JoinQuotedPaths({"/srv/my files"}), "/srv/my files");
+    EXPECT_EQ(JoinQuotedPaths({"/a b", "/c"}), "\"/a b\" \"/c\"");
+
+    const std::vector<std::vector<std::string>> cases = {
+        {"/srv/my files"}, {"/a b", "/c"}, {"/x", "/y y", "/z:1"}};
+    for (const auto& paths : cases) {
+        std::vector<std::string> back;
+        SplitQuotedPaths(JoinQuotedPaths(paths), back);
+        EXPECT_EQ(back, paths);
+    }
+}
+
+TEST(QuotedPathsTest, SplitFollowsTheRunRule)
+{
+    const auto split = [](const std::string& text) {
+        std::vector<std::string> paths;
+        SplitQuotedPaths(text, paths);
+        return paths;
+    };
+    EXPECT_EQ(split("x"), std::vector<std::string>{});                // one character gives nothing
+    EXPECT_EQ(split(""), std::vector<std::string>{});
+    EXPECT_EQ(split("junk\"/a\""), std::vector<std::string>{"/a"});  // unquoted text before a quote is dropped
+    EXPECT_EQ(split("\"/a\"   "), std::vector<std::string>{"/a"});   // trailing blanks are no path
+    EXPECT_EQ(split("\"/a"), std::vector<std::string>{"/a"});        // unterminated quote runs to the end
+}
+
+TEST(PathRulesTest, DelimitersAndComponents)
+{
+    EXPECT_EQ(IncludeTrailingDelimiter("/a"), "/a/");
+    EXPECT_EQ(IncludeTrailingDelimiter("/a/"), "/a/");
+    EXPECT_EQ(IncludeTrailingDelimiter(""), "/");
+    EXPECT_EQ(ExcludeTrailingDelimiter("/a/"), "/a");
+    EXPECT_EQ(ExcludeTrailingDelimiter("/a//"), "/a/");  // only one is taken off
+    EXPECT_EQ(ExtractFilePath("/srv/share/a:b.iso"), "/srv/share/");  // a colon is an ordinary character
+    EXPECT_EQ(ExtractFileName("/srv/share/a:b.iso"), "a:b.iso");
+    EXPECT_EQ(ExtractFilePath("name"), "");
+    EXPECT_EQ(ExtractRelativePath("/Src/Photos", "/src/photos/2020/Jan/"), "2020/Jan/");
+    EXPECT_TRUE(SameText("Srv1", "SRV1"));
+    EXPECT_FALSE(SameText("Srv1", "Srv2"));
+    EXPECT_EQ(UpperCase("abc9f0"), "ABC9F0");
+}
+
+class FileWrapperTest : public TempFolderTest {
+protected:
+    void TearDown() override { ClearFaults(); }
+};
+
+TEST_F(FileWrapperTest, CreationModesAndSeek)
+{
+    const std::string path = temp / "f.bin";
+    FileHandle h = CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew);
+    EXPECT_EQ(WriteBytes(h, "hello", 5), 5);
+    EXPECT_EQ(SeekFile(h, 1, 0), 5);  // current position, not moved
+    EXPECT_EQ(SeekFile(h, 1, 0), 5);
+    EXPECT_EQ(GetFileSize64(h), 5);
+    CloseFile(h);
+    EXPECT_EQ(h, NoHandle);
+    CloseFile(h);  // a closed handle is left alone
+
+    try {
+        CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew);
+        FAIL() << "create-new over an existing file must raise";
+    } catch (const OsError& error) {
+        EXPECT_EQ(error.Code(), EEXIST);
+        EXPECT_STREQ(error.what(), "File exists");
+    }
+    EXPECT_THROW(CreateFileChecked(temp / "missing", FileAccess::Read, CreationMode::OpenExisting), OsError);
+
+    h = CreateFileChecked(path, FileAccess::Write, CreationMode::TruncateExisting);
+    CloseFile(h);
+    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(GetLastError(), 0);
+}
+
+TEST_F(FileWrapperTest, LenStringsRoundTripAndRejectDamage)
+{
+    const std::string path = temp / "s.bin";
+    FileHandle h = CreateFileChecked(path, FileAccess::ReadWrite, CreationMode::CreateNew);
+    WriteLenString(h, "Grüße");
+    WriteLenString(h, "");
+    SeekFile(h, 0, 0);
+    std::string value;
+    EXPECT_EQ(ReadLenString(h, value), 4 + 7);
+    EXPECT_EQ(value, "Grüße");
+    EXPECT_EQ(ReadLenString(h, value), 4);
+    EXPECT_EQ(value, "");
+    EXPECT_THROW(ReadLenString(h, value), DataFileError);  // at the end
+    CloseFile(h);
+
+    WriteFile(path, std::string("\xff\xff\xff\x7f" "abc", 7));  // 2 GiB claimed, 3 bytes held
+    h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting);
+    EXPECT_THROW(ReadLenString(h, value), DataFileError);
+    CloseFile(h);
+}
+
+TEST_F(FileWrapperTest, InjectedFaultsRaiseWithTheirError)
+{
+    const std::string path = temp / "faulty.bin";
+    WriteFile(path, "0123456789");
+    InjectFault(FaultOp::Read, "faulty", EIO, 1, 1);
+    FileHandle h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting);
+    char buffer[4];
+    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // skipped once
+    try {
+        ReadBytes(h, buffer, 4);
+        FAIL();
+    } catch (const OsError& error) {
+        EXPECT_EQ(error.Code(), EIO);
+    }
+    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // the fault was used up
+    CloseFile(h);
+
+    InjectFault(FaultOp::Open, "faulty", EACCES);
+    EXPECT_THROW(CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting), OsError);
+}
+
+TEST_F(FileWrapperTest, ExclusiveLockKeepsOthersOut)
+{
+    const std::string path = temp / "locked";
+    FileOpenOptions exclusive;
+    exclusive.lock = FileLock::Exclusive;
+    FileHandle first = CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew, exclusive);
+    EXPECT_THROW(CreateFileChecked(path, FileAccess::Write, CreationMode::OpenExisting, exclusive), OsError);
+    FileOpenOptions shared;
+    shared.lock = FileLock::Shared;
+    EXPECT_THROW(CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, shared), OsError);
+    CloseFile(first);
+    FileHandle second = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, shared);
+    CloseFile(second);
+}
+
+TEST_F(FileWrapperTest, ForceDirectoriesCreatesEveryLevel)
+{
+    EXPECT_TRUE(ForceDirectories(temp / "a/b/c/"));
+    EXPECT_TRUE(DirectoryExists(temp / "a/b/c"));
+    EXPECT_TRUE(ForceDirectories(temp / "a/b/c"));  // already there
+    WriteFile(temp / "file", "x");
+    EXPECT_FALSE(ForceDirectories(temp / "file/sub/"));
+    EXPECT_TRUE(FileExists(temp / "file"));
+    EXPECT_FALSE(FileExists(temp / "a"));  // a folder is no file
+}
+
+TEST_F(FileWrapperTest, AttributesAndPermissionsArriveOnAReadOnlyDestination)
+{
+    const std::string source = temp / "src";
+    const std::string destination = temp / "dst";
+    WriteFile(source, "s");
+    WriteFile(destination, "d");
+    ::chmod(source.c_str(), 0440);
+    const timespec times[2] = {{1000000, 0}, {2000000, 500}};
+    ::utimensat(AT_FDCWD, source.c_str(), times, 0);
+    ::chmod(destination.c_str(), 0400);
+
+    CopyFileAttributes(source, destination);
+    struct stat st;
+    ASSERT_EQ(::stat(destination.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0440u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 2000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+    EXPECT_EQ(st.st_atim.tv_sec, 1000000);
+
+    ::chmod(source.c_str(), 0751);
+    CopyFileSecurity(source, destination, SecurityPermissions);
+    CopyFileSecurity(source, destination, SecurityOwner);
+    CopyFileSecurity(source, destination, SecurityGroup);
+    CopyFileSecurity(source, destination, SecurityAuditing);
+    ASSERT_EQ(::stat(destination.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_THROW(CopyFileAttributes(temp / "missing", destination), OsError);
+}
+
+}  // namespace
+}  // namespace tarn

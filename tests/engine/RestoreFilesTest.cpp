@@ -1,0 +1,158 @@
+#include "engine/RestoreFiles.h"
+
+#include <cstring>
+
+#include "engine/GlobalUtils.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+// Little-endian pieces for hand-built expected files.
+std::string U32(uint32_t v)
+{
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+std::string U64(uint64_t v)
+{
+    std::string s(8, '\0');
+    for (int i = 0; i < 8; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+std::string F64(double d)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    return U64(bits);
+}
+std::string Str(const std::string& s) { return U32(static_cast<uint32_t>(s.size())) + s; }
+std::string B(uint8_t b) { return std::string(1, static_cast<char>(b)); }
+
+std::vector<TItemAttrs> DecodeItems(const std::string& bytes, CopyOptions* options = nullptr)
+{
+    std::vector<TItemAttrs> items;
+    const CopyOptions read = DecodeConFile(bytes, [&](TItemAttrs&& item) { items.push_back(std::move(item)); });
+    if (options) *options = read;
+    return items;
+}
+
+TEST(VarFileTest, LayoutIsByteExactAndReadsBack)
+{
+    TaskVariables v;
+    v.State = StatePaused;
+    v.Source = "/srv/share/Photos/";
+    v.Destination = "/home/u/In/Photos/";
+    v.SourceKind = SourceFolder;
+    v.NeedScan = true;
+    v.CurrentIndex = 7;
+    v.CurrentOffset = 0x123456789;
+    v.Elapsed = 0.25;
+    v.ExistsAnswer = AnswerUploadAll;
+    v.ScheduleTime = 46000.5;
+    v.SpeedLimit = 100000;
+    v.PeakSpeed = -1;
+    const std::string expected = B(3) + B(1) + B(3) + Str(v.Source) + Str(v.Destination) + B(1) + B(1) + U32(7) +
+                                 U64(0x123456789) + F64(0.25) + B(4) + F64(46000.5) + U32(100000) + U32(0xFFFFFFFF);
+    EXPECT_EQ(EncodeVarFile(v), expected);
+    EXPECT_EQ(DecodeVarFile(expected), v);
+    // Bytes past the last field (left by a longer earlier content) are ignored.
+    EXPECT_EQ(DecodeVarFile(expected + "old tail bytes"), v);
+}
+
+TEST(VarFileTest, DamageIsAClearErrorAtEveryCut)
+{
+    TaskVariables v;
+    v.Source = "/a";
+    v.Destination = "/b/";
+    const std::string bytes = EncodeVarFile(v);
+    for (size_t cut = 0; cut < bytes.size(); ++cut)
+        EXPECT_THROW(DecodeVarFile(bytes.substr(0, cut)), DataFileError) << "cut at " << cut;
+
+    std::string huge = bytes;
+    huge.replace(3, 4, U32(0xFFFFFFF0));  // Source claims almost 4 GiB
+    EXPECT_THROW(DecodeVarFile(huge), DataFileError);
+    std::string badState = bytes;
+    badState[2] = 9;
+    EXPECT_THROW(DecodeVarFile(badState), DataFileError);
+}
+
+TEST(ConFileTest, LayoutIsByteExactAndReadsBack)
+{
+    const std::vector<TItemAttrs> items = {
+        {"", "Empty/", 0, KindFolder}, {"", "a b.txt", 12, KindFile}, {"", "a b.txt:user.note:$DATA", 3, KindStream}};
+    const CopyOptions options{true, false, true};
+    const std::string expected = B(3) + B(1) + U32(3) + Str("") + Str("Empty/") + U64(0) + B(2) + Str("") +
+                                 Str("a b.txt") + U64(12) + B(0) + Str("") + Str("a b.txt:user.note:$DATA") + U64(3) +
+                                 B(1) + B(1) + B(0) + B(1);
+    EXPECT_EQ(EncodeConFile(items, options), expected);
+    CopyOptions read;
+    EXPECT_EQ(DecodeItems(expected, &read), items);
+    EXPECT_EQ(read, options);
+    EXPECT_EQ(EncodeConFile({}, {}), B(3) + B(1) + U32(0) + B(0) + B(0) + B(0));
+}
+
+TEST(ConFileTest, VersionBeforeThreeOneHasNoKindsOrOptions)
+{
+    const std::string bytes = B(3) + B(0) + U32(2) + Str("") + Str("Sub/") + U64(0) + Str("Sub/") + Str("f") + U64(5) +
+                              B(1) + B(1) + B(1);  // trailing bytes are not options in 3.0
+    CopyOptions read{true, true, true};
+    const auto items = DecodeItems(bytes, &read);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0], (TItemAttrs{"", "Sub/", 0, KindFolder}));
+    EXPECT_EQ(items[1], (TItemAttrs{"Sub/", "f", 5, KindFile}));
+    EXPECT_EQ(read, CopyOptions{});
+}
+
+TEST(ConFileTest, DamageAndEscapingPathsAreRejected)
+{
+    const std::string good = EncodeConFile({{"d/", "f", 1, KindFile}}, {});
+    for (size_t cut = 0; cut < good.size(); ++cut)
+        EXPECT_THROW(DecodeItems(good.substr(0, cut)), DataFileError) << "cut at " << cut;
+
+    std::string countTooLarge = good;
+    countTooLarge.replace(2, 4, U32(0x7FFFFFFF));
+    EXPECT_THROW(DecodeItems(countTooLarge), DataFileError);
+
+    for (const auto& [dir, name] : std::vector<std::pair<std::string, std::string>>{
+             {"/etc/", "passwd"}, {"../", "x"}, {"a/../../", "x"}, {"", "/abs"}, {"", "../up"}, {"a/", ".."}, {"", ""}}) {
+        EXPECT_THROW(DecodeItems(EncodeConFile({{dir, name, 1, KindFile}}, {})), DataFileError) << dir << name;
+    }
+    EXPECT_NO_THROW(DecodeItems(EncodeConFile({{"..a/", "b..", 1, KindFile}}, {})));  // dots inside names are fine
+}
+
+TEST(LogFileTest, RecordLayoutAndReadBack)
+{
+    const TMsg record{"Inf007", 45000.75, {"a.txt", "/src/", "/dst/"}};
+    const std::string expected = F64(45000.75) + Str("Inf007") + U32(3) + Str("a.txt") + Str("/src/") + Str("/dst/");
+    EXPECT_EQ(EncodeLogRecord(record), expected);
+    EXPECT_EQ(expected.size(), 16 + 6 + (4 + 5) + (4 + 5) + (4 + 5));
+    EXPECT_EQ(LogFileHeader(), B(3) + B(1));
+
+    const TMsg plain{"Inf001", 45000.5, {}};
+    const auto contents = DecodeLogFile(LogFileHeader() + EncodeLogRecord(plain) + expected);
+    EXPECT_FALSE(contents.Damaged);
+    ASSERT_EQ(contents.Records.size(), 2u);
+    EXPECT_EQ(contents.Records[0], plain);
+    EXPECT_EQ(contents.Records[1], record);
+}
+
+TEST(LogFileTest, ACutLastRecordKeepsTheOnesBefore)
+{
+    const std::string first = EncodeLogRecord({"Inf001", 1, {}});
+    const std::string second = EncodeLogRecord({"Err005", 2, {"Input/output error", "f", "/s/", "/d/"}});
+    const std::string whole = LogFileHeader() + first + second;
+    for (size_t cut = LogFileHeader().size() + first.size() + 1; cut < whole.size(); ++cut) {
+        const auto contents = DecodeLogFile(whole.substr(0, cut));
+        EXPECT_TRUE(contents.Damaged);
+        EXPECT_FALSE(contents.Damage.empty());
+        ASSERT_EQ(contents.Records.size(), 1u);
+        EXPECT_EQ(contents.Records[0].Id, "Inf001");
+    }
+    std::string hugeCount = LogFileHeader() + F64(1) + Str("Inf001") + U32(0xFFFFFFFF);
+    EXPECT_TRUE(DecodeLogFile(hugeCount).Damaged);
+}
+
+}  // namespace
+}  // namespace tarn

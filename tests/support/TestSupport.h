@@ -1,0 +1,42 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace tarn::test {
+
+// A fresh folder for one test, removed with everything in it afterwards. Paths end with '/'.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// Random bytes, the same for the same seed.
+std::string RandomBytes(size_t count, unsigned seed);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+void MakeFolders(const std::string& path);
+
+// Polls `condition` until it holds or `timeout` passes; true when it held.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Fixture with its own temporary folder.
+class TempFolderTest : public ::testing::Test {
+protected:
+    TempFolder temp;
+};
+
+}  // namespace tarn::test
