@@ -1,0 +1,114 @@
+#include "core/ProgramLog.h"
+
+#include <cerrno>
+#include <cmath>
+
+#include "core/Globals.h"
+#include "core/MessageList.h"
+#include "core/Units.h"
+#include "engine/GlobalUtils.h"
+#include "platform/DateTime.h"
+#include "platform/OsError.h"
+
+namespace tarn {
+namespace {
+
+constexpr char LineEnd[] = "\r\n";
+
+std::string Line(const std::string& text) { return text + LineEnd; }
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// Bytes per second over the clean copy time, rounded to whole bytes; 0 for a task that never
+// spent time copying, whose speed is unknown.
+double AverageSpeed(const TaskSummary& task)
+{
+    const double seconds = task.Elapsed * SecondsPerDay;
+    if (!(seconds > 0)) return 0;
+    return std::round(static_cast<double>(task.TotalSize) / seconds);
+}
+
+// Appends `text` to the program log in one write, which reaches the disk before the task's
+// restore files, the only other record of the task, are deleted.
+void AppendToProgramLog(const std::string& logFile, const std::string& block)
+{
+    const bool exists = FileExists(logFile);
+    const std::string text = exists ? block : ProgramLogHeader() + block;
+    FileHandle handle = NoHandle;
+    try {
+        handle = exists ? CreateFileChecked(logFile, FileAccess::Write, CreationMode::OpenExisting)
+                        : CreateFileChecked(logFile, FileAccess::Write, CreationMode::CreateNew);
+        SeekFile(handle, 2, 0);
+        WriteBytes(handle, text.data(), static_cast<int64_t>(text.size()));
+        if (PlatformDataSync(handle) != 0) RaiseOsError(errno);
+        CloseFile(handle);
+    } catch (const OsError& error) {
+        if (handle != NoHandle) PlatformClose(handle);
+        throw ProgramLogError("The program log " + Quoted(logFile) + " cannot be " +
+                              (exists ? "written" : "created") + ": " + error.what());
+    }
+}
+
+}  // namespace
+
+std::string RenderLogRecord(const TMsgList& msgs, const TMsg& record)
+{
+    if (record.Params.empty()) return msgs.GetMsg(record.Id);
+    std::vector<std::string> params;
+    params.reserve(record.Params.size());
+    for (const auto& param : record.Params) params.push_back(msgs.ExpandMsgRefs(param));
+    return msgs.FormatMsg(record.Id, params);
+}
+
+std::string ProgramLogHeader()
+{
+    return Line(std::string("Log file - ") + ProgramName + " version " + std::to_string(ProgramMajorVersion) + "." +
+                std::to_string(ProgramMinorVersion)) +
+           Line(MakerNotice) + Line(std::string("Web: ") + MakerWebAddress) +
+           Line(std::string("Support: ") + MakerSupportAddress);
+}
+
+std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const TaskLogContents& log,
+                            const QLocale& locale)
+{
+    const auto timeText = [&](const TMsg* record) {
+        return record != nullptr ? FormatLocaleDateTime(record->Time, locale) : msgs.GetMsg("Msg004");
+    };
+    const TMsg* first = log.Records.empty() ? nullptr : &log.Records.front();
+    const TMsg* last = log.Records.empty() ? nullptr : &log.Records.back();
+    const ScaledValue size = ScaleSize(task.TotalSize, msgs);
+    const ScaledValue speed = FormatSpeed(AverageSpeed(task), msgs);
+
+    std::string text = LineEnd;
+    text += Line(msgs.FormatMsg("Log001", {task.Source}));
+    text += Line(msgs.FormatMsg("Log002", {task.Destination}));
+    text += Line(msgs.FormatMsg("Log003", {timeText(first)}));
+    text += Line(msgs.FormatMsg("Log004", {timeText(last)}));
+    text += Line(msgs.FormatMsg("Log005", {FormatClockTime(task.Elapsed)}));
+    text += Line(msgs.FormatMsg("Log006", {std::to_string(task.FileCount)}));
+    text += Line(msgs.FormatMsg("Log007", {FormatDecimal(size.Value, locale), size.Unit}));
+    text += Line(msgs.FormatMsg("Log008", {FormatDecimal(speed.Value, locale), speed.Unit}));
+    if (log.Damaged) text += Line(msgs.GetMsg("Err007") + " " + log.Damage);
+    for (const auto& record : log.Records)
+        text += FormatLocaleDateTime(record.Time, locale) + " " + RenderLogRecord(msgs, record) + LineEnd;
+    return text;
+}
+
+void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task)
+{
+    std::string taskLog;
+    try {
+        taskLog = ReadFileBytes(task.TaskLogPath);
+    } catch (const OsError& error) {
+        throw ProgramLogError("The task log " + Quoted(task.TaskLogPath) + " cannot be read: " + error.what());
+    }
+    const std::string block = TaskSummaryText(msgs, task, DecodeLogFile(taskLog));
+
+    const std::string folder = ExtractFilePath(logFile);
+    if (!folder.empty() && !ForceDirectories(folder))
+        throw ProgramLogError("The folder of the program log " + Quoted(folder) + " cannot be created: " +
+                              SystemErrorText(errno));
+    AppendToProgramLog(logFile, block);
+}
+
+}  // namespace tarn

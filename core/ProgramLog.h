@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QLocale>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "engine/RestoreFiles.h"
+#include "engine/TaskTypes.h"
+
+// The program log: a text file that receives, for every task leaving the task list, a summary
+// block and all the task's log records in words. Only ever appended to; lines end with "\r\n".
+namespace tarn {
+
+class TDownloadThread;
+class TMsgList;
+class TSettingsStorage;
+
+// What the summary says about a task.
+struct TaskSummary {
+    std::string Source;
+    std::string Destination;
+    double Elapsed = 0;  // clean copy time, days
+    int32_t FileCount = 0;
+    int64_t TotalSize = 0;
+    std::string TaskLogPath;  // the task's ".log" restore file
+};
+
+// The program log or the task log could not be written or read; the message names the file
+// and gives the system's reason.
+class ProgramLogError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One task log record in words: its text with the "%s" placeholders filled by the parameters,
+// whose message references are expanded first. A record without parameters is its text as it
+// stands, "%s" included.
+std::string RenderLogRecord(const TMsgList& msgs, const TMsg& record);
+
+// The first lines of a new program log.
+std::string ProgramLogHeader();
+// A task's summary block followed by one line per record. A log whose end was cut off gets a
+// line saying so after the summary; its whole records are all there.
+std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const TaskLogContents& log,
+                            const QLocale& locale = QLocale());
+
+// Appends the summary of a task to the program log `logFile`, creating its folder and the file
+// with its header when missing. Raises ProgramLogError when the task log cannot be read or the
+// program log cannot be created or written; a damaged task log is no error.
+void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task);
+// The same for a task leaving the list: waits until its worker has ended (the caller has
+// stopped it), then writes to the settings' LogFile.
+void WriteTaskSummary(const TSettingsStorage& settings, const TMsgList& msgs, TDownloadThread& task);
+
+}  // namespace tarn

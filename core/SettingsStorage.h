@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QSettings>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/Registry.h"
+
+namespace tarn {
+
+// The program-wide settings, each with a changed mark. Setters apply the rule of their setting
+// and set the mark only when the value really changes; only marked settings are written back,
+// so a value the user never changed stays out of the settings file and keeps following the
+// defaults.
+class TSettingsStorage {
+public:
+    // Reads RootDir, applies the defaults, then loads the stored settings; afterwards no mark
+    // is set. `registry` says which settings files to use (tests give their own).
+    explicit TSettingsStorage(RegistryLocation registry = {});
+
+    // Puts every setting to its default through the setters.
+    void SetDefaults();
+    // Replaces every setting stored in the "Settings" key, without the setters' rules, and
+    // clears every mark.
+    void LoadFromRegistry();
+    // Writes each marked setting and clears its mark. Raises RegistryError when the settings
+    // file cannot be written; the marks then stay for a later attempt.
+    void SaveToRegistry();
+
+    const std::string& Language() const { return language_.Value; }
+    const std::string& RestorePath() const { return restorePath_.Value; }  // ends with '/'
+    int32_t RestoreUpdateInterval() const { return restoreUpdateInterval_.Value; }
+    int32_t DelayOnError() const { return delayOnError_.Value; }
+    bool AutoDeleteFinished() const { return autoDeleteFinished_.Value; }
+    const std::string& LogFile() const { return logFile_.Value; }
+    uint8_t AutoAction() const { return autoAction_.Value; }
+    int32_t AutoActionDelay() const { return autoActionDelay_.Value; }
+    int32_t CountOfErrorsForSkip() const { return countOfErrorsForSkip_.Value; }
+    int32_t BufferSize() const { return bufferSize_.Value; }
+    bool AutoRun() const { return autoRun_.Value; }
+    bool EnableContextMenu() const { return enableContextMenu_.Value; }
+    int32_t MaxLinkSpeed() const { return maxLinkSpeed_.Value; }
+    bool EnableQuickInfo() const { return enableQuickInfo_.Value; }
+    bool MinimizeInsteadClose() const { return minimizeInsteadClose_.Value; }
+    // The installation folder with Lang/ and Help/, ending with '/'. Not a setting: never written.
+    const std::string& RootDir() const { return rootDir_; }
+
+    bool LanguageChanged() const { return language_.Changed; }
+    bool RestorePathChanged() const { return restorePath_.Changed; }
+    bool RestoreUpdateIntervalChanged() const { return restoreUpdateInterval_.Changed; }
+    bool DelayOnErrorChanged() const { return delayOnError_.Changed; }
+    bool AutoDeleteFinishedChanged() const { return autoDeleteFinished_.Changed; }
+    bool LogFileChanged() const { return logFile_.Changed; }
+    bool AutoActionChanged() const { return autoAction_.Changed; }
+    bool AutoActionDelayChanged() const { return autoActionDelay_.Changed; }
+    bool CountOfErrorsForSkipChanged() const { return countOfErrorsForSkip_.Changed; }
+    bool BufferSizeChanged() const { return bufferSize_.Changed; }
+    bool AutoRunChanged() const { return autoRun_.Changed; }
+    bool EnableContextMenuChanged() const { return enableContextMenu_.Changed; }
+    bool MaxLinkSpeedChanged() const { return maxLinkSpeed_.Changed; }
+    bool EnableQuickInfoChanged() const { return enableQuickInfo_.Changed; }
+    bool MinimizeInsteadCloseChanged() const { return minimizeInsteadClose_.Changed; }
+
+    // Paths and the language compare without regard to letter case. The restore folder gets a
+    // trailing '/' when it has none, since file names are appended to it.
+    void SetLanguage(const std::string& value);
+    void SetRestorePath(const std::string& value);
+    void SetLogFile(const std::string& value);
+    // Values below 1 are ignored.
+    void SetRestoreUpdateInterval(int32_t value);
+    void SetCountOfErrorsForSkip(int32_t value);
+    void SetBufferSize(int32_t value);
+    // Values below 0 are ignored.
+    void SetDelayOnError(int32_t value);
+    void SetAutoActionDelay(int32_t value);
+    // 0 is ignored; the "for the rest of the task" answers 2, 4, 6 are kept as 1, 3, 5.
+    void SetAutoAction(uint8_t value);
+    void SetMaxLinkSpeed(int32_t value);
+    void SetAutoDeleteFinished(bool value);
+    void SetAutoRun(bool value);
+    void SetEnableContextMenu(bool value);
+    void SetEnableQuickInfo(bool value);
+    void SetMinimizeInsteadClose(bool value);
+
+    // The settings files in use, and a subkey of the user's one, for the windows that keep
+    // their own values beside the settings.
+    const RegistryLocation& Registry() const { return registry_; }
+    std::unique_ptr<QSettings> OpenKey(const std::string& subkey) const;
+
+private:
+    template <typename T>
+    struct Marked {
+        T Value{};
+        bool Changed = false;
+    };
+
+    // Calls visit(name, setting) for every setting, in the order of the settings file.
+    template <typename Visit>
+    void ForEachSetting(Visit&& visit);
+    template <typename T>
+    static void Assign(Marked<T>& setting, const T& value);
+    static void AssignText(Marked<std::string>& setting, const std::string& value);
+    std::string ReadRootDir() const;
+
+    RegistryLocation registry_;
+    Marked<std::string> language_;
+    Marked<std::string> restorePath_;
+    Marked<int32_t> restoreUpdateInterval_;
+    Marked<int32_t> delayOnError_;
+    Marked<bool> autoDeleteFinished_;
+    Marked<std::string> logFile_;
+    Marked<uint8_t> autoAction_;
+    Marked<int32_t> autoActionDelay_;
+    Marked<int32_t> countOfErrorsForSkip_;
+    Marked<int32_t> bufferSize_;
+    Marked<bool> autoRun_;
+    Marked<bool> enableContextMenu_;
+    Marked<int32_t> maxLinkSpeed_;
+    Marked<bool> enableQuickInfo_;
+    Marked<bool> minimizeInsteadClose_;
+    std::string rootDir_;
+};
+
+// Connection speeds offered by the settings dialog, in bytes per second.
+inline constexpr int32_t LinkSpeed1Mbit = 125000;
+inline constexpr int32_t LinkSpeed10Mbit = 1250000;
+inline constexpr int32_t LinkSpeed100Mbit = 12500000;
+inline constexpr int32_t LinkSpeed1Gbit = 125000000;
+
+}  // namespace tarn
