@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <sys/types.h>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -70,6 +71,7 @@ public:
     std::string GetCurrentDir() const;
     double GetScheduleTime() const;
     int32_t GetSpeedLimit() const;
+    int32_t GetBufferSize() const { return bufferSize_.load(); }
     double GetElapsed() const;
     double GetRemaining() const;
     int32_t GetSpeed() const;
@@ -93,58 +95,63 @@ public:
     uint8_t GetExistsAnswer() const { return existsAnswer_.load(); }
 
 private:
-    friend class WorkerRun;
-
     struct TerminateRun {};  // thrown at a checkpoint to leave the run for its final step
 
     void Launch();
     void ThreadMain();
 
-    // Worker side.
+    // Task record (DownloadThread.cpp).
     bool Terminated() const { return terminated_.load(); }
     void SetState(uint8_t state);
+    void AppendLogLocked(const std::string& id, std::vector<std::string> params);
     void AddLogRecord(const std::string& id, std::vector<std::string> params = {});
     void SaveRestoreFiles(bool var, bool con, bool log, bool force);
+    void WriteRestoreFile(FileHandle file, const char* extension, const std::string& bytes);
     void WriteVarFile();
     void WriteConFile();
     void WriteLogFile();
     void AddItem(TItemAttrs item);
     void ResetCounters();
 
-    // The run (DownloadThreadRun.cpp) and the scan (DownloadThreadScan.cpp).
+    // The run (DownloadThreadRun.cpp).
     void Run();
-    void RunPasses();
+    bool RunPass();
+    void RetryDelay();
     void Checkpoint();
-    void SleepInSlices(int milliseconds);
     bool SleepInterrupted() const;
+    void SleepInSlices(int milliseconds);
     void WaitForSchedule();
+    void ResumeCleanTime();
     void PauseSelf();
     void SuspendWhilePaused();
+    bool TakeRequest(std::atomic<bool>& flag);
+    std::string ItemSourcePath(const TItemAttrs& item) const;
+    std::string ItemDestPath(const TItemAttrs& item) const;
     void WorkOnItem();
-    void CopyFileItem(const TItemAttrs& item, uint8_t kind);
     void CopyStreamItem(const TItemAttrs& item);
-    void OpenDestinationForItem(const TItemAttrs& item, const std::string& sourcePath, const std::string& destPath);
-    void ChunkLoop(const TItemAttrs& item);
-    bool CopyOneChunk(const TItemAttrs& item, bool waitingCycle, int& pendingWait);
-    void HandleItemError(const TItemAttrs& item, const std::string& errorText);
-    void CloseItemFiles();
-    void FlushDestination();
+    void CopyFileItem(const TItemAttrs& item);
     void ItemClose(const TItemAttrs& item);
+    void CloseItemFiles(bool raise);
+    void HandleItemError(const TItemAttrs& item, const std::string& errorText);
+    void RewindToDurable(const TItemAttrs& item);
+    bool FlushWrittenData();
+    void ReportFlushError(int error, const TItemAttrs& item);
     int64_t ChunkSize(int32_t speed) const;
+    void ChunkLoop(const TItemAttrs& item);
+    int64_t CopyChunk(int64_t count);
     void ClosingPass();
     void CopyItemInfo(const std::string& sourcePath, const std::string& destPath);
     void DeleteCopiedItems();
     void ResetForRestart();
     void FinalStep();
+
+    // Source resolution and scan (DownloadThreadScan.cpp).
     void ResolveSource();
     void ScanSource();
+    void ScanCheckpoint();
     void ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors);
     void ScanFile(const std::string& path);
     void ScanStreams(const std::string& root, const TItemAttrs& entry);
-    void ScanCheckpoint();
-    std::string ItemSourcePath(const TItemAttrs& item) const;
-    std::string ItemDestPath(const TItemAttrs& item) const;
-    bool TakeRequest(std::atomic<bool>& flag);
 
     // Identity and settings given at construction.
     const std::string taskName_;
@@ -162,6 +169,7 @@ private:
     double stopTime_ = 0;
     double scheduleTime_ = 0;
     std::vector<TMsg> messages_;
+    TItemAttrs currentItem_;
 
     // Fields read or set from other threads without the lock.
     std::atomic<uint8_t> state_{StateCopying};
@@ -197,6 +205,7 @@ private:
     bool needScan_ = false;
     int64_t currentOffset_ = 0;
     int logWritten_ = 0;
+    int64_t logFileSize_ = 0;
     double lastSave_ = 0;
     FileHandle varFile_ = NoHandle;
     FileHandle conFile_ = NoHandle;
@@ -204,8 +213,11 @@ private:
     bool logFileEmpty_ = true;
     FileHandle sourceHandle_ = NoHandle;
     FileHandle destHandle_ = NoHandle;
-    bool destWritten_ = false;        // bytes went to the destination since its last flush
-    std::vector<bool> writtenByTask_;  // items whose destination this task created or wrote
+    int64_t durableOffset_ = 0;         // bytes of the current item known to be on disk
+    bool unsyncedFiles_ = false;        // files were closed since the destination was last flushed
+    bool currentItemCreated_ = false;   // this task created or emptied the current destination file
+    bool destinationCreated_ = false;   // this task created the destination root
+    std::vector<bool> writtenByTask_;   // per item: this task created or overwrote its destination
     std::unique_ptr<char[]> buffer_;
     int64_t bufferCapacity_ = 0;
     bool useCopyRange_ = true;  // off for good after the kernel refused it once

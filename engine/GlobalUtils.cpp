@@ -83,6 +83,11 @@ int64_t WriteBytes(FileHandle handle, const void* buffer, int64_t count)
     return Checked([&] { return PlatformWrite(handle, buffer, static_cast<size_t>(count)); });
 }
 
+int64_t WriteBytesAt(FileHandle handle, const void* buffer, int64_t count, int64_t offset)
+{
+    return Checked([&] { return PlatformWriteAt(handle, buffer, static_cast<size_t>(count), offset); });
+}
+
 int64_t ReadLenString(FileHandle handle, std::string& value)
 {
     unsigned char prefix[4];

@@ -36,6 +36,8 @@ void CloseFile(FileHandle& handle);
 int64_t SeekFile(FileHandle handle, int origin, int64_t offset);
 int64_t ReadBytes(FileHandle handle, void* buffer, int64_t count);
 int64_t WriteBytes(FileHandle handle, const void* buffer, int64_t count);
+// Writes at `offset` in one call, the position unchanged.
+int64_t WriteBytesAt(FileHandle handle, const void* buffer, int64_t count, int64_t offset);
 // Reads a count and that many characters; raises DataFileError when the count runs past the
 // end of the file. Returns 4 + length.
 int64_t ReadLenString(FileHandle handle, std::string& value);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <climits>
 #include <mutex>
 #include <vector>
@@ -20,6 +21,14 @@ struct Fault {
 
 std::mutex faultMutex;
 std::vector<Fault> faults;
+struct Stall {
+    FaultOp op;
+    std::string pathPart;
+    int skip;
+};
+std::vector<Stall> stalls;
+std::condition_variable stallsChanged;
+int stalledCalls = 0;
 std::atomic<bool> armed{false};  // keeps the production path free of locks
 
 std::string PathOfDescriptor(int fd)
@@ -41,15 +50,57 @@ void InjectFault(FaultOp op, const std::string& pathPart, int error, int count, 
 
 void ClearFaults()
 {
+    {
+        std::lock_guard lock(faultMutex);
+        faults.clear();
+        stalls.clear();
+        armed = false;
+    }
+    stallsChanged.notify_all();
+}
+
+void StallOn(FaultOp op, const std::string& pathPart, int skip)
+{
     std::lock_guard lock(faultMutex);
-    faults.clear();
-    armed = false;
+    stalls.push_back({op, pathPart, skip});
+    armed = true;
+}
+
+void ReleaseStalls()
+{
+    {
+        std::lock_guard lock(faultMutex);
+        stalls.clear();
+        armed = !faults.empty();
+    }
+    stallsChanged.notify_all();
+}
+
+int StalledCalls()
+{
+    std::lock_guard lock(faultMutex);
+    return stalledCalls;
 }
 
 int TakeFault(FaultOp op, const std::string& path)
 {
     if (!armed.load(std::memory_order_relaxed)) return -1;
-    std::lock_guard lock(faultMutex);
+    std::unique_lock lock(faultMutex);
+    const auto stalled = [&] {
+        for (const auto& stall : stalls)
+            if (stall.op == op && stall.skip <= 0 && path.find(stall.pathPart) != std::string::npos) return true;
+        return false;
+    };
+    for (auto& stall : stalls)
+        if (stall.op == op && stall.skip > 0 && path.find(stall.pathPart) != std::string::npos) {
+            --stall.skip;
+            return -1;
+        }
+    if (stalled()) {
+        ++stalledCalls;
+        stallsChanged.wait(lock, [&] { return !stalled(); });
+        --stalledCalls;
+    }
     for (auto& fault : faults) {
         if (fault.op != op || fault.count <= 0 || path.find(fault.pathPart) == std::string::npos) continue;
         if (fault.skip > 0) {

@@ -8,10 +8,17 @@ namespace tarn {
 // file (for reads and writes, the path the descriptor was opened with) contains `pathPart`.
 // `skip` matching calls pass first, then `count` calls fail with `error`. An error of 0 on a
 // read makes it return 0 bytes without an error, as a dead network share does.
-enum class FaultOp { Open, Read, Write, Close };
+enum class FaultOp { Open, Read, Write, Close, Enumerate };
 
 void InjectFault(FaultOp op, const std::string& pathPart, int error, int count = 1, int skip = 0);
-void ClearFaults();
+void ClearFaults();  // also releases every stall
+
+// Makes matching calls, after `skip` of them passed, block until ReleaseStalls(), so a test can
+// hold a worker at a known point.
+void StallOn(FaultOp op, const std::string& pathPart, int skip = 0);
+void ReleaseStalls();
+// Calls blocked by a stall right now.
+int StalledCalls();
 
 // Used by platform/ only: -1 when the call goes ahead, otherwise the error to fail with.
 int TakeFault(FaultOp op, const std::string& path);

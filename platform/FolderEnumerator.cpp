@@ -15,6 +15,7 @@ namespace {
 void Fill(FolderEntry& entry, const struct stat& st)
 {
     entry.isFolder = S_ISDIR(st.st_mode);
+    entry.isRegular = S_ISREG(st.st_mode);
     entry.size = entry.isFolder ? 0 : st.st_size;
     entry.device = st.st_dev;
     entry.inode = st.st_ino;
@@ -32,6 +33,7 @@ bool FolderEnumerator::Open(const std::string& folder)
         errno = fault;
         return false;
     }
+    folder_ = folder;
     dir_ = ::opendir(folder.c_str());
     return dir_ != nullptr;
 }
@@ -40,6 +42,10 @@ bool FolderEnumerator::Next(FolderEntry& entry)
 {
     if (!dir_) {
         errno = EBADF;
+        return false;
+    }
+    if (const int fault = TakeFault(FaultOp::Enumerate, folder_); fault >= 0) {
+        errno = fault;
         return false;
     }
     for (;;) {

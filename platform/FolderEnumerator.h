@@ -12,6 +12,7 @@ namespace tarn {
 struct FolderEntry {
     std::string name;
     bool isFolder = false;
+    bool isRegular = false;  // a plain file; pipes, sockets and devices are neither
     int64_t size = 0;
     dev_t device = 0;
     ino_t inode = 0;
@@ -35,6 +36,7 @@ public:
 
 private:
     DIR* dir_ = nullptr;
+    std::string folder_;
 };
 
 // Examines one path the way the enumerator examines an entry. False with errno on failure.

@@ -84,6 +84,23 @@ ssize_t PlatformWrite(int fd, const void* buffer, size_t count)
     return static_cast<ssize_t>(done);
 }
 
+ssize_t PlatformWriteAt(int fd, const void* buffer, size_t count, int64_t offset)
+{
+    if (const int fault = TakeFault(FaultOp::Write, fd); fault >= 0) return Fail(fault);
+    const char* bytes = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, bytes + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) return Fail(EIO);
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 ssize_t PlatformCopyRange(int in, int out, size_t count)
 {
     if (const int fault = TakeFault(FaultOp::Read, in); fault >= 0) return fault == 0 ? 0 : Fail(fault);

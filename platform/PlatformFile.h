@@ -34,6 +34,8 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
 ssize_t PlatformRead(int fd, void* buffer, size_t count);
 // Writes all bytes unless an error stops it; returns the count written.
 ssize_t PlatformWrite(int fd, const void* buffer, size_t count);
+// Writes all bytes at `offset` without moving the position (pwrite); returns the count.
+ssize_t PlatformWriteAt(int fd, const void* buffer, size_t count, int64_t offset);
 // One copy_file_range from the current position of `in` to that of `out`.
 ssize_t PlatformCopyRange(int in, int out, size_t count);
 int64_t PlatformSeek(int fd, int origin, int64_t offset);

@@ -1,0 +1,65 @@
+#include "tests/engine/EngineTestSupport.h"
+
+#include <algorithm>
+
+#include "platform/FaultInjection.h"
+
+namespace tarn::test {
+
+void EngineTest::SetUp()
+{
+    MakeFolders(RestoreDir());
+    MakeFolders(Src());
+    MakeFolders(Dst());
+}
+
+void EngineTest::TearDown() { ClearFaults(); }
+
+std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, const std::string& destination,
+                                                     const TaskSetup& s, const std::string& name)
+{
+    return std::make_unique<TDownloadThread>(name, RestoreDir(), source, destination, s.initialState, s.scheduleTime,
+                                             s.delayOnError, s.restoreUpdateInterval, s.bufferSize, s.maxLinkSpeed,
+                                             s.speedLimit, s.copyAttributes, s.copySecurity, s.copyStreams);
+}
+
+std::unique_ptr<TDownloadThread> EngineTest::RestoreTask(const std::string& name, int32_t delayOnError)
+{
+    return std::make_unique<TDownloadThread>(name, RestoreDir(), delayOnError, 15000, 65536, 12500000);
+}
+
+std::vector<TMsg> EngineTest::Log(const TDownloadThread& task)
+{
+    std::vector<TMsg> records;
+    const int high = task.GetLogHigh();
+    for (int i = 0; i <= high; ++i) {
+        TMsg record;
+        if (task.GetLogRecord(i, record)) records.push_back(record);
+    }
+    return records;
+}
+
+std::vector<std::string> EngineTest::LogIds(const TDownloadThread& task)
+{
+    std::vector<std::string> ids;
+    for (const auto& record : Log(task)) ids.push_back(record.Id);
+    return ids;
+}
+
+int EngineTest::CountId(const TDownloadThread& task, const std::string& id)
+{
+    const auto ids = LogIds(task);
+    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
+}
+
+bool EngineTest::WaitForState(const TDownloadThread& task, uint8_t state)
+{
+    return WaitUntil([&] { return task.GetState() == state; });
+}
+
+bool EngineTest::WaitForLog(const TDownloadThread& task, const std::string& id, int count)
+{
+    return WaitUntil([&] { return CountId(task, id) >= count; });
+}
+
+}  // namespace tarn::test

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/DownloadThread.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn::test {
+
+// Options of a task made by a test; the delays are short so retries happen quickly.
+struct TaskSetup {
+    uint8_t initialState = StateCopying;
+    double scheduleTime = 0;
+    int32_t delayOnError = 20;
+    int32_t restoreUpdateInterval = 15000;
+    int32_t bufferSize = 65536;
+    int32_t maxLinkSpeed = 12500000;
+    int32_t speedLimit = 2147483647;
+    bool copyAttributes = false;
+    bool copySecurity = false;
+    bool copyStreams = false;
+};
+
+// A fixture with a temporary folder holding "restore/", "src/" and "dst/".
+class EngineTest : public TempFolderTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string RestoreDir() const { return temp / "restore/"; }
+    std::string Src() const { return temp / "src/"; }
+    std::string Dst() const { return temp / "dst/"; }
+
+    std::unique_ptr<TDownloadThread> NewTask(const std::string& source, const std::string& destination,
+                                             const TaskSetup& setup = {}, const std::string& name = "0000ABCD");
+    std::unique_ptr<TDownloadThread> RestoreTask(const std::string& name = "0000ABCD", int32_t delayOnError = 20);
+
+    // Every log record of a task, in order.
+    static std::vector<TMsg> Log(const TDownloadThread& task);
+    static std::vector<std::string> LogIds(const TDownloadThread& task);
+    static int CountId(const TDownloadThread& task, const std::string& id);
+    static bool WaitForState(const TDownloadThread& task, uint8_t state);
+    static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1);
+};
+
+}  // namespace tarn::test
