@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "core/Globals.h"
 #include "core/MessageList.h"
@@ -104,10 +106,13 @@ void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const Ta
     }
     const std::string block = TaskSummaryText(msgs, task, DecodeLogFile(taskLog));
 
-    const std::string folder = ExtractFilePath(logFile);
-    if (!folder.empty() && !ForceDirectories(folder))
+    // create_directories names the component that stands in the way, which ForceDirectories cannot.
+    const std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(logFile));
+    std::error_code error;
+    if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    if (error)
         throw ProgramLogError("The folder of the program log " + Quoted(folder) + " cannot be created: " +
-                              SystemErrorText(errno));
+                              error.message());
     AppendToProgramLog(logFile, block);
 }
 

@@ -1,0 +1,160 @@
+#include "core/ProgramLog.h"
+
+#include <QLocale>
+
+#include "core/MessageList.h"
+#include "engine/GlobalUtils.h"
+#include "engine/RestoreFiles.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+constexpr char Header[] =
+    "Log file - Tarnwell version 3.1\r\n"
+    "Copyright (c) Brenvik. All rights reserved.\r\n"
+    "Web: https://www.brenvik.example/tarnwell/\r\n"
+    "Support: support@brenvik.example\r\n";
+
+class ProgramLogTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        task.Source = "/srv/share/Photos/";
+        task.Destination = "/home/u/In/Photos/";
+        task.Elapsed = 3723.0 / 86400;  // 01:02:03
+        task.FileCount = 3;
+        task.TotalSize = 1572864;
+        task.TaskLogPath = temp / "restore/task1.log";
+        test::MakeFolders(temp / "restore");
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::system()); }
+
+    void WriteTaskLog(const std::vector<TMsg>& records, size_t cutAtEnd = 0)
+    {
+        std::string bytes = LogFileHeader();
+        for (const auto& record : records) bytes += EncodeLogRecord(record);
+        test::WriteFile(task.TaskLogPath, bytes.substr(0, bytes.size() - cutAtEnd));
+    }
+
+    TMsgList msgs;
+    TaskSummary task;
+    const std::string logFile = temp / "docs/logs/tarn_log.txt";
+};
+
+TEST_F(ProgramLogTest, RecordsAreRenderedWithTheirParameters)
+{
+    EXPECT_EQ(RenderLogRecord(msgs, {"Err001", 0, {}}), "Source doesn't exists: \"%s\"");
+    EXPECT_EQ(RenderLogRecord(msgs, {"Inf004", 0, {"12"}}), "Scan was finished, 12 files found");
+    EXPECT_EQ(RenderLogRecord(msgs, {"Err006", 0, {"Input/output error", "/s/^Msg017^.txt"}}),
+              "Input/output error \"/s/Owner.txt\"");
+    EXPECT_EQ(RenderLogRecord(msgs, {"Err009", 0, {"^Msg014^, ^Msg016^", "/s/a", "/d/a", "Permission denied", "5th"}}),
+              "An error occured while copying a Attributes, Primary Group from \"/s/a\" to \"/d/a\". Operation system "
+              "reporting: \"Permission denied\"");
+    EXPECT_EQ(RenderLogRecord(msgs, {"NoSuchId", 0, {"x"}}), "");
+}
+
+TEST_F(ProgramLogTest, TheFirstSummaryCreatesTheFolderAndTheHeaderAndLaterOnesAppend)
+{
+    WriteTaskLog({
+        {"Inf001", 45000.5, {}},
+        {"Inf007", 45000.5 + 1.0 / 86400, {"a^b^c.txt", "/srv/share/Photos/", "/home/u/In/Photos/"}},
+        {"Err009", 45000.75, {"^Msg014^", "/srv/share/Photos/x", "/home/u/In/Photos/x", "Operation not permitted"}},
+        {"Inf008", 45001, {}},
+    });
+    const std::string block =
+        "\r\n"
+        "Source: \"/srv/share/Photos/\"\r\n"
+        "Destination: \"/home/u/In/Photos/\"\r\n"
+        "Start date and time:  3/15/23 12:00:00 PM\r\n"
+        "Finish date and time: 3/16/23\r\n"
+        "Clean copy time:  01:02:03\r\n"
+        "Files: 3\r\n"
+        "Total size: 1.5 Mb\r\n"
+        "Average speed: 422 B/s\r\n"
+        "3/15/23 12:00:00 PM Task was created\r\n"
+        "3/15/23 12:00:01 PM A file \"a^b^c.txt\" was copied from \"/srv/share/Photos/\" to \"/home/u/In/Photos/\"\r\n"
+        "3/15/23 6:00:00 PM An error occured while copying a Attributes from \"/srv/share/Photos/x\" to "
+        "\"/home/u/In/Photos/x\". Operation system reporting: \"Operation not permitted\"\r\n"
+        "3/16/23 Task was finished successfully\r\n";
+
+    WriteTaskSummary(logFile, msgs, task);
+    EXPECT_EQ(test::ReadFile(logFile), Header + block);
+
+    WriteTaskSummary(logFile, msgs, task);
+    EXPECT_EQ(test::ReadFile(logFile), Header + block + block);
+}
+
+TEST_F(ProgramLogTest, SummariesAreWrittenInTheCurrentLanguage)
+{
+    const IniFile german = IniFile::Parse("[TMsgList]\n"
+                                          "Log006=Dateien: %s\n"
+                                          "Msg014=Attribute\n"
+                                          "Err009=Fehler beim Kopieren der %s von \"%s\" nach \"%s\": \"%s\"\n");
+    msgs.LoadCatalogue(german);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    WriteTaskLog({{"Err009", 45000.75, {"^Msg014^", "/s/x", "/d/x", "Keine Berechtigung"}}});
+    WriteTaskSummary(logFile, msgs, task);
+
+    const std::string log = test::ReadFile(logFile);
+    EXPECT_NE(log.find("\r\nDateien: 3\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nTotal size: 1,5 Mb\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n15.03.23 18:00:00 Fehler beim Kopieren der Attribute von \"/s/x\" nach \"/d/x\": "
+                       "\"Keine Berechtigung\"\r\n"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(ProgramLogTest, ALogWithOneRecordStartsAndFinishesAtItsTime)
+{
+    task.Elapsed = 0;
+    WriteTaskLog({{"Inf001", 45000.25, {}}});
+    WriteTaskSummary(logFile, msgs, task);
+    const std::string log = test::ReadFile(logFile);
+    EXPECT_NE(log.find("Start date and time:  3/15/23 6:00:00 AM\r\nFinish date and time: 3/15/23 6:00:00 AM\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\r\nAverage speed: 0 B/s\r\n"), std::string::npos) << log;
+}
+
+TEST_F(ProgramLogTest, ACutLastRecordIsNotedAndTheRestIsWritten)
+{
+    WriteTaskLog({{"Inf001", 45000.25, {}}, {"Inf014", 45000.5, {"/s/file.txt"}}}, 3);
+    ASSERT_NO_THROW(WriteTaskSummary(logFile, msgs, task));
+    const std::string log = test::ReadFile(logFile);
+    EXPECT_NE(log.find("Finish date and time: 3/15/23 6:00:00 AM\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nRestore file was corrupted! "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n3/15/23 6:00:00 AM Task was created\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("skipped"), std::string::npos) << log;
+
+    // Nothing readable at all: the times are unavailable.
+    test::WriteFile(task.TaskLogPath, "");
+    ASSERT_NO_THROW(WriteTaskSummary(logFile, msgs, task));
+    EXPECT_NE(test::ReadFile(logFile).find("Start date and time:  Unavailable\r\n"), std::string::npos);
+}
+
+TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
+{
+    const auto expectError = [&](const std::string& file, const char* reason) {
+        try {
+            WriteTaskSummary(file, msgs, task);
+            ADD_FAILURE() << "no error for " << file;
+        } catch (const ProgramLogError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find(reason), std::string::npos) << message;
+        }
+    };
+
+    expectError(logFile, task.TaskLogPath.c_str());
+    EXPECT_FALSE(FileExists(logFile));
+
+    WriteTaskLog({{"Inf001", 45000.25, {}}});
+    test::WriteFile(temp / "plain", "");
+    expectError(temp / "plain/logs/tarn_log.txt", "Not a directory");
+    test::MakeFolders(temp / "folder.txt");
+    expectError(temp / "folder.txt", "cannot be created: File exists");
+}
+
+}  // namespace
+}  // namespace tarn
