@@ -3,6 +3,8 @@
 #include <QLocale>
 
 #include "core/MessageList.h"
+#include "core/SettingsStorage.h"
+#include "engine/DownloadThread.h"
 #include "engine/GlobalUtils.h"
 #include "engine/RestoreFiles.h"
 #include "tests/support/TestSupport.h"
@@ -154,6 +156,28 @@ TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
     expectError(temp / "plain/logs/tarn_log.txt", "Not a directory");
     test::MakeFolders(temp / "folder.txt");
     expectError(temp / "folder.txt", "cannot be created: File exists");
+}
+
+TEST_F(ProgramLogTest, ATaskLeavingTheListIsSummedUpAfterItsWorkerEnded)
+{
+    test::MakeFolders(temp / "src/sub");
+    test::WriteFile(temp / "src/a.bin", test::RandomBytes(3000, 1));
+    test::WriteFile(temp / "src/sub/b.bin", test::RandomBytes(100, 2));
+    TDownloadThread worker("0000ABCD", temp / "restore/", temp / "src/", temp / "dst/", StateCopying, 0, 20, 15000,
+                           65536, 12500000, 2147483647, false, false, false);
+    ASSERT_TRUE(test::WaitUntil([&] { return worker.GetState() == StateFinished; }));
+    worker.Stop();
+
+    TSettingsStorage settings(RegistryLocation{temp / "user.ini", temp / "system.ini"});
+    settings.SetLogFile(logFile);
+    WriteTaskSummary(settings, msgs, worker);
+
+    const std::string log = test::ReadFile(logFile);
+    EXPECT_EQ(log.rfind(Header, 0), 0u) << log;
+    EXPECT_NE(log.find("\r\nSource: \"" + temp / "src/\"\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nFiles: 2\r\nTotal size: 3.03 Kb\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Task was created\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Task was finished successfully\r\n"), std::string::npos) << log;
 }
 
 }  // namespace
