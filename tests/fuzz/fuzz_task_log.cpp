@@ -1,0 +1,23 @@
+// Feeds arbitrary bytes to the task-log reader and writes the program log text for them, as the
+// removal of a task whose log was damaged would.
+#include <QLocale>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "core/MessageList.h"
+#include "core/ProgramLog.h"
+#include "engine/RestoreFiles.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    using namespace tarn;
+    static const TMsgList msgs;
+    static const QLocale locale(QLocale::English, QLocale::UnitedStates);
+    static const TaskSummary task{"/srv/share/", "/home/u/in/share/", 0.5, 12, 123456789, "task.log"};
+
+    const TaskLogContents log = DecodeLogFile(std::string_view(reinterpret_cast<const char*>(data), size));
+    TaskSummaryText(msgs, task, log, locale);
+    return 0;
+}
