@@ -215,6 +215,7 @@ private:
     FileHandle destHandle_ = NoHandle;
     int64_t durableOffset_ = 0;         // bytes of the current item known to be on disk
     bool unsyncedFiles_ = false;        // files were closed since the destination was last flushed
+    bool destinationFailed_ = false;    // the error being handled came from the destination
     bool currentItemCreated_ = false;   // this task created or emptied the current destination file
     bool destinationCreated_ = false;   // this task created the destination root
     std::vector<bool> writtenByTask_;   // per item: this task created or overwrote its destination

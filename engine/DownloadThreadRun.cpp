@@ -397,7 +397,9 @@ void TDownloadThread::CloseItemFiles(bool raise)
         if (dest != NoHandle) PlatformClose(dest);
         throw;
     }
+    destinationFailed_ = dest != NoHandle;
     CloseFile(dest);
+    destinationFailed_ = false;
 }
 
 void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string& errorText)
@@ -406,7 +408,10 @@ void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string&
     ++errorCount_;
     speed_ = 0;
     CloseItemFiles(false);
-    RewindToDurable(item);
+    // A failed write or close may have lost bytes written since the last flush; a failed read
+    // lost nothing, and rewinding then would throw progress away on every retry.
+    if (destinationFailed_) RewindToDurable(item);
+    destinationFailed_ = false;
     AddLogRecord("Err005", {errorText, item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     RetryDelay();
     bytesMeasured_ = 0;
@@ -557,7 +562,10 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
         // copy goes through the buffer from then on.
         const ssize_t n = PlatformCopyRange(sourceHandle_, destHandle_, static_cast<size_t>(count));
         if (n > 0) return n;
-        if (n < 0 && !IsCopyRangeRefusal(errno)) RaiseOsError(errno);
+        if (n < 0 && !IsCopyRangeRefusal(errno)) {
+            destinationFailed_ = true;  // either side may have failed; assume the worse one
+            RaiseOsError(errno);
+        }
         // A refusal, or 0 bytes, which some file systems report when they cannot serve the
         // call: the buffer decides.
         useCopyRange_ = false;
@@ -568,7 +576,10 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
     }
     const int64_t read = ReadBytes(sourceHandle_, buffer_.get(), count);
     if (read == 0) return 0;
-    return WriteBytes(destHandle_, buffer_.get(), read);
+    destinationFailed_ = true;
+    const int64_t written = WriteBytes(destHandle_, buffer_.get(), read);
+    destinationFailed_ = false;
+    return written;
 }
 
 // ---- Closing pass, deletion, restart, final step ----

@@ -1,0 +1,507 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <thread>
+
+#include "platform/DateTime.h"
+#include "platform/FaultInjection.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::EngineTest;
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TaskSetup;
+using test::WaitUntil;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+class DownloadThreadCopyTest : public EngineTest {
+protected:
+    std::vector<TItemAttrs> Items() const { return ItemsOf("0000ABCD"); }
+    std::vector<TItemAttrs> ItemsOf(const std::string& name) const
+    {
+        std::vector<TItemAttrs> items;
+        DecodeConFile(ReadFile(RestoreDir() + name + ".con"), [&](TItemAttrs&& item) { items.push_back(item); });
+        return items;
+    }
+    static void ExpectSameTree(const std::string& a, const std::string& b)
+    {
+        std::vector<std::string> left;
+        std::vector<std::string> right;
+        for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
+        for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
+        std::sort(left.begin(), left.end());
+        std::sort(right.begin(), right.end());
+        ASSERT_EQ(left, right);
+        for (const auto& name : left)
+            if (fs::is_regular_file(a + "/" + name)) {
+                EXPECT_TRUE(ReadFile(a + "/" + name) == ReadFile(b + "/" + name)) << name;
+            }
+    }
+    static bool HasXattrs(const std::string& path)
+    {
+        return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
+    }
+};
+
+TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
+{
+    const std::string root = Src() + "Photos/";
+    for (const char* folder : {"Empty", ".hidden", "With Space/Deeper", "Grüße: 2020"}) MakeFolders(root + folder);
+    WriteFile(root + "top.bin", RandomBytes(70000, 1));
+    WriteFile(root + ".dotfile", "dot");
+    WriteFile(root + "empty.txt", "");
+    WriteFile(root + ".hidden/inner", "x");
+    WriteFile(root + "With Space/Deeper/a b:c.txt", RandomBytes(1234, 2));
+    WriteFile(root + "Grüße: 2020/ä.bin", RandomBytes(50 * 1000 * 1000, 3));
+
+    auto task = NewTask(Src() + "Photos", Dst());  // no trailing delimiter
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetSource(), root);
+    EXPECT_EQ(task->GetDestination(), Dst() + "Photos/");
+    ExpectSameTree(root, Dst() + "Photos");
+    EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
+    EXPECT_EQ(CountId(*task, "Inf007"), 6);
+    EXPECT_EQ(Log(*task)[2].Id, "Inf004");
+    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"6"});
+    EXPECT_EQ(Log(*task).back().Id, "Inf008");
+
+    const auto items = Items();
+    ASSERT_EQ(items.size(), 11u);
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i.Kind == KindFolder; }), 5);
+    const auto position = [&](const std::string& dir, const std::string& name) {
+        const auto it = std::find_if(items.begin(), items.end(), [&](const auto& i) { return i.Dir == dir && i.Name == name; });
+        EXPECT_NE(it, items.end()) << dir << name;
+        return it - items.begin();
+    };
+    // The root has no entry; every folder comes before what it holds, and a folder's files
+    // before its subfolders.
+    EXPECT_EQ(position("", "Empty/") >= 0, true);
+    EXPECT_LT(position("", "With Space/"), position("With Space/", "Deeper/"));
+    EXPECT_LT(position("With Space/", "Deeper/"), position("With Space/Deeper/", "a b:c.txt"));
+    for (const char* file : {"top.bin", ".dotfile", "empty.txt"})
+        for (const char* folder : {"Empty/", ".hidden/", "With Space/", "Grüße: 2020/"})
+            EXPECT_LT(position("", file), position("", folder));
+    EXPECT_EQ(items[static_cast<size_t>(position("Grüße: 2020/", "ä.bin"))].Size, 50 * 1000 * 1000);
+}
+
+TEST_F(DownloadThreadCopyTest, FileSourceIsCutToItsFolder)
+{
+    WriteFile(Src() + "a.iso", RandomBytes(3000, 4));
+    auto task = NewTask(Src() + "a.iso", Dst());
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetSource(), Src());
+    EXPECT_EQ(Items(), (std::vector<TItemAttrs>{{"", "a.iso", 3000, KindFile}}));
+    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"1"});
+    EXPECT_EQ(ReadFile(Dst() + "a.iso"), ReadFile(Src() + "a.iso"));
+}
+
+TEST_F(DownloadThreadCopyTest, StreamsAttributesAndPermissionsArriveWhenAsked)
+{
+    MakeFolders(Src() + "d/sub");
+    WriteFile(Src() + "d/f", "file");
+    if (!HasXattrs(Src() + "d/f")) GTEST_SKIP() << "no user extended attributes here";
+    ASSERT_EQ(::setxattr((Src() + "d/f").c_str(), "user.one", "11", 2, 0), 0);
+    ASSERT_EQ(::setxattr((Src() + "d/f").c_str(), "user.empty", "", 0, 0), 0);
+    ::chmod((Src() + "d/f").c_str(), 0640);
+    ::chmod((Src() + "d/sub").c_str(), 0750);
+    const timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
+    ::utimensat(AT_FDCWD, (Src() + "d/f").c_str(), times, 0);
+
+    TaskSetup setup;
+    setup.copyStreams = true;
+    setup.copyAttributes = true;
+    setup.copySecurity = true;
+    auto task = NewTask(Src() + "d", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetCount(KindFile), 1);
+    EXPECT_EQ(task->GetCount(KindStream), 2);
+    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"1"});  // streams are no files
+    const auto items = Items();
+    EXPECT_EQ(items[0].Name, "f");
+    EXPECT_EQ(items[1].Kind, KindStream);
+    EXPECT_EQ(items[2].Kind, KindStream);
+
+    char value[8] = {};
+    EXPECT_EQ(::getxattr((Dst() + "d/f").c_str(), "user.one", value, sizeof value), 2);
+    EXPECT_STREQ(value, "11");
+    EXPECT_EQ(::getxattr((Dst() + "d/f").c_str(), "user.empty", value, sizeof value), 0);
+    struct stat st;
+    ASSERT_EQ(::stat((Dst() + "d/f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+    ASSERT_EQ(::stat((Dst() + "d/sub").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    // Attributes, Primary Group, Owner and Permissions, in this order, for the file.
+    bool listed = false;
+    for (const auto& record : Log(*task))
+        if (record.Id == "Inf021" && record.Params[1] == Src() + "d/f")
+            listed = record.Params[0] == "^Msg014^, ^Msg016^, ^Msg017^, ^Msg015^";
+    EXPECT_TRUE(listed);
+}
+
+TEST_F(DownloadThreadCopyTest, StoppedMidFileResumesAtTheSavedOffset)
+{
+    const std::string data = RandomBytes(600000, 5);
+    WriteFile(Src() + "big", data);
+    TaskSetup setup;
+    setup.speedLimit = 400000;
+    setup.restoreUpdateInterval = 100;
+    {
+        auto task = NewTask(Src() + "big", Dst(), setup);
+        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 100000; }));
+        task->Stop();
+        task->WaitFor();
+    }
+    const int64_t saved = DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).CurrentOffset;
+    EXPECT_GT(saved, 0);
+    EXPECT_LT(saved, 600000);
+    auto restored = RestoreTask();
+    EXPECT_EQ(restored->GetCopiedSize(), saved);
+    restored->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    EXPECT_EQ(CountId(*restored, "Inf017"), 0);  // its own half file is no conflict
+    EXPECT_TRUE(ReadFile(Dst() + "big") == data);
+}
+
+TEST_F(DownloadThreadCopyTest, AHalfCopiedFileThatVanishedStartsOver)
+{
+    const std::string data = RandomBytes(300000, 6);
+    WriteFile(Src() + "big", data);
+    TaskSetup setup;
+    setup.speedLimit = 200000;
+    setup.restoreUpdateInterval = 50;
+    {
+        auto task = NewTask(Src() + "big", Dst(), setup);
+        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 50000; }));
+        task->Stop();
+        task->WaitFor();
+    }
+    std::remove((Dst() + "big").c_str());
+    auto restored = RestoreTask();
+    restored->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    EXPECT_EQ(CountId(*restored, "Err004"), 1);
+    EXPECT_TRUE(ReadFile(Dst() + "big") == data);
+}
+
+TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
+{
+    WriteFile(Src() + "up", RandomBytes(2500, 7));
+    WriteFile(Dst() + "up", ReadFile(Src() + "up").substr(0, 1000));
+    auto task = NewTask(Src() + "up", Dst());
+    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+    EXPECT_EQ(LogIds(*task).back(), "Inf017");
+    EXPECT_EQ(Log(*task).back().Params, (std::vector<std::string>{Dst(), "up"}));
+    task->Answer(AnswerUpload);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Inf019"), 1);
+    EXPECT_EQ(ReadFile(Dst() + "up"), ReadFile(Src() + "up"));
+
+    // Upload onto a longer file copies nothing and keeps its length.
+    WriteFile(Src() + "short", "abc");
+    WriteFile(Dst() + "short", "abcdefgh");
+    auto longer = NewTask(Src() + "short", Dst(), {}, "00000002");
+    ASSERT_TRUE(WaitUntil([&] { return longer->IsWaitingForAnswer(); }));
+    longer->Answer(AnswerUpload);
+    ASSERT_TRUE(WaitForState(*longer, StateFinished));
+    EXPECT_EQ(CountId(*longer, "Inf007"), 1);
+    EXPECT_EQ(ReadFile(Dst() + "short"), "abcdefgh");
+}
+
+TEST_F(DownloadThreadCopyTest, OneTimeAndStandingAnswers)
+{
+    MakeFolders(Src() + "s");
+    MakeFolders(Dst() + "s");
+    for (const char* name : {"a", "b", "c"}) {
+        WriteFile(Src() + "s/" + name, std::string("new ") + name);
+        WriteFile(Dst() + "s/" + name, "old");
+    }
+    auto task = NewTask(Src() + "s", Dst());
+    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+    task->Answer(AnswerOverwrite);  // this file only: the next one asks again
+    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer() && CountId(*task, "Inf017") == 2; }));
+    task->Answer(AnswerSkip);
+    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer() && CountId(*task, "Inf017") == 3; }));
+    task->Answer(AnswerOverwriteAll);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Inf018"), 2);
+    EXPECT_EQ(CountId(*task, "Inf014"), 1);
+    EXPECT_EQ(CountId(*task, "Inf007"), 2);  // the skipped one has none
+    int old = 0;
+    for (const char* name : {"a", "b", "c"}) old += ReadFile(Dst() + "s/" + name) == "old";
+    EXPECT_EQ(old, 1);
+
+    // A restart overwrites everything without asking, whatever was answered.
+    task->Restart();
+    ASSERT_TRUE(WaitForLog(*task, "Inf013"));
+    ASSERT_TRUE(WaitForLog(*task, "Inf008", 2));
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    for (const char* name : {"a", "b", "c"}) EXPECT_EQ(ReadFile(Dst() + "s/" + name), std::string("new ") + name);
+    EXPECT_FALSE(task->IsWaitingForAnswer());
+}
+
+TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
+{
+    MakeFolders(Src() + "s");
+    WriteFile(Src() + "s/1big", RandomBytes(400000, 8));
+    TaskSetup setup;
+    setup.speedLimit = 100000;
+    auto task = NewTask(Src() + "s", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
+    WriteFile(Src() + "s/2small", "late");  // not in the list: the scan is over
+    task->SkipFile();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Inf014"), 1);
+    EXPECT_EQ(CountId(*task, "Inf007"), 0);
+    EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
+}
+
+TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWrote)
+{
+    MakeFolders(Src() + "t/sub");
+    MakeFolders(Dst() + "t");
+    WriteFile(Src() + "t/mine", "copied");
+    WriteFile(Src() + "t/theirs", "source");
+    WriteFile(Dst() + "t/theirs", "user's own file");
+    WriteFile(Src() + "t/sub/z", RandomBytes(500000, 9));
+    TaskSetup setup;
+    setup.speedLimit = 100000;
+    auto task = NewTask(Src() + "t", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+    task->Answer(AnswerSkip);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "z" && task->GetCopiedSize() > 20; }));
+    task->DeleteByUser(true);
+    task->WaitFor();
+    EXPECT_EQ(LogIds(*task).back(), "Inf016");
+    EXPECT_FALSE(FileExists(Dst() + "t/mine"));
+    EXPECT_FALSE(FileExists(Dst() + "t/sub/z"));
+    EXPECT_FALSE(DirectoryExists(Dst() + "t/sub"));
+    EXPECT_EQ(ReadFile(Dst() + "t/theirs"), "user's own file");
+    EXPECT_TRUE(DirectoryExists(Dst() + "t"));  // it existed before and is not empty
+
+    // A finished task deletes nothing.
+    WriteFile(Src() + "one", "1");
+    auto done = NewTask(Src() + "one", Dst(), {}, "00000003");
+    ASSERT_TRUE(WaitForState(*done, StateFinished));
+    done->DeleteByUser(true);
+    done->WaitFor();
+    EXPECT_TRUE(FileExists(Dst() + "one"));
+    EXPECT_EQ(CountId(*done, "Inf016"), 0);
+}
+
+TEST_F(DownloadThreadCopyTest, ErrorsAreRetriedAndNothingIsCorrupted)
+{
+    const std::string data = RandomBytes(1000000, 10);
+    WriteFile(Src() + "big", data);
+    InjectFault(FaultOp::Write, "dst/big", EXDEV);  // the chunks go through the buffer
+    InjectFault(FaultOp::Read, "src/big", EIO, 1, 2);
+    InjectFault(FaultOp::Open, "src/big", ENOENT, 2, 1);  // the share is gone for two reopens
+    InjectFault(FaultOp::Write, "dst/big", ENOSPC, 1, 4);
+    InjectFault(FaultOp::Read, "src/big", 0, 1, 8);  // a dead share: 0 bytes and no error
+    InjectFault(FaultOp::Close, "dst/big", EIO, 1, 3);  // the write-back fails at the last close
+    TaskSetup setup;
+    setup.bufferSize = 8192;
+    auto task = NewTask(Src() + "big", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "big") == data);
+    EXPECT_EQ(task->GetErrorCount(), 0);
+    EXPECT_EQ(task->GetCopiedSize(), 1000000);
+    std::vector<std::string> texts;
+    for (const auto& record : Log(*task))
+        if (record.Id == "Err005") texts.push_back(record.Params[0].substr(0, 22));
+    EXPECT_EQ(texts, (std::vector<std::string>{"Input/output error", "No such file or direct", "No such file or direct",
+                                               "No space left on devic", "The source file ended ", "Input/output error"}));
+    EXPECT_EQ(CountId(*task, "Inf006"), 6);
+}
+
+TEST_F(DownloadThreadCopyTest, AnUnreadableFileIsRetriedUntilSkipped)
+{
+    MakeFolders(Src() + "u");
+    WriteFile(Src() + "u/locked", "secret");
+    InjectFault(FaultOp::Open, "src/u/locked", EACCES, 1000);
+    auto task = NewTask(Src() + "u", Dst());
+    ASSERT_TRUE(WaitUntil([&] { return task->GetErrorCount() >= 3; }));
+    EXPECT_EQ(task->GetState(), StateError);
+    EXPECT_EQ(Log(*task).back().Id, "Inf006");
+    task->SkipFile();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Inf014"), 1);
+    for (const auto& record : Log(*task))
+        if (record.Id == "Err005") {
+            EXPECT_EQ(record.Params, (std::vector<std::string>{"Permission denied", "locked", Src() + "u/", Dst() + "u/"}));
+        }
+}
+
+TEST_F(DownloadThreadCopyTest, ASourceShorterThanScannedIsAnErrorNotASpin)
+{
+    WriteFile(Src() + "shrinks", RandomBytes(300000, 11));
+    TaskSetup setup;
+    setup.speedLimit = 200000;
+    auto task = NewTask(Src() + "shrinks", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
+    ::truncate((Src() + "shrinks").c_str(), 1000);
+    task->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetErrorCount() >= 2; }));
+    bool explained = false;
+    for (const auto& record : Log(*task))
+        explained |= record.Id == "Err005" && record.Params[0].find("ended at byte") != std::string::npos;
+    EXPECT_TRUE(explained);
+    task->SkipFile();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+}
+
+TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingUntilRaised)
+{
+    WriteFile(Src() + "f", RandomBytes(5000, 12));
+    TaskSetup setup;
+    setup.speedLimit = 0;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "f"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(task->GetState(), StateCopying);
+    EXPECT_EQ(task->GetSpeed(), 0);
+    EXPECT_EQ(task->GetCopiedSize(), 0);
+    task->SetSpeedLimit(100000);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(ReadFile(Dst() + "f"), ReadFile(Src() + "f"));
+}
+
+TEST_F(DownloadThreadCopyTest, ScheduledTaskStartsAtItsTime)
+{
+    WriteFile(Src() + "f", "x");
+    TaskSetup setup;
+    setup.initialState = StateScheduled;
+    setup.scheduleTime = NowDateTime() + 0.3 / SecondsPerDay;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    const auto ids = LogIds(*task);
+    ASSERT_GE(ids.size(), 3u);
+    EXPECT_EQ(ids[1], "Inf011");
+    EXPECT_EQ(ids[2], "Inf012");
+    EXPECT_LT(task->GetElapsed() * SecondsPerDay, 0.25);  // the wait is no copy time
+
+    // Start ends a schedule wait without Inf012.
+    setup.scheduleTime = NowDateTime() + 1;
+    auto early = NewTask(Src() + "f", temp / "other", setup, "00000002");
+    ASSERT_TRUE(WaitForLog(*early, "Inf011"));
+    early->Start();
+    ASSERT_TRUE(WaitForState(*early, StateFinished));
+    EXPECT_EQ(CountId(*early, "Inf012"), 0);
+    EXPECT_EQ(CountId(*early, "Inf005"), 1);
+}
+
+TEST_F(DownloadThreadCopyTest, PauseAndStartKeepTheCleanCopyTime)
+{
+    WriteFile(Src() + "f", RandomBytes(200000, 13));
+    TaskSetup setup;
+    setup.speedLimit = 100000;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
+    task->Pause();
+    ASSERT_TRUE(WaitForState(*task, StatePaused));
+    const double paused = task->GetElapsed();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(task->GetElapsed(), paused);
+    task->Start();
+    task->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_LT(task->GetElapsed() * SecondsPerDay, 1.0);
+    EXPECT_EQ(CountId(*task, "Inf009"), 1);
+    EXPECT_EQ(CountId(*task, "Inf005"), 1);
+    EXPECT_EQ(ReadFile(Dst() + "f"), ReadFile(Src() + "f"));
+}
+
+TEST_F(DownloadThreadCopyTest, RestartDuringTheItemsRunsTheClosingPassFirst)
+{
+    MakeFolders(Src() + "r");
+    WriteFile(Src() + "r/a", "a");
+    WriteFile(Src() + "r/b", RandomBytes(300000, 14));
+    ::chmod((Src() + "r/a").c_str(), 0604);
+    TaskSetup setup;
+    setup.speedLimit = 100000;
+    setup.copyAttributes = true;
+    auto task = NewTask(Src() + "r", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "b" && task->GetCopiedSize() > 10; }));
+    task->Restart();
+    ASSERT_TRUE(WaitForLog(*task, "Inf013"));
+    const auto ids = LogIds(*task);
+    const auto restarted = std::find(ids.begin(), ids.end(), "Inf013") - ids.begin();
+    const auto attributes = std::find(ids.begin(), ids.end(), "Inf021") - ids.begin();
+    EXPECT_LT(attributes, restarted);
+    task->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetDestination(), Dst() + "r/");  // the folder name was not appended twice
+    EXPECT_TRUE(ReadFile(Dst() + "r/b") == ReadFile(Src() + "r/b"));
+}
+
+TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
+{
+    MakeFolders(Src() + "old");
+    const std::string data = RandomBytes(400000, 15);
+    WriteFile(Src() + "old/f", data);
+    TaskSetup setup;
+    setup.speedLimit = 200000;
+    auto task = NewTask(Src() + "old", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 1000; }));
+    fs::rename(Src() + "old", Src() + "moved");
+    InjectFault(FaultOp::Read, "/moved/f", EIO);  // the share notices the move
+    ASSERT_TRUE(WaitUntil([&] { return task->GetErrorCount() >= 2; }));
+    task->ChangeSource(Src() + "moved");
+    task->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetSource(), Src() + "moved/");
+    const auto log = Log(*task);
+    const auto changed = std::find_if(log.begin(), log.end(), [](const TMsg& m) { return m.Id == "Inf010"; });
+    ASSERT_NE(changed, log.end());
+    EXPECT_EQ(changed->Params, (std::vector<std::string>{Src() + "old/", Src() + "moved/"}));
+    EXPECT_TRUE(ReadFile(Dst() + "old/f") == data);
+}
+
+TEST_F(DownloadThreadCopyTest, AMissingSourceIsRetriedUntilItAppears)
+{
+    auto task = NewTask(Src() + "later", Dst());
+    ASSERT_TRUE(WaitUntil([&] { return CountId(*task, "Err001") >= 2; }));
+    EXPECT_EQ(task->GetState(), StateError);
+    EXPECT_GE(task->GetErrorCount(), 2);
+    MakeFolders(Src() + "later");
+    WriteFile(Src() + "later/f", "f");
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(ReadFile(Dst() + "later/f"), "f");
+}
+
+TEST_F(DownloadThreadCopyTest, FolderLoopsAreLoggedNotFollowed)
+{
+    MakeFolders(Src() + "loop/inner");
+    WriteFile(Src() + "loop/inner/f", "f");
+    fs::create_directory_symlink(Src() + "loop", Src() + "loop/inner/back");
+    auto task = NewTask(Src() + "loop", Dst());
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Err002"), 1);
+    EXPECT_EQ(ReadFile(Dst() + "loop/inner/f"), "f");
+}
+
+TEST_F(DownloadThreadCopyTest, TheBufferPathServesWhenTheKernelRefusesRangeCopies)
+{
+    const std::string data = RandomBytes(200000, 16);
+    WriteFile(Src() + "f", data);
+    InjectFault(FaultOp::Write, "dst/f", EXDEV);
+    TaskSetup setup;
+    setup.bufferSize = 4096;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Err005"), 0);
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+}
+
+}  // namespace
+}  // namespace tarn
