@@ -96,8 +96,6 @@ bool ReadRegBinary(const QSettings& key, const std::string& name, void* buffer, 
     return true;
 }
 
-bool RegValueIsText(const QSettings& key, const std::string& name) { return StoredText(key, name).has_value(); }
-
 void WriteRegInteger(QSettings& key, const std::string& name, int32_t value)
 {
     key.setValue(Name(name), QString::number(value));

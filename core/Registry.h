@@ -46,8 +46,6 @@ bool ReadRegBool(const QSettings& key, const std::string& name, bool defaultValu
 // Copies a stored binary value over the start of `buffer` when it holds at most `size` bytes;
 // false, and the buffer untouched, when it is absent, not binary or longer.
 bool ReadRegBinary(const QSettings& key, const std::string& name, void* buffer, size_t size);
-// Whether the value is stored as text (a string, an integer or a boolean).
-bool RegValueIsText(const QSettings& key, const std::string& name);
 
 void WriteRegInteger(QSettings& key, const std::string& name, int32_t value);
 void WriteRegString(QSettings& key, const std::string& name, const std::string& value);

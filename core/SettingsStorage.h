@@ -84,9 +84,8 @@ public:
     void SetEnableQuickInfo(bool value);
     void SetMinimizeInsteadClose(bool value);
 
-    // The settings files in use, and a subkey of the user's one, for the windows that keep
-    // their own values beside the settings.
-    const RegistryLocation& Registry() const { return registry_; }
+    // A subkey of the user's settings file in use, for the windows that keep their own values
+    // beside the settings (RegistryLayout.h).
     std::unique_ptr<QSettings> OpenKey(const std::string& subkey) const;
 
 private:

@@ -162,7 +162,7 @@ TEST_F(ProgramLogTest, ATaskLeavingTheListIsSummedUpAfterItsWorkerEnded)
 {
     test::MakeFolders(temp / "src/sub");
     test::WriteFile(temp / "src/a.bin", test::RandomBytes(3000, 1));
-    test::WriteFile(temp / "src/sub/b.bin", test::RandomBytes(100, 2));
+    test::WriteFile(temp / "src/sub/a^b^c.txt", test::RandomBytes(100, 2));
     TDownloadThread worker("0000ABCD", temp / "restore/", temp / "src/", temp / "dst/", StateCopying, 0, 20, 15000,
                            65536, 12500000, 2147483647, false, false, false);
     ASSERT_TRUE(test::WaitUntil([&] { return worker.GetState() == StateFinished; }));
@@ -177,6 +177,7 @@ TEST_F(ProgramLogTest, ATaskLeavingTheListIsSummedUpAfterItsWorkerEnded)
     EXPECT_NE(log.find("\r\nSource: \"" + temp / "src/\"\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\r\nFiles: 2\r\nTotal size: 3.03 Kb\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" Task was created\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" A file \"a^b^c.txt\" was copied from \"" + temp / "src/sub/\""), std::string::npos) << log;
     EXPECT_NE(log.find(" Task was finished successfully\r\n"), std::string::npos) << log;
 }
 
