@@ -1,0 +1,37 @@
+#include <QCoreApplication>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/CopyArguments.h"
+#include "app/CopyCommand.h"
+#include "app/StopSignals.h"
+
+// tarnctl: the copy engine on the command line.
+int main(int argc, char* argv[])
+{
+    std::setlocale(LC_ALL, "");
+    // Qt Core gives the settings and the user's locale; no event loop runs.
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        std::fputs(tarn::UsageText, words.empty() ? stderr : stdout);
+        return words.empty() ? tarn::ExitUsage : tarn::ExitFinished;
+    }
+    const std::string command = words[0];
+    words.erase(words.begin());
+    tarn::CopyArguments arguments;
+    std::string error;
+    if (command == "copy") {
+        if (!tarn::ParseCopyArguments(words, arguments, error)) {
+            std::fprintf(stderr, "tarnctl: %s\n\n%s", error.c_str(), tarn::UsageText);
+            return tarn::ExitUsage;
+        }
+        tarn::InstallStopSignals();
+        return tarn::CopyCommand(arguments).Run();
+    }
+    std::fprintf(stderr, "tarnctl: unknown command \"%s\"\n\n%s", command.c_str(), tarn::UsageText);
+    return tarn::ExitUsage;
+}

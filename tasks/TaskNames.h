@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tarn {
+
+// A new task name: 8 upper-case hexadecimal digits drawn at random, redrawn while the restore
+// folder holds a ".var", ".con" or ".log" file of that name or `taken` says a task has it.
+std::string NewTaskName(const std::string& restorePath, const std::function<bool(const std::string&)>& taken);
+
+}  // namespace tarn
