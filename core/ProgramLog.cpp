@@ -30,8 +30,8 @@ double AverageSpeed(const TaskSummary& task)
     return std::round(static_cast<double>(task.TotalSize) / seconds);
 }
 
-// Appends `text` to the program log in one write, which reaches the disk before the task's
-// restore files, the only other record of the task, are deleted.
+// Appends `block` to the program log (after the header when the file is new) in one write, and
+// makes it reach the disk: the task's restore files, its only other record, are deleted next.
 void AppendToProgramLog(const std::string& logFile, const std::string& block)
 {
     const bool exists = FileExists(logFile);
