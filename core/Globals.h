@@ -12,7 +12,7 @@ inline constexpr char RegistryApplication[] = "Tarnwell";
 inline constexpr char ProgramName[] = "Tarnwell";
 inline constexpr char ExecutableName[] = "tarn";
 // Names the single-instance lock and the hand-over socket.
-inline constexpr char AppGUID[] = "{6B0E3C52-9D1A-4F7E-B5C8-2A41D7E09F13}";
+inline constexpr char AppGUID[] = "{3B8F2C41-7A5D-4E19-9C06-D2E47A1B5F83}";
 
 inline constexpr char MakerNotice[] = "Copyright (c) Brenvik. All rights reserved.";
 inline constexpr char MakerWebAddress[] = "https://www.brenvik.example/tarnwell/";

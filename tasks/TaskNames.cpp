@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <random>
 
 #include "engine/GlobalUtils.h"
 
@@ -14,6 +13,12 @@ std::string NewTaskName(const std::string& restorePath, const std::function<bool
     std::seed_seq seed{static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
                        std::random_device{}()};
     std::mt19937 generator(seed);
+    return DrawTaskName(restorePath, taken, generator);
+}
+
+std::string DrawTaskName(const std::string& restorePath, const std::function<bool(const std::string&)>& taken,
+                         std::mt19937& generator)
+{
     for (;;) {
         char name[9];
         std::snprintf(name, sizeof name, "%08X", static_cast<unsigned>(generator()));
