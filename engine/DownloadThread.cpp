@@ -387,6 +387,8 @@ TItemAttrs TDownloadThread::GetCurrentItem() const
 
 void TDownloadThread::SetState(uint8_t state)
 {
+    // The scan sets its state once per entry: an unchanged state needs no lock.
+    if (state_.load() == state) return;
     std::unique_lock lock(lock_);
     if (!terminated_) state_ = state;
 }

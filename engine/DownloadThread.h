@@ -151,7 +151,7 @@ private:
     void ScanCheckpoint();
     void ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors);
     void ScanFile(const std::string& path);
-    void ScanStreams(const std::string& root, const TItemAttrs& entry);
+    void ScanStreams(const std::string& root, TItemAttrs entry);  // a copy: the list grows meanwhile
 
     // Identity and settings given at construction.
     const std::string taskName_;

@@ -96,9 +96,8 @@ void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<
             AddLogRecord("Err002", {"Not a regular file", path + entry.name});
             continue;
         }
-        TItemAttrs item{relative, entry.name, entry.size, KindFile};
-        AddItem(item);
-        if (options_.CopyStreams) ScanStreams(source, item);
+        AddItem({relative, std::move(entry.name), entry.size, KindFile});
+        if (options_.CopyStreams) ScanStreams(source, items_.back());
     }
     if (errno != ErrorNoMoreFiles) AddLogRecord("Err002", {SystemErrorText(errno), path});
     enumerator.Close();
@@ -125,12 +124,11 @@ void TDownloadThread::ScanFile(const std::string& path)
         return;
     }
     ScanCheckpoint();
-    TItemAttrs item{"", ExtractFileName(path), entry.size, KindFile};
-    AddItem(item);
-    if (options_.CopyStreams) ScanStreams(ExtractFilePath(path), item);
+    AddItem({"", ExtractFileName(path), entry.size, KindFile});
+    if (options_.CopyStreams) ScanStreams(ExtractFilePath(path), items_.back());
 }
 
-void TDownloadThread::ScanStreams(const std::string& root, const TItemAttrs& entry)
+void TDownloadThread::ScanStreams(const std::string& root, TItemAttrs entry)
 {
     TFileStreams reader;
     try {
