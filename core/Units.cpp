@@ -61,6 +61,13 @@ std::string FormatDecimal(double value, const QLocale& locale)
     return plain.toString(rounded == 0 ? 0.0 : rounded, 'f', QLocale::FloatingPointShortest).toStdString();
 }
 
+std::string FormatFixed(double value, int decimals, const QLocale& locale)
+{
+    QLocale plain = locale;
+    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain.toString(value, 'f', decimals).toStdString();
+}
+
 std::string FormatClockTime(double days)
 {
     if (!std::isfinite(days) || days <= 0) return "00:00:00";

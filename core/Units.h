@@ -26,6 +26,9 @@ ScaledValue FormatSpeed(double bytesPerSecond, const TMsgList& msgs);
 // A number with at most two decimals: the locale's decimal separator, no trailing zeros and no
 // thousands separators ("1024", "1.5", "11.92").
 std::string FormatDecimal(double value, const QLocale& locale = QLocale());
+// A number with exactly `decimals` decimals and the locale's decimal separator, no thousands
+// separators ("12.50"): the cells of the task list.
+std::string FormatFixed(double value, int decimals, const QLocale& locale = QLocale());
 // A duration in days as "hh:mm:ss"; the hours wrap at 24, as a time of day does, so 25 hours
 // read 01:00:00.
 std::string FormatClockTime(double days);

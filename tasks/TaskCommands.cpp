@@ -1,0 +1,270 @@
+#include "tasks/TaskCommands.h"
+
+#include <algorithm>
+
+#include "core/MessageList.h"
+#include "core/Registry.h"
+#include "core/RegistryLayout.h"
+#include "core/SettingsStorage.h"
+#include "engine/DownloadThread.h"
+#include "platform/DateTime.h"
+#include "tasks/CommandHost.h"
+#include "tasks/QueueScheduler.h"
+#include "tasks/TaskList.h"
+
+namespace tarn {
+
+TaskCommands::TaskCommands(TaskList& tasks, QueueScheduler& scheduler, TSettingsStorage& settings, TMsgList& msgs,
+                           CommandHost& host)
+    : tasks_(tasks), scheduler_(scheduler), settings_(settings), msgs_(msgs), host_(host)
+{
+}
+
+std::vector<int> TaskCommands::Everything() const
+{
+    std::vector<int> rows(static_cast<size_t>(tasks_.Count()));
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<int>(i);
+    return rows;
+}
+
+void TaskCommands::NewTask() { AddTasksByDialog({}); }
+
+void TaskCommands::AddTasksByDialog(const std::vector<std::string>& sources)
+{
+    const QueueModes& modes = scheduler_.Modes();
+    const auto answer = host_.AskNewTask(!modes.GlobalQueue && !modes.SourceQueue, JoinQuotedPaths(sources));
+    if (!answer) return;
+    std::vector<std::string> paths;
+    SplitQuotedPaths(answer->SourceText, paths);
+    for (const auto& path : paths)
+        tasks_.AddTask(path, answer->Destination, answer->State, answer->ScheduleTime, answer->SpeedLimit,
+                       answer->CopyAttributes, answer->CopySecurity, answer->CopyStreams);
+}
+
+void TaskCommands::AddTasksDirect(const std::vector<std::string>& sources, const std::string& destination)
+{
+    for (const auto& source : sources)
+        tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed(), false, false, false);
+}
+
+void TaskCommands::Start(const std::vector<int>& selection)
+{
+    for (const int row : selection) tasks_.Task(row).Start();
+}
+
+void TaskCommands::StartAll() { Start(Everything()); }
+
+void TaskCommands::Pause(const std::vector<int>& selection)
+{
+    for (const int row : selection) tasks_.Task(row).Pause();
+}
+
+void TaskCommands::PauseAll() { Pause(Everything()); }
+
+void TaskCommands::Restart(const std::vector<int>& selection)
+{
+    if (selection.empty() || !host_.Confirm("Msg001")) return;
+    for (const int row : selection) tasks_.Task(row).Restart();
+}
+
+void TaskCommands::RestartAll()
+{
+    if (!host_.Confirm("Msg011")) return;
+    for (int i = 0; i < tasks_.Count(); ++i) tasks_.Task(i).Restart();
+}
+
+void TaskCommands::SkipFile(const std::vector<int>& selection)
+{
+    if (selection.empty() || !host_.Confirm("Msg002")) return;
+    for (const int row : selection) tasks_.Task(row).SkipFile();
+}
+
+void TaskCommands::Delete(const std::vector<int>& selection)
+{
+    if (selection.empty()) return;
+    const bool unfinished = std::any_of(selection.begin(), selection.end(),
+                                        [&](int row) { return tasks_.Task(row).GetState() != StateFinished; });
+    bool deleteFiles = false;
+    if (unfinished) {
+        const auto answer = host_.AskDeleteTask();
+        if (!answer) return;
+        deleteFiles = *answer;
+    }
+    for (auto it = selection.rbegin(); it != selection.rend(); ++it) {
+        if (tasks_.Task(*it).GetState() != StateFinished) {
+            tasks_.DeleteTaskByUser(*it, deleteFiles);
+        } else {
+            tasks_.StopAndRemoveTask(*it);
+        }
+    }
+}
+
+void TaskCommands::DeleteAll()
+{
+    // Finished tasks go without a question; the first unfinished one, walking from the end,
+    // asks, and a Cancel there keeps it and everything before it.
+    std::optional<bool> deleteFiles;
+    for (int i = tasks_.Count() - 1; i >= 0; --i) {
+        if (tasks_.Task(i).GetState() == StateFinished) {
+            tasks_.StopAndRemoveTask(i);
+            continue;
+        }
+        if (!deleteFiles) {
+            deleteFiles = host_.AskDeleteTask();
+            if (!deleteFiles) return;
+        }
+        tasks_.DeleteTaskByUser(i, *deleteFiles);
+    }
+}
+
+void TaskCommands::Schedule(const std::vector<int>& selection)
+{
+    if (selection.empty()) return;
+    double proposed = NowDateTime();
+    for (const int row : selection) {
+        if (tasks_.Task(row).GetState() == StateScheduled) {
+            proposed = tasks_.Task(row).GetScheduleTime();
+            break;
+        }
+    }
+    const auto time = host_.AskScheduleTime(proposed);
+    if (!time) return;
+    for (const int row : selection) tasks_.Task(row).Schedule(*time);
+}
+
+void TaskCommands::ScheduleAll()
+{
+    const auto time = host_.AskScheduleTime(NowDateTime());
+    if (!time) return;
+    for (int i = 0; i < tasks_.Count(); ++i) tasks_.Task(i).Schedule(*time);
+}
+
+void TaskCommands::ChangeSource(const std::vector<int>& selection)
+{
+    if (selection.size() != 1) return;
+    TDownloadThread& task = tasks_.Task(selection.front());
+    const uint8_t kind = task.GetSourceKind();
+    if (kind > SourceFile) return;
+    if (const auto path = host_.AskNewSource(kind)) task.ChangeSource(*path);
+}
+
+void TaskCommands::DeleteFinished()
+{
+    for (int i = tasks_.Count() - 1; i >= 0; --i)
+        if (tasks_.Task(i).GetState() == StateFinished) tasks_.StopAndRemoveTask(i);
+}
+
+std::vector<int> TaskCommands::MoveUp(const std::vector<int>& selection)
+{
+    if (selection.empty() || selection.front() <= 0) return selection;
+    std::vector<int> moved;
+    for (const int row : selection) {
+        tasks_.Move(row, row - 1);
+        moved.push_back(row - 1);
+    }
+    return moved;
+}
+
+std::vector<int> TaskCommands::MoveDown(const std::vector<int>& selection)
+{
+    if (selection.empty() || selection.back() >= tasks_.Count() - 1) return selection;
+    std::vector<int> moved;
+    for (auto it = selection.rbegin(); it != selection.rend(); ++it) {
+        tasks_.Move(*it, *it + 1);
+        moved.insert(moved.begin(), *it + 1);
+    }
+    return moved;
+}
+
+void TaskCommands::ToggleGlobalQueue()
+{
+    QueueModes& modes = scheduler_.Modes();
+    modes.GlobalQueue = !modes.GlobalQueue;
+    if (modes.GlobalQueue) modes.SourceQueue = false;
+    SaveQueueModes();
+}
+
+void TaskCommands::ToggleSourceQueue()
+{
+    QueueModes& modes = scheduler_.Modes();
+    modes.SourceQueue = !modes.SourceQueue;
+    if (modes.SourceQueue) modes.GlobalQueue = false;
+    SaveQueueModes();
+}
+
+void TaskCommands::ToggleShutDown()
+{
+    QueueModes& modes = scheduler_.Modes();
+    modes.ShutDownWhenDone = !modes.ShutDownWhenDone;
+    WriteFormMainBool(regvalue::ShutDownEnabled, modes.ShutDownWhenDone);
+}
+
+void TaskCommands::LoadQueueModes()
+{
+    const auto key = settings_.OpenKey(regkey::FormMain);
+    QueueModes& modes = scheduler_.Modes();
+    modes.GlobalQueue = ReadRegBool(*key, regvalue::GlobalQueueEnabled, false);
+    // A hand-edited file may turn both on: one queue mode at a time.
+    modes.SourceQueue = !modes.GlobalQueue && ReadRegBool(*key, regvalue::SourceQueueEnabled, false);
+    modes.ShutDownWhenDone = ReadRegBool(*key, regvalue::ShutDownEnabled, false);
+}
+
+void TaskCommands::SaveQueueModes()
+{
+    const QueueModes& modes = scheduler_.Modes();
+    try {
+        const auto key = settings_.OpenKey(regkey::FormMain);
+        WriteRegBool(*key, regvalue::GlobalQueueEnabled, modes.GlobalQueue);
+        WriteRegBool(*key, regvalue::SourceQueueEnabled, modes.SourceQueue);
+        FlushRegistryKey(*key);
+    } catch (const RegistryError& error) {
+        host_.ShowError(error.what());
+    }
+}
+
+void TaskCommands::WriteFormMainBool(const char* name, bool value)
+{
+    try {
+        const auto key = settings_.OpenKey(regkey::FormMain);
+        WriteRegBool(*key, name, value);
+        FlushRegistryKey(*key);
+    } catch (const RegistryError& error) {
+        host_.ShowError(error.what());
+    }
+}
+
+void TaskCommands::Settings()
+{
+    if (host_.EditSettings(tasks_.Count())) ApplyChangedSettings();
+}
+
+void TaskCommands::ApplyChangedSettings()
+{
+    if (settings_.LanguageChanged()) {
+        msgs_.LoadCatalogue(settings_);
+        host_.LanguageChanged();
+    }
+    if (settings_.EnableQuickInfoChanged()) host_.QuickInfoChanged(settings_.EnableQuickInfo());
+    if (settings_.RestorePathChanged() && tasks_.Count() == 0) tasks_.ReopenAfterRestorePathChange();
+    for (int i = 0; i < tasks_.Count(); ++i) {
+        TDownloadThread& task = tasks_.Task(i);
+        if (settings_.RestoreUpdateIntervalChanged()) task.SetRestoreUpdateInterval(settings_.RestoreUpdateInterval());
+        if (settings_.DelayOnErrorChanged()) task.SetDelayOnError(settings_.DelayOnError());
+        if (settings_.BufferSizeChanged()) task.SetBufferSize(settings_.BufferSize());
+        if (settings_.MaxLinkSpeedChanged()) task.SetMaxLinkSpeed(settings_.MaxLinkSpeed());
+    }
+    // New settings (another program log, say) may let a removal that failed succeed.
+    tasks_.ClearRemovalFailures();
+    try {
+        settings_.SaveToRegistry();
+    } catch (const RegistryError& error) {
+        host_.ShowError(error.what());
+    }
+}
+
+void TaskCommands::RestoreDefaultSettings()
+{
+    if (host_.Confirm("Msg013")) settings_.SetDefaults();
+}
+
+}  // namespace tarn
