@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/CopyArguments.h"
-#include "app/CopyCommand.h"
+#include "app/CliSession.h"
 #include "app/StopSignals.h"
 
 // tarnctl: the copy engine on the command line.
@@ -30,7 +30,15 @@ int main(int argc, char* argv[])
             return tarn::ExitUsage;
         }
         tarn::InstallStopSignals();
-        return tarn::CopyCommand(arguments).Run();
+        return tarn::CliSession(arguments).Copy();
+    }
+    if (command == "resume") {
+        if (!tarn::ParseResumeArguments(words, arguments, error)) {
+            std::fprintf(stderr, "tarnctl: %s\n\n%s", error.c_str(), tarn::UsageText);
+            return tarn::ExitUsage;
+        }
+        tarn::InstallStopSignals();
+        return tarn::CliSession(arguments).Resume();
     }
     std::fprintf(stderr, "tarnctl: unknown command \"%s\"\n\n%s", command.c_str(), tarn::UsageText);
     return tarn::ExitUsage;

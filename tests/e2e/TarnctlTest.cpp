@@ -59,7 +59,12 @@ TEST_F(TarnctlTest, BadUsageAndFailuresHaveTheirExitStatus)
               2);
     EXPECT_NE(errors.find("Source doesn't exists"), std::string::npos);
     EXPECT_NE(errors.find("failed after more than 2 errors"), std::string::npos);
-    EXPECT_EQ(RestoreFiles().size(), 3u);  // kept for a later resume
+    EXPECT_EQ(RestoreFiles().size(), 4u);  // TaskList and the task's files, for a later resume
+    // The source comes back: resume finishes the task.
+    MakeFolders(temp / "missing");
+    WriteFile(temp / "missing/f", "back");
+    EXPECT_EQ(Tarnctl({"resume", "--quiet", "--restore-dir", temp / "restore"}), 0);
+    EXPECT_EQ(ReadFile(temp / "out/missing/f"), "back");
 }
 
 TEST_F(TarnctlTest, ExistingFilesFollowThePolicy)
@@ -87,7 +92,35 @@ TEST_F(TarnctlTest, ASignalStopsInOrderAndKeepsTheRestoreFiles)
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(), 128 + SIGTERM);
     EXPECT_NE(run.Errors().find("stopped"), std::string::npos);
-    EXPECT_EQ(RestoreFiles().size(), 3u);
+    EXPECT_EQ(RestoreFiles().size(), 4u);
+}
+
+TEST_F(TarnctlTest, ACopyKilledMidFileIsFinishedByResume)
+{
+    const std::string data = RandomBytes(3000000, 4);
+    WriteFile(temp / "big", data);
+    WriteFile(temp / "second", "the second source");
+    CommandRunner run(TARNCTL_PATH, {"copy", "--quiet", "--speed-limit", "1000000", "--restore-dir", temp / "restore",
+                                     temp / "big", temp / "second", temp / "out"},
+                      temp / "home");
+    // Past the first save of the position (every 15 s) is not needed: the resume goes on from
+    // the last saved position and writes the rest again.
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(temp / "out/big") && fs::file_size(temp / "out/big") > 500000; }));
+    run.Signal(SIGKILL);
+    EXPECT_EQ(run.Wait(), 128 + SIGKILL);
+    EXPECT_LT(fs::file_size(temp / "out/big"), data.size());
+
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"resume", "--quiet", "--restore-dir", temp / "restore"}, &errors), 0) << errors;
+    EXPECT_TRUE(ReadFile(temp / "out/big") == data);
+    EXPECT_EQ(ReadFile(temp / "out/second"), "the second source");
+    // Finished tasks left the list with their summaries in the folder's program log.
+    EXPECT_FALSE(FileExists(temp / "restore/TaskList"));
+    const std::string log = ReadFile(temp / "restore/tarn_log.txt");
+    EXPECT_NE(log.find("Task was restored"), std::string::npos);
+    EXPECT_NE(log.find("Task was finished successfully"), std::string::npos);
+    EXPECT_EQ(Tarnctl({"resume", "--restore-dir", temp / "restore"}, &errors), 0);
+    EXPECT_NE(errors.find("Nothing to resume"), std::string::npos);
 }
 
 }  // namespace

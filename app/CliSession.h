@@ -1,0 +1,76 @@
+#pragma once
+
+#include <memory>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/ConsoleProgress.h"
+#include "app/CopyArguments.h"
+#include "core/MessageList.h"
+#include "tasks/PowerControl.h"
+#include "tasks/SchedulerHost.h"
+#include "tasks/TaskListViews.h"
+
+namespace tarn {
+
+class QueueScheduler;
+class TaskList;
+class TSettingsStorage;
+
+// Exit statuses of tarnctl.
+enum ExitStatus : int {
+    ExitFinished = 0,    // every task finished
+    ExitUsage = 1,       // bad usage
+    ExitTaskFailed = 2,  // a task failed or could not be made
+};
+
+// The command line's run of a task list: the tasks of its restore folder, worked one at a time
+// by the "Global Queue" rule, each question about an existing file answered from the options,
+// finished tasks removed with their summary in the folder's program log. A task with more
+// errors in a row than allowed fails: it is stopped and stays in TaskList for a later resume.
+class CliSession : private TaskListViews, private SchedulerHost, private PowerControl {
+public:
+    explicit CliSession(CopyArguments arguments);
+    ~CliSession() override;
+
+    // `tarnctl copy`: adds one task per source, then runs the list.
+    int Copy();
+    // `tarnctl resume`: runs what the list holds.
+    int Resume();
+
+private:
+    bool Open();
+    int RunList();
+    void MarkFailures();
+    void ReportFinished();
+    void ReportNewErrors();
+    std::vector<int> QueuePositions() const;
+    void Error(const std::string& text);
+
+    void InsertViews(int) override {}
+    void RemoveViews(int) override {}
+    void MoveViews(int, int) override {}
+    void ShowError(const std::string& text) override { Error(text); }
+    void AskAboutExistingFile(TDownloadThread& task) override;
+    bool ConfirmShutDown() override { return false; }
+    bool PowerOff(std::string&) override { return false; }
+
+    CopyArguments arguments_;
+    std::string restoreDir_;
+    std::unique_ptr<TSettingsStorage> settings_;
+    TMsgList msgs_;
+    ConsoleProgress progress_;
+    std::unique_ptr<TaskList> tasks_;
+    std::unique_ptr<QueueScheduler> scheduler_;
+    std::set<std::string> failed_;            // names of the tasks that failed
+    std::map<std::string, int> recordsSeen_;  // per task name: log records already looked at
+    int total_ = 0;
+    int finished_ = 0;
+};
+
+// The default restore folder of the command line: "Restore-cli/" beside the program's own.
+std::string DefaultCliRestoreDir();
+
+}  // namespace tarn
