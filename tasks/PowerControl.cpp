@@ -42,15 +42,16 @@ bool LogindPowerControl::PowerOff(std::string& error)
     if (bus.isConnected()) {
         QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1",
                                                            "org.freedesktop.login1.Manager", "PowerOff");
-        call << false;  // not interactive: a password prompt would wait for nobody
+        call << false;  // not interactive: the unattended shut-down must not wait at a password prompt
         const QDBusMessage reply = bus.call(call);
         if (reply.type() == QDBusMessage::ReplyMessage) return true;
         const QDBusError failure(reply);
+        const QString text = failure.message().isEmpty() ? failure.name() : failure.message();
         if (!LogindUnreachable(failure.type())) {
-            error = failure.message().toStdString();
+            error = text.toStdString();
             return false;
         }
-        unreachable = failure.message();
+        unreachable = text;
     } else {
         unreachable = bus.lastError().message();
     }

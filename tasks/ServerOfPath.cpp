@@ -1,8 +1,8 @@
 #include "tasks/ServerOfPath.h"
 
 #include <chrono>
-#include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 namespace tarn {
@@ -53,29 +53,27 @@ std::string KeyOfMount(const MountEntry& mount)
 std::string ServerOfPath(const std::string& path, const MountTable& mounts)
 {
     if (path.size() < 3) return path;
-    if (path.compare(0, 2, "//") == 0) return path.substr(2, path.find('/', 2) - 2);
+    if (path.compare(0, 2, "//") == 0) {
+        const size_t end = path.find('/', 2);
+        return path.substr(2, end == std::string::npos ? std::string::npos : end - 2);
+    }
     const MountEntry* mount = mounts.Find(path);
     return mount ? KeyOfMount(*mount) : "/";
 }
 
 std::string ServerOfPath(const std::string& path)
 {
-    // The table is shared, not copied, so the lock is held only to swap it; the tick calls this
-    // from the main thread, but nothing here relies on that.
+    // The tick calls from the main thread only; the lock keeps a call from another thread safe.
     static std::mutex mutex;
-    static std::shared_ptr<const MountTable> mounts;
-    static std::chrono::steady_clock::time_point readAt;
-    std::shared_ptr<const MountTable> current;
-    {
-        const std::lock_guard lock(mutex);
-        const auto now = std::chrono::steady_clock::now();
-        if (!mounts || now - readAt >= std::chrono::seconds(1)) {
-            mounts = std::make_shared<const MountTable>(MountTable::Current());
-            readAt = now;
-        }
-        current = mounts;
+    static MountTable mounts;
+    static std::optional<std::chrono::steady_clock::time_point> readAt;
+    const std::lock_guard lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (!readAt || now - *readAt >= std::chrono::seconds(1)) {
+        mounts = MountTable::Current();
+        readAt = now;
     }
-    return ServerOfPath(path, *current);
+    return ServerOfPath(path, mounts);
 }
 
 }  // namespace tarn

@@ -8,8 +8,8 @@ namespace {
 constexpr double OneKilobyte = 1024.0;
 constexpr double OneMegabyte = 1048576.0;
 
-// Thousandths of a second to the shortest decimal form. Integer arithmetic keeps 12.5 from
-// reading 12.500000000000002 after many additions.
+// Thousandths of a second to the shortest decimal form. Integers keep the value exact, so a
+// step of 333 ms reads 8.325 and not 8.3249999999.
 std::string FormatThousandths(int64_t thousandths, const QLocale& locale)
 {
     const bool negative = thousandths < 0;
@@ -48,7 +48,7 @@ int SpeedGraphModel::BarHeight(int32_t sample, int plotHeight) const
 
 int SpeedGraphModel::ColumnCount(int plotWidth) const
 {
-    return plotWidth <= 0 ? 0 : (plotWidth + colWidth_ - 1) / colWidth_;
+    return plotWidth <= 0 ? 0 : static_cast<int>((int64_t{plotWidth} + colWidth_ - 1) / colWidth_);
 }
 
 SpeedScale SpeedGraphModel::Scale(int plotHeight) const
@@ -80,10 +80,9 @@ std::vector<AxisLabel> SpeedGraphModel::SpeedLabels(int plotHeight, const QLocal
 std::vector<AxisLabel> SpeedGraphModel::TimeLabels(int plotWidth, const QLocale& locale) const
 {
     std::vector<AxisLabel> labels;
-    const int spacing = TimeLabelColumns * colWidth_;
-    for (int k = 0; plotWidth - 1 - int64_t{k} * spacing >= 0; ++k) {
-        const int64_t thousandths = int64_t{k} * TimeLabelColumns * dataFreq_;
-        labels.push_back({plotWidth - 1 - k * spacing, FormatThousandths(thousandths, locale)});
+    const int64_t spacing = int64_t{TimeLabelColumns} * colWidth_;
+    for (int64_t k = 0, x = int64_t{plotWidth} - 1; x >= 0; ++k, x -= spacing) {
+        labels.push_back({static_cast<int>(x), FormatThousandths(k * TimeLabelColumns * dataFreq_, locale)});
     }
     return labels;
 }

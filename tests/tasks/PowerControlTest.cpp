@@ -7,29 +7,30 @@
 namespace tarn {
 namespace {
 
-TEST(PowerControlTest, TheFallbackSucceedsOnlyOnExitStatusZero)
+TEST(PowerControlTest, TheFallbackSucceedsOnStatusZeroAndOtherwiseSaysWhy)
 {
     std::string error = "untouched";
     EXPECT_TRUE(LogindPowerControl::RunCommand("true", {}, error));
     EXPECT_EQ(error, "untouched");
 
-    EXPECT_FALSE(LogindPowerControl::RunCommand("sh", {"-c", "exit 3"}, error));
-    EXPECT_EQ(error, "sh -c exit 3: exit status 3");
-}
-
-TEST(PowerControlTest, TheFallbackReportsWhatTheCommandSaidOrWhyItDidNotRun)
-{
-    std::string error;
-    EXPECT_FALSE(LogindPowerControl::RunCommand(
-        "sh", {"-c", "echo 'Failed to power off system via logind: Access denied' >&2; exit 1"}, error));
-    EXPECT_EQ(error, "Failed to power off system via logind: Access denied");
-
-    EXPECT_FALSE(LogindPowerControl::RunCommand("/nonexistent/systemctl", {"poweroff"}, error));
-    EXPECT_EQ(error.rfind("/nonexistent/systemctl poweroff: ", 0), 0u) << error;
-    EXPECT_GT(error.size(), std::string("/nonexistent/systemctl poweroff: ").size());
-
-    EXPECT_FALSE(LogindPowerControl::RunCommand("sh", {"-c", "kill -9 $$"}, error));
-    EXPECT_EQ(error.rfind("sh -c kill -9 $$: ", 0), 0u) << error;
+    const std::pair<QStringList, std::string> said[] = {
+        {{"sh", "-c", "exit 3"}, "sh -c exit 3: exit status 3"},
+        {{"sh", "-c", "echo 'Failed to power off: Access denied' >&2; exit 1"}, "Failed to power off: Access denied"},
+    };
+    for (const auto& [command, expected] : said) {
+        EXPECT_FALSE(LogindPowerControl::RunCommand(command.front(), command.mid(1), error));
+        EXPECT_EQ(error, expected);
+    }
+    // A command that did not start or did not end by itself: the command, then the system's text.
+    const std::pair<QStringList, std::string> stopped[] = {
+        {{"/nonexistent/systemctl", "poweroff"}, "/nonexistent/systemctl poweroff: "},
+        {{"sh", "-c", "kill -9 $$"}, "sh -c kill -9 $$: "},
+    };
+    for (const auto& [command, prefix] : stopped) {
+        EXPECT_FALSE(LogindPowerControl::RunCommand(command.front(), command.mid(1), error));
+        EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+        EXPECT_GT(error.size(), prefix.size()) << error;
+    }
 }
 
 }  // namespace

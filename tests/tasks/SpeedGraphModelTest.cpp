@@ -22,30 +22,19 @@ std::vector<int> Offsets(const std::vector<AxisLabel>& labels)
     return offsets;
 }
 
-TEST(SpeedGraphModelTest, AFirstSampleOfZeroKeepsTheScaleAtOneByte)
+TEST(SpeedGraphModelTest, TheScaleStartsAtOneByteGrowsWithTheMaximumAndNeverShrinks)
 {
     SpeedGraphModel graph;
     EXPECT_FALSE(graph.AddValue(0));
-    EXPECT_EQ(graph.Maximum(), 1);
     EXPECT_EQ(graph.Scale(100).Unit, SpeedUnit::Bps);
     EXPECT_EQ(graph.SpeedLabels(100, English).front().Text, "1.00");
-    EXPECT_EQ(graph.BarHeight(graph.Sample(0), 100), 0);
-}
 
-TEST(SpeedGraphModelTest, TheScaleGrowsWithTheMaximumAndNeverShrinks)
-{
-    SpeedGraphModel graph;
     EXPECT_TRUE(graph.AddValue(2097152));
     EXPECT_FALSE(graph.AddValue(2097152));  // equal is no growth: the strip stays
     EXPECT_FALSE(graph.AddValue(1000));
-    EXPECT_FALSE(graph.AddValue(0));
     EXPECT_EQ(graph.Maximum(), 2097152);
-    const SpeedScale scale = graph.Scale(100);
-    EXPECT_EQ(scale.Unit, SpeedUnit::MBps);
-    EXPECT_DOUBLE_EQ(scale.Top, 2.0);
-    EXPECT_DOUBLE_EQ(scale.Step, 0.4);
+    EXPECT_EQ(graph.Scale(100).Unit, SpeedUnit::MBps);
     EXPECT_EQ(Texts(graph.SpeedLabels(100, English)), (std::vector<std::string>{"2.00", "1.60", "1.20", "0.80", "0.40"}));
-    EXPECT_EQ(Offsets(graph.SpeedLabels(100, English)), (std::vector<int>{0, 20, 40, 60, 80}));
     EXPECT_EQ(Offsets(graph.SpeedLabels(101, English)), (std::vector<int>{0, 20, 40, 60, 80, 100}));
     EXPECT_TRUE(graph.SpeedLabels(0, English).empty());
     EXPECT_EQ(graph.SpeedLabels(100, German).front().Text, "2,00");
@@ -78,7 +67,6 @@ TEST(SpeedGraphModelTest, BarsAreTheSampleShareOfTheMaximumRounded)
         {500, 100, 50},
         {500, 101, 51},    // 50.5 rounds up
         {499, 101, 50},    // 50.399
-        {1, 100, 0},
         {0, 100, 0},
         {-5, 100, 0},      // a negative speed draws no bar below the axis
         {1000, 0, 0},
@@ -86,15 +74,13 @@ TEST(SpeedGraphModelTest, BarsAreTheSampleShareOfTheMaximumRounded)
     for (const auto& [sample, height, bar] : cases) {
         EXPECT_EQ(graph.BarHeight(sample, height), bar) << sample << " in " << height;
     }
-    SpeedGraphModel fastest;
-    fastest.AddValue(2147483647);
-    EXPECT_EQ(fastest.BarHeight(2147483647, 2147483647), 2147483647);  // no overflow on the way
+    graph.AddValue(2147483647);
+    EXPECT_EQ(graph.BarHeight(2147483647, 2147483647), 2147483647);  // no overflow on the way
 }
 
 TEST(SpeedGraphModelTest, TheRingOverwritesItsOldestSlotAndTheWalkWraps)
 {
     SpeedGraphModel graph;
-    EXPECT_EQ(graph.Sample(0), 0);
     for (int32_t v = 1; v <= SpeedGraphModel::SlotCount; ++v) graph.AddValue(v);
     EXPECT_EQ(graph.Sample(0), 1025);
     EXPECT_EQ(graph.Sample(1024), 1);
@@ -103,31 +89,20 @@ TEST(SpeedGraphModelTest, TheRingOverwritesItsOldestSlotAndTheWalkWraps)
     EXPECT_EQ(graph.Sample(0), 9999);
     EXPECT_EQ(graph.Sample(1), 1025);
     EXPECT_EQ(graph.Sample(1024), 2);  // the 1 is gone
-    for (int age = 0; age < SpeedGraphModel::SlotCount; ++age) {
-        EXPECT_NE(graph.Sample(age), 1) << age;
-    }
-}
 
-TEST(SpeedGraphModelTest, AColumnIsShownForEveryStartedColWidth)
-{
-    SpeedGraphModel graph;
-    EXPECT_EQ(graph.ColWidth(), 3);
-    const std::pair<int, int> cases[] = {{0, 0}, {-4, 0}, {1, 1}, {3, 1}, {4, 2}, {9, 3}, {10, 4}, {3075, 1025}};
-    for (const auto& [width, columns] : cases) EXPECT_EQ(graph.ColumnCount(width), columns) << width;
+    const std::pair<int, int> columns[] = {{0, 0}, {-4, 0}, {1, 1}, {3, 1}, {4, 2}, {3075, 1025}};
+    for (const auto& [width, count] : columns) EXPECT_EQ(graph.ColumnCount(width), count) << width;
     graph.SetColWidth(0);
-    EXPECT_EQ(graph.ColWidth(), 1);
     EXPECT_EQ(graph.ColumnCount(10), 10);
 }
 
 TEST(SpeedGraphModelTest, TimeLabelsGiveTheAgeOfTheSampleAbove)
 {
     SpeedGraphModel graph;
-    EXPECT_EQ(graph.DataFreq(), 200);
     EXPECT_EQ(Texts(graph.TimeLabels(200, English)), (std::vector<std::string>{"0", "5", "10"}));
 
     graph.SetDataFreq(1000);
     EXPECT_EQ(Texts(graph.TimeLabels(200, English)), (std::vector<std::string>{"0", "25", "50"}));
-    EXPECT_EQ(Offsets(graph.TimeLabels(200, English)), (std::vector<int>{199, 124, 49}));
     EXPECT_EQ(Offsets(graph.TimeLabels(151, English)), (std::vector<int>{150, 75, 0}));  // the left edge counts
     EXPECT_EQ(Offsets(graph.TimeLabels(150, English)), (std::vector<int>{149, 74}));
     EXPECT_TRUE(graph.TimeLabels(0, English).empty());
@@ -140,7 +115,6 @@ TEST(SpeedGraphModelTest, TimeLabelsGiveTheAgeOfTheSampleAbove)
     graph.SetColWidth(1);
     const std::vector<std::string> many = Texts(graph.TimeLabels(1000, English));
     ASSERT_EQ(many.size(), 40u);
-    EXPECT_EQ(many[1], "8.325");
     EXPECT_EQ(many[2], "16.65");
     EXPECT_EQ(many[39], "324.675");  // exact after many steps
 }
