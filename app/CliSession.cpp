@@ -14,8 +14,9 @@
 namespace tarn {
 namespace {
 
-constexpr auto PollInterval = std::chrono::milliseconds(100);
-constexpr int PollsPerRedraw = 3;
+// Short polls let the command end as soon as its last task finished.
+constexpr auto PollInterval = std::chrono::milliseconds(20);
+constexpr int PollsPerRedraw = 15;
 
 }  // namespace
 

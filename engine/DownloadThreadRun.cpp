@@ -303,11 +303,29 @@ void TDownloadThread::CopyFileItem(const TItemAttrs& item)
     const std::string destPath = ItemDestPath(item);
     const size_t index = static_cast<size_t>(currentIndex_.load());
     FileOpenOptions sequential;
-    sequential.sequential = true;
+    // The read-ahead hint pays only for a file of more than one chunk.
+    sequential.sequential = item.Size > bufferSize_;
 
     sourceHandle_ = CreateFileChecked(sourcePath, FileAccess::Read, CreationMode::OpenExisting, sequential);
-    const bool exists = FileExists(destPath);
-    if (exists && currentOffset_ == 0 && currentItemCreated_) {
+    bool exists = false;
+    if (currentOffset_ == 0 && !currentItemCreated_) {
+        // Most destination files are new: creating one answers at once whether it existed.
+        SetLastError(0);
+        const FileHandle created = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, sequential);
+        if (created != NoHandle) {
+            destHandle_ = created;
+            currentItemCreated_ = true;
+        } else if (GetLastError() == EEXIST) {
+            exists = FileExists(destPath);  // a folder of that name is no file: the create below reports it
+        } else {
+            CheckOSError();
+        }
+    } else {
+        exists = FileExists(destPath);
+    }
+    if (destHandle_ != NoHandle) {
+        // Created above.
+    } else if (exists && currentOffset_ == 0 && currentItemCreated_) {
         // Our own file from an earlier attempt at this item: no question, start it over.
         destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, sequential);
     } else if (exists && currentOffset_ == 0) {
