@@ -89,7 +89,7 @@ void CliSession::AskAboutExistingFile(TDownloadThread& task) { task.Answer(argum
 int CliSession::RunList()
 {
     total_ = tasks_->Count();
-    for (int poll = 0; tasks_->Count() > static_cast<int>(failed_.size()); ++poll) {
+    for (int poll = 0; Pending() > 0; ++poll) {
         if (StopSignal() != 0) {
             progress_.Break();
             Error("stopped; the unfinished tasks stay in \"" + restoreDir_ + "\" for tarnctl resume");
@@ -138,11 +138,23 @@ void CliSession::MarkFailures()
     }
 }
 
+int CliSession::Pending() const
+{
+    int pending = 0;
+    for (int i = 0; i < tasks_->Count(); ++i) {
+        const TDownloadThread& task = tasks_->Task(i);
+        // A finished task whose summary could not be written stays in the list, but is done.
+        const bool done = task.GetState() == StateFinished && tasks_->RemovalFailed(i);
+        pending += !done && !failed_.count(task.TaskName());
+    }
+    return pending;
+}
+
 void CliSession::ReportFinished()
 {
     for (int i = 0; i < tasks_->Count(); ++i) {
         const TDownloadThread& task = tasks_->Task(i);
-        if (task.GetState() != StateFinished || tasks_->RemovalFailed(i)) continue;
+        if (task.GetState() != StateFinished || !reported_.insert(task.TaskName()).second) continue;
         ++finished_;
         if (arguments_.Quiet) continue;
         progress_.Show(task, finished_ + static_cast<int>(failed_.size()), total_);

@@ -43,6 +43,8 @@ public:
 private:
     bool Open();
     int RunList();
+    // Tasks that are neither done nor failed.
+    int Pending() const;
     void MarkFailures();
     void ReportFinished();
     void ReportNewErrors();
@@ -64,7 +66,8 @@ private:
     ConsoleProgress progress_;
     std::unique_ptr<TaskList> tasks_;
     std::unique_ptr<QueueScheduler> scheduler_;
-    std::set<std::string> failed_;            // names of the tasks that failed
+    std::set<std::string> failed_;    // names of the tasks that failed
+    std::set<std::string> reported_;  // names of the finished tasks already reported
     std::map<std::string, int> recordsSeen_;  // per task name: log records already looked at
     int total_ = 0;
     int finished_ = 0;

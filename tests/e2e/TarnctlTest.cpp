@@ -67,6 +67,17 @@ TEST_F(TarnctlTest, BadUsageAndFailuresHaveTheirExitStatus)
     EXPECT_EQ(ReadFile(temp / "out/missing/f"), "back");
 }
 
+TEST_F(TarnctlTest, AnUnwritableProgramLogDoesNotHoldTheCopyUp)
+{
+    WriteFile(temp / "f", "data");
+    MakeFolders(temp / "restore/tarn_log.txt");  // a folder where the program log should be
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", temp / "f", temp / "out"}, &errors), 0);
+    EXPECT_EQ(ReadFile(temp / "out/f"), "data");
+    EXPECT_NE(errors.find("tarn_log.txt"), std::string::npos);
+    EXPECT_TRUE(FileExists(temp / "restore/TaskList"));  // the task stays until its summary is written
+}
+
 TEST_F(TarnctlTest, ExistingFilesFollowThePolicy)
 {
     WriteFile(temp / "f", "new content");
