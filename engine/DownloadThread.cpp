@@ -1,7 +1,11 @@
 #include "engine/DownloadThread.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/DateTime.h"
 
@@ -83,7 +87,8 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     peakSpeed_ = v.PeakSpeed;
 
     options_ = DecodeConFile(ReadFileBytes(RestoreFilePath("con")), [this](TItemAttrs&& item) { AddItem(std::move(item)); });
-    if (ReadFileBytes(RestoreFilePath("log")).size() < 2) throw DataFileError("The task log has no version bytes");
+    const std::string logBytes = ReadFileBytes(RestoreFilePath("log"));
+    if (logBytes.size() < 2) throw DataFileError("The task log has no version bytes");
 
     FileHandle* const files[] = {&varFile_, &conFile_, &logFile_};
     const char* const extensions[] = {"var", "con", "log"};
@@ -112,7 +117,52 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     } else {
         for (int k = 0; k < ItemKindCount; ++k) copiedSizes_[k] = totalSizes_[k].load();
     }
+    RebuildWrittenItems(DecodeLogFile(logBytes));
     Launch();
+}
+
+void TDownloadThread::RebuildWrittenItems(const TaskLogContents& log)
+{
+    // Which destination files earlier runs of this pass created or overwrote is not kept in the
+    // restore files; the task log tells it. Only the records since the last restart count:
+    // earlier passes had other lists.
+    auto first = log.Records.begin();
+    for (auto it = log.Records.begin(); it != log.Records.end(); ++it)
+        if (it->Id == "Inf013") first = it + 1;
+    std::unordered_map<std::string, size_t> bySource;
+    std::unordered_map<std::string, size_t> byDestination;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].Kind != KindFile) continue;
+        bySource.emplace(source_ + items_[i].Dir + items_[i].Name, i);
+        byDestination.emplace(destination_ + items_[i].Dir + items_[i].Name, i);
+    }
+    const auto find = [](const auto& map, const std::string& key) {
+        const auto it = map.find(key);
+        return it == map.end() ? SIZE_MAX : it->second;
+    };
+    std::vector<bool> existed(items_.size());
+    std::vector<bool> overwritten(items_.size());
+    std::vector<bool> completed(items_.size());
+    for (auto it = first; it != log.Records.end(); ++it) {
+        const auto& p = it->Params;
+        size_t i = SIZE_MAX;
+        if (it->Id == "Inf017" && p.size() >= 2 && (i = find(byDestination, p[0] + p[1])) != SIZE_MAX) existed[i] = true;
+        if (it->Id == "Inf018" && p.size() >= 1 && (i = find(bySource, p[0])) != SIZE_MAX) overwritten[i] = true;
+        if (it->Id == "Inf007" && p.size() >= 3 && (i = find(byDestination, p[2] + p[0])) != SIZE_MAX) completed[i] = true;
+    }
+    const size_t current = static_cast<size_t>(currentIndex_.load());
+    std::unordered_set<std::string> writtenFolders;
+    for (size_t i = 0; i < items_.size() && i <= current; ++i) {
+        const bool reached = completed[i] || (i == current && currentOffset_ > 0);
+        if (items_[i].Kind != KindFile || !reached || (existed[i] && !overwritten[i])) continue;
+        writtenByTask_[i] = true;
+        destinationCreated_ = true;
+        // Every folder above a written file may be one the task made; only empty ones go.
+        for (std::string dir = items_[i].Dir; !dir.empty(); dir = ExtractFilePath(ExcludeTrailingDelimiter(dir)))
+            if (!writtenFolders.insert(dir).second) break;
+    }
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].Kind == KindFolder && writtenFolders.count(items_[i].Dir + items_[i].Name)) writtenByTask_[i] = true;
 }
 
 TDownloadThread::~TDownloadThread()

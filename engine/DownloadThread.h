@@ -112,6 +112,7 @@ private:
     void WriteLogFile();
     void AddItem(TItemAttrs item);
     void ResetCounters();
+    void RebuildWrittenItems(const TaskLogContents& log);
 
     // The run (DownloadThreadRun.cpp).
     void Run();

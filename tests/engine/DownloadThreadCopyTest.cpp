@@ -299,6 +299,34 @@ TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWrote)
     EXPECT_EQ(CountId(*done, "Inf016"), 0);
 }
 
+TEST_F(DownloadThreadCopyTest, DeleteAfterARestartRemovesWhatEarlierRunsWrote)
+{
+    MakeFolders(Src() + "t/z");
+    MakeFolders(Dst() + "t");
+    WriteFile(Src() + "t/mine", "copied");
+    WriteFile(Src() + "t/theirs", "source");
+    WriteFile(Dst() + "t/theirs", "user's own file");
+    WriteFile(Src() + "t/z/big", RandomBytes(500000, 17));
+    TaskSetup setup;
+    setup.speedLimit = 100000;
+    setup.restoreUpdateInterval = 20;
+    {
+        auto task = NewTask(Src() + "t", Dst(), setup);
+        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+        task->Answer(AnswerSkip);
+        ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "big" && task->GetCopiedSize() > 30000; }));
+        task->Stop();
+        task->WaitFor();
+    }
+    auto restored = RestoreTask();
+    restored->DeleteByUser(true);
+    restored->WaitFor();
+    EXPECT_FALSE(FileExists(Dst() + "t/mine"));
+    EXPECT_FALSE(FileExists(Dst() + "t/z/big"));
+    EXPECT_FALSE(DirectoryExists(Dst() + "t/z"));
+    EXPECT_EQ(ReadFile(Dst() + "t/theirs"), "user's own file");
+}
+
 TEST_F(DownloadThreadCopyTest, ErrorsAreRetriedAndNothingIsCorrupted)
 {
     const std::string data = RandomBytes(1000000, 10);
