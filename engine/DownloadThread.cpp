@@ -41,22 +41,7 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     speedLimit_ = std::max(speedLimit, 0);
     options_ = {copyAttributes, copySecurity, copyStreams};
 
-    FileHandle* const files[] = {&varFile_, &conFile_, &logFile_};
-    const char* const extensions[] = {"var", "con", "log"};
-    for (int i = 0; i < 3; ++i) {
-        try {
-            *files[i] = CreateFileChecked(RestoreFilePath(extensions[i]), FileAccess::Write, CreationMode::CreateNew,
-                                          RestoreFileOptions());
-        } catch (...) {
-            // Leave no half set of restore files behind: they would block the name.
-            for (int j = 0; j < i; ++j) {
-                PlatformClose(*files[j]);
-                *files[j] = NoHandle;
-                PlatformDeleteFile(RestoreFilePath(extensions[j]));
-            }
-            throw;
-        }
-    }
+    OpenRestoreFiles(CreationMode::CreateNew);
     logFileSize_ = 0;
     scheduleWaiting_ = initialState == StateScheduled;
     Launch();
@@ -90,20 +75,7 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     const std::string logBytes = ReadFileBytes(RestoreFilePath("log"));
     if (logBytes.size() < 2) throw DataFileError("The task log has no version bytes");
 
-    FileHandle* const files[] = {&varFile_, &conFile_, &logFile_};
-    const char* const extensions[] = {"var", "con", "log"};
-    for (int i = 0; i < 3; ++i) {
-        try {
-            *files[i] = CreateFileChecked(RestoreFilePath(extensions[i]), FileAccess::Write, CreationMode::OpenExisting,
-                                          RestoreFileOptions());
-        } catch (...) {
-            for (int j = 0; j < i; ++j) {
-                PlatformClose(*files[j]);
-                *files[j] = NoHandle;
-            }
-            throw;
-        }
-    }
+    OpenRestoreFiles(CreationMode::OpenExisting);
     logFileSize_ = GetFileSize64(logFile_);
     scheduleWaiting_ = v.State == StateScheduled;
 
@@ -119,6 +91,25 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     }
     RebuildWrittenItems(DecodeLogFile(logBytes));
     Launch();
+}
+
+void TDownloadThread::OpenRestoreFiles(CreationMode creation)
+{
+    FileHandle* const files[] = {&varFile_, &conFile_, &logFile_};
+    const char* const extensions[] = {"var", "con", "log"};
+    for (int i = 0; i < 3; ++i) {
+        try {
+            *files[i] = CreateFileChecked(RestoreFilePath(extensions[i]), FileAccess::Write, creation, RestoreFileOptions());
+        } catch (...) {
+            for (int j = 0; j < i; ++j) {
+                PlatformClose(*files[j]);
+                *files[j] = NoHandle;
+                // A half set of new restore files would block the name.
+                if (creation == CreationMode::CreateNew) PlatformDeleteFile(RestoreFilePath(extensions[j]));
+            }
+            throw;
+        }
+    }
 }
 
 void TDownloadThread::RebuildWrittenItems(const TaskLogContents& log)

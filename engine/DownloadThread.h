@@ -112,6 +112,8 @@ private:
     void WriteLogFile();
     void AddItem(TItemAttrs item);
     void ResetCounters();
+    // Opens the three restore files for writing, each locked; on a failure none stays open.
+    void OpenRestoreFiles(CreationMode creation);
     void RebuildWrittenItems(const TaskLogContents& log);
 
     // The run (DownloadThreadRun.cpp).

@@ -67,13 +67,18 @@ ssize_t PlatformRead(int fd, void* buffer, size_t count)
     return n;
 }
 
-ssize_t PlatformWrite(int fd, const void* buffer, size_t count)
+namespace {
+
+// Writes until every byte is out or an error stops it; `offset` -1 writes at the position.
+ssize_t WriteAll(int fd, const void* buffer, size_t count, int64_t offset)
 {
     if (const int fault = TakeFault(FaultOp::Write, fd); fault >= 0) return Fail(fault);
     const char* bytes = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::write(fd, bytes + done, count - done);
+        const ssize_t n = offset < 0 ? ::write(fd, bytes + done, count - done)
+                                     : ::pwrite(fd, bytes + done, count - done,
+                                                static_cast<off_t>(offset + static_cast<int64_t>(done)));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -84,21 +89,13 @@ ssize_t PlatformWrite(int fd, const void* buffer, size_t count)
     return static_cast<ssize_t>(done);
 }
 
+}  // namespace
+
+ssize_t PlatformWrite(int fd, const void* buffer, size_t count) { return WriteAll(fd, buffer, count, -1); }
+
 ssize_t PlatformWriteAt(int fd, const void* buffer, size_t count, int64_t offset)
 {
-    if (const int fault = TakeFault(FaultOp::Write, fd); fault >= 0) return Fail(fault);
-    const char* bytes = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(fd, bytes + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) return Fail(EIO);
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
+    return WriteAll(fd, buffer, count, offset);
 }
 
 ssize_t PlatformCopyRange(int in, int out, size_t count)
