@@ -59,7 +59,11 @@ void QueueScheduler::ShutDownWhenDone()
     if (!modes_.ShutDownWhenDone || count == 0 || CountStates(AllPositions())[StateFinished] != count) return;
     // Unchecked before the question, so that ticks running while it is open do not ask again.
     modes_.ShutDownWhenDone = false;
-    if (!host_.ConfirmShutDown()) return;
+    if (host_.ConfirmShutDown()) ShutDownComputer();
+}
+
+void QueueScheduler::ShutDownComputer()
+{
     std::string error;
     if (!power_.PowerOff(error)) host_.ShowError(error);
 }

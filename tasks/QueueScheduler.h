@@ -53,6 +53,9 @@ public:
     std::vector<int> AllPositions() const;
 
 private:
+    // Powers the computer off; a refusal is shown with the system's reason.
+    void ShutDownComputer();
+
     TaskList& tasks_;
     const TSettingsStorage& settings_;
     const TMsgList& msgs_;
