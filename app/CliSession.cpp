@@ -1,6 +1,7 @@
 #include "app/CliSession.h"
 
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "app/StopSignals.h"
@@ -38,6 +39,8 @@ CliSession::CliSession(CopyArguments arguments) : arguments_(std::move(arguments
     settings_->SetDelayOnError(arguments_.DelayOnError);
     settings_->SetBufferSize(arguments_.BufferSize);
     settings_->SetAutoDeleteFinished(true);
+    // A task with too many errors fails here (MarkFailures); the queue must not suspend it first.
+    settings_->SetCountOfErrorsForSkip(INT32_MAX);
 }
 
 CliSession::~CliSession()
