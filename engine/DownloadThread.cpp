@@ -76,7 +76,7 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     if (logBytes.size() < 2) throw DataFileError("The task log has no version bytes");
 
     OpenRestoreFiles(CreationMode::OpenExisting);
-    logFileSize_ = GetFileSize64(logFile_);
+    logFileSize_ = static_cast<int64_t>(logBytes.size());  // only the holder of the lock appends
     scheduleWaiting_ = v.State == StateScheduled;
 
     const int32_t count = static_cast<int32_t>(items_.size());
