@@ -185,6 +185,16 @@ std::string TDownloadThread::RestoreFilePath(const char* extension) const
 
 // ---- Operations for other threads ----
 
+void TDownloadThread::WakeOrNudge(bool suspended)
+{
+    // A suspended worker needs a wake; a running one only looks at its flags sooner.
+    if (suspended) {
+        signal_.Wake();
+    } else {
+        signal_.Nudge();
+    }
+}
+
 void TDownloadThread::Start()
 {
     std::unique_lock lock(lock_);
@@ -226,11 +236,7 @@ void TDownloadThread::Restart()
     restartRequest_ = true;
     if (state == StateScheduled) scheduleWaiting_ = false;
     lock.unlock();
-    if (state == StatePaused || state == StateFinished) {
-        signal_.Wake();
-    } else {
-        signal_.Nudge();
-    }
+    WakeOrNudge(state == StatePaused || state == StateFinished);
 }
 
 void TDownloadThread::SkipFile()
@@ -241,11 +247,7 @@ void TDownloadThread::SkipFile()
     skipRequest_ = true;
     if (state == StateScheduled) scheduleWaiting_ = false;
     lock.unlock();
-    if (state == StatePaused) {
-        signal_.Wake();
-    } else {
-        signal_.Nudge();
-    }
+    WakeOrNudge(state == StatePaused);
 }
 
 void TDownloadThread::Schedule(double dateTime)
@@ -256,11 +258,7 @@ void TDownloadThread::Schedule(double dateTime)
     scheduleTime_ = dateTime;
     scheduleWaiting_ = true;
     lock.unlock();
-    if (state == StatePaused) {
-        signal_.Wake();
-    } else {
-        signal_.Nudge();
-    }
+    WakeOrNudge(state == StatePaused);
 }
 
 void TDownloadThread::ChangeSource(const std::string& path)

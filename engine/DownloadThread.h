@@ -99,6 +99,7 @@ private:
 
     void Launch();
     void ThreadMain();
+    void WakeOrNudge(bool suspended);
 
     // Task record (DownloadThread.cpp).
     bool Terminated() const { return terminated_.load(); }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <strings.h>
@@ -117,6 +118,19 @@ void WriteLenString(FileHandle handle, const std::string& value)
 int64_t GetFileSize64(FileHandle handle)
 {
     return Checked([&] { return PlatformFileSize(handle); });
+}
+
+std::string ReadToEnd(FileHandle handle)
+{
+    std::string bytes(static_cast<size_t>(std::max<int64_t>(GetFileSize64(handle) - SeekFile(handle, 1, 0), 0)), '\0');
+    int64_t done = 0;
+    while (done < static_cast<int64_t>(bytes.size())) {
+        const int64_t n = ReadBytes(handle, bytes.data() + done, static_cast<int64_t>(bytes.size()) - done);
+        if (n == 0) break;  // the file shrank meanwhile
+        done += n;
+    }
+    bytes.resize(static_cast<size_t>(done));
+    return bytes;
 }
 
 std::pair<std::string, std::string> SplitAt(const std::string& text, char delimiter)

@@ -43,6 +43,8 @@ int64_t WriteBytesAt(FileHandle handle, const void* buffer, int64_t count, int64
 int64_t ReadLenString(FileHandle handle, std::string& value);
 void WriteLenString(FileHandle handle, const std::string& value);
 int64_t GetFileSize64(FileHandle handle);
+// Everything from the current position to the end of the file.
+std::string ReadToEnd(FileHandle handle);
 
 // Splits at the first `delimiter`: without one, left is empty and right is the whole text.
 std::pair<std::string, std::string> SplitAt(const std::string& text, char delimiter);

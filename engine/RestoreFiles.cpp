@@ -179,18 +179,9 @@ std::string ReadFileBytes(const std::string& path)
     FileHandle handle = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, options);
     std::string bytes;
     try {
-        const int64_t size = GetFileSize64(handle);
-        bytes.resize(static_cast<size_t>(size));
-        int64_t done = 0;
-        while (done < size) {
-            const int64_t n = ReadBytes(handle, bytes.data() + done, size - done);
-            if (n == 0) break;
-            done += n;
-        }
-        bytes.resize(static_cast<size_t>(done));
+        bytes = ReadToEnd(handle);
     } catch (...) {
-        FileHandle closing = handle;
-        PlatformClose(closing);
+        PlatformClose(handle);
         throw;
     }
     CloseFile(handle);

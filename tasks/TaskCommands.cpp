@@ -20,13 +20,6 @@ TaskCommands::TaskCommands(TaskList& tasks, QueueScheduler& scheduler, TSettings
 {
 }
 
-std::vector<int> TaskCommands::Everything() const
-{
-    std::vector<int> rows(static_cast<size_t>(tasks_.Count()));
-    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<int>(i);
-    return rows;
-}
-
 void TaskCommands::NewTask() { AddTasksByDialog({}); }
 
 void TaskCommands::AddTasksByDialog(const std::vector<std::string>& sources)
@@ -52,14 +45,14 @@ void TaskCommands::Start(const std::vector<int>& selection)
     for (const int row : selection) tasks_.Task(row).Start();
 }
 
-void TaskCommands::StartAll() { Start(Everything()); }
+void TaskCommands::StartAll() { Start(scheduler_.AllPositions()); }
 
 void TaskCommands::Pause(const std::vector<int>& selection)
 {
     for (const int row : selection) tasks_.Task(row).Pause();
 }
 
-void TaskCommands::PauseAll() { Pause(Everything()); }
+void TaskCommands::PauseAll() { Pause(scheduler_.AllPositions()); }
 
 void TaskCommands::Restart(const std::vector<int>& selection)
 {

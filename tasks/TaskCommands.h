@@ -57,7 +57,6 @@ public:
 
 private:
     void WriteFormMainBool(const char* name, bool value);
-    std::vector<int> Everything() const;
 
     TaskList& tasks_;
     QueueScheduler& scheduler_;

@@ -56,14 +56,7 @@ void TaskList::LoadTaskList()
         options.writeThrough = true;
         options.mode = 0600;
         file_ = CreateFileChecked(filePath_, FileAccess::ReadWrite, CreationMode::OpenAlways, options);
-        bytes.resize(static_cast<size_t>(GetFileSize64(file_)));
-        int64_t done = 0;
-        while (done < static_cast<int64_t>(bytes.size())) {
-            const int64_t n = ReadBytes(file_, bytes.data() + done, static_cast<int64_t>(bytes.size()) - done);
-            if (n == 0) break;
-            done += n;
-        }
-        bytes.resize(static_cast<size_t>(done));
+        bytes = ReadToEnd(file_);
     } catch (const OsError& error) {
         CloseFile();
         ReportError("\"" + filePath_ + "\": " + error.what());
