@@ -18,6 +18,8 @@
 
 namespace tarn {
 
+class FolderPrefetcher;
+
 // One copy task: at once the task record with its three restore files and the worker thread
 // that resolves, scans and copies it. The thread starts as the constructor's last step and
 // runs until Stop() or DeleteByUser(); the owner calls WaitFor() (or lets the destructor stop
@@ -153,7 +155,7 @@ private:
     void ResolveSource();
     void ScanSource();
     void ScanCheckpoint();
-    void ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors);
+    void ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors, FolderPrefetcher& lister);
     void ScanFile(const std::string& path);
     void ScanStreams(const std::string& root, TItemAttrs entry);  // a copy: the list grows meanwhile
 

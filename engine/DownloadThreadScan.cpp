@@ -4,9 +4,17 @@
 
 #include "engine/DownloadThread.h"
 #include "engine/FileStreams.h"
+#include "engine/FolderPrefetcher.h"
 #include "platform/FolderEnumerator.h"
 
 namespace tarn {
+namespace {
+
+// Helper threads that list folders ahead of the scan, and how many listings they may hold.
+constexpr int ScanHelpers = 2;
+constexpr size_t ScanListingsAhead = 16;
+
+}  // namespace
 
 void TDownloadThread::ResolveSource()
 {
@@ -42,12 +50,15 @@ void TDownloadThread::ScanSource()
     items_.clear();
     writtenByTask_.clear();
     ResetCounters();
+    // The state shows the scan from its start, even while a slow share lists its first folder.
+    SetState(StateScanning);
     const std::string source = GetSource();
     if (sourceKind_ == SourceFolder) {
         std::vector<std::pair<dev_t, ino_t>> ancestors;
         FolderEntry root;
         if (StatPath(ExcludeTrailingDelimiter(source), root)) ancestors.emplace_back(root.device, root.inode);
-        ScanFolder(source, ancestors);
+        FolderPrefetcher lister(ScanHelpers, ScanListingsAhead, [this] { ScanCheckpoint(); });
+        ScanFolder(source, ancestors, lister);
     } else {
         ScanFile(source);
         std::unique_lock lock(lock_);
@@ -63,7 +74,8 @@ void TDownloadThread::ScanCheckpoint()
     if (pauseRequest_) PauseSelf();
 }
 
-void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors)
+void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors,
+                                 FolderPrefetcher& lister)
 {
     const std::string source = GetSource();
     const std::string relative = ExtractRelativePath(source, path);
@@ -72,20 +84,25 @@ void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<
         AddItem({ExtractFilePath(folder), ExtractFileName(folder) + PathDelimiter, 0, KindFolder});
     }
 
-    // One pass over the folder: its files go to the list at once, its subfolders are entered
-    // afterwards, so every folder's files come before its subfolders.
-    std::vector<FolderEntry> subfolders;
-    FolderEnumerator enumerator;
-    if (!enumerator.Open(path)) {
-        AddLogRecord("Err002", {SystemErrorText(errno), path});
+    FolderListing listing = lister.Take(path);
+    if (listing.openError != 0) {
+        AddLogRecord("Err002", {SystemErrorText(listing.openError), path});
         return;
     }
-    FolderEntry entry;
-    while (enumerator.Next(entry)) {
-        if (entry.isFolder) {
-            subfolders.push_back(std::move(entry));
-            continue;
-        }
+    // The subfolders this scan will enter are listed ahead while it goes through the files, so
+    // every folder's files still come before its subfolders.
+    std::vector<FolderEntry> subfolders;
+    std::vector<std::string> ahead;
+    for (FolderEntry& entry : listing.entries) {
+        if (!entry.isFolder) continue;
+        if (std::find(ancestors.begin(), ancestors.end(), std::make_pair(entry.device, entry.inode)) == ancestors.end())
+            ahead.push_back(path + entry.name + PathDelimiter);
+        subfolders.push_back(std::move(entry));
+    }
+    lister.Prefetch(ahead);
+
+    for (FolderEntry& entry : listing.entries) {
+        if (entry.isFolder) continue;
         ScanCheckpoint();
         if (entry.statError != 0) {
             AddLogRecord("Err002", {SystemErrorText(entry.statError), path + entry.name});
@@ -99,10 +116,10 @@ void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<
         AddItem({relative, std::move(entry.name), entry.size, KindFile});
         if (options_.CopyStreams) ScanStreams(source, items_.back());
     }
-    if (errno != ErrorNoMoreFiles) AddLogRecord("Err002", {SystemErrorText(errno), path});
-    enumerator.Close();
+    if (listing.endError != ErrorNoMoreFiles) AddLogRecord("Err002", {SystemErrorText(listing.endError), path});
+    listing = {};  // a big folder's entries are not held while its subfolders are scanned
 
-    for (const auto& folder : subfolders) {
+    for (const FolderEntry& folder : subfolders) {
         ScanCheckpoint();
         const auto id = std::make_pair(folder.device, folder.inode);
         if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) {
@@ -111,7 +128,7 @@ void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<
             continue;
         }
         ancestors.push_back(id);
-        ScanFolder(path + folder.name + PathDelimiter, ancestors);
+        ScanFolder(path + folder.name + PathDelimiter, ancestors, lister);
         ancestors.pop_back();
     }
 }

@@ -94,6 +94,41 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     EXPECT_EQ(items[static_cast<size_t>(position("Grüße: 2020/", "ä.bin"))].Size, 50 * 1000 * 1000);
 }
 
+// The list a one-threaded walk of the folder makes, in the order the file system returns names.
+std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "")
+{
+    std::vector<TItemAttrs> list;
+    std::vector<std::string> subfolders;
+    for (const auto& name : test::NamesOnDisk(root + dir)) {
+        if (fs::is_directory(root + dir + name)) {
+            subfolders.push_back(name);
+        } else {
+            list.push_back({dir, name, static_cast<int64_t>(fs::file_size(root + dir + name)), KindFile});
+        }
+    }
+    for (const auto& name : subfolders) {
+        list.push_back({dir, name + "/", 0, KindFolder});
+        const auto inner = DepthFirstList(root, dir + name + "/");
+        list.insert(list.end(), inner.begin(), inner.end());
+    }
+    return list;
+}
+
+TEST_F(DownloadThreadCopyTest, AWideTreeListedAheadKeepsTheDepthFirstOrder)
+{
+    const std::string root = Src() + "wide/";
+    for (int a = 0; a < 12; ++a)
+        for (int b = 0; b < 6; ++b) {
+            const std::string folder = root + "a" + std::to_string(a) + "/b" + std::to_string(b) + "/";
+            MakeFolders(folder + "c");
+            for (int f = 0; f < 4; ++f) WriteFile(folder + "f" + std::to_string(f), std::string(static_cast<size_t>(a + b + f), 'x'));
+        }
+    auto task = NewTask(root, Dst());
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(Items(), DepthFirstList(root));
+    EXPECT_EQ(CountId(*task, "Err002"), 0);
+}
+
 TEST_F(DownloadThreadCopyTest, FileSourceIsCutToItsFolder)
 {
     WriteFile(Src() + "a.iso", RandomBytes(3000, 4));

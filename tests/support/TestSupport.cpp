@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include <dirent.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +58,19 @@ std::string ReadFile(const std::string& path)
 }
 
 void MakeFolders(const std::string& path) { std::filesystem::create_directories(path); }
+
+std::vector<std::string> NamesOnDisk(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (const dirent* found = ::readdir(dir)) {
+        const std::string name = found->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {

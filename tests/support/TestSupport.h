@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarn::test {
 
@@ -28,6 +29,8 @@ std::string RandomBytes(size_t count, unsigned seed);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 void MakeFolders(const std::string& path);
+// Names of a folder's entries in the order the file system returns them, "." and ".." left out.
+std::vector<std::string> NamesOnDisk(const std::string& folder);
 
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
