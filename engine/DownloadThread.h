@@ -145,6 +145,7 @@ private:
     int64_t ChunkSize(int32_t speed) const;
     void ChunkLoop(const TItemAttrs& item);
     int64_t CopyChunk(int64_t count);
+    void StartWriteBack();
     void ClosingPass();
     void CopyItemInfo(const std::string& sourcePath, const std::string& destPath);
     void DeleteCopiedItems();
@@ -220,6 +221,7 @@ private:
     FileHandle sourceHandle_ = NoHandle;
     FileHandle destHandle_ = NoHandle;
     int64_t durableOffset_ = 0;         // bytes of the current item known to be on disk
+    int64_t writeBackFrom_ = 0;         // where the current item's bytes not yet sent to the device begin
     bool unsyncedFiles_ = false;        // files were closed since the destination was last flushed
     bool destinationFailed_ = false;    // the error being handled came from the destination
     bool currentItemCreated_ = false;   // this task created or emptied the current destination file

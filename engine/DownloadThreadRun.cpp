@@ -18,6 +18,8 @@ namespace {
 
 constexpr int SliceMilliseconds = 500;
 constexpr int ScheduleSliceMilliseconds = 3000;
+// Bytes of a file written before the device is asked to start writing them.
+constexpr int64_t WriteBackBatch = 8 * 1024 * 1024;
 
 bool IsCopyRangeRefusal(int error)
 {
@@ -375,6 +377,7 @@ void TDownloadThread::CopyFileItem(const TItemAttrs& item)
     }
     if (currentItemCreated_) writtenByTask_[index] = true;
     durableOffset_ = currentOffset_;
+    writeBackFrom_ = currentOffset_;
     SetState(StateCopying);
 
     ChunkLoop(item);
@@ -443,6 +446,7 @@ void TDownloadThread::RewindToDurable(const TItemAttrs& item)
     if (currentOffset_ <= durableOffset_) return;
     copiedSizes_[item.Kind] -= currentOffset_ - durableOffset_;
     currentOffset_ = durableOffset_;
+    writeBackFrom_ = std::min(writeBackFrom_, currentOffset_);
 }
 
 bool TDownloadThread::FlushWrittenData()
@@ -537,6 +541,7 @@ void TDownloadThread::ChunkLoop(const TItemAttrs& item)
                                                " of the " + std::to_string(item.Size) + " bytes it had when scanned");
                     currentOffset_ += moved;
                     copiedSizes_[item.Kind] += moved;
+                    StartWriteBack();
                     bytesMeasured_ += moved;
                     const int32_t limit = speedLimit_;
                     if (limit > 0) {
@@ -571,6 +576,15 @@ void TDownloadThread::ChunkLoop(const TItemAttrs& item)
             HandleItemError(item, error.what());
         }
     }
+}
+
+void TDownloadThread::StartWriteBack()
+{
+    // The device writes while the copy goes on, so the flushes that make the copy durable find
+    // little left to do, rather than the whole file waiting in memory for them.
+    if (currentOffset_ - writeBackFrom_ < WriteBackBatch) return;
+    PlatformStartWriteBack(destHandle_, writeBackFrom_, currentOffset_ - writeBackFrom_);
+    writeBackFrom_ = currentOffset_;
 }
 
 int64_t TDownloadThread::CopyChunk(int64_t count)

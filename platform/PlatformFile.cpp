@@ -133,6 +133,11 @@ int PlatformClose(int fd)
 
 int PlatformDataSync(int fd) { return ::fdatasync(fd); }
 
+void PlatformStartWriteBack(int fd, int64_t offset, int64_t count)
+{
+    ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
+}
+
 int PlatformSyncFileSystem(int fd) { return ::syncfs(fd); }
 
 bool PlatformFileExists(const std::string& path)

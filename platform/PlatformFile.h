@@ -42,6 +42,9 @@ int64_t PlatformSeek(int fd, int origin, int64_t offset);
 int64_t PlatformFileSize(int fd);
 int PlatformClose(int fd);
 int PlatformDataSync(int fd);
+// Starts writing a range of the file to its device and returns without waiting. Only a hint:
+// where the file system cannot, nothing happens, and the flush that follows reports failures.
+void PlatformStartWriteBack(int fd, int64_t offset, int64_t count);
 int PlatformSyncFileSystem(int fd);
 
 bool PlatformFileExists(const std::string& path);    // exists and is no folder
