@@ -34,7 +34,8 @@ TEST_F(QueueSchedulerTest, GlobalQueueKeepsTheEarliestActiveTask)
     AddHeldTask("a");
     AddHeldTask("b");
     AddHeldTask("c", StatePaused);
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(1).GetCurrentName() == "b"; }));
+    ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
+    ASSERT_TRUE(WaitUntilHeldAt(1, "b"));
     scheduler->Tick({});
     ASSERT_TRUE(WaitForState(1, StatePaused));
     EXPECT_EQ(States(), (std::vector<uint8_t>{StateCopying, StatePaused, StatePaused}));
@@ -100,7 +101,8 @@ TEST_F(QueueSchedulerTest, WithoutAQueueModeNothingIsStartedOrPaused)
     AddHeldTask("a");
     AddHeldTask("b");
     AddHeldTask("c", StatePaused);
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(1).GetCurrentName() == "b"; }));
+    ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
+    ASSERT_TRUE(WaitUntilHeldAt(1, "b"));
     for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
     EXPECT_EQ(States(), (std::vector<uint8_t>{StateCopying, StateCopying, StatePaused}));
     EXPECT_FALSE(Started(2));

@@ -51,6 +51,7 @@ TEST_F(TaskCommandsTest, DeleteAllWalksFromTheEndAndStopsAtACancel)
     AddHeldTask("copying");
     AddQuickTask("f1");
     AddQuickTask("f2");
+    ASSERT_TRUE(WaitUntilHeldAt(0, "copying"));
     ASSERT_TRUE(WaitForState(1, StateFinished));
     ASSERT_TRUE(WaitForState(2, StateFinished));
     host.deleteAnswer.reset();
@@ -115,7 +116,7 @@ TEST_F(TaskCommandsTest, ScheduleProposesTheFirstScheduledTime)
 TEST_F(TaskCommandsTest, QuestionsGuardRestartAndSkip)
 {
     AddHeldTask("a");
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCurrentName() == "a"; }));
+    ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
     host.confirm = false;
     commands->Restart({0});
     commands->SkipFile({});

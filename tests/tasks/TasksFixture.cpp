@@ -41,6 +41,12 @@ bool TasksTest::WaitForState(int index, uint8_t state)
     return WaitUntil([&] { return tasks->Task(index).GetState() == state; });
 }
 
+bool TasksTest::WaitUntilHeldAt(int index, const std::string& name)
+{
+    // The scan makes the item current before it saves the list and leaves the Scanning state.
+    return WaitUntil([&] { return tasks->Task(index).GetCurrentName() == name && tasks->Task(index).GetState() == StateCopying; });
+}
+
 std::vector<std::string> TasksTest::Names() const
 {
     std::vector<std::string> names;

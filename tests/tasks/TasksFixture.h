@@ -120,6 +120,8 @@ protected:
     // A task that finishes at once.
     void AddQuickTask(const std::string& name, uint8_t state = StateCopying);
     bool WaitForState(int index, uint8_t state);
+    // Until a held task is past its scan, copying (nothing) of its one item `name`.
+    bool WaitUntilHeldAt(int index, const std::string& name);
     std::vector<std::string> Names() const;
     static int CountId(const TDownloadThread& task, const std::string& id);
     // The names TaskList on disk holds.
