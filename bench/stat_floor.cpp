@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -20,19 +21,16 @@ namespace {
 
 enum class Walk { NamesOnly, StatEach };
 
-// Folders waiting to be walked, shared by the walking threads.
+// Folders waiting to be walked, shared by the walking threads. A walker finds no folder only
+// when none is pending and no other walker may still add some.
 class FolderQueue {
 public:
     explicit FolderQueue(const std::string& root) : pending_{root} {}
     bool Pop(std::string& folder)
     {
-        std::lock_guard lock(mutex_);
-        while (pending_.empty()) {
-            if (busy_ == 0) return false;
-            mutex_.unlock();
-            std::this_thread::yield();
-            mutex_.lock();
-        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !pending_.empty() || busy_ == 0; });
+        if (pending_.empty()) return false;
         folder = std::move(pending_.back());
         pending_.pop_back();
         ++busy_;
@@ -40,13 +38,17 @@ public:
     }
     void Done(std::vector<std::string>&& found)
     {
-        std::lock_guard lock(mutex_);
-        for (auto& f : found) pending_.push_back(std::move(f));
-        --busy_;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto& f : found) pending_.push_back(std::move(f));
+            --busy_;
+        }
+        changed_.notify_all();
     }
 
 private:
     std::mutex mutex_;
+    std::condition_variable changed_;
     std::vector<std::string> pending_;
     int busy_ = 0;
 };
