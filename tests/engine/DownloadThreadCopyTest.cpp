@@ -47,6 +47,14 @@ protected:
                 EXPECT_TRUE(ReadFile(a + "/" + name) == ReadFile(b + "/" + name)) << name;
             }
     }
+    // Runs a task until more than `after` bytes are copied, then stops it; its restore files stay.
+    void StopAfter(const std::string& source, const TaskSetup& setup, int64_t after)
+    {
+        auto task = NewTask(source, Dst(), setup);
+        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > after; }));
+        task->Stop();
+        task->WaitFor();
+    }
     static bool HasXattrs(const std::string& path)
     {
         return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
@@ -191,12 +199,7 @@ TEST_F(DownloadThreadCopyTest, StoppedMidFileResumesAtTheSavedOffset)
     TaskSetup setup;
     setup.speedLimit = 400000;
     setup.restoreUpdateInterval = 100;
-    {
-        auto task = NewTask(Src() + "big", Dst(), setup);
-        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 100000; }));
-        task->Stop();
-        task->WaitFor();
-    }
+    ASSERT_NO_FATAL_FAILURE(StopAfter(Src() + "big", setup, 100000));
     const int64_t saved = DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).CurrentOffset;
     EXPECT_GT(saved, 0);
     EXPECT_LT(saved, 600000);
@@ -215,12 +218,7 @@ TEST_F(DownloadThreadCopyTest, AHalfCopiedFileThatVanishedStartsOver)
     TaskSetup setup;
     setup.speedLimit = 200000;
     setup.restoreUpdateInterval = 50;
-    {
-        auto task = NewTask(Src() + "big", Dst(), setup);
-        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 50000; }));
-        task->Stop();
-        task->WaitFor();
-    }
+    ASSERT_NO_FATAL_FAILURE(StopAfter(Src() + "big", setup, 50000));
     std::remove((Dst() + "big").c_str());
     auto restored = RestoreTask();
     restored->SetSpeedLimit(2147483647);
