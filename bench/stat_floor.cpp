@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -53,8 +52,6 @@ private:
     int busy_ = 0;
 };
 
-std::atomic<long> sizes{0};
-
 void WalkFolders(FolderQueue& queue, Walk walk)
 {
     std::string folder;
@@ -67,7 +64,7 @@ void WalkFolders(FolderQueue& queue, Walk walk)
                     found.push_back(folder + "/" + entry->d_name);
                 } else if (walk == Walk::StatEach) {
                     struct stat st;
-                    if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0) sizes += st.st_size;
+                    ::fstatat(::dirfd(dir), entry->d_name, &st, 0);
                 }
             }
             ::closedir(dir);
