@@ -178,6 +178,16 @@ void TDownloadThread::WaitFor()
     });
 }
 
+bool TDownloadThread::WaitFor(std::chrono::milliseconds limit)
+{
+    {
+        std::unique_lock lock(endMutex_);
+        if (!endChanged_.wait_for(lock, limit, [this] { return ended_; })) return false;
+    }
+    WaitFor();
+    return true;
+}
+
 std::string TDownloadThread::RestoreFilePath(const char* extension) const
 {
     return restoreDir_ + taskName_ + "." + extension;
@@ -358,6 +368,12 @@ std::string TDownloadThread::GetCurrentDir() const
 {
     std::shared_lock lock(lock_);
     return currentDir_;
+}
+
+std::string TDownloadThread::GetSourceAsGiven() const
+{
+    std::shared_lock lock(lock_);
+    return source_ + sourceFileName_;
 }
 
 double TDownloadThread::GetScheduleTime() const

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <sys/types.h>
@@ -64,6 +66,9 @@ public:
     void SetMaxLinkSpeed(int32_t bytesPerSecond);
     // Blocks until the worker thread has ended; only after Stop() or DeleteByUser().
     void WaitFor();
+    // The same, for at most `limit`: false when the thread has not ended by then (it is stuck
+    // in a call the kernel does not return from); the object must then outlive it.
+    bool WaitFor(std::chrono::milliseconds limit);
 
     // Readers.
     uint8_t GetState() const;
@@ -88,6 +93,15 @@ public:
     bool IsWaitingForAnswer() const { return waitingForAnswer_.load(); }
     bool IsRestored() const { return restored_; }
     bool IsDeletedByUser() const { return deletedByUser_.load(); }
+    // The run ended on a failure that no retry can mend (memory or a thread could not be had):
+    // the state is Error, the reason is logged, and the worker takes no more commands.
+    bool HasRunFailed() const { return runFailed_.load(); }
+    // Items that could not be listed or copied (a folder that cannot be read, a file that is no
+    // regular file or that vanished): the task finishes without them.
+    int32_t GetLeftOutCount() const { return leftOut_.load(); }
+    // The source as the user named it: the folder, or the file itself once the scan has cut
+    // `Source` to the file's folder.
+    std::string GetSourceAsGiven() const;
     const std::string& TaskName() const { return taskName_; }
     const std::string& RestoreDir() const { return restoreDir_; }
     // The restore file of this task with the extension "var", "con" or "log".
@@ -101,6 +115,7 @@ private:
 
     void Launch();
     void ThreadMain();
+    void FailRun(const std::string& reason);
     void WakeOrNudge(bool suspended);
 
     // Task record (DownloadThread.cpp).
@@ -205,6 +220,8 @@ private:
     std::atomic<bool> pauseRequest_{false};
     std::atomic<bool> terminated_{false};
     std::atomic<int32_t> currentIndex_{0};
+    std::atomic<bool> runFailed_{false};
+    std::atomic<int32_t> leftOut_{0};
 
     // Worker-only fields.
     std::vector<TItemAttrs> items_;
@@ -233,9 +250,14 @@ private:
     MonotonicClock measurement_;
     int64_t bytesMeasured_ = 0;
 
+    std::string sourceFileName_;  // locked: the file of a file source, once `Source` was cut
+
     ThreadSignal signal_;
     std::thread thread_;
     std::once_flag joined_;
+    std::mutex endMutex_;
+    std::condition_variable endChanged_;
+    bool ended_ = false;
 };
 
 }  // namespace tarn

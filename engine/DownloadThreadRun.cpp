@@ -39,12 +39,29 @@ void TDownloadThread::ThreadMain()
         Run();
     } catch (const TerminateRun&) {
     } catch (const std::exception& error) {
-        // Nothing the run itself raises gets here; a failure such as an exhausted memory
-        // still leaves a record and the final step.
-        AddLogRecord("Err005", {error.what(), GetCurrentName(), GetSource() + GetCurrentDir(),
-                                GetDestination() + GetCurrentDir()});
+        FailRun(error.what());
+    } catch (...) {
+        FailRun("An unknown failure");
     }
     FinalStep();
+    {
+        std::lock_guard lock(endMutex_);
+        ended_ = true;
+    }
+    endChanged_.notify_all();
+}
+
+void TDownloadThread::FailRun(const std::string& reason)
+{
+    // Retries mend errors of files and folders; memory or a thread that cannot be had is no
+    // such error. The task shows Error with the reason rather than a state it is no longer in.
+    {
+        std::unique_lock lock(lock_);
+        state_ = StateError;
+    }
+    speed_ = 0;
+    runFailed_ = true;
+    AddLogRecord("Err005", {reason, GetCurrentName(), GetSource() + GetCurrentDir(), GetDestination() + GetCurrentDir()});
 }
 
 bool TDownloadThread::TakeRequest(std::atomic<bool>& flag) { return flag.exchange(false); }

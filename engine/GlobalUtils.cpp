@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <strings.h>
@@ -258,6 +259,18 @@ std::string ExtractRelativePath(const std::string& base, const std::string& path
     if (path.size() >= folder.size() && SameText(path.substr(0, folder.size()), folder))
         return path.substr(folder.size());
     return path;
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path.front() == PathDelimiter) return path;
+    std::string relative = path;
+    while (relative.compare(0, 2, "./") == 0) relative.erase(0, relative.find_first_not_of(PathDelimiter, 2));
+    if (relative == ".") relative.clear();
+    std::string folder(PATH_MAX, '\0');
+    if (!::getcwd(folder.data(), folder.size())) return path;
+    folder.resize(std::strlen(folder.c_str()));
+    return IncludeTrailingDelimiter(folder) + relative;
 }
 
 bool SameText(const std::string& a, const std::string& b)

@@ -82,6 +82,9 @@ std::string ExtractFilePath(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 // What follows `base` in `path`, for a path below the folder `base`; `path` otherwise.
 std::string ExtractRelativePath(const std::string& base, const std::string& path);
+// `path` made absolute against the current folder, so that it names the same file from any
+// other folder; "." components go, an absolute path comes back as it is.
+std::string AbsolutePath(const std::string& path);
 // Equal without regard to ASCII letter case.
 bool SameText(const std::string& a, const std::string& b);
 std::string UpperCase(const std::string& text);

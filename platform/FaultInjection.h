@@ -7,8 +7,9 @@ namespace tarn {
 // Test seam: makes chosen platform file calls fail. A fault matches a call when the path of the
 // file (for reads and writes, the path the descriptor was opened with) contains `pathPart`.
 // `skip` matching calls pass first, then `count` calls fail with `error`. An error of 0 on a
-// read makes it return 0 bytes without an error, as a dead network share does.
-enum class FaultOp { Open, Read, Write, Close, Enumerate };
+// read makes it return 0 bytes without an error, as a dead network share does. An Allocate
+// fault (any `pathPart`, "" matches all) makes the next copy-buffer allocation run out of memory.
+enum class FaultOp { Open, Read, Write, Close, Enumerate, Allocate };
 
 void InjectFault(FaultOp op, const std::string& pathPart, int error, int count = 1, int skip = 0);
 void ClearFaults();  // also releases every stall

@@ -9,6 +9,8 @@ namespace tarn {
 // Both lie outside the errno range so they can never be confused with a real error.
 constexpr int ErrorNoMoreFiles = 0x10000 + 18;
 constexpr int ErrorInsufficientBuffer = 0x10000 + 122;
+// A path that names a pipe, socket or device where a regular file was expected.
+constexpr int ErrorNotRegularFile = 0x10000 + 1;
 
 // A failed platform call: the error code and the system's text for it.
 class OsError : public std::runtime_error {

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "platform/FaultInjection.h"
+#include "platform/OsError.h"
 
 namespace tarn {
 namespace {
@@ -33,6 +35,8 @@ int OpenFlags(FileAccess access, CreationMode creation, const FileOpenOptions& o
     case CreationMode::TruncateExisting: flags |= O_TRUNC; break;
     }
     if (options.writeThrough) flags |= O_DSYNC;
+    if (options.noFollow) flags |= O_NOFOLLOW;
+    if (options.regularOnly) flags |= O_NONBLOCK;
     return flags;
 }
 
@@ -44,6 +48,17 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
     const int fd = ::open(path.c_str(), OpenFlags(access, creation, options), options.mode);
     if (fd < 0) return -1;
+    if (options.regularOnly) {
+        struct stat st;
+        const bool examined = ::fstat(fd, &st) == 0;
+        if (!examined || !S_ISREG(st.st_mode)) {
+            const int error = !examined ? errno : S_ISDIR(st.st_mode) ? EISDIR : ErrorNotRegularFile;
+            ::close(fd);
+            return Fail(error);
+        }
+        // Reads of a regular file never wait anyway; the flag only kept the open from waiting.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
     if (options.lock != FileLock::None) {
         const int how = (options.lock == FileLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
         if (::flock(fd, how) != 0) {
@@ -120,6 +135,95 @@ int64_t PlatformFileSize(int fd)
     struct stat st;
     if (::fstat(fd, &st) != 0) return -1;
     return st.st_size;
+}
+
+std::unique_ptr<char[]> PlatformAllocateBuffer(size_t count)
+{
+    if (TakeFault(FaultOp::Allocate, std::string()) >= 0) throw std::bad_alloc();
+    return std::make_unique<char[]>(count);
+}
+
+int PlatformStat(int fd, FileStatus& status)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    status.isRegular = S_ISREG(st.st_mode);
+    status.size = st.st_size;
+    status.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    status.allocated = static_cast<int64_t>(st.st_blocks) * 512;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
+    return 0;
+}
+
+ssize_t PlatformReadAt(int fd, void* buffer, size_t count, int64_t offset)
+{
+    if (const int fault = TakeFault(FaultOp::Read, fd); fault >= 0) return fault == 0 ? 0 : Fail(fault);
+    char* bytes = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(fd, bytes + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int64_t PlatformNextData(int fd, int64_t offset, int64_t size)
+{
+    const off_t data = ::lseek(fd, offset, SEEK_DATA);
+    if (data >= 0) return data;
+    // ENXIO: nothing but a hole up to the end. A file system without hole support reports
+    // EINVAL; its data then simply goes on.
+    if (errno == ENXIO) return size;
+    if (errno == EINVAL || errno == EOPNOTSUPP) return offset;
+    return -1;
+}
+
+int PlatformTruncate(int fd, int64_t size)
+{
+    if (const int fault = TakeFault(FaultOp::Write, fd); fault >= 0) return Fail(fault);
+    return ::ftruncate(fd, size);
+}
+
+int PlatformReplaceFile(const std::string& path, const void* bytes, size_t count, mode_t mode)
+{
+    const std::string temporary = path + ".new";
+    // A new file left by a crash is ours to drop; O_EXCL then never follows a planted link.
+    ::unlink(temporary.c_str());
+    FileOpenOptions options;
+    options.mode = mode;
+    options.noFollow = true;
+    const int fd = PlatformOpen(temporary, FileAccess::Write, CreationMode::CreateNew, options);
+    if (fd < 0) return -1;
+    bool written = WriteAll(fd, bytes, count, 0) == static_cast<ssize_t>(count) && ::fdatasync(fd) == 0;
+    int error = written ? 0 : errno;
+    if (PlatformClose(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return Fail(error);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        return Fail(renameError);
+    }
+    // The rename itself reaches the disk only with its folder.
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
 }
 
 int PlatformClose(int fd)

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Thin POSIX file calls with the stand-ins the engine needs: creation modes, an exclusive or
@@ -26,7 +27,21 @@ struct FileOpenOptions {
     FileLock lock = FileLock::None;  // taken without waiting; EBUSY when another holder has it
     bool writeThrough = false;       // every write reaches the disk before it returns
     bool sequential = false;         // read-ahead hint for a front-to-back pass
+    bool noFollow = false;           // a symbolic link as the last component fails (ELOOP)
+    // Only a regular file opens: the open never waits (a pipe without a writer would block it
+    // for good) and anything else fails with ErrorNotRegularFile.
+    bool regularOnly = false;
     mode_t mode = 0666;              // permissions of a created file, less the umask
+};
+
+// What the engine needs to know of an open file.
+struct FileStatus {
+    bool isRegular = false;
+    int64_t size = 0;
+    int64_t modified = 0;   // modification time, nanoseconds since 1970
+    int64_t allocated = 0;  // bytes of storage held; below `size` for a file with holes
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 int PlatformOpen(const std::string& path, FileAccess access, CreationMode creation,
@@ -40,6 +55,18 @@ ssize_t PlatformWriteAt(int fd, const void* buffer, size_t count, int64_t offset
 ssize_t PlatformCopyRange(int in, int out, size_t count);
 int64_t PlatformSeek(int fd, int origin, int64_t offset);
 int64_t PlatformFileSize(int fd);
+int PlatformStat(int fd, FileStatus& status);
+// A buffer for file data; raises std::bad_alloc when the memory cannot be had.
+std::unique_ptr<char[]> PlatformAllocateBuffer(size_t count);
+// Reads at `offset` without moving the position (pread), until `count` bytes or the end.
+ssize_t PlatformReadAt(int fd, void* buffer, size_t count, int64_t offset);
+// The first offset at or after `offset` that holds data; `size` when only a hole follows.
+int64_t PlatformNextData(int fd, int64_t offset, int64_t size);
+int PlatformTruncate(int fd, int64_t size);
+// Gives `path` the content `bytes`: they are written to a new file beside it, flushed to the
+// disk and renamed over it, and the folder is flushed, so that a crash at any moment leaves the
+// old content or the new one, never a mix. A symbolic link at `path` is replaced, not followed.
+int PlatformReplaceFile(const std::string& path, const void* bytes, size_t count, mode_t mode);
 int PlatformClose(int fd);
 int PlatformDataSync(int fd);
 // Starts writing a range of the file to its device and returns without waiting. Only a hint:
