@@ -9,6 +9,11 @@ namespace tarn {
 constexpr uint8_t ProgramMajorVersion = 3;
 constexpr uint8_t ProgramMinorVersion = 1;
 
+// The copy buffer's bounds: a larger one only costs memory, and one past a few hundred MiB
+// may not be had at all.
+constexpr int32_t MinBufferSize = 1;
+constexpr int32_t MaxBufferSize = 64 * 1024 * 1024;
+
 // Task states; the display names are the catalogue's Sta001 to Sta006.
 enum TaskState : uint8_t {
     StateScanning = 0,
