@@ -1,10 +1,11 @@
 #include "engine/DownloadThread.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/DateTime.h"
@@ -12,13 +13,24 @@
 namespace tarn {
 namespace {
 
-FileOpenOptions RestoreFileOptions()
+constexpr mode_t RestoreFileMode = 0600;
+
+// The .log is the one restore file written in place (appended); it is held open and locked for
+// the whole run, which keeps a second program from working the same task.
+FileOpenOptions LogFileOptions()
 {
     FileOpenOptions options;
-    options.lock = FileLock::Exclusive;  // one process per restore folder
-    options.writeThrough = true;
-    options.mode = 0600;
+    options.lock = FileLock::Exclusive;
+    options.noFollow = true;
+    options.regularOnly = true;
+    options.mode = RestoreFileMode;
     return options;
+}
+
+bool ParseNumber(const std::string& text, int64_t& value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
 }
 
 }  // namespace
@@ -34,15 +46,15 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     destination_ = IncludeTrailingDelimiter(destination);
     state_ = initialState;
     scheduleTime_ = scheduleTime;
+    startTime_ = NowDateTime();
     delayOnError_ = delayOnError;
     restoreUpdateInterval_ = restoreUpdateInterval;
-    bufferSize_ = std::max(bufferSize, 1);
+    bufferSize_ = std::clamp(bufferSize, MinBufferSize, MaxBufferSize);
     maxLinkSpeed_ = maxLinkSpeed;
     speedLimit_ = std::max(speedLimit, 0);
     options_ = {copyAttributes, copySecurity, copyStreams};
 
-    OpenRestoreFiles(CreationMode::CreateNew);
-    logFileSize_ = 0;
+    CreateRestoreFiles();
     scheduleWaiting_ = initialState == StateScheduled;
     Launch();
 }
@@ -53,114 +65,136 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
 {
     delayOnError_ = delayOnError;
     restoreUpdateInterval_ = restoreUpdateInterval;
-    bufferSize_ = std::max(bufferSize, 1);
+    bufferSize_ = std::clamp(bufferSize, MinBufferSize, MaxBufferSize);
     maxLinkSpeed_ = maxLinkSpeed;
 
-    const TaskVariables v = DecodeVarFile(ReadFileBytes(RestoreFilePath("var")));
-    state_ = v.State;
-    source_ = v.Source;
-    destination_ = v.Destination;
-    sourceKind_ = v.SourceKind;
-    needScan_ = v.NeedScan;
-    currentIndex_ = v.CurrentIndex;
-    currentOffset_ = v.CurrentOffset;
-    // The clean copy time counts on from where it stopped.
-    startTime_ = NowDateTime() - v.Elapsed;
-    existsAnswer_ = v.ExistsAnswer;
-    scheduleTime_ = v.ScheduleTime;
-    speedLimit_ = std::max(v.SpeedLimit, 0);
-    peakSpeed_ = v.PeakSpeed;
+    // The lock first: the files must not be read while another program works the task.
+    logFile_ = CreateFileChecked(RestoreFilePath("log"), FileAccess::ReadWrite, CreationMode::OpenExisting,
+                                 LogFileOptions());
+    TaskLogContents log;
+    try {
+        const TaskVariables v = DecodeVarFile(ReadFileBytes(RestoreFilePath("var")));
+        state_ = v.State;
+        source_ = v.Source;
+        destination_ = v.Destination;
+        sourceKind_ = v.SourceKind;
+        needScan_ = v.NeedScan;
+        currentIndex_ = v.CurrentIndex;
+        currentOffset_ = v.CurrentOffset;
+        // The clean copy time counts on from where it stopped.
+        startTime_ = NowDateTime() - v.Elapsed;
+        existsAnswer_ = v.ExistsAnswer;
+        scheduleTime_ = v.ScheduleTime;
+        speedLimit_ = std::max(v.SpeedLimit, 0);
+        peakSpeed_ = v.PeakSpeed;
 
-    options_ = DecodeConFile(ReadFileBytes(RestoreFilePath("con")), [this](TItemAttrs&& item) { AddItem(std::move(item)); });
-    const std::string logBytes = ReadFileBytes(RestoreFilePath("log"));
-    if (logBytes.size() < 2) throw DataFileError("The task log has no version bytes");
-
-    OpenRestoreFiles(CreationMode::OpenExisting);
-    logFileSize_ = static_cast<int64_t>(logBytes.size());  // only the holder of the lock appends
-    scheduleWaiting_ = v.State == StateScheduled;
+        options_ = DecodeConFile(ReadFileBytes(RestoreFilePath("con")), [this](TItemAttrs&& item) { AddItem(std::move(item)); });
+        const std::string logBytes = ReadFileBytes(logFile_);
+        if (logBytes.size() < 2) throw DataFileError("The task log has no version bytes");
+        log = DecodeLogFile(logBytes);
+        logFileSize_ = static_cast<int64_t>(log.WholeSize);
+        // A record cut off by a crash would hide every record appended after it.
+        if (log.Damaged && PlatformTruncate(logFile_, logFileSize_) != 0) RaiseOsError(errno);
+    } catch (...) {
+        PlatformClose(logFile_);
+        logFile_ = NoHandle;
+        throw;
+    }
+    scheduleWaiting_ = state_ == StateScheduled;
+    if (sourceKind_ == SourceFile && !items_.empty()) sourceFileName_ = items_.front().Name;
 
     const int32_t count = static_cast<int32_t>(items_.size());
     if (count > 0 && currentIndex_ < count) {
         for (int32_t i = 0; i < currentIndex_; ++i) copiedSizes_[items_[static_cast<size_t>(i)].Kind] += items_[static_cast<size_t>(i)].Size;
         const TItemAttrs& current = items_[static_cast<size_t>(currentIndex_.load())];
-        copiedSizes_[current.Kind] += currentOffset_;
+        copiedSizes_[current.Kind] += std::min(currentOffset_, current.Size);
         currentName_ = current.Name;
         currentDir_ = current.Dir;
     } else {
         for (int k = 0; k < ItemKindCount; ++k) copiedSizes_[k] = totalSizes_[k].load();
     }
-    RebuildWrittenItems(DecodeLogFile(logBytes));
+    RebuildFromLog(log);
+    if (log.Damaged)
+        AddLogRecord("Err006", {"The end of the task log was cut off by a crash and is dropped: " + log.Damage,
+                                RestoreFilePath("log")});
     Launch();
 }
 
-void TDownloadThread::OpenRestoreFiles(CreationMode creation)
+void TDownloadThread::CreateRestoreFiles()
 {
-    FileHandle* const files[] = {&varFile_, &conFile_, &logFile_};
-    const char* const extensions[] = {"var", "con", "log"};
-    for (int i = 0; i < 3; ++i) {
-        try {
-            *files[i] = CreateFileChecked(RestoreFilePath(extensions[i]), FileAccess::Write, creation, RestoreFileOptions());
-        } catch (...) {
-            for (int j = 0; j < i; ++j) {
-                PlatformClose(*files[j]);
-                *files[j] = NoHandle;
-                // A half set of new restore files would block the name.
-                if (creation == CreationMode::CreateNew) PlatformDeleteFile(RestoreFilePath(extensions[j]));
-            }
-            throw;
+    // The .log is made first and exclusively: it claims the name. The other two then must not
+    // exist either, and each is written whole, so a task killed right after its creation
+    // restores as created.
+    logFile_ = CreateFileChecked(RestoreFilePath("log"), FileAccess::ReadWrite, CreationMode::CreateNew, LogFileOptions());
+    bool othersFree = false;
+    try {
+        for (const char* extension : {"var", "con"}) {
+            FileStatus status;
+            if (PlatformStatPath(RestoreFilePath(extension), status) == 0) RaiseOsError(EEXIST);
+            if (errno != ENOENT) RaiseOsError(errno);
         }
+        othersFree = true;
+        const std::string header = LogFileHeader();
+        WriteBytesAt(logFile_, header.data(), static_cast<int64_t>(header.size()), 0);
+        logFileSize_ = static_cast<int64_t>(header.size());
+        ReplaceRestoreFile("con", EncodeConFile(items_, options_));
+        ReplaceRestoreFile("var", VarFileBytes());
+    } catch (...) {
+        PlatformClose(logFile_);
+        logFile_ = NoHandle;
+        // Only what this constructor made: files that were there already are another task's.
+        PlatformDeleteFile(RestoreFilePath("log"));
+        if (othersFree)
+            for (const char* extension : {"con", "var"}) PlatformDeleteFile(RestoreFilePath(extension));
+        throw;
     }
 }
 
-void TDownloadThread::RebuildWrittenItems(const TaskLogContents& log)
+void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
 {
-    // Which destination files earlier runs of this pass created or overwrote is not kept in the
-    // restore files; the task log tells it. Only the records since the last restart count:
-    // earlier passes had other lists.
+    // The records since the last scan began speak of the current file list: the items left
+    // out, and which destination files this pass wrote (each before the file was touched),
+    // with the source each copy began from.
     auto first = log.Records.begin();
     for (auto it = log.Records.begin(); it != log.Records.end(); ++it)
-        if (it->Id == "Inf013") first = it + 1;
-    std::unordered_map<std::string, size_t> bySource;
-    std::unordered_map<std::string, size_t> byDestination;
-    for (size_t i = 0; i < items_.size(); ++i) {
-        if (items_[i].Kind != KindFile) continue;
-        bySource.emplace(source_ + items_[i].Dir + items_[i].Name, i);
-        byDestination.emplace(destination_ + items_[i].Dir + items_[i].Name, i);
-    }
-    const auto find = [](const auto& map, const std::string& key) {
-        const auto it = map.find(key);
-        return it == map.end() ? SIZE_MAX : it->second;
-    };
-    std::vector<bool> existed(items_.size());
-    std::vector<bool> overwritten(items_.size());
-    std::vector<bool> completed(items_.size());
+        if (it->Id == "Inf003") first = it + 1;
+    int32_t leftOut = 0;
     for (auto it = first; it != log.Records.end(); ++it) {
-        const auto& p = it->Params;
-        size_t i = SIZE_MAX;
-        if (it->Id == "Inf017" && p.size() >= 2 && (i = find(byDestination, p[0] + p[1])) != SIZE_MAX) existed[i] = true;
-        if (it->Id == "Inf018" && p.size() >= 1 && (i = find(bySource, p[0])) != SIZE_MAX) overwritten[i] = true;
-        if (it->Id == "Inf007" && p.size() >= 3 && (i = find(byDestination, p[2] + p[0])) != SIZE_MAX) completed[i] = true;
+        if (it->Id == "Err002" || it->Id == "Err010") ++leftOut;
+        if (it->Id != WriteRecordId || it->Params.size() != 4) continue;
+        int64_t index = 0;
+        int64_t mode = 0;
+        FileStatus source;
+        if (!ParseNumber(it->Params[0], index) || !ParseNumber(it->Params[1], mode) ||
+            !ParseNumber(it->Params[2], source.size) || !ParseNumber(it->Params[3], source.modified) || index < 0 ||
+            static_cast<size_t>(index) >= items_.size() || items_[static_cast<size_t>(index)].Kind != KindFile ||
+            mode < WriteNew || mode > WriteUpload)
+            continue;
+        itemWrites_[static_cast<size_t>(index)] = static_cast<uint8_t>(mode);
+        if (index == currentIndex_) {
+            currentSource_ = source;
+            currentSourceKnown_ = true;
+        }
     }
-    const size_t current = static_cast<size_t>(currentIndex_.load());
-    std::unordered_set<std::string> writtenFolders;
-    for (size_t i = 0; i < items_.size() && i <= current; ++i) {
-        const bool reached = completed[i] || (i == current && currentOffset_ > 0);
-        if (items_[i].Kind != KindFile || !reached || (existed[i] && !overwritten[i])) continue;
-        writtenByTask_[i] = true;
+    leftOut_ = leftOut;
+
+    // Every folder above a file the task created may be one it made; only empty ones go.
+    std::unordered_set<std::string> madeFolders;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (itemWrites_[i] != WriteNew && itemWrites_[i] != WriteOver) continue;
         destinationCreated_ = true;
-        // Every folder above a written file may be one the task made; only empty ones go.
         for (std::string dir = items_[i].Dir; !dir.empty(); dir = ExtractFilePath(ExcludeTrailingDelimiter(dir)))
-            if (!writtenFolders.insert(dir).second) break;
+            if (!madeFolders.insert(dir).second) break;
     }
     for (size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].Kind == KindFolder && writtenFolders.count(items_[i].Dir + items_[i].Name)) writtenByTask_[i] = true;
+        if (items_[i].Kind == KindFolder && madeFolders.count(items_[i].Dir + items_[i].Name)) itemWrites_[i] = WriteFolder;
 }
 
 TDownloadThread::~TDownloadThread()
 {
     Stop();
     WaitFor();
-    for (FileHandle* file : {&varFile_, &conFile_, &logFile_, &sourceHandle_, &destHandle_}) {
+    for (FileHandle* file : {&logFile_, &sourceHandle_, &destHandle_}) {
         if (*file != NoHandle) PlatformClose(*file);
         *file = NoHandle;
     }
@@ -316,7 +350,8 @@ void TDownloadThread::Answer(uint8_t code)
 
 void TDownloadThread::SuspendForErrors(int32_t limit)
 {
-    SetState(StatePaused);
+    // The worker pauses itself: its retry wait ends at once on the request. Setting its state
+    // from here would let Start() "resume" a worker that never paused.
     AddLogRecord("Inf020", {std::to_string(limit)});
     errorCount_ = 0;
     Pause();
@@ -331,7 +366,7 @@ void TDownloadThread::SetSpeedLimit(int32_t bytesPerSecond)
 
 void TDownloadThread::SetBufferSize(int32_t bytes)
 {
-    bufferSize_ = std::max(bytes, 1);
+    bufferSize_ = std::clamp(bytes, MinBufferSize, MaxBufferSize);
     bufferChanged_ = true;
     signal_.Nudge();
 }
@@ -464,7 +499,7 @@ void TDownloadThread::AddItem(TItemAttrs item)
     totalSizes_[item.Kind] += item.Size;
     counts_[item.Kind] += 1;
     items_.push_back(std::move(item));
-    writtenByTask_.push_back(false);
+    itemWrites_.push_back(WriteNone);
 }
 
 void TDownloadThread::ResetCounters()
@@ -480,24 +515,33 @@ void TDownloadThread::SaveRestoreFiles(bool var, bool con, bool log, bool force)
 {
     const double now = NowDateTime();
     if (!force && std::floor((now - lastSave_) * MillisecondsPerDay) <= restoreUpdateInterval_) return;
-    // The .var file must never name an offset or an item whose bytes could still be lost with
-    // the page cache: flush first, and keep the old .var when the flush fails.
-    if (var && FlushWrittenData()) WriteVarFile();
-    if (con) WriteConFile();
+    // The order holds after a crash between any two writes: the .var names a list, a position
+    // and a state only once the list, the task's records of the files it wrote, and the copied
+    // bytes are on disk; a failure of any of them keeps the old .var.
     if (log) WriteLogFile();
+    if (con || conUnsaved_) WriteConFile();
+    if (var && !conUnsaved_ && SyncLogFile() && FlushWrittenData()) WriteVarFile();
     lastSave_ = now;
 }
 
-void TDownloadThread::WriteRestoreFile(FileHandle file, const char* extension, const std::string& bytes)
+void TDownloadThread::ReplaceRestoreFile(const char* extension, const std::string& bytes)
+{
+    if (PlatformReplaceFile(RestoreFilePath(extension), bytes.data(), bytes.size(), RestoreFileMode) != 0)
+        RaiseOsError(errno);
+}
+
+bool TDownloadThread::WriteRestoreFile(const char* extension, const std::string& bytes)
 {
     try {
-        WriteBytesAt(file, bytes.data(), static_cast<int64_t>(bytes.size()), 0);
+        ReplaceRestoreFile(extension, bytes);
+        return true;
     } catch (const OsError& error) {
         AddLogRecord("Err006", {error.what(), RestoreFilePath(extension)});
+        return false;
     }
 }
 
-void TDownloadThread::WriteVarFile()
+std::string TDownloadThread::VarFileBytes() const
 {
     TaskVariables v;
     v.Elapsed = GetElapsed();
@@ -512,30 +556,50 @@ void TDownloadThread::WriteVarFile()
     v.CurrentOffset = currentOffset_;
     v.ExistsAnswer = existsAnswer_;
     v.PeakSpeed = peakSpeed_;
-    WriteRestoreFile(varFile_, "var", EncodeVarFile(v));
+    return EncodeVarFile(v);
 }
 
-void TDownloadThread::WriteConFile() { WriteRestoreFile(conFile_, "con", EncodeConFile(items_, options_)); }
+void TDownloadThread::WriteVarFile() { WriteRestoreFile("var", VarFileBytes()); }
 
-void TDownloadThread::WriteLogFile()
+void TDownloadThread::WriteConFile() { conUnsaved_ = !WriteRestoreFile("con", EncodeConFile(items_, options_)); }
+
+void TDownloadThread::AppendToLog(const std::string& extra)
 {
     const int high = GetLogHigh();
-    if (high < logWritten_ && logFileSize_ > 0) return;
-    std::string block = logFileSize_ == 0 ? LogFileHeader() : std::string();
+    std::string block;
     for (int i = logWritten_; i <= high; ++i) {
         TMsg record;
         GetLogRecord(i, record);
         block += EncodeLogRecord(record);
     }
-    // All new records go at the known end in one call; after a failed write the next save
-    // writes them again at the same place, over whatever part got through.
+    block += extra;
+    if (block.empty()) return;
+    // Every new record goes at the known end in one call; after a failed write the next one
+    // goes to the same place, over whatever part got through.
+    WriteBytesAt(logFile_, block.data(), static_cast<int64_t>(block.size()), logFileSize_);
+    logFileSize_ += static_cast<int64_t>(block.size());
+    logWritten_ = high + 1;
+    logUnsynced_ = true;
+}
+
+void TDownloadThread::WriteLogFile()
+{
     try {
-        WriteBytesAt(logFile_, block.data(), static_cast<int64_t>(block.size()), logFileSize_);
-        logFileSize_ += static_cast<int64_t>(block.size());
-        logWritten_ = high + 1;
+        AppendToLog(std::string());
     } catch (const OsError& error) {
         AddLogRecord("Err006", {error.what(), RestoreFilePath("log")});
     }
+}
+
+bool TDownloadThread::SyncLogFile()
+{
+    if (!logUnsynced_) return true;
+    if (PlatformDataSync(logFile_) != 0) {
+        AddLogRecord("Err006", {SystemErrorText(errno), RestoreFilePath("log")});
+        return false;
+    }
+    logUnsynced_ = false;
+    return true;
 }
 
 }  // namespace tarn

@@ -16,6 +16,7 @@
 #include "engine/RestoreFiles.h"
 #include "engine/TaskTypes.h"
 #include "platform/MonotonicClock.h"
+#include "platform/PlatformFile.h"
 #include "platform/ThreadSignal.h"
 
 namespace tarn {
@@ -113,6 +114,17 @@ public:
 private:
     struct TerminateRun {};  // thrown at a checkpoint to leave the run for its final step
 
+    // How this pass wrote an item's destination. A file's mode is in the task log before the
+    // file is created or opened for writing, so a task killed at any moment still knows which
+    // destination files are its own.
+    enum WriteMode : uint8_t {
+        WriteNone = 0,    // not touched: a file there is the user's
+        WriteNew = 1,     // created by the task
+        WriteOver = 2,    // the user's file, emptied and written anew (answer overwrite)
+        WriteUpload = 3,  // the user's file, continued (answer upload)
+        WriteFolder = 4,  // a folder the task made
+    };
+
     void Launch();
     void ThreadMain();
     void FailRun(const std::string& reason);
@@ -124,15 +136,18 @@ private:
     void AppendLogLocked(const std::string& id, std::vector<std::string> params);
     void AddLogRecord(const std::string& id, std::vector<std::string> params = {});
     void SaveRestoreFiles(bool var, bool con, bool log, bool force);
-    void WriteRestoreFile(FileHandle file, const char* extension, const std::string& bytes);
+    std::string VarFileBytes() const;
+    void ReplaceRestoreFile(const char* extension, const std::string& bytes);
+    bool WriteRestoreFile(const char* extension, const std::string& bytes);
     void WriteVarFile();
     void WriteConFile();
     void WriteLogFile();
+    void AppendToLog(const std::string& extra);
+    bool SyncLogFile();
     void AddItem(TItemAttrs item);
     void ResetCounters();
-    // Opens the three restore files for writing, each locked; on a failure none stays open.
-    void OpenRestoreFiles(CreationMode creation);
-    void RebuildWrittenItems(const TaskLogContents& log);
+    void CreateRestoreFiles();
+    void RebuildFromLog(const TaskLogContents& log);
 
     // The run (DownloadThreadRun.cpp).
     void Run();
@@ -149,16 +164,29 @@ private:
     std::string ItemSourcePath(const TItemAttrs& item) const;
     std::string ItemDestPath(const TItemAttrs& item) const;
     void WorkOnItem();
-    void CopyStreamItem(const TItemAttrs& item);
-    void CopyFileItem(const TItemAttrs& item);
+    void MakeFolderItem(size_t index);
+    void FolderError(const std::string& failed);
+    void CopyStreamItem(size_t index);
+    void CopyFileItem(size_t index);
+    bool OpenDestination(size_t index, const FileStatus& source, const std::string& destPath);
+    void UploadFrom(size_t index, const FileStatus& source);
+    void RecordWrite(size_t index, uint8_t mode, const FileStatus& source);
+    void StartItemOver(size_t index, const FileStatus& source);
+    bool SourceUnchanged(size_t index);
+    void SetItemSize(size_t index, int64_t size);
+    void LeaveOut(size_t index, const std::string& reason);
     void ItemClose(const TItemAttrs& item);
     void CloseItemFiles(bool raise);
+    void ReopenItemFiles(size_t index);
     void HandleItemError(const TItemAttrs& item, const std::string& errorText);
+    void CountError();
+    void ForgetErrorsPastTheirPoint();
     void RewindToDurable(const TItemAttrs& item);
     bool FlushWrittenData();
     void ReportFlushError(int error, const TItemAttrs& item);
     int64_t ChunkSize(int32_t speed) const;
-    void ChunkLoop(const TItemAttrs& item);
+    void ChunkLoop(size_t index);
+    bool SkipHole(size_t index);
     int64_t CopyChunk(int64_t count);
     void StartWriteBack();
     void ClosingPass();
@@ -171,7 +199,9 @@ private:
     void ResolveSource();
     void ScanSource();
     void ScanCheckpoint();
-    void ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors, FolderPrefetcher& lister);
+    void ScanError(const std::string& reason, const std::string& path);
+    void ScanFolder(const std::string& root, const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors,
+                    FolderPrefetcher& lister);
     void ScanFile(const std::string& path);
     void ScanStreams(const std::string& root, TItemAttrs entry);  // a copy: the list grows meanwhile
 
@@ -230,20 +260,23 @@ private:
     int64_t currentOffset_ = 0;
     int logWritten_ = 0;
     int64_t logFileSize_ = 0;
+    bool logUnsynced_ = false;
+    bool conUnsaved_ = false;           // the .con on disk is not the list in memory
     double lastSave_ = 0;
-    FileHandle varFile_ = NoHandle;
-    FileHandle conFile_ = NoHandle;
-    FileHandle logFile_ = NoHandle;
-    bool logFileEmpty_ = true;
+    FileHandle logFile_ = NoHandle;     // held, and locked, from construction to the end of the run
     FileHandle sourceHandle_ = NoHandle;
     FileHandle destHandle_ = NoHandle;
     int64_t durableOffset_ = 0;         // bytes of the current item known to be on disk
     int64_t writeBackFrom_ = 0;         // where the current item's bytes not yet sent to the device begin
-    bool unsyncedFiles_ = false;        // files were closed since the destination was last flushed
+    bool unsyncedFiles_ = false;        // files or folders changed since the destination was last flushed
     bool destinationFailed_ = false;    // the error being handled came from the destination
-    bool currentItemCreated_ = false;   // this task created or emptied the current destination file
     bool destinationCreated_ = false;   // this task created the destination root
-    std::vector<bool> writtenByTask_;   // per item: this task created or overwrote its destination
+    std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
+    FileStatus currentSource_;          // the current item's source as its copy began
+    bool currentSourceKnown_ = false;
+    bool sparseSource_ = false;         // the current source has holes to keep
+    int sourceChanges_ = 0;             // times the current item started over for a changed source
+    std::pair<int32_t, int64_t> errorPoint_{-1, -1};  // item and offset of the last error counted
     std::unique_ptr<char[]> buffer_;
     int64_t bufferCapacity_ = 0;
     bool useCopyRange_ = true;  // off for good after the kernel refused it once

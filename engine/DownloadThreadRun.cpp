@@ -20,6 +20,14 @@ constexpr int SliceMilliseconds = 500;
 constexpr int ScheduleSliceMilliseconds = 3000;
 // Bytes of a file written before the device is asked to start writing them.
 constexpr int64_t WriteBackBatch = 8 * 1024 * 1024;
+// Bytes at the end of a destination file compared with the source before an upload keeps them.
+constexpr int64_t UploadCheckBytes = 64 * 1024;
+// Times one item starts over because its source changed while it was copied, before it is
+// left out rather than copied for ever.
+constexpr int MaxSourceChanges = 3;
+
+// The same file content as far as the system tells: size and modification time.
+bool SameFileContent(const FileStatus& a, const FileStatus& b) { return a.size == b.size && a.modified == b.modified; }
 
 bool IsCopyRangeRefusal(int error)
 {
@@ -134,12 +142,12 @@ bool TDownloadThread::RunPass()
 
     const std::string destination = GetDestination();
     const bool rootExisted = DirectoryExists(destination);
-    while (!ForceDirectories(destination)) {
-        AddLogRecord("Err003", {destination});
-        RetryDelay();
-        Checkpoint();
+    std::string failed;
+    while (!ForceDirectories(destination, failed)) FolderError(failed);
+    if (!rootExisted) {
+        destinationCreated_ = true;
+        unsyncedFiles_ = true;
     }
-    if (!rootExisted) destinationCreated_ = true;
 
     while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) WorkOnItem();
 
@@ -150,7 +158,11 @@ bool TDownloadThread::RunPass()
         RetryDelay();
         Checkpoint();
     }
-    AddLogRecord("Inf008");
+    if (leftOut_ > 0) {
+        AddLogRecord("Inf022", {std::to_string(leftOut_.load())});
+    } else {
+        AddLogRecord("Inf008");
+    }
     SetState(StateFinished);
     return true;
 }
@@ -273,81 +285,172 @@ void TDownloadThread::WorkOnItem()
             if (pauseRequest_) PauseSelf();
             SaveRestoreFiles(true, false, true, false);
 
-            if (item.Kind == KindFolder) {
-                const std::string folder = ItemDestPath(item);
-                const bool existed = DirectoryExists(folder);
-                while (!ForceDirectories(folder)) {
-                    AddLogRecord("Err003", {GetDestination() + item.Dir});
-                    RetryDelay();
-                    Checkpoint();
-                }
-                if (!existed) writtenByTask_[index] = true;
-                SetState(StateCopying);
-                currentOffset_ = 0;
-                ++currentIndex_;
-                return;
-            }
-            if (item.Kind == KindStream) {
-                CopyStreamItem(item);
-            } else {
-                CopyFileItem(item);
+            switch (item.Kind) {
+            case KindFolder: MakeFolderItem(index); break;
+            case KindStream: CopyStreamItem(index); break;
+            default: CopyFileItem(index); break;
             }
             return;
         } catch (const OsError& error) {
-            HandleItemError(item, error.what());
+            HandleItemError(items_[index], error.what());
         }
     }
 }
 
-void TDownloadThread::CopyStreamItem(const TItemAttrs& item)
+void TDownloadThread::MakeFolderItem(size_t index)
 {
-    std::string sourceFile;
-    std::string destFile;
-    std::string attribute;
-    std::string ignored;
-    if (!TFileStreams::SplitStreamPath(ItemSourcePath(item), sourceFile, attribute) ||
-        !TFileStreams::SplitStreamPath(ItemDestPath(item), destFile, ignored))
-        throw OsError(EINVAL, "The item names no stream");
+    const std::string folder = ItemDestPath(items_[index]);
+    const bool existed = DirectoryExists(folder);
+    std::string failed;
+    while (!ForceDirectories(folder, failed)) FolderError(failed);
+    if (!existed) {
+        itemWrites_[index] = WriteFolder;
+        unsyncedFiles_ = true;  // a saved position past the folder must not outlive it
+    }
+    SetState(StateCopying);
+    currentOffset_ = 0;
+    ++currentIndex_;
+    ForgetErrorsPastTheirPoint();
+}
+
+void TDownloadThread::FolderError(const std::string& failed)
+{
+    CountError();
+    AddLogRecord("Err003", {failed});
+    RetryDelay();
+    Checkpoint();
+}
+
+void TDownloadThread::CopyStreamItem(size_t index)
+{
+    const TItemAttrs& item = items_[index];
+    // A stream follows its file in the list; the file's name says where the attribute's begins,
+    // which may hold any character, colons included.
+    size_t owner = index;
+    while (owner > 0 && items_[owner].Kind == KindStream) --owner;
+    const std::string& file = items_[owner].Name;
+    const std::string suffix = ":$DATA";
+    if (items_[owner].Kind != KindFile || item.Name.size() < file.size() + 1 + suffix.size() ||
+        item.Name.compare(0, file.size() + 1, file + ":") != 0)
+        throw OsError(EINVAL, "The item names no stream of a file");
+    const std::string attribute = item.Name.substr(file.size() + 1, item.Name.size() - file.size() - 1 - suffix.size());
     std::string value;
-    if (!GetExtendedAttribute(sourceFile, attribute, value)) RaiseOsError(errno);
-    if (!SetExtendedAttribute(destFile, attribute, value)) RaiseOsError(errno);
+    if (!GetExtendedAttribute(GetSource() + item.Dir + file, attribute, value)) RaiseOsError(errno);
+    if (!SetExtendedAttribute(GetDestination() + item.Dir + file, attribute, value)) RaiseOsError(errno);
+    unsyncedFiles_ = true;
     currentOffset_ = item.Size;
     AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     ItemClose(item);
 }
 
-void TDownloadThread::CopyFileItem(const TItemAttrs& item)
+void TDownloadThread::CopyFileItem(size_t index)
 {
-    const std::string sourcePath = ItemSourcePath(item);
-    const std::string destPath = ItemDestPath(item);
-    const size_t index = static_cast<size_t>(currentIndex_.load());
-    FileOpenOptions sequential;
-    // The read-ahead hint pays only for a file of more than one chunk.
-    sequential.sequential = item.Size > bufferSize_;
-
-    sourceHandle_ = CreateFileChecked(sourcePath, FileAccess::Read, CreationMode::OpenExisting, sequential);
-    bool exists = false;
-    if (currentOffset_ == 0 && !currentItemCreated_) {
-        // Most destination files are new: creating one answers at once whether it existed.
-        SetLastError(0);
-        const FileHandle created = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, sequential);
-        if (created != NoHandle) {
-            destHandle_ = created;
-            currentItemCreated_ = true;
-        } else if (GetLastError() == EEXIST) {
-            exists = FileExists(destPath);  // a folder of that name is no file: the create below reports it
-        } else {
-            CheckOSError();
-        }
-    } else {
-        exists = FileExists(destPath);
+    const std::string sourcePath = ItemSourcePath(items_[index]);
+    const std::string destPath = ItemDestPath(items_[index]);
+    FileOpenOptions options;
+    options.regularOnly = true;
+    options.sequential = items_[index].Size > bufferSize_;
+    SetLastError(0);
+    sourceHandle_ = PlatformOpen(sourcePath, FileAccess::Read, CreationMode::OpenExisting, options);
+    if (sourceHandle_ == NoHandle) {
+        const int error = errno;
+        // A pipe or device would never end or would block the task; it is no file to copy.
+        if (error == ErrorNotRegularFile || error == EISDIR) return LeaveOut(index, SystemErrorText(error));
+        RaiseOsError(error);
     }
-    if (destHandle_ != NoHandle) {
-        // Created above.
-    } else if (exists && currentOffset_ == 0 && currentItemCreated_) {
-        // Our own file from an earlier attempt at this item: no question, start it over.
-        destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, sequential);
-    } else if (exists && currentOffset_ == 0) {
+    FileStatus source;
+    if (PlatformStat(sourceHandle_, source) != 0) RaiseOsError(errno);
+    if (!OpenDestination(index, source, destPath)) return;
+
+    // The file is copied as it is now, whatever size the scan saw.
+    SetItemSize(index, currentSource_.size);
+    sparseSource_ = currentSource_.allocated < currentSource_.size;
+    durableOffset_ = currentOffset_;
+    writeBackFrom_ = currentOffset_;
+    SetState(StateCopying);
+
+    for (;;) {
+        ChunkLoop(index);
+        if (currentOffset_ < items_[index].Size) break;  // skipped
+        // A source written to while it was read gives a mix of old and new bytes: start over.
+        if (SourceUnchanged(index)) break;
+        if (++sourceChanges_ > MaxSourceChanges) {
+            // The copy is neither the old file nor the new one; it must not stay behind.
+            CloseItemFiles(false);
+            PlatformDeleteFile(destPath);
+            return LeaveOut(index, "The file kept changing while it was copied");
+        }
+    }
+
+    CloseItemFiles(true);
+    const TItemAttrs& item = items_[index];
+    if (currentOffset_ >= item.Size) AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+    ItemClose(item);
+}
+
+// Opens the current item's destination as the records and the answers say; false when the
+// item was skipped or left out (and closed).
+bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, const std::string& destPath)
+{
+    const TItemAttrs item = items_[index];
+    const std::string sourcePath = ItemSourcePath(item);
+    FileOpenOptions options;
+    options.regularOnly = true;
+    options.sequential = item.Size > bufferSize_;
+    for (;;) {
+        FileStatus dest;
+        const bool exists = PlatformStatPath(destPath, dest) == 0;
+        if (!exists && errno != ENOENT) RaiseOsError(errno);
+        if (exists && !dest.isRegular) {
+            LeaveOut(index, dest.isFolder ? "A folder of that name is in the destination"
+                                          : "The destination of that name is not a regular file");
+            return false;
+        }
+        const uint8_t written = itemWrites_[index];
+        if (!exists) {
+            if (currentOffset_ > 0) {
+                // The half-copied file has gone: copy it again from its start.
+                AddLogRecord("Err004", {destPath});
+                copiedSizes_[item.Kind] -= currentOffset_;
+                currentOffset_ = 0;
+            }
+            RecordWrite(index, WriteNew, source);
+            SetLastError(0);
+            destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, options);
+            if (destHandle_ != NoHandle) return true;
+            if (errno != EEXIST) RaiseOsError(errno);
+            // Someone made it meanwhile: it is theirs.
+            itemWrites_[index] = WriteNone;
+            continue;
+        }
+        if (currentOffset_ > 0 && (written == WriteNone || SameFileContent(source, currentSource_)) &&
+            currentOffset_ <= source.size) {
+            // A resumed item: the bytes before the offset came from this same source.
+            if (!currentSourceKnown_) {
+                currentSource_ = source;
+                currentSourceKnown_ = true;
+            }
+            destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::OpenExisting, options);
+            SeekFile(destHandle_, 0, currentOffset_);
+            SeekFile(sourceHandle_, 0, currentOffset_);
+            return true;
+        }
+        if (written != WriteNone) {
+            // The task's own file: no question. A copy the task had begun from an older source
+            // starts over; its own upload is checked again.
+            if (currentOffset_ > 0) {
+                AddLogRecord("Inf024", {sourcePath});
+                copiedSizes_[item.Kind] -= currentOffset_;
+                currentOffset_ = 0;
+            }
+            if (written == WriteUpload) {
+                UploadFrom(index, source);
+            } else {
+                RecordWrite(index, written, source);
+                destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, options);
+            }
+            return true;
+        }
         AddLogRecord("Inf017", {GetDestination() + item.Dir, item.Name});
         if (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll) {
             do {
@@ -360,48 +463,109 @@ void TDownloadThread::CopyFileItem(const TItemAttrs& item)
         switch (existsAnswer_.load()) {
         case AnswerOverwrite:
         case AnswerOverwriteAll:
-            destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, sequential);
-            currentItemCreated_ = true;
             AddLogRecord("Inf018", {sourcePath});
-            break;
+            RecordWrite(index, WriteOver, source);
+            destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, options);
+            return true;
         case AnswerUpload:
-        case AnswerUploadAll: {
-            destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::OpenExisting, sequential);
-            const int64_t size = SeekFile(destHandle_, 2, 0);
-            currentOffset_ = std::min(item.Size, size);
-            SeekFile(sourceHandle_, 0, currentOffset_);
-            copiedSizes_[item.Kind] += currentOffset_;
+        case AnswerUploadAll:
             AddLogRecord("Inf019", {sourcePath});
-            break;
-        }
+            UploadFrom(index, source);
+            return true;
         default:
             AddLogRecord("Inf014", {sourcePath});
             ItemClose(item);
-            return;
-        }
-    } else if (exists) {
-        destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::OpenExisting, sequential);
-        SeekFile(destHandle_, 0, currentOffset_);
-        SeekFile(sourceHandle_, 0, currentOffset_);
-    } else {
-        destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::CreateNew, sequential);
-        currentItemCreated_ = true;
-        if (currentOffset_ > 0) {
-            AddLogRecord("Err004", {destPath});
-            copiedSizes_[item.Kind] -= currentOffset_;
-            currentOffset_ = 0;
+            return false;
         }
     }
-    if (currentItemCreated_) writtenByTask_[index] = true;
-    durableOffset_ = currentOffset_;
-    writeBackFrom_ = currentOffset_;
-    SetState(StateCopying);
+}
 
-    ChunkLoop(item);
+void TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
+{
+    const TItemAttrs& item = items_[index];
+    RecordWrite(index, WriteUpload, source);
+    FileOpenOptions options;
+    options.regularOnly = true;
+    destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::ReadWrite, CreationMode::OpenExisting, options);
+    const int64_t size = SeekFile(destHandle_, 2, 0);
+    // The bytes there are kept only when they can be the start of this source: a file longer
+    // than the source cannot, and the end of what is there must match the source.
+    bool matches = size <= source.size;
+    const int64_t compared = std::min<int64_t>(size, UploadCheckBytes);
+    if (matches && compared > 0) {
+        std::string there(static_cast<size_t>(compared), '\0');
+        std::string wanted(static_cast<size_t>(compared), '\0');
+        const int64_t from = size - compared;
+        const ssize_t a = PlatformReadAt(destHandle_, there.data(), there.size(), from);
+        if (a < 0) RaiseOsError(errno);
+        const ssize_t b = PlatformReadAt(sourceHandle_, wanted.data(), wanted.size(), from);
+        if (b < 0) RaiseOsError(errno);
+        matches = a == compared && b == compared && there == wanted;
+    }
+    if (matches) {
+        currentOffset_ = size;
+        copiedSizes_[item.Kind] += currentOffset_;
+        SeekFile(sourceHandle_, 0, currentOffset_);
+        return;
+    }
+    AddLogRecord("Inf023", {ItemSourcePath(item)});
+    if (PlatformTruncate(destHandle_, 0) != 0) RaiseOsError(errno);
+    SeekFile(destHandle_, 0, 0);
+}
 
-    CloseItemFiles(true);
-    if (currentOffset_ >= item.Size) AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
-    ItemClose(item);
+void TDownloadThread::RecordWrite(size_t index, uint8_t mode, const FileStatus& source)
+{
+    // In the task log before the file is touched (with the records made so far), so that a task
+    // killed at any moment after it knows the file as its own. A failure leaves the file alone.
+    const TMsg record{WriteRecordId, NowDateTime(),
+                      {std::to_string(index), std::to_string(mode), std::to_string(source.size),
+                       std::to_string(source.modified)}};
+    AppendToLog(EncodeLogRecord(record));
+    itemWrites_[index] = mode;
+    currentSource_ = source;
+    currentSourceKnown_ = true;
+}
+
+bool TDownloadThread::SourceUnchanged(size_t index)
+{
+    FileStatus now;
+    if (PlatformStat(sourceHandle_, now) != 0) RaiseOsError(errno);
+    if (SameFileContent(now, currentSource_)) return true;
+    StartItemOver(index, now);
+    return false;
+}
+
+void TDownloadThread::StartItemOver(size_t index, const FileStatus& source)
+{
+    const TItemAttrs& item = items_[index];
+    AddLogRecord("Inf024", {ItemSourcePath(item)});
+    // A position kept by an older task log has no record; the file is the task's all the same.
+    RecordWrite(index, itemWrites_[index] == WriteNone ? uint8_t{WriteNew} : itemWrites_[index], source);
+    if (PlatformTruncate(destHandle_, 0) != 0) RaiseOsError(errno);
+    SeekFile(destHandle_, 0, 0);
+    SeekFile(sourceHandle_, 0, 0);
+    copiedSizes_[item.Kind] -= std::min(currentOffset_, item.Size);
+    currentOffset_ = 0;
+    durableOffset_ = 0;
+    writeBackFrom_ = 0;
+    SetItemSize(index, source.size);
+    sparseSource_ = source.allocated < source.size;
+}
+
+void TDownloadThread::SetItemSize(size_t index, int64_t size)
+{
+    TItemAttrs& item = items_[index];
+    if (item.Size == size) return;
+    totalSizes_[item.Kind] += size - item.Size;
+    item.Size = size;
+    conUnsaved_ = true;
+}
+
+void TDownloadThread::LeaveOut(size_t index, const std::string& reason)
+{
+    ++leftOut_;
+    AddLogRecord("Err010", {ItemSourcePath(items_[index]), reason});
+    ItemClose(items_[index]);
 }
 
 void TDownloadThread::ItemClose(const TItemAttrs& item)
@@ -412,8 +576,10 @@ void TDownloadThread::ItemClose(const TItemAttrs& item)
     if (answer == AnswerOverwrite || answer == AnswerUpload || answer == AnswerSkip) existsAnswer_ = AnswerAsk;
     currentOffset_ = 0;
     durableOffset_ = 0;
-    currentItemCreated_ = false;
+    currentSourceKnown_ = false;
+    sourceChanges_ = 0;
     ++currentIndex_;
+    ForgetErrorsPastTheirPoint();
 }
 
 void TDownloadThread::CloseItemFiles(bool raise)
@@ -440,10 +606,25 @@ void TDownloadThread::CloseItemFiles(bool raise)
     destinationFailed_ = false;
 }
 
+void TDownloadThread::ReopenItemFiles(size_t index)
+{
+    const TItemAttrs& item = items_[index];
+    CloseItemFiles(false);
+    FileOpenOptions options;
+    options.regularOnly = true;
+    options.sequential = true;
+    sourceHandle_ = CreateFileChecked(ItemSourcePath(item), FileAccess::Read, CreationMode::OpenExisting, options);
+    destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
+    SeekFile(sourceHandle_, 0, currentOffset_);
+    SeekFile(destHandle_, 0, currentOffset_);
+    // `Source` may have changed meanwhile (a new path); the bytes so far must still be its.
+    SourceUnchanged(index);
+}
+
 void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string& errorText)
 {
     SetState(StateError);
-    ++errorCount_;
+    CountError();
     speed_ = 0;
     CloseItemFiles(false);
     // A failed write or close may have lost bytes written since the last flush; a failed read
@@ -454,6 +635,23 @@ void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string&
     RetryDelay();
     bytesMeasured_ = 0;
     measurement_.Restart();
+}
+
+void TDownloadThread::CountError()
+{
+    // The count starts again only once the task gets past the place of its last error: a
+    // retry that redoes the same bytes and fails there again (a full disk after rewinding to
+    // the last flush) keeps counting.
+    ++errorCount_;
+    errorPoint_ = std::max(errorPoint_, std::make_pair(currentIndex_.load(), currentOffset_));
+}
+
+void TDownloadThread::ForgetErrorsPastTheirPoint()
+{
+    if (errorPoint_.first < 0) return;
+    if (std::make_pair(currentIndex_.load(), currentOffset_) <= errorPoint_) return;
+    errorCount_ = 0;
+    errorPoint_ = {-1, -1};
 }
 
 void TDownloadThread::RewindToDurable(const TItemAttrs& item)
@@ -472,6 +670,7 @@ bool TDownloadThread::FlushWrittenData()
         if (PlatformDataSync(destHandle_) != 0) {
             const int error = errno;
             const TItemAttrs item = GetCurrentItem();
+            CountError();
             RewindToDurable(item);
             reopenRequest_ = true;
             ReportFlushError(error, item);
@@ -485,6 +684,7 @@ bool TDownloadThread::FlushWrittenData()
         const int error = errno;
         if (fd >= 0) ::close(fd);
         if (result != 0) {
+            CountError();
             ReportFlushError(error, GetCurrentItem());
             return false;
         }
@@ -496,7 +696,6 @@ bool TDownloadThread::FlushWrittenData()
 void TDownloadThread::ReportFlushError(int error, const TItemAttrs& item)
 {
     SetState(StateError);
-    ++errorCount_;
     AddLogRecord("Err005", {SystemErrorText(error), item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
 }
 
@@ -508,11 +707,12 @@ int64_t TDownloadThread::ChunkSize(int32_t speed) const
     return std::min<int64_t>(bufferSize_, std::max<int64_t>(speed, 512));
 }
 
-void TDownloadThread::ChunkLoop(const TItemAttrs& item)
+void TDownloadThread::ChunkLoop(size_t index)
 {
     bool waitingCycle = false;
     int64_t pendingWait = 0;
-    while (currentOffset_ < item.Size) {
+    while (currentOffset_ < items_[index].Size) {
+        const TItemAttrs& item = items_[index];
         if (Terminated()) throw TerminateRun{};
         if (restartRequest_) return;
         if (scheduleWaiting_) WaitForSchedule();
@@ -523,7 +723,7 @@ void TDownloadThread::ChunkLoop(const TItemAttrs& item)
         }
         if (TakeRequest(bufferChanged_)) {
             bufferCapacity_ = bufferSize_;
-            buffer_ = std::make_unique<char[]>(static_cast<size_t>(bufferCapacity_));
+            buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));
             speedChanged_ = true;
         }
         if (TakeRequest(speedChanged_)) {
@@ -534,28 +734,26 @@ void TDownloadThread::ChunkLoop(const TItemAttrs& item)
         SaveRestoreFiles(true, false, true, false);
 
         try {
-            if (state_ == StateError || reopenRequest_) {
-                reopenRequest_ = false;
-                FileOpenOptions sequential;
-                sequential.sequential = true;
-                CloseItemFiles(false);
-                sourceHandle_ = CreateFileChecked(ItemSourcePath(item), FileAccess::Read, CreationMode::OpenExisting, sequential);
-                destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, sequential);
-                SeekFile(sourceHandle_, 0, currentOffset_);
-                SeekFile(destHandle_, 0, currentOffset_);
+            // Files closed by an error, a new source path or a failed flush are opened again.
+            if (TakeRequest(reopenRequest_) || sourceHandle_ == NoHandle || destHandle_ == NoHandle) {
+                ReopenItemFiles(index);
+                if (currentOffset_ >= item.Size) continue;
             }
             SetState(StateCopying);
             if (!waitingCycle) {
-                const int64_t want = std::min(ChunkSize(speed_), item.Size - currentOffset_);
                 pendingWait = 0;
+                if (sparseSource_ && SkipHole(index)) continue;
+                const int64_t want = std::min(ChunkSize(speed_), item.Size - currentOffset_);
                 if (want == 0) {
                     // Nothing may move (a limit of 0): idle until a request or a new limit.
                     signal_.SleepFor(SliceMilliseconds);
                 } else {
                     const int64_t moved = CopyChunk(want);
-                    if (moved == 0)
+                    if (moved == 0) {
+                        if (!SourceUnchanged(index)) continue;
                         throw OsError(EIO, "The source file ended at byte " + std::to_string(currentOffset_) +
-                                               " of the " + std::to_string(item.Size) + " bytes it had when scanned");
+                                               " of the " + std::to_string(item.Size) + " bytes it had when its copy began");
+                    }
                     currentOffset_ += moved;
                     copiedSizes_[item.Kind] += moved;
                     StartWriteBack();
@@ -586,13 +784,32 @@ void TDownloadThread::ChunkLoop(const TItemAttrs& item)
             const int32_t speed = t > 0 ? ClampSpeed(static_cast<double>(bytesMeasured_) / t) : 0;
             speed_ = speed;
             if (speed > peakSpeed_) peakSpeed_ = speed;
-            errorCount_ = 0;
+            ForgetErrorsPastTheirPoint();
         } catch (const OsError& error) {
             waitingCycle = false;
             pendingWait = 0;
-            HandleItemError(item, error.what());
+            HandleItemError(items_[index], error.what());
         }
     }
+}
+
+bool TDownloadThread::SkipHole(size_t index)
+{
+    // A hole of the source stays a hole: the destination's position moves past it unwritten,
+    // and a hole at the end is made by setting the file's length.
+    const TItemAttrs& item = items_[index];
+    const int64_t data = PlatformNextData(sourceHandle_, currentOffset_, item.Size);
+    if (data < 0) RaiseOsError(errno);
+    if (data <= currentOffset_) return false;
+    const int64_t end = std::min(data, item.Size);
+    destinationFailed_ = true;
+    if (end == item.Size && PlatformTruncate(destHandle_, item.Size) != 0) RaiseOsError(errno);
+    destinationFailed_ = false;
+    copiedSizes_[item.Kind] += end - currentOffset_;
+    currentOffset_ = end;
+    SeekFile(sourceHandle_, 0, currentOffset_);
+    SeekFile(destHandle_, 0, currentOffset_);
+    return true;
 }
 
 void TDownloadThread::StartWriteBack()
@@ -606,6 +823,13 @@ void TDownloadThread::StartWriteBack()
 
 int64_t TDownloadThread::CopyChunk(int64_t count)
 {
+    if (sparseSource_) {
+        // Up to the next hole only, so that the hole is not filled with zeros.
+        const int64_t hole = PlatformNextHole(sourceHandle_, currentOffset_, currentOffset_ + count);
+        if (hole < 0) RaiseOsError(errno);
+        if (hole > currentOffset_) count = hole - currentOffset_;
+        SeekFile(sourceHandle_, 0, currentOffset_);  // looking for the hole moved the position
+    }
     if (useCopyRange_) {
         // One call lets the kernel copy on the server or share extents; where it cannot, the
         // copy goes through the buffer from then on.
@@ -621,7 +845,7 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
     }
     if (!buffer_ || bufferCapacity_ < count) {
         bufferCapacity_ = std::max<int64_t>(count, bufferSize_);
-        buffer_ = std::make_unique<char[]>(static_cast<size_t>(bufferCapacity_));
+        buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));
     }
     const int64_t read = ReadBytes(sourceHandle_, buffer_.get(), count);
     if (read == 0) return 0;
@@ -675,9 +899,9 @@ void TDownloadThread::DeleteCopiedItems()
     // Only what this task created or overwrote: a file that existed before and was skipped,
     // resumed or not reached yet belongs to the user.
     for (size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].Kind == KindFile && writtenByTask_[i]) PlatformDeleteFile(ItemDestPath(items_[i]));
+        if (itemWrites_[i] == WriteNew || itemWrites_[i] == WriteOver) PlatformDeleteFile(ItemDestPath(items_[i]));
     for (size_t i = items_.size(); i-- > 0;)
-        if (items_[i].Kind == KindFolder && writtenByTask_[i]) PlatformRemoveFolder(ItemDestPath(items_[i]));
+        if (itemWrites_[i] == WriteFolder) PlatformRemoveFolder(ItemDestPath(items_[i]));
     if (sourceKind_ == SourceFolder && destinationCreated_) PlatformRemoveFolder(GetDestination());
 }
 
@@ -686,6 +910,7 @@ void TDownloadThread::ResetForRestart()
     {
         std::unique_lock lock(lock_);
         if (sourceKind_ == SourceFile && !items_.empty()) source_ += items_.front().Name;
+        sourceFileName_.clear();
         if (sourceKind_ == SourceFolder)
             destination_ = ExtractFilePath(ExcludeTrailingDelimiter(destination_));
         scheduleTime_ = 0;
@@ -703,7 +928,10 @@ void TDownloadThread::ResetForRestart()
     currentIndex_ = 0;
     currentOffset_ = 0;
     durableOffset_ = 0;
-    currentItemCreated_ = false;
+    currentSourceKnown_ = false;
+    sourceChanges_ = 0;
+    errorPoint_ = {-1, -1};
+    leftOut_ = 0;
     existsAnswer_ = AnswerOverwriteAll;
     needScan_ = false;
     scheduleWaiting_ = false;
@@ -712,7 +940,7 @@ void TDownloadThread::ResetForRestart()
     deleteCopiedFiles_ = false;
     errorCount_ = 0;
     items_.clear();
-    writtenByTask_.clear();
+    itemWrites_.clear();
     destinationCreated_ = false;
 }
 
@@ -732,10 +960,9 @@ void TDownloadThread::FinalStep()
         AddLogRecord("Inf016");
     }
     SaveRestoreFiles(true, false, true, true);
-    for (FileHandle* file : {&varFile_, &conFile_, &logFile_}) {
-        if (*file != NoHandle) PlatformClose(*file);
-        *file = NoHandle;
-    }
+    SyncLogFile();
+    if (logFile_ != NoHandle) PlatformClose(logFile_);
+    logFile_ = NoHandle;
     buffer_.reset();
 }
 

@@ -31,7 +31,7 @@ void TDownloadThread::ResolveSource()
         const std::string name = ExtractFileName(ExcludeTrailingDelimiter(source_));
         if (!name.empty()) destination_ += name + PathDelimiter;
     } else {
-        ++errorCount_;
+        CountError();
         SetState(StateError);
         needScan_ = false;
         AddLogRecord("Err001", {source});
@@ -48,8 +48,9 @@ void TDownloadThread::ScanSource()
 {
     // A scan always builds the list from nothing: a scan cut short by a crash left none.
     items_.clear();
-    writtenByTask_.clear();
+    itemWrites_.clear();
     ResetCounters();
+    leftOut_ = 0;
     // The state shows the scan from its start, even while a slow share lists its first folder.
     SetState(StateScanning);
     const std::string source = GetSource();
@@ -58,11 +59,12 @@ void TDownloadThread::ScanSource()
         FolderEntry root;
         if (StatPath(ExcludeTrailingDelimiter(source), root)) ancestors.emplace_back(root.device, root.inode);
         FolderPrefetcher lister(ScanHelpers, ScanListingsAhead, [this] { ScanCheckpoint(); });
-        ScanFolder(source, ancestors, lister);
+        ScanFolder(source, source, ancestors, lister);
     } else {
         ScanFile(source);
         std::unique_lock lock(lock_);
-        source_ = ExtractFilePath(source_);
+        source_ = ExtractFilePath(source);
+        sourceFileName_ = ExtractFileName(source);
     }
 }
 
@@ -74,19 +76,26 @@ void TDownloadThread::ScanCheckpoint()
     if (pauseRequest_) PauseSelf();
 }
 
-void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors,
-                                 FolderPrefetcher& lister)
+void TDownloadThread::ScanError(const std::string& reason, const std::string& path)
 {
-    const std::string source = GetSource();
-    const std::string relative = ExtractRelativePath(source, path);
-    if (!SameText(path, source)) {
+    // What the scan cannot list is not copied: the task says so when it finishes.
+    ++leftOut_;
+    AddLogRecord("Err002", {reason, path});
+}
+
+void TDownloadThread::ScanFolder(const std::string& root, const std::string& path,
+                                 std::vector<std::pair<dev_t, ino_t>>& ancestors, FolderPrefetcher& lister)
+{
+    // Entries are relative to the root the scan began with, whatever `Source` is meanwhile.
+    const std::string relative = ExtractRelativePath(root, path);
+    if (path != root) {
         const std::string folder = ExcludeTrailingDelimiter(relative);
         AddItem({ExtractFilePath(folder), ExtractFileName(folder) + PathDelimiter, 0, KindFolder});
     }
 
     FolderListing listing = lister.Take(path);
     if (listing.openError != 0) {
-        AddLogRecord("Err002", {SystemErrorText(listing.openError), path});
+        ScanError(SystemErrorText(listing.openError), path);
         return;
     }
     // The subfolders this scan will enter are listed ahead while it goes through the files, so
@@ -105,18 +114,18 @@ void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<
         if (entry.isFolder) continue;
         ScanCheckpoint();
         if (entry.statError != 0) {
-            AddLogRecord("Err002", {SystemErrorText(entry.statError), path + entry.name});
+            ScanError(SystemErrorText(entry.statError), path + entry.name);
             continue;
         }
         if (!entry.isRegular) {
             // A pipe or device would block or never end; it is no file to copy.
-            AddLogRecord("Err002", {"Not a regular file", path + entry.name});
+            ScanError(SystemErrorText(ErrorNotRegularFile), path + entry.name);
             continue;
         }
         AddItem({relative, std::move(entry.name), entry.size, KindFile});
-        if (options_.CopyStreams) ScanStreams(source, items_.back());
+        if (options_.CopyStreams) ScanStreams(root, items_.back());
     }
-    if (listing.endError != ErrorNoMoreFiles) AddLogRecord("Err002", {SystemErrorText(listing.endError), path});
+    if (listing.endError != ErrorNoMoreFiles) ScanError(SystemErrorText(listing.endError), path);
     listing = {};  // a big folder's entries are not held while its subfolders are scanned
 
     for (const FolderEntry& folder : subfolders) {
@@ -124,11 +133,11 @@ void TDownloadThread::ScanFolder(const std::string& path, std::vector<std::pair<
         const auto id = std::make_pair(folder.device, folder.inode);
         if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) {
             // A link back to a folder on the current path would never end.
-            AddLogRecord("Err002", {"Folder loop: the folder is already being scanned", path + folder.name});
+            ScanError("Folder loop: the folder is already being scanned", path + folder.name);
             continue;
         }
         ancestors.push_back(id);
-        ScanFolder(path + folder.name + PathDelimiter, ancestors, lister);
+        ScanFolder(root, path + folder.name + PathDelimiter, ancestors, lister);
         ancestors.pop_back();
     }
 }
@@ -137,10 +146,15 @@ void TDownloadThread::ScanFile(const std::string& path)
 {
     FolderEntry entry;
     if (!StatPath(path, entry)) {
-        AddLogRecord("Err002", {SystemErrorText(errno), path});
+        ScanError(SystemErrorText(errno), path);
         return;
     }
     ScanCheckpoint();
+    if (!entry.isRegular) {
+        // A pipe or device would block the copy or never end.
+        ScanError(SystemErrorText(ErrorNotRegularFile), path);
+        return;
+    }
     AddItem({"", ExtractFileName(path), entry.size, KindFile});
     if (options_.CopyStreams) ScanStreams(ExtractFilePath(path), items_.back());
 }
@@ -158,7 +172,7 @@ void TDownloadThread::ScanStreams(const std::string& root, TItemAttrs entry)
             reader.FindNext(stream);
         }
     } catch (const OsError& error) {
-        AddLogRecord("Err002", {error.what(), reader.FileName()});
+        ScanError(error.what(), reader.FileName());
     }
 }
 

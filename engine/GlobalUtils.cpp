@@ -220,13 +220,22 @@ void CopyFileAttributes(const std::string& source, const std::string& destinatio
 
 bool ForceDirectories(const std::string& folder)
 {
+    std::string failed;
+    return ForceDirectories(folder, failed);
+}
+
+bool ForceDirectories(const std::string& folder, std::string& failed)
+{
     const std::string path = ExcludeTrailingDelimiter(folder);
     if (path.empty()) return DirectoryExists("/");
     if (DirectoryExists(path)) return true;
     const std::string parent = ExcludeTrailingDelimiter(ExtractFilePath(path));
-    if (!parent.empty() && parent != path && !ForceDirectories(parent)) return false;
-    if (PlatformMakeFolder(path) != 0 && errno != EEXIST) return false;
-    return DirectoryExists(path);
+    if (!parent.empty() && parent != path && !ForceDirectories(parent, failed)) return false;
+    if (PlatformMakeFolder(path) == 0 || (errno == EEXIST && DirectoryExists(path))) return true;
+    // A file standing where the folder must go leaves EEXIST, which says little.
+    if (errno == EEXIST) errno = ENOTDIR;
+    failed = path;
+    return false;
 }
 
 std::string IncludeTrailingDelimiter(const std::string& path)

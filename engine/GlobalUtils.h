@@ -72,6 +72,8 @@ void CopyFileSecurity(const std::string& source, const std::string& destination,
 void CopyFileAttributes(const std::string& source, const std::string& destination);
 // Creates every missing folder of the path; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& folder);
+// The same; on failure `failed` names the folder that could not be made and errno says why.
+bool ForceDirectories(const std::string& folder, std::string& failed);
 
 // Path rules, by plain string work on '/'.
 std::string IncludeTrailingDelimiter(const std::string& path);

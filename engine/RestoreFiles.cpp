@@ -105,6 +105,8 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
     const size_t smallestItem = current ? 17 : 16;
     if (count > reader.Remaining() / smallestItem)
         throw DataFileError("An item count of " + std::to_string(count) + " is more than the file holds");
+    std::string lastFile;
+    std::string lastFileDir;
     for (uint32_t i = 0; i < count; ++i) {
         TItemAttrs item;
         item.Dir = reader.LenString();
@@ -116,7 +118,18 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
             item.Kind = !item.Name.empty() && item.Name.back() == PathDelimiter ? KindFolder : KindFile;
         }
         CheckRelative(item.Dir, "folder");
-        CheckRelative(item.Name, "name");
+        if (item.Kind == KindStream) {
+            // Only the file part is a path; the attribute's name may hold '/' or "..".
+            if (lastFile.empty() || item.Dir != lastFileDir || item.Name.size() <= lastFile.size() + 1 ||
+                item.Name.compare(0, lastFile.size() + 1, lastFile + ":") != 0)
+                throw DataFileError("A stream item that does not follow its file: \"" + item.Dir + item.Name + "\"");
+        } else {
+            CheckRelative(item.Name, "name");
+        }
+        if (item.Kind == KindFile) {
+            lastFile = item.Name;
+            lastFileDir = item.Dir;
+        }
         if (item.Name.empty()) throw DataFileError("An item without a name");
         if (item.Size < 0) throw DataFileError("An item of negative size");
         addItem(std::move(item));
@@ -147,6 +160,8 @@ std::string EncodeLogRecord(const TMsg& record)
     return std::move(writer.Bytes());
 }
 
+bool IsInternalRecord(const TMsg& record) { return !record.Id.empty() && record.Id.front() == '#'; }
+
 TaskLogContents DecodeLogFile(std::string_view bytes)
 {
     TaskLogContents contents;
@@ -154,6 +169,7 @@ TaskLogContents DecodeLogFile(std::string_view bytes)
     try {
         reader.Byte();
         reader.Byte();
+        contents.WholeSize = reader.Position();
         while (!reader.AtEnd()) {
             TMsg record;
             record.Time = reader.Double();
@@ -164,6 +180,7 @@ TaskLogContents DecodeLogFile(std::string_view bytes)
             record.Params.reserve(count);
             for (uint32_t i = 0; i < count; ++i) record.Params.push_back(reader.LenString());
             contents.Records.push_back(std::move(record));
+            contents.WholeSize = reader.Position();
         }
     } catch (const DataFileError& error) {
         contents.Damaged = true;
@@ -175,7 +192,8 @@ TaskLogContents DecodeLogFile(std::string_view bytes)
 std::string ReadFileBytes(const std::string& path)
 {
     FileOpenOptions options;
-    options.lock = FileLock::Shared;
+    options.noFollow = true;
+    options.regularOnly = true;
     FileHandle handle = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, options);
     std::string bytes;
     try {
@@ -186,6 +204,12 @@ std::string ReadFileBytes(const std::string& path)
     }
     CloseFile(handle);
     return bytes;
+}
+
+std::string ReadFileBytes(FileHandle handle)
+{
+    SeekFile(handle, 0, 0);
+    return ReadToEnd(handle);
 }
 
 }  // namespace tarn

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/GlobalUtils.h"
 #include "engine/TaskTypes.h"
 
 // The layouts of a task's three restore files (".var", ".con", ".log"). Every writer lays the
@@ -47,12 +48,20 @@ std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOption
 // Hands every item to `addItem` in file order and returns the options. Files older than
 // version 3.1 carry neither kinds nor options: a name ending with a delimiter is a folder,
 // anything else a file, and the options are off. Items whose paths are absolute or climb out
-// with ".." are rejected: they would be written outside the destination.
+// with ".." are rejected: they would be written outside the destination. A stream item must
+// follow its file: its name is that file's name, a colon and an attribute name, which may hold
+// any character.
 CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItemAttrs&&)>& addItem);
 
 // The ".log" file: two version bytes, then records appended one by one.
 std::string LogFileHeader();
 std::string EncodeLogRecord(const TMsg& record);
+// Records whose id begins with '#' are the engine's own bookkeeping: written to the file only,
+// never shown as a message.
+bool IsInternalRecord(const TMsg& record);
+// The record a task writes before it creates or opens a destination file for writing: item
+// index, how it writes it, and the source's size and modification time as the copy began.
+constexpr char WriteRecordId[] = "#Wrt";
 
 struct TaskLogContents {
     std::vector<TMsg> Records;
@@ -60,11 +69,14 @@ struct TaskLogContents {
     // it are all in `Records`, and `Damage` says what was wrong.
     bool Damaged = false;
     std::string Damage;
+    size_t WholeSize = 0;  // bytes up to the end of the last whole record
 };
 TaskLogContents DecodeLogFile(std::string_view bytes);
 
-// The whole content of a file, opened for reading with a shared lock (writers of restore files
-// hold an exclusive one). Raises OsError when it cannot be opened or read.
+// The whole content of a restore file: a regular file, not reached through a symbolic link.
+// Raises OsError when it cannot be opened or read.
 std::string ReadFileBytes(const std::string& path);
+// The whole content of a file already open, read from its start.
+std::string ReadFileBytes(FileHandle handle);
 
 }  // namespace tarn

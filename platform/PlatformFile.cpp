@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -143,16 +144,34 @@ std::unique_ptr<char[]> PlatformAllocateBuffer(size_t count)
     return std::make_unique<char[]>(count);
 }
 
-int PlatformStat(int fd, FileStatus& status)
+namespace {
+
+void FillStatus(const struct stat& st, FileStatus& status)
 {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return -1;
     status.isRegular = S_ISREG(st.st_mode);
+    status.isFolder = S_ISDIR(st.st_mode);
     status.size = st.st_size;
     status.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     status.allocated = static_cast<int64_t>(st.st_blocks) * 512;
     status.device = st.st_dev;
     status.inode = st.st_ino;
+}
+
+}  // namespace
+
+int PlatformStat(int fd, FileStatus& status)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return -1;
+    FillStatus(st, status);
+    return 0;
+}
+
+int PlatformStatPath(const std::string& path, FileStatus& status)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    FillStatus(st, status);
     return 0;
 }
 
@@ -181,6 +200,14 @@ int64_t PlatformNextData(int fd, int64_t offset, int64_t size)
     // EINVAL; its data then simply goes on.
     if (errno == ENXIO) return size;
     if (errno == EINVAL || errno == EOPNOTSUPP) return offset;
+    return -1;
+}
+
+int64_t PlatformNextHole(int fd, int64_t offset, int64_t size)
+{
+    const off_t hole = ::lseek(fd, offset, SEEK_HOLE);
+    if (hole >= 0) return std::min<int64_t>(hole, size);
+    if (errno == ENXIO || errno == EINVAL || errno == EOPNOTSUPP) return size;
     return -1;
 }
 

@@ -37,6 +37,7 @@ struct FileOpenOptions {
 // What the engine needs to know of an open file.
 struct FileStatus {
     bool isRegular = false;
+    bool isFolder = false;
     int64_t size = 0;
     int64_t modified = 0;   // modification time, nanoseconds since 1970
     int64_t allocated = 0;  // bytes of storage held; below `size` for a file with holes
@@ -56,12 +57,16 @@ ssize_t PlatformCopyRange(int in, int out, size_t count);
 int64_t PlatformSeek(int fd, int origin, int64_t offset);
 int64_t PlatformFileSize(int fd);
 int PlatformStat(int fd, FileStatus& status);
+// The status of what `path` names, a symbolic link followed.
+int PlatformStatPath(const std::string& path, FileStatus& status);
 // A buffer for file data; raises std::bad_alloc when the memory cannot be had.
 std::unique_ptr<char[]> PlatformAllocateBuffer(size_t count);
 // Reads at `offset` without moving the position (pread), until `count` bytes or the end.
 ssize_t PlatformReadAt(int fd, void* buffer, size_t count, int64_t offset);
 // The first offset at or after `offset` that holds data; `size` when only a hole follows.
 int64_t PlatformNextData(int fd, int64_t offset, int64_t size);
+// The first offset at or after `offset` where a hole begins; `size` when data runs to the end.
+int64_t PlatformNextHole(int fd, int64_t offset, int64_t size);
 int PlatformTruncate(int fd, int64_t size);
 // Gives `path` the content `bytes`: they are written to a new file beside it, flushed to the
 // disk and renamed over it, and the folder is flushed, so that a crash at any moment leaves the

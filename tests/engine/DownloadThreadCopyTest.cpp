@@ -240,15 +240,26 @@ TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
     EXPECT_EQ(CountId(*task, "Inf019"), 1);
     EXPECT_EQ(ReadFile(Dst() + "up"), ReadFile(Src() + "up"));
 
-    // Upload onto a longer file copies nothing and keeps its length.
+    // What is there is kept only when it can be the start of the source: a longer file, or one
+    // whose end differs from the source, is copied from its first byte.
+    const std::string data = RandomBytes(200000, 8);
     WriteFile(Src() + "short", "abc");
     WriteFile(Dst() + "short", "abcdefgh");
-    auto longer = NewTask(Src() + "short", Dst(), {}, "00000002");
-    ASSERT_TRUE(WaitUntil([&] { return longer->IsWaitingForAnswer(); }));
-    longer->Answer(AnswerUpload);
-    ASSERT_TRUE(WaitForState(*longer, StateFinished));
-    EXPECT_EQ(CountId(*longer, "Inf007"), 1);
-    EXPECT_EQ(ReadFile(Dst() + "short"), "abcdefgh");
+    WriteFile(Src() + "other", data);
+    WriteFile(Dst() + "other", data.substr(0, 100000) + "x" + data.substr(100001, 50000));
+    WriteFile(Src() + "prefix", data);
+    WriteFile(Dst() + "prefix", data.substr(0, 150000));
+    const std::vector<std::pair<std::string, int>> cases = {{"short", 1}, {"other", 1}, {"prefix", 0}};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& [name, startedOver] = cases[i];
+        auto task = NewTask(Src() + name, Dst(), {}, "0000000" + std::to_string(i + 3));
+        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+        task->Answer(AnswerUpload);
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        EXPECT_TRUE(ReadFile(Dst() + name) == ReadFile(Src() + name)) << name;
+        EXPECT_EQ(CountId(*task, "Inf023"), startedOver) << name;
+        EXPECT_EQ(CountId(*task, "Inf007"), 1);
+    }
 }
 
 TEST_F(DownloadThreadCopyTest, OneTimeAndStandingAnswers)
@@ -403,22 +414,20 @@ TEST_F(DownloadThreadCopyTest, AnUnreadableFileIsRetriedUntilSkipped)
         }
 }
 
-TEST_F(DownloadThreadCopyTest, ASourceShorterThanScannedIsAnErrorNotASpin)
+TEST_F(DownloadThreadCopyTest, ASourceThatEndsEarlyUnchangedIsAnErrorNotASpin)
 {
-    WriteFile(Src() + "shrinks", RandomBytes(300000, 11));
-    TaskSetup setup;
-    setup.speedLimit = 200000;
-    auto task = NewTask(Src() + "shrinks", Dst(), setup);
-    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
-    ::truncate((Src() + "shrinks").c_str(), 1000);
-    task->SetSpeedLimit(2147483647);
+    // A share that answers reads with nothing, the file itself unchanged.
+    WriteFile(Src() + "ends", RandomBytes(300000, 11));
+    InjectFault(FaultOp::Read, "src/ends", 0, 1000000, 1);
+    auto task = NewTask(Src() + "ends", Dst());
     ASSERT_TRUE(WaitUntil([&] { return task->GetErrorCount() >= 2; }));
     bool explained = false;
     for (const auto& record : Log(*task))
         explained |= record.Id == "Err005" && record.Params[0].find("ended at byte") != std::string::npos;
     EXPECT_TRUE(explained);
-    task->SkipFile();
+    ClearFaults();
     ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "ends") == ReadFile(Src() + "ends"));
 }
 
 TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingUntilRaised)
