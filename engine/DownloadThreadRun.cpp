@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <new>
 
 #include "engine/DownloadThread.h"
 #include "engine/FileStreams.h"
@@ -46,6 +47,8 @@ void TDownloadThread::ThreadMain()
     try {
         Run();
     } catch (const TerminateRun&) {
+    } catch (const std::bad_alloc&) {
+        FailRun("Not enough memory");
     } catch (const std::exception& error) {
         FailRun(error.what());
     } catch (...) {
@@ -135,9 +138,11 @@ bool TDownloadThread::RunPass()
     if (needScan_ && !restartRequest_) {
         AddLogRecord("Inf003");
         ScanSource();
-        SaveRestoreFiles(false, true, false, true);
         needScan_ = false;
         AddLogRecord("Inf004", {std::to_string(counts_[KindFile].load())});
+        // The .var says the scan is done before the first file is written: a task that scanned
+        // again after a crash would have forgotten which files it wrote.
+        SaveRestoreFiles(true, true, true, true);
     }
 
     const std::string destination = GetDestination();

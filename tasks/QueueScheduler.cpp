@@ -110,7 +110,15 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
             break;
         }
     }
-    const StateCounts counts = CountStates(positions);
+    StateCounts counts = CountStates(positions);
+    if (suspended >= 0) {
+        // The worker pauses itself a moment later; for the queue it is paused already.
+        const uint8_t state = tasks_.Task(suspended).GetState();
+        if (IsActive(state)) {
+            --counts[state];
+            ++counts[StatePaused];
+        }
+    }
     int active = ActiveCount(counts);
     if (active == 0 && counts[StatePaused] > 0) {
         for (const int position : positions) {
@@ -123,7 +131,7 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
         // The earliest active task keeps running; a Scanning one ignores the pause but counts
         // as paused, and a later tick catches it.
         for (auto it = positions.rbegin(); it != positions.rend() && active > 1; ++it) {
-            if (IsActive(tasks_.Task(*it).GetState())) {
+            if (*it != suspended && IsActive(tasks_.Task(*it).GetState())) {
                 tasks_.Task(*it).Pause();
                 --active;
             }

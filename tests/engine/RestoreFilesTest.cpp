@@ -120,6 +120,16 @@ TEST(ConFileTest, DamageAndEscapingPathsAreRejected)
         EXPECT_THROW(DecodeItems(EncodeConFile({{dir, name, 1, KindFile}}, {})), DataFileError) << dir << name;
     }
     EXPECT_NO_THROW(DecodeItems(EncodeConFile({{"..a/", "b..", 1, KindFile}}, {})));  // dots inside names are fine
+
+    // An attribute's name is no path: it may hold '/' and "..", but only after its own file.
+    const TItemAttrs file{"d/", "f", 1, KindFile};
+    EXPECT_NO_THROW(DecodeItems(EncodeConFile({file, {"d/", "f:user.a/../../b:$DATA", 1, KindStream}}, {})));
+    for (const auto& stream : std::vector<TItemAttrs>{{"d/", "g:user.a:$DATA", 1, KindStream},
+                                                      {"e/", "f:user.a:$DATA", 1, KindStream},
+                                                      {"d/", "f:", 1, KindStream},
+                                                      {"../", "f:user.a:$DATA", 1, KindStream}})
+        EXPECT_THROW(DecodeItems(EncodeConFile({file, stream}, {})), DataFileError) << stream.Dir << stream.Name;
+    EXPECT_THROW(DecodeItems(EncodeConFile({{"d/", "f:user.a:$DATA", 1, KindStream}}, {})), DataFileError);
 }
 
 TEST(LogFileTest, RecordLayoutAndReadBack)
@@ -149,6 +159,7 @@ TEST(LogFileTest, ACutLastRecordKeepsTheOnesBefore)
         EXPECT_FALSE(contents.Damage.empty());
         ASSERT_EQ(contents.Records.size(), 1u);
         EXPECT_EQ(contents.Records[0].Id, "Inf001");
+        EXPECT_EQ(contents.WholeSize, LogFileHeader().size() + first.size());  // where the next record may go
     }
     std::string hugeCount = LogFileHeader() + F64(1) + Str("Inf001") + U32(0xFFFFFFFF);
     EXPECT_TRUE(DecodeLogFile(hugeCount).Damaged);

@@ -1,0 +1,332 @@
+// Faults a task must come through without losing a file, hanging, or reporting a copy that is
+// not identical: special files, a kill between two saves, full and read-only disks, failures no
+// retry mends, damaged restore files, and sources that change under the copy.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "engine/DataBytes.h"
+#include "platform/FaultInjection.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::EngineTest;
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TaskSetup;
+using test::WaitUntil;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+// A small tmpfs of its own for a test, where the system lets the test mount one.
+class TmpfsMount {
+public:
+    TmpfsMount(const std::string& path, const char* size) : path_(path)
+    {
+        MakeFolders(path);
+        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+    }
+    ~TmpfsMount()
+    {
+        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    bool MakeReadOnly() { return ::mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+class DownloadThreadFaultTest : public EngineTest {
+protected:
+    static TMsg LastRecord(const TDownloadThread& task) { return Log(task).back(); }
+    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
+    {
+        for (const auto& record : Log(task))
+            for (const auto& param : record.Params)
+                if (record.Id == id && param.find(text) != std::string::npos) return true;
+        return false;
+    }
+    static bool Identical(const std::string& a, const std::string& b) { return ReadFile(a) == ReadFile(b); }
+    // A copy of every file of a folder, taken while a worker is held in a write call: the files
+    // as a kill at that moment would leave them.
+    static void Snapshot(const std::string& from, const std::string& to)
+    {
+        fs::remove_all(to);
+        fs::copy(from, to, fs::copy_options::recursive);
+    }
+    static void PutBack(const std::string& snapshot, const std::string& folder)
+    {
+        fs::remove_all(folder);
+        fs::rename(snapshot, folder);
+    }
+};
+
+TEST_F(DownloadThreadFaultTest, SpecialFilesAreLeftOutAndCountedNeverWaitedOn)
+{
+    // A pipe or a device as the source: nothing to copy, nothing to wait on.
+    ASSERT_EQ(::mkfifo((Src() + "pipe").c_str(), 0600), 0);
+    for (const std::string& source : {Src() + "pipe", std::string("/dev/zero")}) {
+        auto task = NewTask(source, Dst());
+        ASSERT_TRUE(WaitForState(*task, StateFinished)) << source;
+        EXPECT_EQ(task->GetLeftOutCount(), 1);
+        EXPECT_EQ(LastRecord(*task).Id, "Inf022");
+        EXPECT_EQ(LastRecord(*task).Params, std::vector<std::string>{"1"});
+        EXPECT_TRUE(Logged(*task, "Err002", "Not a regular file"));
+        EXPECT_FALSE(fs::exists(Dst() + ExtractFileName(source)));
+        task.reset();
+        for (const char* extension : {".var", ".con", ".log"}) fs::remove(RestoreDir() + "0000ABCD" + extension);
+    }
+
+    // In a folder: a pipe, a dangling link, a folder that cannot be listed, a pipe where a file
+    // of the copy must go, and a file that became a pipe after the scan.
+    const std::string root = Src() + "tree/";
+    MakeFolders(root + "locked");
+    MakeFolders(root + "z");
+    MakeFolders(Dst() + "tree");
+    WriteFile(root + "a", RandomBytes(400000, 1));
+    WriteFile(root + "busy", "x");
+    WriteFile(root + "locked/f", "x");
+    WriteFile(root + "z/later", "y");
+    ASSERT_EQ(::mkfifo((root + "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((Dst() + "tree/busy").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("nowhere", (root + "dangling").c_str()), 0);
+    InjectFault(FaultOp::Open, "src/tree/locked", EACCES, 1000);
+    TaskSetup setup;
+    setup.speedLimit = 1000000;
+    auto task = NewTask(Src() + "tree", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
+    fs::remove(root + "z/later");
+    ASSERT_EQ(::mkfifo((root + "z/later").c_str(), 0600), 0);
+    task->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetLeftOutCount(), 5);
+    EXPECT_EQ(LastRecord(*task).Params, std::vector<std::string>{"5"});
+    EXPECT_TRUE(Logged(*task, "Err010", "tree/busy"));
+    EXPECT_TRUE(Logged(*task, "Err010", "z/later"));
+    EXPECT_TRUE(Identical(root + "a", Dst() + "tree/a"));
+
+    // The count survives a restart of the program.
+    task->Stop();
+    task->WaitFor();
+    task.reset();
+    ClearFaults();
+    auto restored = RestoreTask();
+    EXPECT_EQ(restored->GetLeftOutCount(), 5);
+}
+
+TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheAnswer)
+{
+    // A task killed between two saves: its restore files still name an early position, and
+    // files it created since stand in the destination, the last one half written.
+    const std::string root = Src() + "tree/";
+    MakeFolders(root + "sub");
+    WriteFile(root + "one", RandomBytes(3000, 1));
+    WriteFile(root + "sub/two", RandomBytes(5000, 2));
+    WriteFile(root + "sub/three", RandomBytes(300000, 3));
+    for (const uint8_t answer : {AnswerAsk, AnswerSkipAll, AnswerUploadAll}) {
+        StallOn(FaultOp::Write, "sub/three", 1);
+        {
+            auto task = NewTask(Src() + "tree", Dst());
+            ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+            Snapshot(RestoreDir(), temp / "restore-killed");
+            Snapshot(Dst(), temp / "dst-killed");
+            task->Stop();
+            ReleaseStalls();
+        }
+        ClearFaults();
+        PutBack(temp / "restore-killed", RestoreDir());
+        PutBack(temp / "dst-killed", Dst());
+        ASSERT_GT(fs::file_size(Dst() + "tree/sub/three"), 0u);
+        ASSERT_LT(fs::file_size(Dst() + "tree/sub/three"), 300000u);
+        // The answer the task holds for existing files, as the user may have given it.
+        TaskVariables v = DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var"));
+        v.ExistsAnswer = answer;
+        WriteFile(RestoreDir() + "0000ABCD.var", EncodeVarFile(v));
+
+        auto restored = RestoreTask();
+        ASSERT_TRUE(WaitUntil([&] { return restored->GetState() == StateFinished || restored->IsWaitingForAnswer(); }));
+        EXPECT_FALSE(restored->IsWaitingForAnswer()) << int(answer);
+        EXPECT_EQ(CountId(*restored, "Inf017"), 0);
+        for (const char* name : {"one", "sub/two", "sub/three"})
+            EXPECT_TRUE(Identical(root + name, Dst() + "tree/" + name)) << name << " answer " << int(answer);
+        restored.reset();
+        fs::remove_all(Dst());
+        fs::remove_all(RestoreDir());
+        MakeFolders(Dst());
+        MakeFolders(RestoreDir());
+    }
+}
+
+TEST_F(DownloadThreadFaultTest, AFullOrReadOnlyDiskFailsTheTaskInsteadOfRetryingForEver)
+{
+    TmpfsMount disk(temp / "disk", "1m");
+    if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    WriteFile(Src() + "big", RandomBytes(3 * 1024 * 1024, 1));
+    // Each retry rewinds to the last flush and succeeds up to the point of the last error:
+    // the count must not start again there.
+    auto full = NewTask(Src() + "big", temp / "disk/out");
+    ASSERT_TRUE(WaitUntil([&] { return full->GetErrorCount() >= 6; }));
+    EXPECT_TRUE(Logged(*full, "Err005", "No space left"));
+    full.reset();
+    fs::remove_all(temp / "disk/out");
+
+    // A folder that cannot be made counts as an error, and the message names it.
+    MakeFolders(Src() + "tree/sub");
+    WriteFile(Src() + "tree/sub/f", "x");
+    MakeFolders(temp / "disk/in/tree");
+    WriteFile(temp / "disk/in/tree/sub", "a file where the folder must go");
+    auto blocked = NewTask(Src() + "tree", temp / "disk/in", {}, "00000002");
+    ASSERT_TRUE(WaitUntil([&] { return blocked->GetErrorCount() >= 3; }));
+    EXPECT_TRUE(Logged(*blocked, "Err003", temp / "disk/in/tree/sub"));
+    blocked.reset();
+
+    ASSERT_TRUE(disk.MakeReadOnly());
+    auto readOnly = NewTask(Src() + "tree", temp / "disk/ro/deeper", {}, "00000003");
+    ASSERT_TRUE(WaitUntil([&] { return readOnly->GetErrorCount() >= 3; }));
+    EXPECT_TRUE(Logged(*readOnly, "Err003", temp / "disk/ro"));
+    EXPECT_FALSE(Logged(*readOnly, "Err003", temp / "disk/ro/deeper"));
+}
+
+TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsEndsTheRunInError)
+{
+    WriteFile(Src() + "f", RandomBytes(100000, 1));
+    InjectFault(FaultOp::Allocate, "", ENOMEM);
+    auto task = NewTask(Src() + "f", Dst());
+    ASSERT_TRUE(task->WaitFor(std::chrono::seconds(20)));
+    EXPECT_TRUE(task->HasRunFailed());
+    EXPECT_EQ(task->GetState(), StateError);
+    EXPECT_EQ(LastRecord(*task).Id, "Err005");
+    EXPECT_EQ(LastRecord(*task).Params[0], "Not enough memory");
+    EXPECT_EQ(DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).State, StateError);
+    // The next start tries again, and then the copy goes through.
+    task.reset();
+    ClearFaults();
+    auto restored = RestoreTask();
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    EXPECT_TRUE(Identical(Src() + "f", Dst() + "f"));
+}
+
+TEST_F(DownloadThreadFaultTest, ACrashDuringAnySaveLeavesATaskThatRestores)
+{
+    WriteFile(Src() + "f", RandomBytes(2000000, 1));
+    TaskSetup setup;
+    setup.speedLimit = 1000000;
+    setup.restoreUpdateInterval = 0;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 100000; }));
+    // Every later write of the .var fails part way: the one on disk stays whole.
+    InjectFault(FaultOp::Write, "0000ABCD.var.new", EIO, 1000000);
+    ASSERT_TRUE(WaitForLog(*task, "Err006"));
+    task->Stop();
+    task->WaitFor();
+    task.reset();
+    ClearFaults();
+    EXPECT_FALSE(fs::exists(RestoreDir() + "0000ABCD.var.new"));
+    // A record cut short at the end of the log, as a kill while it was appended leaves it.
+    const std::string log = ReadFile(RestoreDir() + "0000ABCD.log");
+    WriteFile(RestoreDir() + "0000ABCD.log", log + std::string("\x01\x02\x03\x04\x05\x06\x07", 7));
+
+    auto restored = RestoreTask();
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    EXPECT_TRUE(Identical(Src() + "f", Dst() + "f"));
+    EXPECT_TRUE(Logged(*restored, "Err006", "cut off"));
+    restored->Stop();
+    restored->WaitFor();
+    const TaskLogContents contents = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
+    EXPECT_FALSE(contents.Damaged);
+    EXPECT_EQ(contents.Records.back().Id, "Inf008");
+}
+
+TEST_F(DownloadThreadFaultTest, ASourceIsCopiedAsItIsNowNeverAsAMix)
+{
+    const std::string before = RandomBytes(1000000, 1);
+    WriteFile(Src() + "f", before);
+    TaskSetup setup;
+    setup.speedLimit = 300000;
+
+    // Changed between a stop and the resume: the same size, other bytes, a new time.
+    {
+        auto task = NewTask(Src() + "f", Dst(), setup);
+        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 100000; }));
+        task->Stop();
+    }
+    const std::string after = RandomBytes(1000000, 2);
+    WriteFile(Src() + "f", after);
+    auto restored = RestoreTask();
+    restored->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "f") == after);
+    EXPECT_EQ(CountId(*restored, "Inf024"), 1);
+    restored.reset();
+
+    // Grown while it was copied: started over, and copied whole as it is at the end.
+    WriteFile(Src() + "g", before);
+    auto growing = NewTask(Src() + "g", Dst(), setup, "00000002");
+    ASSERT_TRUE(WaitUntil([&] { return growing->GetCopiedSize() > 100000; }));
+    growing->Pause();
+    ASSERT_TRUE(WaitForState(*growing, StatePaused));
+    WriteFile(Src() + "g", before + after);
+    growing->SetSpeedLimit(2147483647);
+    growing->Start();
+    ASSERT_TRUE(WaitForState(*growing, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "g") == before + after);
+    EXPECT_EQ(growing->GetTotalSize(), 2000000);
+    EXPECT_EQ(growing->GetCopiedSize(), 2000000);
+}
+
+TEST_F(DownloadThreadFaultTest, HolesOfASparseFileStayHoles)
+{
+    const std::string path = Src() + "sparse";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string data = RandomBytes(8192, 1);
+    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 1 << 20), static_cast<ssize_t>(data.size()));
+    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 5 << 20), static_cast<ssize_t>(data.size()));
+    ASSERT_EQ(::ftruncate(fd, 12 << 20), 0);  // ends in a hole
+    ::close(fd);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    if (st.st_blocks * 512 >= st.st_size) GTEST_SKIP() << "this file system keeps no holes";
+
+    auto task = NewTask(path, Dst());
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(Identical(path, Dst() + "sparse"));
+    ASSERT_EQ(::stat((Dst() + "sparse").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 12 << 20);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20);
+}
+
+TEST_F(DownloadThreadFaultTest, AttributeNamesThatLookLikePathsRestore)
+{
+    WriteFile(Src() + "f", RandomBytes(500000, 1));
+    if (::setxattr((Src() + "f").c_str(), "user.a/../../b", "v", 1, 0) != 0) GTEST_SKIP() << "no user attributes here";
+    ASSERT_EQ(::setxattr((Src() + "f").c_str(), "user.c:user.d", "w", 1, 0), 0);
+    TaskSetup setup;
+    setup.copyStreams = true;
+    setup.speedLimit = 200000;
+    {
+        auto task = NewTask(Src() + "f", Dst(), setup);
+        ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
+        task->Stop();
+    }
+    auto restored = RestoreTask();
+    restored->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    char value[8] = {};
+    EXPECT_EQ(::getxattr((Dst() + "f").c_str(), "user.a/../../b", value, sizeof value), 1);
+    EXPECT_EQ(::getxattr((Dst() + "f").c_str(), "user.c:user.d", value, sizeof value), 1);
+    EXPECT_EQ(value[0], 'w');
+}
+
+}  // namespace
+}  // namespace tarn
