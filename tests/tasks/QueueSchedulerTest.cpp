@@ -87,7 +87,8 @@ TEST_F(QueueSchedulerTest, AFailingTaskIsSuspendedThenStartedOnTheNextTick)
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetErrorCount() > 2 && tasks->Task(1).GetErrorCount() > 2; }));
     scheduler->Tick({});
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(tasks->Task(i).GetState(), StatePaused) << i;
+        // Each worker pauses itself on the request, at once.
+        EXPECT_TRUE(WaitUntil([&] { return tasks->Task(i).GetState() == StatePaused; })) << i;
         EXPECT_EQ(CountId(tasks->Task(i), "Inf020"), 1) << i;  // each group suspends its own
         EXPECT_FALSE(Started(i)) << i;
     }
