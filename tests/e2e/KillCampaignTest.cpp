@@ -1,0 +1,134 @@
+// The kill -9 campaign: tarnctl copies a tree and is killed at random moments (during the scan,
+// mid-file, between files, during a save), then resumed and killed again, until it finishes.
+// Every run must end byte-identical with no task lost, whatever the answer for existing files.
+//
+// The test command runs a few rounds; TARN_CAMPAIGN_ROUNDS runs more, and TARN_CAMPAIGN_SEED
+// repeats the kill times of a failed round (each failure prints its seed).
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "tests/e2e/CommandRunner.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::CommandRunner;
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TempFolderTest;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+int EnvironmentNumber(const char* name, int fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
+}
+
+class KillCampaignTest : public TempFolderTest {
+protected:
+    // A tree with big files to be killed in, and many small ones to be killed between.
+    void MakeTree()
+    {
+        const std::string root = temp / "src/tree/";
+        unsigned seed = 1;
+        for (const char* folder : {"a/b/c", "a/d", "e", "empty"}) MakeFolders(root + folder);
+        WriteFile(root + "big1", RandomBytes(3 * 1024 * 1024, seed++));
+        WriteFile(root + "a/b/c/big2", RandomBytes(2 * 1024 * 1024 + 17, seed++));
+        WriteFile(root + "zero", "");
+        for (int i = 0; i < 120; ++i)
+            WriteFile(root + (i % 3 == 0 ? "a/d/" : i % 3 == 1 ? "e/" : "a/b/") + "small" + std::to_string(i),
+                      RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
+    }
+
+    // Byte-identical: the same names, the same folders, the same contents.
+    static ::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
+    {
+        std::vector<std::string> left;
+        std::vector<std::string> right;
+        for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
+        if (fs::exists(b))
+            for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
+        std::sort(left.begin(), left.end());
+        std::sort(right.begin(), right.end());
+        if (left != right)
+            return ::testing::AssertionFailure() << left.size() << " entries in the source, " << right.size() << " in the copy";
+        for (const auto& name : left)
+            if (fs::is_regular_file(a + "/" + name) && ReadFile(a + "/" + name) != ReadFile(b + "/" + name))
+                return ::testing::AssertionFailure() << name << " differs";
+        return ::testing::AssertionSuccess();
+    }
+
+    // One round: a copy, killed and resumed until a run ends by itself. Returns that run's
+    // exit status.
+    int Round(const std::string& answer, std::mt19937& random, int& kills)
+    {
+        const std::string restore = temp / "restore";
+        const std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "6M", "--delay-on-error", "50",
+                                               "--on-exists", answer, "--restore-dir", restore,
+                                               temp / "src/tree", temp / "dst"};
+        const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "6M", "--on-exists", answer,
+                                                 "--restore-dir", restore};
+
+        std::uniform_int_distribution<int> delay(0, 1800);
+        bool started = false;
+        for (int run = 0;; ++run) {
+            // Until the task is in TaskList it has written nothing: a run killed before that
+            // leaves nothing to resume, and the user copies again.
+            const bool recorded = fs::exists(restore + "/TaskList");
+            CommandRunner runner(TARNCTL_PATH, started && recorded ? resume : copy, temp / "home");
+            started = true;
+            // Later runs are killed less often, so every round comes to an end.
+            if (run < 6 && random() % 4 != 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+                runner.Signal(SIGKILL);
+                const int status = runner.Wait();
+                if (status == 128 + SIGKILL) {
+                    ++kills;
+                    continue;
+                }
+                if (status != 0) ADD_FAILURE() << runner.Errors();
+                return status;
+            }
+            const int status = runner.Wait();
+            if (status != 0) ADD_FAILURE() << runner.Errors();
+            return status;
+        }
+    }
+};
+
+TEST_F(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
+{
+    MakeTree();
+    const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", 3);
+    const unsigned firstSeed = static_cast<unsigned>(
+        EnvironmentNumber("TARN_CAMPAIGN_SEED", static_cast<int>(std::random_device()() & 0x7FFFFFFF)));
+    int kills = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string answer = round % 3 == 0 ? "skip" : round % 3 == 1 ? "upload" : "overwrite";
+        const unsigned seed = firstSeed + static_cast<unsigned>(round);
+        std::mt19937 random(seed);
+        SCOPED_TRACE("round " + std::to_string(round) + ", --on-exists " + answer + ", TARN_CAMPAIGN_SEED=" +
+                     std::to_string(seed) + " TARN_CAMPAIGN_ROUNDS=1");
+        ASSERT_EQ(Round(answer, random, kills), 0);
+        ASSERT_TRUE(SameTree(temp / "src/tree", temp / "dst/tree"));
+        // Nothing is left behind: every task finished and left the list.
+        EXPECT_FALSE(fs::exists(temp / "restore/TaskList"));
+        for (const auto& entry : fs::directory_iterator(temp / "restore")) {
+            const std::string name = entry.path().filename();
+            EXPECT_TRUE(name == "tarn_log.txt" || name == "TaskList.lock") << name;
+        }
+        fs::remove_all(temp / "dst");
+    }
+    RecordProperty("kills", kills);
+}
+
+}  // namespace
+}  // namespace tarn
