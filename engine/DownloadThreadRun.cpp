@@ -880,6 +880,7 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
     if (!options_.CopyAttributes && !options_.CopySecurity) return;
     // Nothing to carry over to an item that was never copied.
     if (!FileExists(destPath) && !DirectoryExists(destPath)) return;
+    unsyncedFiles_ = true;  // "finished" waits until the changed attributes are on disk
     std::string copied;
     const auto part = [&](const char* reference, const auto& copy) {
         try {
