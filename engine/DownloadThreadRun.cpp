@@ -525,7 +525,11 @@ void TDownloadThread::RecordWrite(size_t index, uint8_t mode, const FileStatus& 
     const TMsg record{WriteRecordId, NowDateTime(),
                       {std::to_string(index), std::to_string(mode), std::to_string(source.size),
                        std::to_string(source.modified)}};
-    AppendToLog(EncodeLogRecord(record));
+    try {
+        AppendToLog(EncodeLogRecord(record));
+    } catch (const OsError& error) {
+        throw OsError(error.Code(), "The task log \"" + RestoreFilePath("log") + "\" cannot be written: " + error.what());
+    }
     itemWrites_[index] = mode;
     currentSource_ = source;
     currentSourceKnown_ = true;
