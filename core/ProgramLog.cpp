@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "core/Globals.h"
 #include "core/MessageList.h"
@@ -16,6 +17,8 @@ namespace tarn {
 namespace {
 
 constexpr char LineEnd[] = "\r\n";
+// The first character of the Id of a record the engine keeps for itself.
+constexpr char InternalRecordMark = '#';
 
 std::string Line(const std::string& text) { return text + LineEnd; }
 
@@ -76,8 +79,11 @@ std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const
     const auto timeText = [&](const TMsg* record) {
         return record != nullptr ? FormatLocaleDateTime(record->Time, locale) : msgs.GetMsg("Msg004");
     };
-    const TMsg* first = log.Records.empty() ? nullptr : &log.Records.front();
-    const TMsg* last = log.Records.empty() ? nullptr : &log.Records.back();
+    std::vector<const TMsg*> records;
+    for (const auto& record : log.Records)
+        if (record.Id.empty() || record.Id.front() != InternalRecordMark) records.push_back(&record);
+    const TMsg* first = records.empty() ? nullptr : records.front();
+    const TMsg* last = records.empty() ? nullptr : records.back();
     const ScaledValue size = ScaleSize(task.TotalSize, msgs);
     const ScaledValue speed = FormatSpeed(AverageSpeed(task), msgs);
 
@@ -88,11 +94,12 @@ std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const
     text += Line(msgs.FormatMsg("Log004", {timeText(last)}));
     text += Line(msgs.FormatMsg("Log005", {FormatClockTime(task.Elapsed)}));
     text += Line(msgs.FormatMsg("Log006", {std::to_string(task.FileCount)}));
+    if (task.LeftOut > 0) text += Line(msgs.FormatMsg("Log011", {std::to_string(task.LeftOut)}));
     text += Line(msgs.FormatMsg("Log007", {FormatDecimal(size.Value, locale), size.Unit}));
     text += Line(msgs.FormatMsg("Log008", {FormatDecimal(speed.Value, locale), speed.Unit}));
     if (log.Damaged) text += Line(msgs.GetMsg("Err007") + " " + log.Damage);
-    for (const auto& record : log.Records)
-        text += FormatLocaleDateTime(record.Time, locale) + " " + RenderLogRecord(msgs, record) + LineEnd;
+    for (const TMsg* record : records)
+        text += FormatLocaleDateTime(record->Time, locale) + " " + RenderLogRecord(msgs, *record) + LineEnd;
     return text;
 }
 

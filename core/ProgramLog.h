@@ -24,6 +24,7 @@ struct TaskSummary {
     double Elapsed = 0;  // clean copy time, days
     int32_t FileCount = 0;
     int64_t TotalSize = 0;
+    int32_t LeftOut = 0;  // items the task could not copy
     std::string TaskLogPath;  // the task's ".log" restore file
 };
 
@@ -42,7 +43,8 @@ std::string RenderLogRecord(const TMsgList& msgs, const TMsg& record);
 // The first lines of a new program log.
 std::string ProgramLogHeader();
 // A task's summary block followed by one line per record. A log whose end was cut off gets a
-// line saying so after the summary; its whole records are all there.
+// line saying so after the summary; its whole records are all there. Records whose Id begins
+// with '#' are the engine's own bookkeeping and are left out.
 std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const TaskLogContents& log,
                             const QLocale& locale = QLocale());
 

@@ -15,6 +15,7 @@ void WriteTaskSummary(const TSettingsStorage& settings, const TMsgList& msgs, TD
     summary.Elapsed = task.GetElapsed();
     summary.FileCount = task.GetCount(KindFile);
     summary.TotalSize = task.GetTotalSize();
+    summary.LeftOut = task.GetLeftOutCount();
     summary.TaskLogPath = task.RestoreFilePath("log");
     WriteTaskSummary(settings.LogFile(), msgs, summary);
 }

@@ -174,7 +174,7 @@ void TSettingsStorage::SetCountOfErrorsForSkip(int32_t value)
 }
 void TSettingsStorage::SetBufferSize(int32_t value)
 {
-    if (value >= 1) Assign(bufferSize_, value);
+    if (value >= MinBufferSize && value <= MaxBufferSize) Assign(bufferSize_, value);
 }
 void TSettingsStorage::SetDelayOnError(int32_t value)
 {

@@ -12,7 +12,7 @@ TEST(MessageListTest, TheBuiltInCatalogueHoldsEveryIdOnce)
 {
     const TMsgList msgs;
     const auto ids = msgs.Ids();
-    EXPECT_EQ(ids.size(), 9u + 21u + 10u + 18u + 6u + 7u);
+    EXPECT_EQ(ids.size(), 10u + 24u + 11u + 19u + 6u + 7u);
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end(), LessName));
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end(), SameName), ids.end());
 
@@ -23,6 +23,8 @@ TEST(MessageListTest, TheBuiltInCatalogueHoldsEveryIdOnce)
     EXPECT_EQ(msgs.GetMsg("Log003"), "Start date and time:  %s");
     EXPECT_EQ(msgs.GetMsg("Log005"), "Clean copy time:  %s");
     EXPECT_EQ(msgs.GetMsg("Msg016"), "Primary Group");
+    EXPECT_EQ(msgs.GetMsg("Err010"), "File \"%s\" was left out: %s");
+    EXPECT_EQ(msgs.GetMsg("Msg019"), "Finished, %s left out");
     EXPECT_EQ(msgs.GetMsg("MBps"), "Mb/s");
     EXPECT_EQ(msgs.GetMsg("Bytes"), "Bytes");
 }

@@ -136,6 +136,39 @@ TEST_F(ProgramLogTest, ACutLastRecordIsNotedAndTheRestIsWritten)
     EXPECT_NE(test::ReadFile(logFile).find("Start date and time:  Unavailable\r\n"), std::string::npos);
 }
 
+TEST_F(ProgramLogTest, LeftOutItemsAreCountedAndTheEnginesOwnRecordsLeftOut)
+{
+    task.LeftOut = 2;
+    WriteTaskLog({
+        {"#Written", 45000.0, {"0"}},
+        {"Inf001", 45000.25, {}},
+        {"Err010", 45000.5, {"/s/pipe", "Not a regular file"}},
+        {"Inf022", 45000.75, {"2"}},
+        {"#Written", 45001.0, {"1"}},
+    });
+    WriteTaskSummary(logFile, msgs, task);
+    const std::string log = test::ReadFile(logFile);
+    EXPECT_NE(log.find("\r\nFiles: 3\r\nItems left out: 2\r\nTotal size:"), std::string::npos) << log;
+    EXPECT_NE(log.find("Start date and time:  3/15/23 6:00:00 AM\r\nFinish date and time: 3/15/23 6:00:00 PM\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\r\n3/15/23 12:00:00 PM File \"/s/pipe\" was left out: Not a regular file\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("12:00:00 AM"), std::string::npos) << log;
+    EXPECT_EQ(log.find("3/16/23"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with(" Task was finished, 2 items could not be copied\r\n")) << log;
+
+    // Only the engine's records: no times, no lines, and still a whole last line.
+    task.LeftOut = 0;
+    WriteTaskLog({{"#Written", 45000.0, {"0"}}});
+    WriteTaskSummary(logFile, msgs, task);
+    const std::string second = test::ReadFile(logFile).substr(log.size());
+    EXPECT_NE(second.find("Start date and time:  Unavailable\r\n"), std::string::npos) << second;
+    EXPECT_EQ(second.find("Items left out"), std::string::npos) << second;
+    EXPECT_TRUE(second.ends_with("\r\nAverage speed: 422 B/s\r\n")) << second;
+}
+
 TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
 {
     const auto expectError = [&](const std::string& file, const char* reason) {

@@ -4,6 +4,7 @@
 
 #include "core/RegistryLayout.h"
 #include "engine/GlobalUtils.h"
+#include "engine/TaskTypes.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {
@@ -89,6 +90,7 @@ TEST_F(SettingsStorageTest, SettersRejectValuesOutsideTheirRule)
 {
     TSettingsStorage s(registry);
     s.SetBufferSize(0);
+    s.SetBufferSize(MaxBufferSize + 1);
     s.SetRestoreUpdateInterval(-1);
     s.SetCountOfErrorsForSkip(0);
     s.SetDelayOnError(-1);
@@ -102,7 +104,9 @@ TEST_F(SettingsStorageTest, SettersRejectValuesOutsideTheirRule)
     EXPECT_EQ(s.AutoAction(), 3);
     ExpectNoMark(s);
 
-    // The lowest accepted values.
+    // The bounds themselves are accepted.
+    s.SetBufferSize(MaxBufferSize);
+    EXPECT_EQ(s.BufferSize(), MaxBufferSize);
     s.SetBufferSize(1);
     s.SetDelayOnError(0);
     EXPECT_EQ(s.BufferSize(), 1);
