@@ -25,6 +25,8 @@ TaskRow MakeTaskRow(const TDownloadThread& task, const TMsgList& msgs)
     std::string name;
     msgs.GetStateName(state, name);
     row.Icon = state;
+    const int32_t leftOut = task.GetLeftOutCount();
+    if (state == StateFinished && leftOut > 0) name = msgs.FormatMsg("Msg019", {std::to_string(leftOut)});
     row.Cells[ColState] = " " + name;
     row.Cells[ColSource] = task.GetSource();
     row.Cells[ColDestination] = task.GetDestination();
