@@ -1,6 +1,10 @@
 #include "tasks/TaskList.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
 
 #include "core/MessageList.h"
 #include "core/ProgramLog.h"
@@ -12,13 +16,39 @@
 namespace tarn {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr char TaskListFileName[] = "TaskList";
+constexpr char LockFileName[] = "TaskList.lock";
+constexpr char DamagedFolderName[] = "damaged";
+constexpr size_t TaskListHeaderSize = 6;
+constexpr const char* RestoreExtensions[] = {"var", "con", "log"};
+// How long the exit waits for all workers together before it leaves stuck ones behind.
+constexpr auto CloseWaitLimit = std::chrono::seconds(2);
 
 // A name read from TaskList becomes part of file paths: it must stay inside the restore folder.
 bool IsSafeTaskName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find(PathDelimiter) == std::string::npos &&
            name.find('\0') == std::string::npos;
+}
+
+// Present on disk in any form, a dangling link included.
+bool Present(const std::string& path)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Workers that did not end in time at exit. One stuck in a call the kernel does not return from
+// (a dead network share) cannot be joined, and destroying it would join: it is kept here, never
+// destroyed, for the few moments until the process ends.
+std::vector<std::unique_ptr<TDownloadThread>>& AbandonedWorkers()
+{
+    static auto* const workers = new std::vector<std::unique_ptr<TDownloadThread>>;
+    return *workers;
 }
 
 }  // namespace
@@ -30,8 +60,9 @@ TaskList::TaskList(TSettingsStorage& settings, const TMsgList& msgs, TaskListVie
 
 TaskList::~TaskList() { Close(); }
 
-void TaskList::ReportError(const std::string& detail)
+void TaskList::ReportProblem(const std::string& detail)
 {
+    ++loadProblems_;
     views_.ShowError(msgs_.GetMsg("Err007") + "\n" + detail);
 }
 
@@ -41,75 +72,202 @@ void TaskList::Append(std::unique_ptr<TDownloadThread> worker)
     views_.InsertViews(Count() - 1);
 }
 
-void TaskList::LoadTaskList()
+int TaskList::UnrestoredCount() const
 {
-    const std::string folder = settings_.RestorePath();
-    filePath_ = folder + TaskListFileName;
-    if (!ForceDirectories(folder)) {
-        ReportError("\"" + folder + "\": " + SystemErrorText(errno));
-        return;
-    }
-    std::string bytes;
+    return static_cast<int>(std::count_if(kept_.begin(), kept_.end(), [](const KeptName& kept) { return !kept.Earlier; }));
+}
+
+int TaskList::EarlierKeptCount() const { return static_cast<int>(kept_.size()) - UnrestoredCount(); }
+
+bool TaskList::TakeFolderLock()
+{
+    // TaskList is replaced by a rename on every save, which would leave a lock on it behind on
+    // the old file; the lock file stays put, so its lock owns the folder.
+    const std::string path = folder_ + LockFileName;
     try {
         FileOpenOptions options;
-        options.lock = FileLock::Exclusive;  // one program per restore folder
-        options.writeThrough = true;
+        options.lock = FileLock::Exclusive;
+        options.noFollow = true;
         options.mode = 0600;
-        file_ = CreateFileChecked(filePath_, FileAccess::ReadWrite, CreationMode::OpenAlways, options);
-        bytes = ReadToEnd(file_);
+        lock_ = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenAlways, options);
+        return true;
     } catch (const OsError& error) {
-        CloseFile();
-        ReportError("\"" + filePath_ + "\": " + error.what());
+        if (error.Code() == EBUSY) {
+            ++loadProblems_;
+            views_.ShowError("The restore folder " + Quoted(folder_) +
+                             " is in use by another program (it holds " + Quoted(path) + ")");
+        } else {
+            ReportProblem(Quoted(path) + ": " + error.what());
+        }
+        return false;
+    }
+}
+
+void TaskList::ReleaseFolderLock()
+{
+    if (lock_ != NoHandle) PlatformClose(lock_);
+    lock_ = NoHandle;
+}
+
+std::string TaskList::MoveToDamaged(const std::string& path, std::string& error) const
+{
+    const fs::path folder = fs::path(folder_) / DamagedFolderName;
+    const std::string name = ExtractFileName(path);
+    fs::path target = folder / name;
+    std::error_code code;
+    fs::create_directories(folder, code);
+    // An earlier damaged file of the same name is kept too.
+    for (int n = 1; !code && Present(target); ++n) target = folder / (name + "." + std::to_string(n));
+    if (!code) fs::rename(path, target, code);
+    if (code) error = "it cannot be moved to " + Quoted(folder.string() + "/") + ": " + code.message();
+    return target.string();
+}
+
+std::vector<std::string> TaskList::ReadTaskList()
+{
+    const std::string path = folder_ + TaskListFileName;
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(path);  // a link in its place is not followed
+    } catch (const OsError& error) {
+        if (error.Code() == ENOENT) return {};
+        ReportProblem(Quoted(path) + ": " + error.what());
+        ReleaseFolderLock();
+        return {};
+    }
+    std::vector<std::string> names;
+    std::string damage;
+    if (bytes.empty()) return names;
+    if (bytes.size() < TaskListHeaderSize) {
+        damage = "holds " + std::to_string(bytes.size()) + " bytes, less than its header";
+    } else {
+        ByteReader reader(bytes);
+        reader.Byte();
+        reader.Byte();
+        const int32_t count = reader.Int32();
+        // Bytes after Count entries are left over from a longer list and ignored.
+        try {
+            while (static_cast<int64_t>(names.size()) < count) names.push_back(reader.LenString());
+        } catch (const DataFileError&) {
+        }
+        if (count < 0 || static_cast<int64_t>(names.size()) < count)
+            damage = "names " + std::to_string(count) + " tasks but holds only " + std::to_string(names.size());
+    }
+    if (damage.empty()) return names;
+
+    std::string moveError;
+    const std::string moved = MoveToDamaged(path, moveError);
+    ReportProblem(Quoted(path) + " " + damage + "; " +
+                  (moveError.empty() ? "it was moved to " + Quoted(moved) : moveError));
+    // The whole entries it held are all that is left of the list: they are saved at once.
+    saveAfterLoad_ = !names.empty();
+    return names;
+}
+
+void TaskList::LoadEntry(const std::string& name, EarlierTasks earlier)
+{
+    const std::string after = entries_.empty() ? std::string() : entries_.back().Worker->TaskName();
+    if (!IsSafeTaskName(name)) {
+        ReportProblem(Quoted(folder_ + TaskListFileName) + ": an invalid task name " + Quoted(name));
+        saveAfterLoad_ = true;
         return;
     }
-    if (bytes.size() < 6) return;
-
-    ByteReader reader(bytes);
-    reader.Byte();
-    reader.Byte();
-    const int32_t count = reader.Int32();
-    for (int32_t i = 0; i < count; ++i) {
-        std::string name;
+    if (NameTaken(name)) {
+        ReportProblem(Quoted(folder_ + TaskListFileName) + " names task " + name + " twice; the second is left out");
+        saveAfterLoad_ = true;
+        return;
+    }
+    std::vector<std::string> missing;
+    for (const char* extension : RestoreExtensions)
+        if (!Present(folder_ + name + "." + extension)) missing.push_back(name + "." + extension);
+    if (missing.size() == std::size(RestoreExtensions)) {
+        ReportProblem("Task " + name + ": its restore files are missing; it was taken off the list");
+        saveAfterLoad_ = true;
+        return;
+    }
+    if (earlier == EarlierTasks::Keep) {
+        kept_.push_back({name, after, true});
+        return;
+    }
+    std::string damage;
+    if (!missing.empty()) {
+        damage = "its restore file " + Quoted(missing.front()) + " is missing";
+    } else {
         try {
-            name = reader.LenString();
-        } catch (const DataFileError&) {
-            // A Count larger than the entries present: one report for the damage, not one per entry.
-            ReportError("\"" + filePath_ + "\" names " + std::to_string(count) + " tasks but holds only " +
-                        std::to_string(i));
-            return;
-        }
-        if (!IsSafeTaskName(name)) {
-            ReportError("\"" + filePath_ + "\": an invalid task name \"" + name + "\"");
-            continue;
-        }
-        try {
-            Append(std::make_unique<TDownloadThread>(name, folder, settings_.DelayOnError(),
+            Append(std::make_unique<TDownloadThread>(name, folder_, settings_.DelayOnError(),
                                                      settings_.RestoreUpdateInterval(), settings_.BufferSize(),
                                                      settings_.MaxLinkSpeed()));
+            return;
+        } catch (const DataFileError& error) {
+            damage = std::string("its restore files are damaged: ") + error.what();
         } catch (const std::exception& error) {
-            ReportError("Task " + name + ": " + error.what());
+            // Locked by another program, no permission, a failing disk: the files may be fine
+            // at the next start, so the task keeps its place.
+            kept_.push_back({name, after, false});
+            ReportProblem("Task " + name + ": its restore files in " + Quoted(folder_) + " cannot be read: " +
+                          error.what() + ". It stays in the list for the next start");
+            return;
         }
     }
+    std::string moveError;
+    for (const char* extension : RestoreExtensions) {
+        const std::string path = folder_ + name + "." + extension;
+        if (Present(path) && moveError.empty()) MoveToDamaged(path, moveError);
+    }
+    const std::string damagedFolder = folder_ + DamagedFolderName + "/";
+    ReportProblem("Task " + name + ": " + damage + "; " +
+                  (moveError.empty() ? "they were moved to " + Quoted(damagedFolder) : moveError));
+    saveAfterLoad_ = true;
+}
+
+void TaskList::LoadTaskList(EarlierTasks earlier)
+{
+    folder_ = settings_.RestorePath();
+    loadProblems_ = 0;
+    saveAfterLoad_ = false;
+    kept_.clear();
+    if (!ForceDirectories(folder_)) {
+        ReportProblem(Quoted(folder_) + ": " + SystemErrorText(errno));
+        return;
+    }
+    if (!TakeFolderLock()) return;
+    for (const auto& name : ReadTaskList()) LoadEntry(name, earlier);
+    if (saveAfterLoad_) SaveTaskList();
 }
 
 void TaskList::SaveTaskList()
 {
     if (!IsOpen()) return;
+    std::vector<const std::string*> names;
+    const auto addKeptAfter = [&](const std::string& after) {
+        for (const auto& kept : kept_)
+            if (kept.After == after) names.push_back(&kept.Name);
+    };
+    addKeptAfter({});
+    for (const auto& entry : entries_) {
+        names.push_back(&entry.Worker->TaskName());
+        addKeptAfter(entry.Worker->TaskName());
+    }
     ByteWriter writer;
     writer.Byte(ProgramMajorVersion);
     writer.Byte(ProgramMinorVersion);
-    writer.Int32(Count());
-    for (const auto& entry : entries_) writer.LenString(entry.Worker->TaskName());
-    // The file is never shortened: readers stop after Count entries. Errors are not reported.
-    PlatformWriteAt(file_, writer.Bytes().data(), writer.Size(), 0);
+    writer.Int32(static_cast<int32_t>(names.size()));
+    for (const auto* name : names) writer.LenString(*name);
+    // A new file renamed over the old: a crash leaves the old list or the new one, never a mix.
+    // Errors are not reported; the next save tries again.
+    PlatformReplaceFile(folder_ + TaskListFileName, writer.Bytes().data(), writer.Size(), 0600);
+}
+
+bool TaskList::NameTaken(const std::string& name) const
+{
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&](const Entry& entry) { return SameText(entry.Worker->TaskName(), name); }) ||
+           std::any_of(kept_.begin(), kept_.end(), [&](const KeptName& kept) { return SameText(kept.Name, name); });
 }
 
 std::string TaskList::NewTaskName() const
 {
-    return tarn::NewTaskName(settings_.RestorePath(), [this](const std::string& name) {
-        return std::any_of(entries_.begin(), entries_.end(),
-                           [&](const Entry& entry) { return SameText(entry.Worker->TaskName(), name); });
-    });
+    return tarn::NewTaskName(settings_.RestorePath(), [this](const std::string& name) { return NameTaken(name); });
 }
 
 bool TaskList::AddTask(const std::string& source, const std::string& destination, uint8_t initialState,
@@ -118,12 +276,13 @@ bool TaskList::AddTask(const std::string& source, const std::string& destination
 {
     std::unique_ptr<TDownloadThread> worker;
     try {
+        // Absolute, so that a restart from another folder copies the same files.
         worker = std::make_unique<TDownloadThread>(
-            NewTaskName(), settings_.RestorePath(), source, destination, initialState, scheduleTime,
-            settings_.DelayOnError(), settings_.RestoreUpdateInterval(), settings_.BufferSize(),
+            NewTaskName(), settings_.RestorePath(), AbsolutePath(source), AbsolutePath(destination), initialState,
+            scheduleTime, settings_.DelayOnError(), settings_.RestoreUpdateInterval(), settings_.BufferSize(),
             settings_.MaxLinkSpeed(), speedLimit, copyAttributes, copySecurity, copyStreams);
     } catch (const std::exception& error) {
-        views_.ShowError("\"" + source + "\": " + error.what());
+        views_.ShowError(Quoted(source) + ": " + error.what());
         return false;
     }
     Append(std::move(worker));
@@ -141,10 +300,19 @@ bool TaskList::RemoveTask(int index)
         views_.ShowError(error.what());
         return false;
     }
-    for (const char* extension : {"var", "con", "log"}) PlatformDeleteFile(entry.Worker->RestoreFilePath(extension));
+    std::unique_ptr<TDownloadThread> worker = std::move(entry.Worker);
+    const std::string before = index > 0 ? Task(index - 1).TaskName() : std::string();
+    for (auto& kept : kept_)
+        if (kept.After == worker->TaskName()) kept.After = before;
     views_.RemoveViews(index);
     entries_.erase(entries_.begin() + index);
+    // TaskList first: a crash before the files are gone leaves stray files, never a listed task
+    // without them.
     SaveTaskList();
+    std::vector<std::string> files;
+    for (const char* extension : RestoreExtensions) files.push_back(worker->RestoreFilePath(extension));
+    worker.reset();
+    for (const auto& file : files) PlatformDeleteFile(file);
     return true;
 }
 
@@ -176,30 +344,31 @@ void TaskList::Move(int from, int to)
     views_.MoveViews(from, to);
 }
 
-void TaskList::CloseFile()
-{
-    if (file_ != NoHandle) PlatformClose(file_);
-    file_ = NoHandle;
-}
-
 void TaskList::Close()
 {
-    const bool owned = IsOpen();
+    const bool nothingListed = entries_.empty() && kept_.empty();
     SaveTaskList();
-    CloseFile();
-    if (owned && entries_.empty()) PlatformDeleteFile(filePath_);
     for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) it->Worker->Stop();
+    const auto deadline = std::chrono::steady_clock::now() + CloseWaitLimit;
     while (!entries_.empty()) {
-        entries_.back().Worker->WaitFor();
+        std::unique_ptr<TDownloadThread>& worker = entries_.back().Worker;
+        const auto left = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       deadline - std::chrono::steady_clock::now()),
+                                   std::chrono::milliseconds(0));
+        if (!worker->WaitFor(left)) AbandonedWorkers().push_back(std::move(worker));
         views_.RemoveViews(Count() - 1);
         entries_.pop_back();
     }
+    if (IsOpen() && nothingListed) PlatformDeleteFile(folder_ + TaskListFileName);
+    kept_.clear();
+    // Only now: a second program must not take the folder while a worker still writes to it.
+    ReleaseFolderLock();
 }
 
 void TaskList::ReopenAfterRestorePathChange()
 {
     if (!entries_.empty()) return;
-    CloseFile();
+    Close();
     LoadTaskList();
 }
 

@@ -15,9 +15,16 @@ class TDownloadThread;
 class TMsgList;
 class TSettingsStorage;
 
+// What LoadTaskList does with the tasks TaskList already names.
+enum class EarlierTasks {
+    Restore,  // each gets its worker again
+    Keep,     // they stay in TaskList, ahead of new tasks, but get no worker in this run
+};
+
 // The ordered list of every task: index = queue position = row. Which tasks exist, in which
-// order, is kept in the file "TaskList" in the restore folder, which stays open and locked for
-// the whole run; everything else about a task lives in its own restore files.
+// order, is kept in the file "TaskList" in the restore folder; everything else about a task
+// lives in its own restore files. TaskList is replaced as a whole on every save, so the folder
+// is owned through the lock on "TaskList.lock" beside it, held for the whole run.
 class TaskList {
 public:
     TaskList(TSettingsStorage& settings, const TMsgList& msgs, TaskListViews& views);
@@ -30,20 +37,29 @@ public:
     SpeedGraphModel& Graph(int index) { return entries_[static_cast<size_t>(index)].Graph; }
     // Log records of task `index` already handed to its log view.
     int& LogRowsShown(int index) { return entries_[static_cast<size_t>(index)].LogRowsShown; }
-    bool IsOpen() const { return file_ != NoHandle; }
+    // This program owns the restore folder.
+    bool IsOpen() const { return lock_ != NoHandle; }
 
-    // Opens (or creates) TaskList in the settings' restore folder and restores every task it
-    // names. A task that cannot be restored is reported and left out; the others load.
-    void LoadTaskList();
-    // Rewrites TaskList from the list, in one write; errors are ignored.
+    // Takes the settings' restore folder and reads TaskList there. A damaged TaskList, and the
+    // restore files of a task that are damaged, are moved into the folder "damaged/"; a task
+    // whose files cannot be read now stays in TaskList without a worker. Each is reported.
+    void LoadTaskList(EarlierTasks earlier = EarlierTasks::Restore);
+    // Problems the last LoadTaskList reported.
+    int LoadProblems() const { return loadProblems_; }
+    // Names TaskList keeps without a worker: tasks whose files could not be read, and, loaded
+    // with EarlierTasks::Keep, the earlier tasks.
+    int UnrestoredCount() const;
+    int EarlierKeptCount() const;
+    // Replaces TaskList with the list and the names it keeps; errors are ignored.
     void SaveTaskList();
-    // Creates, registers and saves one task; false (and the error shown) when its restore files
-    // cannot be made.
+    // Creates, registers and saves one task, its paths made absolute; false (and the error
+    // shown) when its restore files cannot be made.
     bool AddTask(const std::string& source, const std::string& destination, uint8_t initialState, double scheduleTime,
                  int32_t speedLimit, bool copyAttributes, bool copySecurity, bool copyStreams);
-    // Removes a task for good: its summary goes to the program log, then its restore files are
-    // deleted. When the program log cannot be written the task stays, the error is shown, and
-    // the task is marked so that automatic removal does not try again every second.
+    // Removes a task for good: its summary goes to the program log, TaskList is saved without
+    // it, then its restore files are deleted. When the program log cannot be written the task
+    // stays, the error is shown, and the task is marked so that automatic removal does not try
+    // again every second.
     bool RemoveTask(int index);
     bool StopAndRemoveTask(int index);
     bool DeleteTaskByUser(int index, bool deleteCopiedFiles);
@@ -54,8 +70,8 @@ public:
     void Move(int from, int to);
     // A new name for a task: free among the tasks and the files of the restore folder.
     std::string NewTaskName() const;
-    // The exit sequence: save and close TaskList (deleted when no task is left), stop every
-    // worker, wait for each and destroy it with its views. The restore files stay.
+    // The exit sequence: save TaskList, stop every worker and wait for them, delete TaskList
+    // when it names nothing, and only then give up the restore folder. The restore files stay.
     void Close();
     // Takes TaskList from the settings' restore folder again; only while the list is empty.
     void ReopenAfterRestorePathChange();
@@ -67,17 +83,32 @@ private:
         int LogRowsShown = 0;
         bool RemovalFailed = false;
     };
+    // A name TaskList keeps without a worker, saved right after the task named `After`
+    // (empty: at the front).
+    struct KeptName {
+        std::string Name;
+        std::string After;
+        bool Earlier = false;
+    };
 
     void Append(std::unique_ptr<TDownloadThread> worker);
-    void CloseFile();
-    void ReportError(const std::string& detail);
+    bool TakeFolderLock();
+    void ReleaseFolderLock();
+    std::vector<std::string> ReadTaskList();
+    void LoadEntry(const std::string& name, EarlierTasks earlier);
+    std::string MoveToDamaged(const std::string& path, std::string& error) const;
+    void ReportProblem(const std::string& detail);
+    bool NameTaken(const std::string& name) const;
 
     TSettingsStorage& settings_;
     const TMsgList& msgs_;
     TaskListViews& views_;
     std::vector<Entry> entries_;
-    FileHandle file_ = NoHandle;
-    std::string filePath_;
+    std::vector<KeptName> kept_;
+    FileHandle lock_ = NoHandle;
+    std::string folder_;
+    int loadProblems_ = 0;
+    bool saveAfterLoad_ = false;
 };
 
 }  // namespace tarn

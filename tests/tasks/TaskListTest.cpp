@@ -1,4 +1,11 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
 #include "engine/DataBytes.h"
+#include "platform/FaultInjection.h"
 #include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
@@ -8,6 +15,7 @@ using test::FakeViews;
 using test::MakeFolders;
 using test::ReadFile;
 using test::TasksTest;
+using test::WaitUntil;
 using test::WriteFile;
 
 std::string TaskListBytes(const std::vector<std::string>& names, uint8_t major = 3, uint8_t minor = 1, int32_t count = -1)
@@ -22,15 +30,20 @@ std::string TaskListBytes(const std::vector<std::string>& names, uint8_t major =
 
 class TaskListTest : public TasksTest {
 protected:
+    void TearDown() override
+    {
+        ClearFaults();
+        TasksTest::TearDown();
+    }
     // Closes the list and opens it again from the files, as a new start of the program does.
-    void Reload()
+    void Reload(EarlierTasks earlier = EarlierTasks::Restore)
     {
         tasks->Close();
         views = FakeViews{};
         tasks = std::make_unique<TaskList>(*settings, msgs, views);
-        tasks->LoadTaskList();
+        tasks->LoadTaskList(earlier);
     }
-    // Writes restore files of finished tasks by hand, so that a TaskList can name them.
+    // Restore files of a finished task, written by hand so that a TaskList can name them.
     void WriteFinishedTask(const std::string& name)
     {
         TaskVariables v;
@@ -41,9 +54,24 @@ protected:
         WriteFile(Restore() + name + ".con", EncodeConFile({}, {}));
         WriteFile(Restore() + name + ".log", LogFileHeader());
     }
+    bool HasError(const std::string& part) const
+    {
+        for (const auto& error : views.errors)
+            if (error.find(part) != std::string::npos) return true;
+        return false;
+    }
+    // The folder lock is free: another program could take the folder now.
+    bool FolderLockFree() const
+    {
+        FileOpenOptions options;
+        options.lock = FileLock::Exclusive;
+        const int fd = PlatformOpen(Restore() + "TaskList.lock", FileAccess::Read, CreationMode::OpenExisting, options);
+        if (fd >= 0) PlatformClose(fd);
+        return fd >= 0;
+    }
 };
 
-TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndNeverShrinks)
+TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
 {
     AddQuickTask("a");
     AddQuickTask("b");
@@ -56,66 +84,201 @@ TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndNeverShrinks)
     ASSERT_TRUE(tasks->StopAndRemoveTask(2));
     ASSERT_TRUE(tasks->StopAndRemoveTask(0));
     EXPECT_EQ(views.views, (std::vector<int>{1}));
-    EXPECT_EQ(ReadFile(Restore() + "TaskList").size(), TaskListBytes({"12345678", "12345678", "12345678"}).size());
-    EXPECT_EQ(SavedNames(), std::vector<std::string>{kept});
+    EXPECT_EQ(ReadFile(Restore() + "TaskList"), TaskListBytes({kept}));
     Reload();
     ASSERT_EQ(tasks->Count(), 1);
     EXPECT_EQ(tasks->Task(0).TaskName(), kept);
     // The removed tasks' restore files are gone; their summaries are in the program log.
     EXPECT_EQ(ReadFile(LogFile()).find("Log file - Tarnwell version 3.1"), 0u);
     for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + removed + extension));
+
+    // Paths given relative to the current folder name the same files from any other.
+    const std::string before = std::filesystem::current_path();
+    std::filesystem::current_path(temp.Path());
+    WriteFile(temp / "src/rel", "relative");
+    const bool added = tasks->AddTask("src/rel", "./dst/rel", StatePaused, 0, 0, false, false, false);
+    std::filesystem::current_path(before);
+    ASSERT_TRUE(added);
+    EXPECT_EQ(tasks->Task(1).GetSourceAsGiven(), temp / "src/rel");
+    EXPECT_EQ(tasks->Task(1).GetDestination(), temp / "dst/rel/");
 }
 
-TEST_F(TaskListTest, ShortOrEmptyFilesHoldNoTasks)
-{
-    for (size_t size = 0; size <= 6; ++size) {
-        tasks->Close();
-        WriteFile(Restore() + "TaskList", TaskListBytes({}, 3, 1, 0).substr(0, size));
-        views = FakeViews{};
-        tasks = std::make_unique<TaskList>(*settings, msgs, views);
-        tasks->LoadTaskList();
-        EXPECT_EQ(tasks->Count(), 0) << size;
-        EXPECT_TRUE(views.errors.empty()) << size;
-    }
-    tasks->Close();
-    EXPECT_FALSE(FileExists(Restore() + "TaskList"));  // no task left: no file
-}
-
-TEST_F(TaskListTest, BadEntriesAreReportedOnceAndTheRestLoadInOrder)
-{
-    tasks->Close();
-    WriteFinishedTask("AAAAAAAA");
-    WriteFinishedTask("CCCCCCCC");
-    WriteFile(Restore() + "TaskList", TaskListBytes({"AAAAAAAA", "BBBBBBBB", "../../etc", "CCCCCCCC"}, 2, 7));
-    views = FakeViews{};
-    tasks = std::make_unique<TaskList>(*settings, msgs, views);
-    tasks->LoadTaskList();
-    EXPECT_EQ(Names(), (std::vector<std::string>{"AAAAAAAA", "CCCCCCCC"}));
-    ASSERT_EQ(views.errors.size(), 2u);
-    EXPECT_EQ(views.errors[0].rfind("Restore file was corrupted!\nTask BBBBBBBB:", 0), 0u) << views.errors[0];
-    EXPECT_NE(views.errors[1].find("invalid task name"), std::string::npos);
-
-    // A Count beyond the entries the file holds: one report for the whole damage.
-    tasks->Close();
-    WriteFile(Restore() + "TaskList", TaskListBytes({"AAAAAAAA"}, 3, 1, 1000000));
-    views = FakeViews{};
-    tasks = std::make_unique<TaskList>(*settings, msgs, views);
-    tasks->LoadTaskList();
-    EXPECT_EQ(Names(), std::vector<std::string>{"AAAAAAAA"});
-    ASSERT_EQ(views.errors.size(), 1u);
-    EXPECT_NE(views.errors[0].find("names 1000000 tasks but holds only 1"), std::string::npos);
-}
-
-TEST_F(TaskListTest, ASecondProgramCannotTakeTheSameFolder)
+TEST_F(TaskListTest, TheFolderIsOwnedThroughItsLockFileAndTaskListIsReplacedWhole)
 {
     FakeViews otherViews;
     TaskList other(*settings, msgs, otherViews);
     other.LoadTaskList();
     EXPECT_FALSE(other.IsOpen());
     ASSERT_EQ(otherViews.errors.size(), 1u);
-    EXPECT_NE(otherViews.errors[0].find("TaskList"), std::string::npos);
+    EXPECT_NE(otherViews.errors[0].find("in use by another program"), std::string::npos) << otherViews.errors[0];
     other.Close();
-    EXPECT_TRUE(FileExists(Restore() + "TaskList"));  // not its file to delete
+    EXPECT_FALSE(FolderLockFree());  // closing gave up nothing it did not have
+
+    // A save makes a new file: a name still linked to the old one sees the old list whole.
+    AddHeldTask("a", StatePaused);
+    ASSERT_EQ(::link((Restore() + "TaskList").c_str(), (temp / "old-list").c_str()), 0);
+    AddHeldTask("b", StatePaused);
+    EXPECT_EQ(ReadFile(temp / "old-list"), TaskListBytes({Names()[0]}));
+    EXPECT_EQ(ReadFile(Restore() + "TaskList"), TaskListBytes(Names()));
+
+    EXPECT_FALSE(FolderLockFree());
+    const auto names = Names();
+    tasks->Close();
+    EXPECT_TRUE(FolderLockFree());
+    EXPECT_TRUE(FileExists(Restore() + "TaskList.lock"));
+
+    // A link in place of TaskList is not followed: the folder is not taken.
+    WriteFile(temp / "elsewhere", TaskListBytes(names));
+    std::filesystem::remove(Restore() + "TaskList");
+    std::filesystem::create_symlink(temp / "elsewhere", Restore() + "TaskList");
+    Reload();
+    EXPECT_FALSE(tasks->IsOpen());
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_TRUE(HasError(Restore() + "TaskList\": "));
+}
+
+TEST_F(TaskListTest, ADamagedTaskListIsMovedAsideAndItsWholeEntriesLoad)
+{
+    // Empty or absent: an empty list, nothing to say.
+    for (const bool present : {false, true}) {
+        tasks->Close();
+        if (present) WriteFile(Restore() + "TaskList", "");
+        Reload();
+        EXPECT_EQ(tasks->Count(), 0);
+        EXPECT_TRUE(views.errors.empty());
+        EXPECT_EQ(tasks->LoadProblems(), 0);
+    }
+    // Shorter than its header: damaged, moved aside under a name of its own each time.
+    for (size_t size = 1; size < 6; ++size) {
+        tasks->Close();
+        WriteFile(Restore() + "TaskList", TaskListBytes({}, 3, 1, 0).substr(0, size));
+        Reload();
+        const std::string moved = Restore() + "damaged/TaskList" + (size == 1 ? "" : "." + std::to_string(size - 1));
+        EXPECT_EQ(tasks->Count(), 0) << size;
+        ASSERT_EQ(views.errors.size(), 1u) << size;
+        EXPECT_EQ(views.errors[0].rfind("Restore file was corrupted!\n", 0), 0u) << views.errors[0];
+        EXPECT_NE(views.errors[0].find("moved to \"" + moved + "\""), std::string::npos) << views.errors[0];
+        EXPECT_EQ(ReadFile(moved).size(), size);
+        EXPECT_FALSE(FileExists(Restore() + "TaskList"));
+    }
+
+    // A Count beyond the entries the file holds: one report, and the whole entries load.
+    WriteFinishedTask("AAAAAAAA");
+    tasks->Close();
+    WriteFile(Restore() + "TaskList", TaskListBytes({"AAAAAAAA"}, 3, 1, 1000000) + "\x05");
+    Reload();
+    EXPECT_EQ(Names(), std::vector<std::string>{"AAAAAAAA"});
+    ASSERT_EQ(views.errors.size(), 1u);
+    EXPECT_NE(views.errors[0].find("names 1000000 tasks but holds only 1"), std::string::npos) << views.errors[0];
+    EXPECT_EQ(tasks->LoadProblems(), 1);
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});  // saved at once
+}
+
+TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptButNeverLost)
+{
+    tasks->Close();
+    for (const char* name : {"AAAAAAAA", "BBBBBBBB", "CCCCCCCC", "EEEEEEEE", "FFFFFFFF"}) WriteFinishedTask(name);
+    WriteFile(Restore() + "BBBBBBBB.var", "\x03\x01");                 // damaged
+    std::filesystem::remove(Restore() + "EEEEEEEE.con");              // one file of three lost
+    InjectFault(FaultOp::Open, "/CCCCCCCC.", EBUSY, 1);               // held by another program
+    WriteFile(Restore() + "TaskList", TaskListBytes({"CCCCCCCC", "AAAAAAAA", "BBBBBBBB", "DDDDDDDD", "../../etc",
+                                                     "EEEEEEEE", "FFFFFFFF", "AAAAAAAA"}, 2, 7));
+    views = FakeViews{};
+    tasks = std::make_unique<TaskList>(*settings, msgs, views);
+    tasks->LoadTaskList();
+
+    EXPECT_EQ(Names(), (std::vector<std::string>{"AAAAAAAA", "FFFFFFFF"}));
+    EXPECT_EQ(tasks->UnrestoredCount(), 1);
+    EXPECT_EQ(tasks->LoadProblems(), 6);
+    ASSERT_EQ(views.errors.size(), 6u);
+    const std::string damaged = Restore() + "damaged/";
+    EXPECT_TRUE(HasError("Task CCCCCCCC: its restore files in \"" + Restore() + "\" cannot be read: Device or resource "
+                         "busy. It stays in the list for the next start"));
+    EXPECT_TRUE(HasError("Task BBBBBBBB: its restore files are damaged: "));
+    EXPECT_TRUE(HasError("they were moved to \"" + damaged + "\""));
+    EXPECT_TRUE(HasError("Task DDDDDDDD: its restore files are missing"));
+    EXPECT_TRUE(HasError("an invalid task name \"../../etc\""));
+    EXPECT_TRUE(HasError("Task EEEEEEEE: its restore file \"EEEEEEEE.con\" is missing"));
+    EXPECT_TRUE(HasError("names task AAAAAAAA twice"));
+    for (const char* extension : {".var", ".con", ".log"}) {
+        EXPECT_TRUE(FileExists(damaged + "BBBBBBBB" + extension));
+        EXPECT_FALSE(FileExists(Restore() + "BBBBBBBB" + extension));
+        EXPECT_TRUE(FileExists(Restore() + "CCCCCCCC" + extension));
+    }
+    EXPECT_TRUE(FileExists(damaged + "EEEEEEEE.var"));
+
+    // The kept task holds its place through every save, and is never deleted with the list.
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"CCCCCCCC", "AAAAAAAA", "FFFFFFFF"}));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    AddQuickTask("new");
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"CCCCCCCC", "FFFFFFFF", Names()[1]}));
+    ASSERT_TRUE(WaitForState(1, StateFinished));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(1));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    tasks->Close();
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{"CCCCCCCC"});
+
+    // Once its files can be read, it loads.
+    Reload();
+    EXPECT_EQ(Names(), std::vector<std::string>{"CCCCCCCC"});
+    EXPECT_EQ(tasks->LoadProblems(), 0);
+}
+
+TEST_F(TaskListTest, EarlierTasksCanBeKeptWithoutWorkers)
+{
+    tasks->Close();
+    WriteFinishedTask("AAAAAAAA");
+    WriteFinishedTask("BBBBBBBB");
+    WriteFile(Restore() + "TaskList", TaskListBytes({"AAAAAAAA", "BBBBBBBB"}));
+    Reload(EarlierTasks::Keep);
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_EQ(tasks->EarlierKeptCount(), 2);
+    EXPECT_EQ(tasks->UnrestoredCount(), 0);
+    AddQuickTask("new");
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "BBBBBBBB", Names()[0]}));
+    ASSERT_TRUE(WaitForState(0, StateFinished));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    tasks->Close();
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "BBBBBBBB"}));
+    // No worker ran them: a restored task would have logged its restore.
+    EXPECT_EQ(ReadFile(Restore() + "AAAAAAAA.log"), LogFileHeader());
+}
+
+TEST_F(TaskListTest, ARemovedTaskLeavesTaskListBeforeItsFilesGo)
+{
+    AddQuickTask("a");
+    ASSERT_TRUE(WaitForState(0, StateFinished));
+    const std::string name = Names()[0];
+    StallOn(FaultOp::Open, Restore() + "TaskList");  // the save of the shorter list
+    std::thread remover([&] { tasks->StopAndRemoveTask(0); });
+    const bool stalled = WaitUntil([] { return StalledCalls() == 1; });
+    // A crash now would find the task listed with all its files.
+    EXPECT_TRUE(stalled);
+    EXPECT_TRUE(FileExists(Restore() + name + ".var"));
+    ReleaseStalls();
+    remover.join();
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(Restore() + name + ".var"));
+}
+
+TEST_F(TaskListTest, AtExitAStuckWorkerIsLeftBehindAndTheFolderGivenUp)
+{
+    WriteFile(temp / "src/stuck", "data");
+    StallOn(FaultOp::Open, temp / "src/stuck");  // as a read of a dead network share does
+    ASSERT_TRUE(tasks->AddTask(temp / "src/stuck", temp / "dst", StateCopying, 0, 0, false, false, false));
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    TDownloadThread* const stuck = &tasks->Task(0);
+    const std::string name = stuck->TaskName();
+
+    tasks->Close();
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_TRUE(views.views.empty());
+    EXPECT_TRUE(FolderLockFree());
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{name});  // resumed at the next start
+
+    // The worker was left alive for the end of the process; here the test lets it end.
+    ReleaseStalls();
+    stuck->WaitFor();
 }
 
 TEST_F(TaskListTest, MovesKeepTheViewsAndReachTheFileOnlyWithTheNextSave)
