@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <climits>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "app/StopSignals.h"
@@ -10,7 +12,6 @@
 #include "engine/DownloadThread.h"
 #include "platform/DateTime.h"
 #include "tasks/QueueScheduler.h"
-#include "tasks/TaskList.h"
 
 namespace tarn {
 namespace {
@@ -18,6 +19,8 @@ namespace {
 // Short polls let the command end as soon as its last task finished.
 constexpr auto PollInterval = std::chrono::milliseconds(20);
 constexpr int PollsPerRedraw = 15;
+// A failed run logs its reason as it ends; the wait lets it be printed.
+constexpr auto FailedRunEndWait = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -51,26 +54,53 @@ CliSession::~CliSession()
 
 void CliSession::Error(const std::string& text) { progress_.Print("tarnctl: " + text); }
 
-bool CliSession::Open()
+void CliSession::ShowError(const std::string& text)
+{
+    // A message box's lines, on one line of the terminal.
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\n') c = ' ';
+    Error(line);
+}
+
+bool CliSession::SourcesCanBeCopied()
+{
+    // All or nothing: a command that cannot do everything it was asked starts nothing.
+    bool good = true;
+    for (const auto& source : arguments_.Sources) {
+        std::error_code error;
+        const auto status = std::filesystem::status(source, error);
+        std::string reason;
+        if (error)
+            reason = error.message();
+        else if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status))
+            reason = "not a regular file or folder";
+        if (reason.empty()) continue;
+        Error("cannot copy \"" + source + "\": " + reason);
+        good = false;
+    }
+    return good;
+}
+
+bool CliSession::Open(EarlierTasks earlier)
 {
     TaskListViews& views = *this;
     SchedulerHost& host = *this;
     PowerControl& power = *this;
     tasks_ = std::make_unique<TaskList>(*settings_, msgs_, views);
     scheduler_ = std::make_unique<QueueScheduler>(*tasks_, *settings_, msgs_, host, power);
-    tasks_->LoadTaskList();
-    if (!tasks_->IsOpen()) {
-        Error("the restore folder \"" + restoreDir_ + "\" cannot be used (is another tarnctl working in it?)");
-        return false;
-    }
-    return true;
+    tasks_->LoadTaskList(earlier);
+    // When the folder cannot be had, the list said why.
+    return tasks_->IsOpen();
 }
 
 int CliSession::Copy()
 {
-    if (!Open()) return ExitTaskFailed;
-    if (tasks_->Count() > 0 && !arguments_.Quiet)
-        progress_.Print("Finishing " + std::to_string(tasks_->Count()) + " unfinished task(s) of an earlier run first");
+    if (!SourcesCanBeCopied()) return ExitUsage;
+    if (!Open(EarlierTasks::Keep)) return ExitTaskFailed;
+    if (const int earlier = tasks_->EarlierKeptCount(); earlier > 0 && !arguments_.Quiet)
+        progress_.Print(std::to_string(earlier) + " unfinished task(s) of earlier runs wait in \"" + restoreDir_ +
+                        "\"; tarnctl resume finishes them");
     bool made = true;
     // Every task waits in the queue; the queue starts them one after another.
     for (const auto& source : arguments_.Sources)
@@ -82,8 +112,11 @@ int CliSession::Copy()
 
 int CliSession::Resume()
 {
-    if (!Open()) return ExitTaskFailed;
-    if (tasks_->Count() == 0 && !arguments_.Quiet) progress_.Print("Nothing to resume in \"" + restoreDir_ + "\"");
+    if (!Open(EarlierTasks::Restore)) return ExitTaskFailed;
+    if (arguments_.SpeedLimitGiven)
+        for (int i = 0; i < tasks_->Count(); ++i) tasks_->Task(i).SetSpeedLimit(arguments_.SpeedLimit);
+    if (tasks_->Count() == 0 && tasks_->LoadProblems() == 0 && !arguments_.Quiet)
+        progress_.Print("Nothing to resume in \"" + restoreDir_ + "\"");
     return RunList();
 }
 
@@ -116,7 +149,8 @@ int CliSession::RunList()
         std::this_thread::sleep_for(PollInterval);
     }
     progress_.Break();
-    return failed_.empty() ? ExitFinished : ExitTaskFailed;
+    // Tasks that could not be restored, or a damaged TaskList, were reported as the list loaded.
+    return failed_.empty() && !itemsLeftOut_ && tasks_->LoadProblems() == 0 ? ExitFinished : ExitTaskFailed;
 }
 
 std::vector<int> CliSession::QueuePositions() const
@@ -131,9 +165,16 @@ void CliSession::MarkFailures()
 {
     for (int i = 0; i < tasks_->Count(); ++i) {
         TDownloadThread& task = tasks_->Task(i);
-        if (failed_.count(task.TaskName()) || task.GetState() != StateError ||
-            task.GetErrorCount() <= arguments_.MaxErrors)
+        if (failed_.count(task.TaskName())) continue;
+        if (task.HasRunFailed()) {
+            task.Stop();
+            task.WaitFor(FailedRunEndWait);
+            ReportNewErrors();
+            failed_.insert(task.TaskName());
+            Error("\"" + task.GetSourceAsGiven() + "\" failed; it stays in \"" + restoreDir_ + "\" for tarnctl resume");
             continue;
+        }
+        if (task.GetState() != StateError || task.GetErrorCount() <= arguments_.MaxErrors) continue;
         task.Stop();
         failed_.insert(task.TaskName());
         Error("\"" + task.GetSource() + "\" failed after more than " + std::to_string(arguments_.MaxErrors) +
@@ -159,10 +200,16 @@ void CliSession::ReportFinished()
         const TDownloadThread& task = tasks_->Task(i);
         if (task.GetState() != StateFinished || !reported_.insert(task.TaskName()).second) continue;
         ++finished_;
+        const std::string what = "\"" + task.GetSourceAsGiven() + "\" to \"" + task.GetDestination() + "\"";
+        if (const int32_t leftOut = task.GetLeftOutCount(); leftOut > 0) {
+            itemsLeftOut_ = true;
+            Error("copied " + what + " without " + std::to_string(leftOut) +
+                  " item(s) that could not be copied; the reasons are above and in \"" + settings_->LogFile() + "\"");
+            continue;
+        }
         if (arguments_.Quiet) continue;
         progress_.Show(task, finished_ + static_cast<int>(failed_.size()), total_);
-        progress_.Print("Copied \"" + task.GetSource() + task.GetCurrentName() + "\" to \"" + task.GetDestination() +
-                        "\"");
+        progress_.Print("Copied " + what);
     }
 }
 

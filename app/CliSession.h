@@ -11,37 +11,39 @@
 #include "core/MessageList.h"
 #include "tasks/PowerControl.h"
 #include "tasks/SchedulerHost.h"
+#include "tasks/TaskList.h"
 #include "tasks/TaskListViews.h"
 
 namespace tarn {
 
 class QueueScheduler;
-class TaskList;
 class TSettingsStorage;
 
 // Exit statuses of tarnctl.
 enum ExitStatus : int {
     ExitFinished = 0,    // every task finished
-    ExitUsage = 1,       // bad usage
-    ExitTaskFailed = 2,  // a task failed or could not be made
+    ExitUsage = 1,       // bad usage, or a source that cannot be copied
+    ExitTaskFailed = 2,  // a task failed, left items out, or could not be made or restored
 };
 
-// The command line's run of a task list: the tasks of its restore folder, worked one at a time
-// by the "Global Queue" rule, each question about an existing file answered from the options,
-// finished tasks removed with their summary in the folder's program log. A task with more
-// errors in a row than allowed fails: it is stopped and stays in TaskList for a later resume.
+// The command line's run of a task list, worked one at a time by the "Global Queue" rule, each
+// question about an existing file answered from the options, finished tasks removed with their
+// summary in the folder's program log. `copy` runs only its own tasks and leaves those of
+// earlier runs in TaskList; `resume` runs those. A task with more errors in a row than allowed,
+// or whose run failed, is stopped and stays in TaskList for a later resume.
 class CliSession : private TaskListViews, private SchedulerHost, private PowerControl {
 public:
     explicit CliSession(CopyArguments arguments);
     ~CliSession() override;
 
-    // `tarnctl copy`: adds one task per source, then runs the list.
+    // `tarnctl copy`: checks every source, adds one task per source, then runs them.
     int Copy();
     // `tarnctl resume`: runs what the list holds.
     int Resume();
 
 private:
-    bool Open();
+    bool SourcesCanBeCopied();
+    bool Open(EarlierTasks earlier);
     int RunList();
     // Tasks that are neither done nor failed.
     int Pending() const;
@@ -54,7 +56,7 @@ private:
     void InsertViews(int) override {}
     void RemoveViews(int) override {}
     void MoveViews(int, int) override {}
-    void ShowError(const std::string& text) override { Error(text); }
+    void ShowError(const std::string& text) override;
     void AskAboutExistingFile(TDownloadThread& task) override;
     bool ConfirmShutDown() override { return false; }
     bool PowerOff(std::string&) override { return false; }
@@ -71,6 +73,7 @@ private:
     std::map<std::string, int> recordsSeen_;  // per task name: log records already looked at
     int total_ = 0;
     int finished_ = 0;
+    bool itemsLeftOut_ = false;
 };
 
 // The default restore folder of the command line: "Restore-cli/" beside the program's own.

@@ -2,26 +2,33 @@
 
 #include <charconv>
 #include <climits>
+#include <cstdint>
+#include <limits>
 
 namespace tarn {
 
 const char* const UsageText =
     "Usage: tarnctl copy [options] SOURCE... DESTINATION\n"
-    "       tarnctl resume [--restore-dir DIR] [--quiet] [--max-errors N] [--on-exists ANSWER]\n"
+    "       tarnctl resume [--restore-dir DIR] [--speed-limit BYTES] [--quiet] [--max-errors N]\n"
+    "                      [--on-exists ANSWER]\n"
+    "       tarnctl --help | --version\n"
     "\n"
     "copy    copies each SOURCE (a file or a folder) into the folder DESTINATION, one task\n"
-    "        per source, one after another; unfinished tasks of an earlier run in the same\n"
-    "        restore folder go first.\n"
-    "resume  finishes the tasks a stopped, failed or killed copy left in its restore folder.\n"
+    "        per source, one after another. Every source is checked first: one that does not\n"
+    "        exist or is no file or folder stops the command before anything is copied.\n"
+    "        Unfinished tasks of earlier runs in the same restore folder are left for resume.\n"
+    "resume  finishes the tasks that stopped, failed or killed copies left in their restore\n"
+    "        folder; --speed-limit then applies to every task it resumes.\n"
     "\n"
-    "Exit status: 0 when every task finished, 1 for bad usage, 2 when a task failed.\n"
+    "Exit status: 0 when every task finished, 1 for bad usage or a source that cannot be\n"
+    "copied, 2 when a task failed, finished without some items, or could not be restored.\n"
     "Finished tasks leave their summary in tarn_log.txt in the restore folder.\n"
     "\n"
     "Options:\n"
     "  --restore-dir DIR     folder of the restore files (default: Restore-cli beside the\n"
     "                        program's restore folder)\n"
-    "  --speed-limit BYTES   bytes per second for each task (default: no limit)\n"
-    "  --buffer-size BYTES   copy buffer of each task (default: 65536)\n"
+    "  --speed-limit BYTES   bytes per second for each task; 0 is no limit (the default)\n"
+    "  --buffer-size BYTES   copy buffer of each task, 1 to 64M (default: 64K)\n"
     "  --delay-on-error MS   wait before a retry after an error (default: 5000)\n"
     "  --max-errors N        more errors in a row than N fail the task (default: 60)\n"
     "  --on-exists ANSWER    overwrite, upload (resume) or skip an existing destination file\n"
@@ -29,7 +36,36 @@ const char* const UsageText =
     "  --attributes          copy permission bits and times\n"
     "  --security            copy owner, group, permissions and ACLs\n"
     "  --streams             copy extended attributes\n"
-    "  --quiet               print nothing but errors\n";
+    "  --quiet               print nothing but errors\n"
+    "\n"
+    "BYTES is a whole number, optionally followed by K, M or G (1024-based): 500K, 10M, 4MiB.\n";
+
+std::string VersionText()
+{
+    return "tarnctl " + std::to_string(ProgramMajorVersion) + "." + std::to_string(ProgramMinorVersion);
+}
+
+bool ParseByteCount(const std::string& text, int64_t& value)
+{
+    const char* const end = text.data() + text.size();
+    uint64_t number = 0;
+    const auto [rest, ec] = std::from_chars(text.data(), end, number);
+    if (rest == text.data() || (ec != std::errc() && ec != std::errc::result_out_of_range)) return false;
+    int shift = 0;
+    if (rest != end) {
+        const auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
+        const std::string suffix(rest, end);
+        const size_t unit = std::string("kmg").find(lower(suffix[0]));
+        if (unit == std::string::npos) return false;
+        shift = 10 * static_cast<int>(unit + 1);
+        std::string tail;
+        for (size_t i = 1; i < suffix.size(); ++i) tail += lower(suffix[i]);
+        if (!tail.empty() && tail != "b" && tail != "ib") return false;
+    }
+    constexpr uint64_t Largest = std::numeric_limits<int64_t>::max();
+    value = ec != std::errc() || number > (Largest >> shift) ? INT64_MAX : static_cast<int64_t>(number << shift);
+    return true;
+}
 
 namespace {
 
@@ -66,6 +102,16 @@ bool ParseOption(const std::vector<std::string>& words, size_t& i, CopyArguments
         }
         return true;
     };
+    const auto bytes = [&](int64_t& out) {
+        std::string text;
+        if (!value(text)) return false;
+        if (!ParseByteCount(text, out)) {
+            error = "Option " + word + " takes a whole number of bytes, optionally with K, M or G (500K, 10M), not \"" +
+                    text + "\"";
+            return false;
+        }
+        return true;
+    };
     if (word == "--restore-dir") {
         if (!value(a.RestoreDir)) return false;
         if (a.RestoreDir.empty()) {
@@ -94,9 +140,31 @@ bool ParseOption(const std::vector<std::string>& words, size_t& i, CopyArguments
         }
         return true;
     }
+    if (word == "--speed-limit") {
+        int64_t limit = 0;
+        if (!bytes(limit)) return false;
+        if (limit > INT32_MAX) {
+            error = "Option --speed-limit takes at most " + std::to_string(INT32_MAX) +
+                    " bytes per second (0 is no limit), not \"" + words[i] + "\"";
+            return false;
+        }
+        a.SpeedLimit = limit == 0 ? CopyArguments::NoSpeedLimit : static_cast<int32_t>(limit);
+        a.SpeedLimitGiven = true;
+        return true;
+    }
     if (copyOptions) {
-        if (word == "--speed-limit") return number(0, a.SpeedLimit);
-        if (word == "--buffer-size") return number(1, a.BufferSize);
+        if (word == "--buffer-size") {
+            int64_t size = 0;
+            if (!bytes(size)) return false;
+            if (size < MinBufferSize || size > MaxBufferSize) {
+                error = "Option --buffer-size takes " + std::to_string(MinBufferSize) + " to " +
+                        std::to_string(MaxBufferSize) + " bytes (" + std::to_string(MaxBufferSize >> 20) +
+                        "M), not \"" + words[i] + "\"";
+                return false;
+            }
+            a.BufferSize = static_cast<int32_t>(size);
+            return true;
+        }
         if (word == "--delay-on-error") return number(0, a.DelayOnError);
         if (word == "--attributes") return a.CopyAttributes = true;
         if (word == "--security") return a.CopySecurity = true;

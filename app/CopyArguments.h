@@ -8,12 +8,13 @@
 
 namespace tarn {
 
-// What `tarnctl copy` was asked to do.
+// What `tarnctl copy` or `tarnctl resume` was asked to do.
 struct CopyArguments {
     std::vector<std::string> Sources;
     std::string Destination;
     std::string RestoreDir;  // empty: the default beside the program's restore folder
-    int32_t SpeedLimit = 2147483647;
+    int32_t SpeedLimit = NoSpeedLimit;
+    bool SpeedLimitGiven = false;  // resume changes the tasks' own limits only when asked to
     int32_t BufferSize = 65536;
     int32_t DelayOnError = 5000;
     int32_t MaxErrors = 60;
@@ -22,13 +23,23 @@ struct CopyArguments {
     bool CopySecurity = false;
     bool CopyStreams = false;
     bool Quiet = false;
+
+    static constexpr int32_t NoSpeedLimit = 2147483647;
 };
+
+// A byte count as options take it: a whole number, optionally followed by K, M or G (1024-based,
+// any letter case) and then "B" or "iB". A number too large for 64 bits gives INT64_MAX, which
+// every bound refuses. False when the text is no such count.
+bool ParseByteCount(const std::string& text, int64_t& value);
 
 // Parses the words after "copy". False with `error` set for bad usage.
 bool ParseCopyArguments(const std::vector<std::string>& words, CopyArguments& arguments, std::string& error);
 
-// Parses the words after "resume": --restore-dir DIR and the display options.
+// Parses the words after "resume": --restore-dir DIR, --speed-limit and the display options.
 bool ParseResumeArguments(const std::vector<std::string>& words, CopyArguments& arguments, std::string& error);
+
+// "tarnctl 3.1".
+std::string VersionText();
 
 extern const char* const UsageText;
 

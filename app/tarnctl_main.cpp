@@ -20,6 +20,10 @@ int main(int argc, char* argv[])
         std::fputs(tarn::UsageText, words.empty() ? stderr : stdout);
         return words.empty() ? tarn::ExitUsage : tarn::ExitFinished;
     }
+    if (words[0] == "--version") {
+        std::puts(tarn::VersionText().c_str());
+        return tarn::ExitFinished;
+    }
     const std::string command = words[0];
     words.erase(words.begin());
     tarn::CopyArguments arguments;

@@ -13,16 +13,17 @@ namespace tarn::test {
 
 CommandRunner::CommandRunner(const std::string& program, const std::vector<std::string>& arguments,
                              const std::string& home)
-    : errorFile_(home + "/stderr.txt")
+    : errorFile_(home + "/stderr.txt"), outputFile_(home + "/stdout.txt")
 {
     MakeFolders(home);
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         const int err = ::open(errorFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = ::open("/dev/null", O_RDWR);
+        const int out = ::open(outputFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, 0);
-        ::dup2(null, 1);
+        ::dup2(out, 1);
         ::dup2(err, 2);
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
@@ -58,12 +59,15 @@ void CommandRunner::Signal(int signal) { ::kill(pid_, signal); }
 
 std::string CommandRunner::Errors() const { return ReadFile(errorFile_); }
 
+std::string CommandRunner::Output() const { return ReadFile(outputFile_); }
+
 int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
-               std::string* errors)
+               std::string* errors, std::string* output)
 {
     CommandRunner runner(program, arguments, home);
     const int status = runner.Wait();
     if (errors) *errors = runner.Errors();
+    if (output) *output = runner.Output();
     return status;
 }
 

@@ -7,7 +7,7 @@
 
 namespace tarn::test {
 
-// A child process with its standard error captured to a file.
+// A child process with its standard output and standard error captured to files.
 class CommandRunner {
 public:
     // Starts `program` with `arguments`; HOME and the XDG folders point into `home`.
@@ -17,16 +17,18 @@ public:
     int Wait();
     void Signal(int signal);
     std::string Errors() const;
+    std::string Output() const;
     pid_t Pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
     std::string errorFile_;
+    std::string outputFile_;
     int status_ = -1;
 };
 
 // Runs a command to its end; the exit status.
 int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
-               std::string* errors = nullptr);
+               std::string* errors = nullptr, std::string* output = nullptr);
 
 }  // namespace tarn::test

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -21,9 +22,9 @@ namespace fs = std::filesystem;
 
 class TarnctlTest : public TempFolderTest {
 protected:
-    int Tarnctl(const std::vector<std::string>& arguments, std::string* errors = nullptr)
+    int Tarnctl(const std::vector<std::string>& arguments, std::string* errors = nullptr, std::string* output = nullptr)
     {
-        return RunCommand(TARNCTL_PATH, arguments, temp / "home", errors);
+        return RunCommand(TARNCTL_PATH, arguments, temp / "home", errors, output);
     }
     std::vector<std::string> RestoreFiles() const
     {
@@ -34,14 +35,18 @@ protected:
     }
 };
 
-TEST_F(TarnctlTest, CopiesEverySourceAndCleansUp)
+TEST_F(TarnctlTest, CopiesEverySourceAndSaysWhat)
 {
     MakeFolders(temp / "a/sub");
     WriteFile(temp / "a/sub/f", RandomBytes(100000, 1));
     WriteFile(temp / "b.bin", RandomBytes(5000, 2));
-    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", temp / "a", temp / "b.bin", temp / "out"}), 0);
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", temp / "a", temp / "b.bin", temp / "out"}, &errors), 0);
     EXPECT_EQ(ReadFile(temp / "out/a/sub/f"), ReadFile(temp / "a/sub/f"));
     EXPECT_EQ(ReadFile(temp / "out/b.bin"), ReadFile(temp / "b.bin"));
+    EXPECT_NE(errors.find("Copied \"" + temp / "a/\" to \"" + temp / "out/a/\""), std::string::npos) << errors;
+    EXPECT_NE(errors.find("Copied \"" + temp / "b.bin\" to \"" + temp / "out/\""), std::string::npos) << errors;
+    EXPECT_EQ(RestoreFiles(), (std::vector<std::string>{"TaskList.lock", "tarn_log.txt"}));
 }
 
 TEST_F(TarnctlTest, BadUsageAndFailuresHaveTheirExitStatus)
@@ -53,18 +58,93 @@ TEST_F(TarnctlTest, BadUsageAndFailuresHaveTheirExitStatus)
     EXPECT_NE(errors.find("overwrite, upload or skip"), std::string::npos);
     EXPECT_EQ(Tarnctl({"frobnicate"}), 1);
 
+    // A destination that cannot be made fails the task, which stays for a later resume.
+    WriteFile(temp / "f", "data");
+    WriteFile(temp / "blocker", "");
     EXPECT_EQ(Tarnctl({"copy", "--max-errors", "2", "--delay-on-error", "10", "--restore-dir", temp / "restore",
-                       temp / "missing", temp / "out"},
+                       temp / "f", temp / "blocker/out"},
                       &errors),
               2);
-    EXPECT_NE(errors.find("Source doesn't exists"), std::string::npos);
-    EXPECT_NE(errors.find("failed after more than 2 errors"), std::string::npos);
-    EXPECT_EQ(RestoreFiles().size(), 4u);  // TaskList and the task's files, for a later resume
-    // The source comes back: resume finishes the task.
-    MakeFolders(temp / "missing");
-    WriteFile(temp / "missing/f", "back");
+    EXPECT_NE(errors.find("Can't create a destination directory"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("failed after more than 2 errors"), std::string::npos) << errors;
+    EXPECT_EQ(RestoreFiles().size(), 5u);  // TaskList, its lock and the task's files
+    std::filesystem::remove(temp / "blocker");
     EXPECT_EQ(Tarnctl({"resume", "--quiet", "--restore-dir", temp / "restore"}), 0);
-    EXPECT_EQ(ReadFile(temp / "out/missing/f"), "back");
+    EXPECT_EQ(ReadFile(temp / "blocker/out/f"), "data");
+}
+
+TEST_F(TarnctlTest, EverySourceIsCheckedBeforeAnythingIsCopied)
+{
+    WriteFile(temp / "good", "data");
+    ASSERT_EQ(::mkfifo((temp / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink(temp / "pipe", temp / "link-to-pipe");
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", temp / "good", temp / "missing", temp / "link-to-pipe",
+                       temp / "out"},
+                      &errors),
+              1);
+    EXPECT_NE(errors.find("tarnctl: cannot copy \"" + temp / "missing\": No such file or directory\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("tarnctl: cannot copy \"" + temp / "link-to-pipe\": not a regular file or folder\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_FALSE(fs::exists(temp / "restore"));
+    EXPECT_FALSE(fs::exists(temp / "out"));
+}
+
+TEST_F(TarnctlTest, ItemsLeftOutAndDamagedRestoreFilesFailTheRun)
+{
+    MakeFolders(temp / "src");
+    WriteFile(temp / "src/f", "data");
+    ASSERT_EQ(::mkfifo((temp / "src/pipe").c_str(), 0600), 0);
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", temp / "src", temp / "out"}, &errors), 2);
+    EXPECT_EQ(ReadFile(temp / "out/src/f"), "data");
+    EXPECT_NE(errors.find(temp / "src/pipe"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("without 1 item(s) that could not be copied; the reasons are above and in \"" +
+                          temp / "restore/tarn_log.txt\""),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(ReadFile(temp / "restore/tarn_log.txt").find("\r\nItems left out: 1\r\n"), std::string::npos);
+
+    // A task whose restore files are damaged is moved aside; the rest of the list still runs.
+    MakeFolders(temp / "restore");
+    WriteFile(temp / "restore/0000DEAD.var", "\x03");
+    WriteFile(temp / "restore/0000DEAD.con", "");
+    WriteFile(temp / "restore/0000DEAD.log", "");
+    WriteFile(temp / "restore/TaskList", std::string("\x03\x01\x01\0\0\0\x08\0\0\0", 10) + "0000DEAD");
+    EXPECT_EQ(Tarnctl({"resume", "--restore-dir", temp / "restore"}, &errors), 2);
+    EXPECT_NE(errors.find("tarnctl: Restore file was corrupted! Task 0000DEAD: its restore files are damaged"),
+              std::string::npos)
+        << errors;
+    EXPECT_TRUE(FileExists(temp / "restore/damaged/0000DEAD.var"));
+    EXPECT_EQ(Tarnctl({"resume", "--restore-dir", temp / "restore"}, &errors), 0) << errors;
+}
+
+TEST_F(TarnctlTest, SizesTakeUnitsAndTheVersionIsTheProgramsOwn)
+{
+    std::string errors;
+    std::string output;
+    EXPECT_EQ(Tarnctl({"--version"}, &errors, &output), 0);
+    EXPECT_EQ(output, "tarnctl 3.1\n");
+    EXPECT_EQ(Tarnctl({"--help"}, &errors, &output), 0);
+    EXPECT_NE(output.find("0 is no limit"), std::string::npos);
+
+    WriteFile(temp / "f", RandomBytes(300000, 5));
+    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--speed-limit", "0", "--buffer-size", "4MiB", "--restore-dir",
+                       temp / "restore", temp / "f", temp / "out"}),
+              0);
+    EXPECT_EQ(ReadFile(temp / "out/f"), ReadFile(temp / "f"));
+
+    EXPECT_EQ(Tarnctl({"copy", "--buffer-size", "65M", "a", "b"}, &errors), 1);
+    EXPECT_NE(errors.find("Option --buffer-size takes 1 to 67108864 bytes (64M), not \"65M\""), std::string::npos)
+        << errors;
+    EXPECT_EQ(Tarnctl({"copy", "--speed-limit", "2G", "a", "b"}, &errors), 1);
+    EXPECT_NE(errors.find("Option --speed-limit takes at most 2147483647 bytes per second"), std::string::npos)
+        << errors;
+    EXPECT_EQ(Tarnctl({"resume", "--speed-limit", "10X"}, &errors), 1);
+    EXPECT_NE(errors.find("with K, M or G"), std::string::npos) << errors;
 }
 
 TEST_F(TarnctlTest, AnUnwritableProgramLogDoesNotHoldTheCopyUp)
@@ -82,15 +162,18 @@ TEST_F(TarnctlTest, ExistingFilesFollowThePolicy)
 {
     WriteFile(temp / "f", "new content");
     MakeFolders(temp / "out");
-    WriteFile(temp / "out/f", "old");
+    WriteFile(temp / "out/f", "new");
     EXPECT_EQ(Tarnctl({"copy", "--quiet", "--on-exists", "skip", "--restore-dir", temp / "restore", temp / "f", temp / "out"}), 0);
-    EXPECT_EQ(ReadFile(temp / "out/f"), "old");
+    EXPECT_EQ(ReadFile(temp / "out/f"), "new");
     EXPECT_EQ(Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", temp / "f", temp / "out"}), 0);
-    EXPECT_EQ(ReadFile(temp / "out/f"), "old content");  // upload keeps the bytes there and adds the rest
+    EXPECT_EQ(ReadFile(temp / "out/f"), "new content");  // upload keeps the bytes there and adds the rest
+    EXPECT_NE(ReadFile(temp / "restore/tarn_log.txt").find("will be uploaded"), std::string::npos);
+    WriteFile(temp / "out/f", "old");
     EXPECT_EQ(Tarnctl({"copy", "--quiet", "--on-exists", "overwrite", "--restore-dir", temp / "restore", temp / "f",
                        temp / "out"}),
               0);
     EXPECT_EQ(ReadFile(temp / "out/f"), "new content");
+    EXPECT_NE(ReadFile(temp / "restore/tarn_log.txt").find("will be overwritten"), std::string::npos);
 }
 
 TEST_F(TarnctlTest, ASignalStopsInOrderAndKeepsTheRestoreFiles)
@@ -103,7 +186,7 @@ TEST_F(TarnctlTest, ASignalStopsInOrderAndKeepsTheRestoreFiles)
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(), 128 + SIGTERM);
     EXPECT_NE(run.Errors().find("stopped"), std::string::npos);
-    EXPECT_EQ(RestoreFiles().size(), 4u);
+    EXPECT_EQ(RestoreFiles().size(), 5u);
 }
 
 TEST_F(TarnctlTest, ACopyKilledMidFileIsFinishedByResume)
@@ -121,8 +204,19 @@ TEST_F(TarnctlTest, ACopyKilledMidFileIsFinishedByResume)
     EXPECT_EQ(run.Wait(), 128 + SIGKILL);
     EXPECT_LT(fs::file_size(temp / "out/big"), data.size());
 
+    // A new copy into the same folder runs only its own task and leaves the killed one as it is.
     std::string errors;
-    EXPECT_EQ(Tarnctl({"resume", "--quiet", "--restore-dir", temp / "restore"}, &errors), 0) << errors;
+    WriteFile(temp / "third", "the third source");
+    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", temp / "third", temp / "out"}, &errors), 0) << errors;
+    EXPECT_NE(errors.find("2 unfinished task(s) of earlier runs wait in \"" + temp / "restore/\"; tarnctl resume "
+                          "finishes them"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(ReadFile(temp / "out/third"), "the third source");
+    EXPECT_LT(fs::file_size(temp / "out/big"), data.size());
+
+    EXPECT_EQ(Tarnctl({"resume", "--quiet", "--speed-limit", "0", "--restore-dir", temp / "restore"}, &errors), 0)
+        << errors;
     EXPECT_TRUE(ReadFile(temp / "out/big") == data);
     EXPECT_EQ(ReadFile(temp / "out/second"), "the second source");
     // Finished tasks left the list with their summaries in the folder's program log.
