@@ -29,23 +29,6 @@ TEST(CopyArgumentsTest, ByteCountsTakeBinaryUnits)
     }
 }
 
-TEST(CopyArgumentsTest, SpeedZeroIsNoLimitAndTheBoundsHold)
-{
-    CopyArguments a;
-    std::string error;
-    ASSERT_TRUE(ParseCopyArguments({"--speed-limit", "0", "--buffer-size", "64M", "s", "d"}, a, error)) << error;
-    EXPECT_EQ(a.SpeedLimit, CopyArguments::NoSpeedLimit);
-    EXPECT_EQ(a.BufferSize, MaxBufferSize);
-    EXPECT_FALSE(ParseCopyArguments({"--buffer-size", "0", "s", "d"}, a, error));
-    EXPECT_FALSE(ParseCopyArguments({"--speed-limit", "2147483648", "s", "d"}, a, error));
-
-    CopyArguments resume;
-    ASSERT_TRUE(ParseResumeArguments({"--speed-limit", "1m"}, resume, error)) << error;
-    EXPECT_EQ(resume.SpeedLimit, 1048576);
-    EXPECT_TRUE(resume.SpeedLimitGiven);
-    EXPECT_FALSE(ParseResumeArguments({"--buffer-size", "1M"}, resume, error));
-}
-
 class CliSessionTest : public test::TempFolderTest {
 protected:
     void TearDown() override { ClearFaults(); }
