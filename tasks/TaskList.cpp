@@ -274,19 +274,26 @@ bool TaskList::AddTask(const std::string& source, const std::string& destination
                        double scheduleTime, int32_t speedLimit, bool copyAttributes, bool copySecurity,
                        bool copyStreams)
 {
+    // TaskList names the task before its worker starts: a worker may write to the destination
+    // at once, and a crash must not leave files of a task no list knows.
+    const std::string name = NewTaskName();
+    kept_.push_back({name, entries_.empty() ? std::string() : entries_.back().Worker->TaskName(), false});
+    SaveTaskList();
     std::unique_ptr<TDownloadThread> worker;
     try {
         // Absolute, so that a restart from another folder copies the same files.
         worker = std::make_unique<TDownloadThread>(
-            NewTaskName(), settings_.RestorePath(), AbsolutePath(source), AbsolutePath(destination), initialState,
+            name, settings_.RestorePath(), AbsolutePath(source), AbsolutePath(destination), initialState,
             scheduleTime, settings_.DelayOnError(), settings_.RestoreUpdateInterval(), settings_.BufferSize(),
             settings_.MaxLinkSpeed(), speedLimit, copyAttributes, copySecurity, copyStreams);
     } catch (const std::exception& error) {
+        kept_.pop_back();
+        SaveTaskList();
         views_.ShowError(Quoted(source) + ": " + error.what());
         return false;
     }
-    Append(std::move(worker));
-    SaveTaskList();
+    kept_.pop_back();
+    Append(std::move(worker));  // TaskList already says so
     return true;
 }
 

@@ -261,6 +261,23 @@ TEST_F(TaskListTest, ARemovedTaskLeavesTaskListBeforeItsFilesGo)
     EXPECT_FALSE(FileExists(Restore() + name + ".var"));
 }
 
+TEST_F(TaskListTest, ANewTaskIsListedBeforeItsWorkerWritesAnything)
+{
+    WriteFile(temp / "src/f", "data");
+    StallOn(FaultOp::Open, Restore() + "TaskList");  // the save that lists the new task
+    std::thread adder([&] { tasks->AddTask(temp / "src/f", temp / "dst", StateCopying, 0, 2147483647, false, false, false); });
+    const bool stalled = WaitUntil([] { return StalledCalls() == 1; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // A crash now would leave nothing that no list knows: no restore files, no copy.
+    EXPECT_TRUE(stalled);
+    EXPECT_FALSE(FileExists(temp / "dst/f"));
+    ReleaseStalls();
+    adder.join();
+    EXPECT_EQ(SavedNames(), Names());
+    ASSERT_TRUE(WaitForState(0, StateFinished));
+    EXPECT_EQ(ReadFile(temp / "dst/f"), "data");
+}
+
 TEST_F(TaskListTest, AtExitAStuckWorkerIsLeftBehindAndTheFolderGivenUp)
 {
     WriteFile(temp / "src/stuck", "data");
