@@ -177,7 +177,7 @@ void CliSession::MarkFailures()
         if (task.GetState() != StateError || task.GetErrorCount() <= arguments_.MaxErrors) continue;
         task.Stop();
         failed_.insert(task.TaskName());
-        Error("\"" + task.GetSource() + "\" failed after more than " + std::to_string(arguments_.MaxErrors) +
+        Error("\"" + task.GetSourceAsGiven() + "\" failed after more than " + std::to_string(arguments_.MaxErrors) +
               " errors in a row; it stays in \"" + restoreDir_ + "\" for tarnctl resume");
     }
 }

@@ -71,13 +71,13 @@ protected:
     int Round(const std::string& answer, std::mt19937& random, int& kills)
     {
         const std::string restore = temp / "restore";
-        const std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "6M", "--delay-on-error", "50",
+        const std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "3M", "--delay-on-error", "50",
                                                "--on-exists", answer, "--restore-dir", restore,
                                                temp / "src/tree", temp / "dst"};
-        const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "6M", "--on-exists", answer,
+        const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
                                                  "--restore-dir", restore};
 
-        std::uniform_int_distribution<int> delay(0, 1800);
+        std::uniform_int_distribution<int> delay(0, 1500);
         bool started = false;
         for (int run = 0;; ++run) {
             // Until the task is in TaskList it has written nothing: a run killed before that
