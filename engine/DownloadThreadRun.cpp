@@ -355,16 +355,15 @@ void TDownloadThread::CopyFileItem(size_t index)
     FileOpenOptions options;
     options.regularOnly = true;
     options.sequential = items_[index].Size > bufferSize_;
+    FileStatus source;
     SetLastError(0);
-    sourceHandle_ = PlatformOpen(sourcePath, FileAccess::Read, CreationMode::OpenExisting, options);
+    sourceHandle_ = PlatformOpen(sourcePath, FileAccess::Read, CreationMode::OpenExisting, options, &source);
     if (sourceHandle_ == NoHandle) {
         const int error = errno;
         // A pipe or device would never end or would block the task; it is no file to copy.
         if (error == ErrorNotRegularFile || error == EISDIR) return LeaveOut(index, SystemErrorText(error));
         RaiseOsError(error);
     }
-    FileStatus source;
-    if (PlatformStat(sourceHandle_, source) != 0) RaiseOsError(errno);
     if (!OpenDestination(index, source, destPath)) return;
 
     // The file is copied as it is now, whatever size the scan saw.
@@ -420,8 +419,11 @@ bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, co
                 currentOffset_ = 0;
             }
             RecordWrite(index, WriteNew, source);
+            // A new file is no pipe: no need to look at what was opened.
+            FileOpenOptions create = options;
+            create.regularOnly = false;
             SetLastError(0);
-            destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, options);
+            destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, create);
             if (destHandle_ != NoHandle) return true;
             if (errno != EEXIST) RaiseOsError(errno);
             // Someone made it meanwhile: it is theirs.

@@ -43,8 +43,23 @@ int OpenFlags(FileAccess access, CreationMode creation, const FileOpenOptions& o
 
 }  // namespace
 
+namespace {
+
+void FillStatus(const struct stat& st, FileStatus& status)
+{
+    status.isRegular = S_ISREG(st.st_mode);
+    status.isFolder = S_ISDIR(st.st_mode);
+    status.size = st.st_size;
+    status.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    status.allocated = static_cast<int64_t>(st.st_blocks) * 512;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
+}
+
+}  // namespace
+
 int PlatformOpen(const std::string& path, FileAccess access, CreationMode creation,
-                 const FileOpenOptions& options)
+                 const FileOpenOptions& options, FileStatus* status)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
     const int fd = ::open(path.c_str(), OpenFlags(access, creation, options), options.mode);
@@ -57,8 +72,10 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
             ::close(fd);
             return Fail(error);
         }
+        if (status) FillStatus(st, *status);
         // Reads of a regular file never wait anyway; the flag only kept the open from waiting.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        // None of the other flags F_SETFL sets is used here.
+        ::fcntl(fd, F_SETFL, 0);
     }
     if (options.lock != FileLock::None) {
         const int how = (options.lock == FileLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
@@ -144,20 +161,6 @@ std::unique_ptr<char[]> PlatformAllocateBuffer(size_t count)
     return std::make_unique<char[]>(count);
 }
 
-namespace {
-
-void FillStatus(const struct stat& st, FileStatus& status)
-{
-    status.isRegular = S_ISREG(st.st_mode);
-    status.isFolder = S_ISDIR(st.st_mode);
-    status.size = st.st_size;
-    status.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    status.allocated = static_cast<int64_t>(st.st_blocks) * 512;
-    status.device = st.st_dev;
-    status.inode = st.st_ino;
-}
-
-}  // namespace
 
 int PlatformStat(int fd, FileStatus& status)
 {

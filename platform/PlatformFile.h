@@ -45,8 +45,9 @@ struct FileStatus {
     ino_t inode = 0;
 };
 
+// With `regularOnly`, `status` (when given) receives what the check found of the open file.
 int PlatformOpen(const std::string& path, FileAccess access, CreationMode creation,
-                 const FileOpenOptions& options = {});
+                 const FileOpenOptions& options = {}, FileStatus* status = nullptr);
 ssize_t PlatformRead(int fd, void* buffer, size_t count);
 // Writes all bytes unless an error stops it; returns the count written.
 ssize_t PlatformWrite(int fd, const void* buffer, size_t count);
