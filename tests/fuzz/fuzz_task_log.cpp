@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace tarn;
     static const TMsgList msgs;
     static const QLocale locale(QLocale::English, QLocale::UnitedStates);
-    static const TaskSummary task{"/srv/share/", "/home/u/in/share/", 0.5, 12, 123456789, "task.log"};
+    static const TaskSummary task{"/srv/share/", "/home/u/in/share/", 0.5, 12, 123456789, 2, "task.log"};
 
     const TaskLogContents log = DecodeLogFile(std::string_view(reinterpret_cast<const char*>(data), size));
     TaskSummaryText(msgs, task, log, locale);
