@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/DateTime.h"
@@ -153,14 +154,19 @@ void TDownloadThread::CreateRestoreFiles()
 void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
 {
     // The records since the last scan began speak of the current file list: the items left
-    // out, and which destination files this pass wrote (each before the file was touched),
-    // with the source each copy began from.
+    // out, the items copied in full, and which destination files this pass wrote (each before
+    // the file was touched), with the source each copy began from.
     auto first = log.Records.begin();
     for (auto it = log.Records.begin(); it != log.Records.end(); ++it)
         if (it->Id == "Inf003") first = it + 1;
+    std::unordered_map<std::string, size_t> byDestination;
+    for (size_t i = 0; i < items_.size(); ++i) byDestination.emplace(destination_ + items_[i].Dir + items_[i].Name, i);
     int32_t leftOut = 0;
     for (auto it = first; it != log.Records.end(); ++it) {
         if (it->Id == "Err002" || it->Id == "Err010") ++leftOut;
+        if (it->Id == "Inf007" && it->Params.size() == 3)
+            if (const auto found = byDestination.find(it->Params[2] + it->Params[0]); found != byDestination.end())
+                itemCopied_[found->second] = true;
         if (it->Id != WriteRecordId || it->Params.size() != 4) continue;
         int64_t index = 0;
         int64_t mode = 0;
@@ -229,15 +235,9 @@ std::string TDownloadThread::RestoreFilePath(const char* extension) const
 
 // ---- Operations for other threads ----
 
-void TDownloadThread::WakeOrNudge(bool suspended)
-{
-    // A suspended worker needs a wake; a running one only looks at its flags sooner.
-    if (suspended) {
-        signal_.Wake();
-    } else {
-        signal_.Nudge();
-    }
-}
+// Every operation wakes the worker: a suspended one must see its request, a sleeping one
+// should see it at once, and a wake that finds the worker busy costs it one more look at its
+// flags, since every suspension waits in a loop on its own condition.
 
 void TDownloadThread::Start()
 {
@@ -252,14 +252,18 @@ void TDownloadThread::Start()
         speedChanged_ = true;
         pauseRequest_ = false;
         state_ = StateCopying;
-        lock.unlock();
-        signal_.Wake();
     } else if (state == StateScheduled) {
         AppendLogLocked("Inf005", {});
         scheduleWaiting_ = false;
-        lock.unlock();
-        signal_.Nudge();
+    } else if (state == StateError && runFailed_) {
+        // A run that ended on a failure no retry mends waits for the user to try again.
+        AppendLogLocked("Inf005", {});
+        retryRequest_ = true;
+    } else {
+        return;
     }
+    lock.unlock();
+    signal_.Wake();
 }
 
 void TDownloadThread::Pause()
@@ -270,39 +274,35 @@ void TDownloadThread::Pause()
     if (state == StateScheduled) scheduleWaiting_ = false;
     pauseRequest_ = true;
     lock.unlock();
-    signal_.Nudge();
+    signal_.Wake();
 }
 
 void TDownloadThread::Restart()
 {
-    std::unique_lock lock(lock_);
-    const uint8_t state = state_;
+    // A pending schedule stays: the task starts over when its time comes.
     restartRequest_ = true;
-    if (state == StateScheduled) scheduleWaiting_ = false;
-    lock.unlock();
-    WakeOrNudge(state == StatePaused || state == StateFinished);
+    signal_.Wake();
 }
 
 void TDownloadThread::SkipFile()
 {
     std::unique_lock lock(lock_);
     const uint8_t state = state_;
-    if (state == StateScanning || state == StateFinished) return;
+    // Only a file being worked on can be skipped; a request kept for later would skip another.
+    if (state == StateScanning || state == StateFinished || currentName_.empty()) return;
     skipRequest_ = true;
-    if (state == StateScheduled) scheduleWaiting_ = false;
     lock.unlock();
-    WakeOrNudge(state == StatePaused);
+    signal_.Wake();
 }
 
 void TDownloadThread::Schedule(double dateTime)
 {
     std::unique_lock lock(lock_);
-    const uint8_t state = state_;
-    if (state == StateFinished) return;
+    if (state_ == StateFinished) return;
     scheduleTime_ = dateTime;
     scheduleWaiting_ = true;
     lock.unlock();
-    WakeOrNudge(state == StatePaused);
+    signal_.Wake();
 }
 
 void TDownloadThread::ChangeSource(const std::string& path)
@@ -321,9 +321,10 @@ void TDownloadThread::ChangeSource(const std::string& path)
         default: break;
         }
         reopenRequest_ = true;
+        rescanRequest_ = true;
         AppendLogLocked("Inf010", {old, source_});
     }
-    signal_.Nudge();
+    signal_.Wake();
 }
 
 void TDownloadThread::DeleteByUser(bool deleteCopiedFiles)
@@ -361,14 +362,14 @@ void TDownloadThread::SetSpeedLimit(int32_t bytesPerSecond)
 {
     speedLimit_ = std::max(bytesPerSecond, 0);
     speedChanged_ = true;
-    signal_.Nudge();
+    signal_.Wake();
 }
 
 void TDownloadThread::SetBufferSize(int32_t bytes)
 {
     bufferSize_ = std::clamp(bytes, MinBufferSize, MaxBufferSize);
     bufferChanged_ = true;
-    signal_.Nudge();
+    signal_.Wake();
 }
 
 void TDownloadThread::SetDelayOnError(int32_t milliseconds) { delayOnError_ = milliseconds; }
@@ -500,6 +501,7 @@ void TDownloadThread::AddItem(TItemAttrs item)
     counts_[item.Kind] += 1;
     items_.push_back(std::move(item));
     itemWrites_.push_back(WriteNone);
+    itemCopied_.push_back(false);
 }
 
 void TDownloadThread::ResetCounters()

@@ -125,10 +125,16 @@ private:
         WriteFolder = 4,  // a folder the task made
     };
 
+    struct ScanInterrupted {};  // thrown at a scan checkpoint when the scan must start again
+    enum class ItemStep { Done, Again };  // Again: a request came first; the item procedure looks at it
+    enum class Opened { Ready, Closed, Interrupted };  // Closed: skipped or left out
+
     void Launch();
     void ThreadMain();
+    bool Begin();
+    void RunPasses();
     void FailRun(const std::string& reason);
-    void WakeOrNudge(bool suspended);
+    bool AwaitRetry();
 
     // Task record (DownloadThread.cpp).
     bool Terminated() const { return terminated_.load(); }
@@ -150,13 +156,16 @@ private:
     void RebuildFromLog(const TaskLogContents& log);
 
     // The run (DownloadThreadRun.cpp).
-    void Run();
     bool RunPass();
     void RetryDelay();
     void Checkpoint();
+    // A pause is wanted when requested, or when a skip interrupted one that is still on.
+    bool PauseWanted() const { return pauseRequest_ || (holdAfterSkip_ == StatePaused && state_ == StatePaused); }
+    bool ScheduleWanted() const { return scheduleWaiting_; }
     bool SleepInterrupted() const;
     void SleepInSlices(int milliseconds);
-    void WaitForSchedule();
+    // `forItem`: the caller works on a file and carries out a skip that ends the wait early.
+    void WaitForSchedule(bool forItem);
     void ResumeCleanTime();
     void PauseSelf();
     void SuspendWhilePaused();
@@ -166,9 +175,9 @@ private:
     void WorkOnItem();
     void MakeFolderItem(size_t index);
     void FolderError(const std::string& failed);
-    void CopyStreamItem(size_t index);
-    void CopyFileItem(size_t index);
-    bool OpenDestination(size_t index, const FileStatus& source, const std::string& destPath);
+    ItemStep CopyStreamItem(size_t index);
+    ItemStep CopyFileItem(size_t index);
+    Opened OpenDestination(size_t index, const FileStatus& source, const std::string& destPath);
     void UploadFrom(size_t index, const FileStatus& source);
     void RecordWrite(size_t index, uint8_t mode, const FileStatus& source);
     void StartItemOver(size_t index, const FileStatus& source);
@@ -183,12 +192,13 @@ private:
     void ForgetErrorsPastTheirPoint();
     void RewindToDurable(const TItemAttrs& item);
     bool FlushWrittenData();
-    void ReportFlushError(int error, const TItemAttrs& item);
     int64_t ChunkSize(int32_t speed) const;
     void ChunkLoop(size_t index);
     bool SkipHole(size_t index);
     int64_t CopyChunk(int64_t count);
     void StartWriteBack();
+    void RaisePendingFlushError();
+    void ThrottleStream(const TItemAttrs& item);
     void ClosingPass();
     void CopyItemInfo(const std::string& sourcePath, const std::string& destPath);
     void DeleteCopiedItems();
@@ -251,6 +261,8 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<int32_t> currentIndex_{0};
     std::atomic<bool> runFailed_{false};
+    std::atomic<bool> retryRequest_{false};
+    std::atomic<bool> rescanRequest_{false};
     std::atomic<int32_t> leftOut_{0};
 
     // Worker-only fields.
@@ -272,6 +284,10 @@ private:
     bool destinationFailed_ = false;    // the error being handled came from the destination
     bool destinationCreated_ = false;   // this task created the destination root
     std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
+    std::vector<bool> itemCopied_;      // per item: copied in full in this pass
+    uint8_t holdAfterSkip_ = 0;         // StatePaused: a skip interrupted a pause, which goes on after it
+    bool scheduleResumed_ = false;      // a request interrupted the schedule wait, which goes on after it
+    int pendingFlushError_ = 0;         // a flush of the current file failed; the item's next step raises it
     FileStatus currentSource_;          // the current item's source as its copy began
     bool currentSourceKnown_ = false;
     bool sparseSource_ = false;         // the current source has holes to keep

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 #include <climits>
 #include <cmath>
 #include <new>
@@ -44,15 +45,25 @@ int32_t ClampSpeed(double bytesPerSecond)
 
 void TDownloadThread::ThreadMain()
 {
-    try {
-        Run();
-    } catch (const TerminateRun&) {
-    } catch (const std::bad_alloc&) {
-        FailRun("Not enough memory");
-    } catch (const std::exception& error) {
-        FailRun(error.what());
-    } catch (...) {
-        FailRun("An unknown failure");
+    bool begun = false;
+    for (;;) {
+        try {
+            if (!begun) {
+                begun = true;
+                if (!Begin()) break;
+            }
+            RunPasses();
+            break;
+        } catch (const TerminateRun&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            FailRun("Not enough memory");
+        } catch (const std::exception& error) {
+            FailRun(error.what());
+        } catch (...) {
+            FailRun("An unknown failure");
+        }
+        if (!AwaitRetry()) break;
     }
     FinalStep();
     {
@@ -75,9 +86,33 @@ void TDownloadThread::FailRun(const std::string& reason)
     AddLogRecord("Err005", {reason, GetCurrentName(), GetSource() + GetCurrentDir(), GetDestination() + GetCurrentDir()});
 }
 
+bool TDownloadThread::AwaitRetry()
+{
+    // The worker keeps its files and waits in Error until it is started, paused (the queue does
+    // that to a failing task), restarted or stopped; then the run goes on where it stopped.
+    CloseItemFiles(false);
+    SaveRestoreFiles(true, false, true, true);
+    for (;;) {
+        if (Terminated()) return false;
+        if (restartRequest_ || skipRequest_ || ScheduleWanted() || TakeRequest(retryRequest_)) break;
+        if (PauseWanted()) {
+            try {
+                PauseSelf();
+            } catch (const TerminateRun&) {
+                return false;
+            }
+            break;
+        }
+        signal_.Wait();
+    }
+    runFailed_ = false;
+    errorCount_ = 0;
+    return true;
+}
+
 bool TDownloadThread::TakeRequest(std::atomic<bool>& flag) { return flag.exchange(false); }
 
-void TDownloadThread::Run()
+bool TDownloadThread::Begin()
 {
     measurement_.Restart();
     if (restored_) {
@@ -90,8 +125,6 @@ void TDownloadThread::Run()
         AddLogRecord("Inf001");
         SaveRestoreFiles(true, true, true, true);
     }
-
-    bool finished = false;
     switch (state_.load()) {
     case StatePaused:
         {
@@ -101,13 +134,25 @@ void TDownloadThread::Run()
         SuspendWhilePaused();
         ResumeCleanTime();
         break;
-    case StateScheduled: WaitForSchedule(); break;
-    case StateFinished: finished = true; break;
+    case StateScheduled: WaitForSchedule(false); break;
     default: break;
     }
-    if (Terminated()) return;
+    return !Terminated();
+}
 
+void TDownloadThread::RunPasses()
+{
+    bool finished = state_ == StateFinished;
     for (;;) {
+        // A restart is taken whatever the task was doing, also before its first pass.
+        if (TakeRequest(restartRequest_)) {
+            ResetForRestart();
+            SaveRestoreFiles(true, true, true, true);
+            AddLogRecord("Inf013");
+            if (!scheduleWaiting_) SetState(StateCopying);
+            speedChanged_ = true;
+            finished = false;
+        }
         if (!finished) finished = RunPass();
         if (finished) {
             {
@@ -122,46 +167,58 @@ void TDownloadThread::Run()
             }
             while (!Terminated() && !restartRequest_) signal_.Wait();
         }
-        if (!restartRequest_) return;
-        ResetForRestart();
-        SaveRestoreFiles(true, true, true, true);
-        AddLogRecord("Inf013");
-        speedChanged_ = true;
-        finished = false;
+        if (Terminated() || !restartRequest_) return;
     }
 }
 
 bool TDownloadThread::RunPass()
 {
-    restartRequest_ = false;
+    Checkpoint();
     while (sourceKind_ == SourceUnresolved && !restartRequest_) ResolveSource();
-    if (needScan_ && !restartRequest_) {
+    while (needScan_ && !restartRequest_) {
+        rescanRequest_ = false;
         AddLogRecord("Inf003");
-        ScanSource();
+        try {
+            ScanSource();
+        } catch (const ScanInterrupted&) {
+            // A new source starts a clean scan of it; a restart starts the task over.
+            continue;
+        }
         needScan_ = false;
         AddLogRecord("Inf004", {std::to_string(counts_[KindFile].load())});
         // The .var says the scan is done before the first file is written: a task that scanned
         // again after a crash would have forgotten which files it wrote.
         SaveRestoreFiles(true, true, true, true);
     }
+    if (restartRequest_) return false;
 
     const std::string destination = GetDestination();
     const bool rootExisted = DirectoryExists(destination);
     std::string failed;
-    while (!ForceDirectories(destination, failed)) FolderError(failed);
+    while (!ForceDirectories(destination, failed)) {
+        skipRequest_ = false;  // no file is being worked on yet
+        FolderError(failed);
+        if (restartRequest_) return false;
+    }
     if (!rootExisted) {
         destinationCreated_ = true;
         unsyncedFiles_ = true;
     }
 
     while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) WorkOnItem();
+    // A task paused or scheduled while its last file was skipped stays so.
+    Checkpoint();
 
     ClosingPass();
     if (restartRequest_) return false;
     // "Finished" promises that the copied files are on disk.
     while (!FlushWrittenData()) {
+        const int error = std::exchange(pendingFlushError_, 0);
+        CountError();
+        AddLogRecord("Err005", {SystemErrorText(error), "", GetSource(), GetDestination()});
         RetryDelay();
         Checkpoint();
+        if (restartRequest_) return false;
     }
     if (leftOut_ > 0) {
         AddLogRecord("Inf022", {std::to_string(leftOut_.load())});
@@ -182,9 +239,20 @@ void TDownloadThread::RetryDelay()
 
 void TDownloadThread::Checkpoint()
 {
-    if (Terminated()) throw TerminateRun{};
-    if (scheduleWaiting_) WaitForSchedule();
-    if (pauseRequest_) PauseSelf();
+    // Where no file is being worked on: a schedule and a pause are kept, a skip waits for one.
+    for (;;) {
+        if (Terminated()) throw TerminateRun{};
+        if (restartRequest_) return;
+        if (ScheduleWanted()) {
+            WaitForSchedule(false);
+            continue;
+        }
+        if (PauseWanted()) {
+            PauseSelf();
+            continue;
+        }
+        return;
+    }
 }
 
 bool TDownloadThread::SleepInterrupted() const
@@ -203,17 +271,25 @@ void TDownloadThread::SleepInSlices(int milliseconds)
     }
 }
 
-void TDownloadThread::WaitForSchedule()
+void TDownloadThread::WaitForSchedule(bool forItem)
 {
     {
         std::unique_lock lock(lock_);
         if (stopTime_ == 0) stopTime_ = NowDateTime();
     }
-    SetState(StateScheduled);
-    AddLogRecord("Inf011", {FormatDateTime(GetScheduleTime())});
+    // A wait that goes on after a skip or a restart is the same wait: no second record.
+    if (!std::exchange(scheduleResumed_, false)) {
+        SetState(StateScheduled);
+        AddLogRecord("Inf011", {FormatDateTime(GetScheduleTime())});
+    }
     SaveRestoreFiles(true, false, true, true);
     for (;;) {
         if (!scheduleWaiting_ || Terminated()) break;
+        // Carried out now, while the task stays scheduled; the caller comes back to the wait.
+        if (restartRequest_ || (forItem && skipRequest_)) {
+            scheduleResumed_ = true;
+            return;
+        }
         const double left = (GetScheduleTime() - NowDateTime()) * MillisecondsPerDay;
         if (left <= 0) break;
         signal_.SleepFor(static_cast<int>(std::min<double>(std::ceil(left), ScheduleSliceMilliseconds)));
@@ -238,12 +314,15 @@ void TDownloadThread::ResumeCleanTime()
 void TDownloadThread::PauseSelf()
 {
     pauseRequest_ = false;
-    SetState(StatePaused);
+    // A pause that goes on after a skip is the same pause: no second record.
+    if (std::exchange(holdAfterSkip_, 0) != StatePaused) {
+        SetState(StatePaused);
+        AddLogRecord("Inf009");
+    }
     {
         std::unique_lock lock(lock_);
         stopTime_ = NowDateTime();
     }
-    AddLogRecord("Inf009");
     SaveRestoreFiles(true, false, true, true);
     SuspendWhilePaused();
     ResumeCleanTime();
@@ -255,6 +334,8 @@ void TDownloadThread::SuspendWhilePaused()
     // Only a request that ends the pause lets the worker go on; a stale wake does not.
     while (!Terminated() && state_ == StatePaused && !restartRequest_ && !skipRequest_ && !scheduleWaiting_)
         signal_.Wait();
+    // A skip is carried out at once, and the task stays paused after it.
+    if (state_ == StatePaused && skipRequest_ && !restartRequest_ && !scheduleWaiting_) holdAfterSkip_ = StatePaused;
 }
 
 std::string TDownloadThread::ItemSourcePath(const TItemAttrs& item) const { return GetSource() + item.Dir + item.Name; }
@@ -270,32 +351,42 @@ void TDownloadThread::WorkOnItem()
 {
     const size_t index = static_cast<size_t>(currentIndex_.load());
     const TItemAttrs item = items_[index];
+    {
+        std::unique_lock lock(lock_);
+        currentName_ = item.Name;
+        currentDir_ = item.Dir;
+        currentItem_ = item;
+    }
     for (;;) {
         try {
-            SetState(StateCopying);
-            {
-                std::unique_lock lock(lock_);
-                currentName_ = item.Name;
-                currentDir_ = item.Dir;
-                currentItem_ = item;
-            }
+            // The requests first, so that a task paused or scheduled stays so while a skip is
+            // carried out.
             if (Terminated()) throw TerminateRun{};
-            if (scheduleWaiting_) WaitForSchedule();
+            if (restartRequest_) return;
             if (TakeRequest(skipRequest_)) {
                 AddLogRecord("Inf014", {ItemSourcePath(item)});
                 ItemClose(item);
                 return;
             }
-            if (restartRequest_) return;
-            if (pauseRequest_) PauseSelf();
+            if (ScheduleWanted()) {
+                WaitForSchedule(true);
+                continue;
+            }
+            if (PauseWanted()) {
+                PauseSelf();
+                continue;
+            }
+            SetState(StateCopying);
             SaveRestoreFiles(true, false, true, false);
+            RaisePendingFlushError();
 
+            ItemStep step = ItemStep::Done;
             switch (item.Kind) {
             case KindFolder: MakeFolderItem(index); break;
-            case KindStream: CopyStreamItem(index); break;
-            default: CopyFileItem(index); break;
+            case KindStream: step = CopyStreamItem(index); break;
+            default: step = CopyFileItem(index); break;
             }
-            return;
+            if (step == ItemStep::Done) return;
         } catch (const OsError& error) {
             HandleItemError(items_[index], error.what());
         }
@@ -307,7 +398,14 @@ void TDownloadThread::MakeFolderItem(size_t index)
     const std::string folder = ItemDestPath(items_[index]);
     const bool existed = DirectoryExists(folder);
     std::string failed;
-    while (!ForceDirectories(folder, failed)) FolderError(failed);
+    while (!ForceDirectories(folder, failed)) {
+        FolderError(failed);
+        if (TakeRequest(skipRequest_)) {
+            AddLogRecord("Inf014", {ItemSourcePath(items_[index])});
+            return ItemClose(items_[index]);
+        }
+        if (restartRequest_) return;
+    }
     if (!existed) {
         itemWrites_[index] = WriteFolder;
         unsyncedFiles_ = true;  // a saved position past the folder must not outlive it
@@ -326,7 +424,7 @@ void TDownloadThread::FolderError(const std::string& failed)
     Checkpoint();
 }
 
-void TDownloadThread::CopyStreamItem(size_t index)
+TDownloadThread::ItemStep TDownloadThread::CopyStreamItem(size_t index)
 {
     const TItemAttrs& item = items_[index];
     // A stream follows its file in the list; the file's name says where the attribute's begins,
@@ -338,17 +436,39 @@ void TDownloadThread::CopyStreamItem(size_t index)
     if (items_[owner].Kind != KindFile || item.Name.size() < file.size() + 1 + suffix.size() ||
         item.Name.compare(0, file.size() + 1, file + ":") != 0)
         throw OsError(EINVAL, "The item names no stream of a file");
+    // A stream belongs to its file: a file skipped or left out keeps its own attributes.
+    if (!itemCopied_[owner]) {
+        ItemClose(item);
+        return ItemStep::Done;
+    }
+    // It moves like a chunk of the file: not while nothing may move, not faster than the limit.
+    if (speedLimit_ == 0) {
+        signal_.SleepFor(SliceMilliseconds);
+        return ItemStep::Again;
+    }
     const std::string attribute = item.Name.substr(file.size() + 1, item.Name.size() - file.size() - 1 - suffix.size());
     std::string value;
     if (!GetExtendedAttribute(GetSource() + item.Dir + file, attribute, value)) RaiseOsError(errno);
     if (!SetExtendedAttribute(GetDestination() + item.Dir + file, attribute, value)) RaiseOsError(errno);
     unsyncedFiles_ = true;
     currentOffset_ = item.Size;
+    itemCopied_[index] = true;
     AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     ItemClose(item);
+    ThrottleStream(item);
+    return ItemStep::Done;
 }
 
-void TDownloadThread::CopyFileItem(size_t index)
+void TDownloadThread::ThrottleStream(const TItemAttrs& item)
+{
+    bytesMeasured_ += item.Size;
+    const int32_t limit = speedLimit_;
+    if (limit <= 0) return;
+    const double wait = (static_cast<double>(bytesMeasured_) - limit * measurement_.Seconds()) / limit * 1000.0;
+    if (wait >= 1) SleepInSlices(static_cast<int>(std::min<double>(wait, INT32_MAX)));
+}
+
+TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
 {
     const std::string sourcePath = ItemSourcePath(items_[index]);
     const std::string destPath = ItemDestPath(items_[index]);
@@ -361,10 +481,17 @@ void TDownloadThread::CopyFileItem(size_t index)
     if (sourceHandle_ == NoHandle) {
         const int error = errno;
         // A pipe or device would never end or would block the task; it is no file to copy.
-        if (error == ErrorNotRegularFile || error == EISDIR) return LeaveOut(index, SystemErrorText(error));
-        RaiseOsError(error);
+        if (error != ErrorNotRegularFile && error != EISDIR) RaiseOsError(error);
+        LeaveOut(index, SystemErrorText(error));
+        return ItemStep::Done;
     }
-    if (!OpenDestination(index, source, destPath)) return;
+    switch (OpenDestination(index, source, destPath)) {
+    case Opened::Closed: return ItemStep::Done;
+    case Opened::Interrupted:
+        CloseItemFiles(false);
+        return ItemStep::Again;
+    case Opened::Ready: break;
+    }
 
     // The file is copied as it is now, whatever size the scan saw.
     SetItemSize(index, currentSource_.size);
@@ -375,26 +502,31 @@ void TDownloadThread::CopyFileItem(size_t index)
 
     for (;;) {
         ChunkLoop(index);
-        if (currentOffset_ < items_[index].Size) break;  // skipped
+        if (currentOffset_ < items_[index].Size) break;  // skipped, or the task restarts
         // A source written to while it was read gives a mix of old and new bytes: start over.
         if (SourceUnchanged(index)) break;
         if (++sourceChanges_ > MaxSourceChanges) {
             // The copy is neither the old file nor the new one; it must not stay behind.
             CloseItemFiles(false);
             PlatformDeleteFile(destPath);
-            return LeaveOut(index, "The file kept changing while it was copied");
+            LeaveOut(index, "The file kept changing while it was copied");
+            return ItemStep::Done;
         }
     }
 
     CloseItemFiles(true);
     const TItemAttrs& item = items_[index];
-    if (currentOffset_ >= item.Size) AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+    if (currentOffset_ >= item.Size) {
+        itemCopied_[index] = true;
+        AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+    }
     ItemClose(item);
+    return ItemStep::Done;
 }
 
-// Opens the current item's destination as the records and the answers say; false when the
-// item was skipped or left out (and closed).
-bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, const std::string& destPath)
+// Opens the current item's destination as the records and the answers say.
+TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const FileStatus& source,
+                                                         const std::string& destPath)
 {
     const TItemAttrs item = items_[index];
     const std::string sourcePath = ItemSourcePath(item);
@@ -408,7 +540,7 @@ bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, co
         if (exists && !dest.isRegular) {
             LeaveOut(index, dest.isFolder ? "A folder of that name is in the destination"
                                           : "The destination of that name is not a regular file");
-            return false;
+            return Opened::Closed;
         }
         const uint8_t written = itemWrites_[index];
         if (!exists) {
@@ -424,7 +556,7 @@ bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, co
             create.regularOnly = false;
             SetLastError(0);
             destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, create);
-            if (destHandle_ != NoHandle) return true;
+            if (destHandle_ != NoHandle) return Opened::Ready;
             if (errno != EEXIST) RaiseOsError(errno);
             // Someone made it meanwhile: it is theirs.
             itemWrites_[index] = WriteNone;
@@ -440,7 +572,7 @@ bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, co
             destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::OpenExisting, options);
             SeekFile(destHandle_, 0, currentOffset_);
             SeekFile(sourceHandle_, 0, currentOffset_);
-            return true;
+            return Opened::Ready;
         }
         if (written != WriteNone) {
             // The task's own file: no question. A copy the task had begun from an older source
@@ -456,14 +588,17 @@ bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, co
                 RecordWrite(index, written, source);
                 destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, options);
             }
-            return true;
+            return Opened::Ready;
         }
         AddLogRecord("Inf017", {GetDestination() + item.Dir, item.Name});
         if (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll) {
             do {
                 waitingForAnswer_ = true;
-                while (waitingForAnswer_ && !Terminated()) signal_.Wait();
-                if (Terminated()) throw TerminateRun{};
+                // Any other request ends the question; the item asks again when it goes on.
+                while (waitingForAnswer_ && !Terminated() && !restartRequest_ && !skipRequest_ && !PauseWanted() &&
+                       !ScheduleWanted())
+                    signal_.Wait();
+                if (waitingForAnswer_.exchange(false)) return Opened::Interrupted;
             } while (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll);
             speedChanged_ = true;
         }
@@ -473,16 +608,16 @@ bool TDownloadThread::OpenDestination(size_t index, const FileStatus& source, co
             AddLogRecord("Inf018", {sourcePath});
             RecordWrite(index, WriteOver, source);
             destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, options);
-            return true;
+            return Opened::Ready;
         case AnswerUpload:
         case AnswerUploadAll:
             AddLogRecord("Inf019", {sourcePath});
             UploadFrom(index, source);
-            return true;
+            return Opened::Ready;
         default:
             AddLogRecord("Inf014", {sourcePath});
             ItemClose(item);
-            return false;
+            return Opened::Closed;
         }
     }
 }
@@ -677,14 +812,13 @@ void TDownloadThread::RewindToDurable(const TItemAttrs& item)
 
 bool TDownloadThread::FlushWrittenData()
 {
+    // A failure is an error of the current item, raised where the item goes on: it never
+    // overrides the pause or the schedule wait whose save met it.
     if (destHandle_ != NoHandle && currentOffset_ > durableOffset_) {
         if (PlatformDataSync(destHandle_) != 0) {
-            const int error = errno;
-            const TItemAttrs item = GetCurrentItem();
-            CountError();
-            RewindToDurable(item);
+            pendingFlushError_ = errno;
+            RewindToDurable(GetCurrentItem());
             reopenRequest_ = true;
-            ReportFlushError(error, item);
             return false;
         }
         durableOffset_ = currentOffset_;
@@ -695,8 +829,7 @@ bool TDownloadThread::FlushWrittenData()
         const int error = errno;
         if (fd >= 0) ::close(fd);
         if (result != 0) {
-            CountError();
-            ReportFlushError(error, GetCurrentItem());
+            pendingFlushError_ = error;
             return false;
         }
         unsyncedFiles_ = false;
@@ -704,10 +837,11 @@ bool TDownloadThread::FlushWrittenData()
     return true;
 }
 
-void TDownloadThread::ReportFlushError(int error, const TItemAttrs& item)
+void TDownloadThread::RaisePendingFlushError()
 {
-    SetState(StateError);
-    AddLogRecord("Err005", {SystemErrorText(error), item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+    if (pendingFlushError_ == 0) return;
+    const int error = std::exchange(pendingFlushError_, 0);
+    RaiseOsError(error);
 }
 
 // ---- The chunk loop ----
@@ -726,11 +860,17 @@ void TDownloadThread::ChunkLoop(size_t index)
         const TItemAttrs& item = items_[index];
         if (Terminated()) throw TerminateRun{};
         if (restartRequest_) return;
-        if (scheduleWaiting_) WaitForSchedule();
-        if (pauseRequest_) PauseSelf();
         if (TakeRequest(skipRequest_)) {
             AddLogRecord("Inf014", {ItemSourcePath(item)});
             return;
+        }
+        if (ScheduleWanted()) {
+            WaitForSchedule(true);
+            continue;
+        }
+        if (PauseWanted()) {
+            PauseSelf();
+            continue;
         }
         if (TakeRequest(bufferChanged_)) {
             bufferCapacity_ = bufferSize_;
@@ -745,6 +885,7 @@ void TDownloadThread::ChunkLoop(size_t index)
         SaveRestoreFiles(true, false, true, false);
 
         try {
+            RaisePendingFlushError();
             // Files closed by an error, a new source path or a failed flush are opened again.
             if (TakeRequest(reopenRequest_) || sourceHandle_ == NoHandle || destHandle_ == NoHandle) {
                 ReopenItemFiles(index);
@@ -870,12 +1011,10 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
 
 void TDownloadThread::ClosingPass()
 {
-    const auto inOrder = [this](uint8_t kind) {
-        for (const auto& item : items_)
-            if (item.Kind == kind) CopyItemInfo(ItemSourcePath(item), ItemDestPath(item));
-    };
-    // Extended attributes carry no attributes or security of their own.
-    inOrder(KindFile);
+    // Extended attributes carry no attributes or security of their own; a file skipped or left
+    // out keeps its own, so that a stale copy never looks like a current one.
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].Kind == KindFile && itemCopied_[i]) CopyItemInfo(ItemSourcePath(items_[i]), ItemDestPath(items_[i]));
     for (auto it = items_.rbegin(); it != items_.rend(); ++it)
         if (it->Kind == KindFolder) CopyItemInfo(ItemSourcePath(*it), ItemDestPath(*it));
     if (sourceKind_ == SourceFolder) CopyItemInfo(GetSource(), GetDestination());
@@ -925,7 +1064,8 @@ void TDownloadThread::ResetForRestart()
         sourceFileName_.clear();
         if (sourceKind_ == SourceFolder)
             destination_ = ExtractFilePath(ExcludeTrailingDelimiter(destination_));
-        scheduleTime_ = 0;
+        // A schedule still to come stays: the new pass waits for it.
+        if (!scheduleWaiting_) scheduleTime_ = 0;
         currentName_.clear();
         currentDir_.clear();
         startTime_ = NowDateTime();
@@ -946,13 +1086,15 @@ void TDownloadThread::ResetForRestart()
     leftOut_ = 0;
     existsAnswer_ = AnswerOverwriteAll;
     needScan_ = false;
-    scheduleWaiting_ = false;
     skipRequest_ = false;
     pauseRequest_ = false;
+    holdAfterSkip_ = 0;
+    pendingFlushError_ = 0;
     deleteCopiedFiles_ = false;
     errorCount_ = 0;
     items_.clear();
     itemWrites_.clear();
+    itemCopied_.clear();
     destinationCreated_ = false;
 }
 

@@ -37,10 +37,8 @@ void TDownloadThread::ResolveSource()
         AddLogRecord("Err001", {source});
         RetryDelay();
     }
-    if (Terminated()) throw TerminateRun{};
-    if (scheduleWaiting_) WaitForSchedule();
+    Checkpoint();
     if (restartRequest_) return;
-    if (pauseRequest_) PauseSelf();
     SaveRestoreFiles(true, false, true, false);
 }
 
@@ -49,6 +47,7 @@ void TDownloadThread::ScanSource()
     // A scan always builds the list from nothing: a scan cut short by a crash left none.
     items_.clear();
     itemWrites_.clear();
+    itemCopied_.clear();
     ResetCounters();
     leftOut_ = 0;
     // The state shows the scan from its start, even while a slow share lists its first folder.
@@ -63,17 +62,31 @@ void TDownloadThread::ScanSource()
     } else {
         ScanFile(source);
         std::unique_lock lock(lock_);
-        source_ = ExtractFilePath(source);
-        sourceFileName_ = ExtractFileName(source);
+        // Unless a new source came meanwhile, which starts the task over.
+        if (source_ == source) {
+            source_ = ExtractFilePath(source);
+            sourceFileName_ = ExtractFileName(source);
+        }
     }
 }
 
 void TDownloadThread::ScanCheckpoint()
 {
-    SetState(StateScanning);
-    if (Terminated()) throw TerminateRun{};
-    if (scheduleWaiting_) WaitForSchedule();
-    if (pauseRequest_) PauseSelf();
+    for (;;) {
+        SetState(StateScanning);
+        if (Terminated()) throw TerminateRun{};
+        // A list of the old source, or of a task that starts over, is of no use.
+        if (restartRequest_ || rescanRequest_) throw ScanInterrupted{};
+        if (ScheduleWanted()) {
+            WaitForSchedule(false);
+            continue;
+        }
+        if (PauseWanted()) {
+            PauseSelf();
+            continue;
+        }
+        return;
+    }
 }
 
 void TDownloadThread::ScanError(const std::string& reason, const std::string& path)

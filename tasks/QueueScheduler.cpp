@@ -74,7 +74,8 @@ void QueueScheduler::RemoveFinishedTasks()
     // A task whose summary could not be written stays until the user deletes it or the
     // settings change: retrying every second would only repeat the error.
     for (int i = tasks_.Count() - 1; i >= 0; --i)
-        if (tasks_.Task(i).GetState() == StateFinished && !tasks_.RemovalFailed(i)) tasks_.StopAndRemoveTask(i);
+        if (tasks_.Task(i).GetState() == StateFinished && !tasks_.RemovalFailed(i))
+            tasks_.StopAndRemoveTask(i, Removal::Automatic);
 }
 
 void QueueScheduler::ApplyQueueRule(const std::vector<int>& positions)
@@ -104,7 +105,8 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
     int suspended = -1;
     for (const int position : positions) {
         TDownloadThread& task = tasks_.Task(position);
-        if (task.GetErrorCount() > limit && task.GetState() == StateError) {
+        // A run that failed beyond what retries mend counts as over the limit.
+        if ((task.GetErrorCount() > limit || task.HasRunFailed()) && task.GetState() == StateError) {
             task.SuspendForErrors(limit);
             suspended = position;
             break;

@@ -197,23 +197,33 @@ TEST_F(DownloadThreadFaultTest, AFullOrReadOnlyDiskFailsTheTaskInsteadOfRetrying
     EXPECT_FALSE(Logged(*readOnly, "Err003", temp / "disk/ro/deeper"));
 }
 
-TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsEndsTheRunInError)
+TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsWaitsInErrorForTheUser)
 {
     WriteFile(Src() + "f", RandomBytes(100000, 1));
-    InjectFault(FaultOp::Allocate, "", ENOMEM);
-    auto task = NewTask(Src() + "f", Dst());
-    ASSERT_TRUE(task->WaitFor(std::chrono::seconds(20)));
-    EXPECT_TRUE(task->HasRunFailed());
-    EXPECT_EQ(task->GetState(), StateError);
-    EXPECT_EQ(LastRecord(*task).Id, "Err005");
-    EXPECT_EQ(LastRecord(*task).Params[0], "Not enough memory");
-    EXPECT_EQ(DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).State, StateError);
-    // The next start tries again, and then the copy goes through.
-    task.reset();
-    ClearFaults();
-    auto restored = RestoreTask();
-    ASSERT_TRUE(WaitForState(*restored, StateFinished));
-    EXPECT_TRUE(Identical(Src() + "f", Dst() + "f"));
+    for (const bool restartProgram : {false, true}) {
+        InjectFault(FaultOp::Allocate, "", ENOMEM);
+        auto task = NewTask(Src() + "f", Dst());
+        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed(); }));
+        EXPECT_EQ(task->GetState(), StateError);
+        EXPECT_TRUE(Logged(*task, "Err005", "Not enough memory"));
+        ASSERT_TRUE(WaitUntil([&] { return DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).State == StateError; }));
+        ClearFaults();
+        // Start tries again now; so does the next start of the program.
+        if (restartProgram) {
+            task.reset();
+            task = RestoreTask();
+        } else {
+            task->Start();
+        }
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        EXPECT_FALSE(task->HasRunFailed());
+        EXPECT_TRUE(Identical(Src() + "f", Dst() + "f"));
+        task.reset();
+        fs::remove_all(RestoreDir());
+        fs::remove_all(Dst());
+        MakeFolders(RestoreDir());
+        MakeFolders(Dst());
+    }
 }
 
 TEST_F(DownloadThreadFaultTest, ACrashDuringAnySaveLeavesATaskThatRestores)
