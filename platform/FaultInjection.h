@@ -9,7 +9,8 @@ namespace tarn {
 // `skip` matching calls pass first, then `count` calls fail with `error`. An error of 0 on a
 // read makes it return 0 bytes without an error, as a dead network share does. An Allocate
 // fault (any `pathPart`, "" matches all) makes the next copy-buffer allocation run out of memory.
-enum class FaultOp { Open, Read, Write, Close, Enumerate, Allocate };
+// A Sync fault fails the flush of a file's data to the disk.
+enum class FaultOp { Open, Read, Write, Close, Enumerate, Allocate, Sync };
 
 void InjectFault(FaultOp op, const std::string& pathPart, int error, int count = 1, int skip = 0);
 void ClearFaults();  // also releases every stall

@@ -265,7 +265,11 @@ int PlatformClose(int fd)
     return result;
 }
 
-int PlatformDataSync(int fd) { return ::fdatasync(fd); }
+int PlatformDataSync(int fd)
+{
+    if (const int fault = TakeFault(FaultOp::Sync, fd); fault >= 0) return Fail(fault);
+    return ::fdatasync(fd);
+}
 
 void PlatformStartWriteBack(int fd, int64_t offset, int64_t count)
 {

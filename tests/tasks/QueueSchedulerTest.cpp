@@ -1,6 +1,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/FaultInjection.h"
 #include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
@@ -95,6 +96,25 @@ TEST_F(QueueSchedulerTest, AFailingTaskIsSuspendedThenStartedOnTheNextTick)
     scheduler->Tick({});
     EXPECT_TRUE(Started(0));
     EXPECT_TRUE(Started(1));
+}
+
+TEST_F(QueueSchedulerTest, ARunThatFailedIsPassedByTheQueueAndStartsAgainLater)
+{
+    scheduler->Modes().GlobalQueue = true;
+    InjectFault(FaultOp::Allocate, "", ENOMEM);
+    AddQuickTask("a");
+    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).HasRunFailed(); }));
+    ClearFaults();
+    AddQuickTask("b", StatePaused);
+    scheduler->Tick({});
+    ASSERT_TRUE(WaitForState(0, StatePaused));
+    EXPECT_EQ(CountId(tasks->Task(0), "Inf020"), 1);
+    EXPECT_TRUE(Started(1));
+    ASSERT_TRUE(WaitForState(1, StateFinished));
+    // With the other task done, the queue tries the failed one again.
+    scheduler->Tick({});
+    ASSERT_TRUE(WaitForState(0, StateFinished));
+    EXPECT_EQ(test::ReadFile(temp / "dst/a/a"), "a");
 }
 
 TEST_F(QueueSchedulerTest, WithoutAQueueModeNothingIsStartedOrPaused)
