@@ -87,7 +87,7 @@ void TaskCommands::Delete(const std::vector<int>& selection)
         if (tasks_.Task(*it).GetState() != StateFinished) {
             tasks_.DeleteTaskByUser(*it, deleteFiles);
         } else {
-            tasks_.StopAndRemoveTask(*it);
+            tasks_.StopAndRemoveTask(*it, Removal::Confirmed);
         }
     }
 }
@@ -99,7 +99,7 @@ void TaskCommands::DeleteAll()
     std::optional<bool> deleteFiles;
     for (int i = tasks_.Count() - 1; i >= 0; --i) {
         if (tasks_.Task(i).GetState() == StateFinished) {
-            tasks_.StopAndRemoveTask(i);
+            tasks_.StopAndRemoveTask(i, Removal::Confirmed);
             continue;
         }
         if (!deleteFiles) {
@@ -144,7 +144,7 @@ void TaskCommands::ChangeSource(const std::vector<int>& selection)
 void TaskCommands::DeleteFinished()
 {
     for (int i = tasks_.Count() - 1; i >= 0; --i)
-        if (tasks_.Task(i).GetState() == StateFinished) tasks_.StopAndRemoveTask(i);
+        if (tasks_.Task(i).GetState() == StateFinished) tasks_.StopAndRemoveTask(i, Removal::Confirmed);
 }
 
 std::vector<int> TaskCommands::MoveUp(const std::vector<int>& selection)

@@ -297,15 +297,23 @@ bool TaskList::AddTask(const std::string& source, const std::string& destination
     return true;
 }
 
-bool TaskList::RemoveTask(int index)
+bool TaskList::RemoveTask(int index, Removal removal)
 {
     Entry& entry = entries_[static_cast<size_t>(index)];
+    std::string summaryError;
     try {
         WriteTaskSummary(settings_, msgs_, *entry.Worker);
     } catch (const std::exception& error) {
-        entry.RemovalFailed = true;
-        views_.ShowError(error.what());
-        return false;
+        if (removal == Removal::Automatic) {
+            entry.RemovalFailed = true;
+            views_.ShowError(error.what());
+            return false;
+        }
+        // The user's delete has stopped the worker and may have deleted its copies: a task kept
+        // now would resume at its saved position at the next start, without those files.
+        summaryError = "Task " + entry.Worker->TaskName() + " (" + Quoted(entry.Worker->GetSource()) +
+                       ") was deleted without its summary in the program log " + Quoted(settings_.LogFile()) +
+                       ": " + error.what();
     }
     std::unique_ptr<TDownloadThread> worker = std::move(entry.Worker);
     const std::string before = index > 0 ? Task(index - 1).TaskName() : std::string();
@@ -320,19 +328,21 @@ bool TaskList::RemoveTask(int index)
     for (const char* extension : RestoreExtensions) files.push_back(worker->RestoreFilePath(extension));
     worker.reset();
     for (const auto& file : files) PlatformDeleteFile(file);
+    // Shown only now, with the list whole again.
+    if (!summaryError.empty()) views_.ShowError(summaryError);
     return true;
 }
 
-bool TaskList::StopAndRemoveTask(int index)
+bool TaskList::StopAndRemoveTask(int index, Removal removal)
 {
     Task(index).Stop();
-    return RemoveTask(index);
+    return RemoveTask(index, removal);
 }
 
 bool TaskList::DeleteTaskByUser(int index, bool deleteCopiedFiles)
 {
     Task(index).DeleteByUser(deleteCopiedFiles);
-    return RemoveTask(index);
+    return RemoveTask(index, Removal::Confirmed);
 }
 
 void TaskList::ClearRemovalFailures()

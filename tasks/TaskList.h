@@ -21,6 +21,12 @@ enum class EarlierTasks {
     Keep,     // they stay in TaskList, ahead of new tasks, but get no worker in this run
 };
 
+// Who removes a task, which decides what a program log that cannot be written does to it.
+enum class Removal {
+    Confirmed,  // the user's delete: it completes, and the missing summary is reported
+    Automatic,  // a finished task removed unasked: it stays, marked, so as not to retry every tick
+};
+
 // The ordered list of every task: index = queue position = row. Which tasks exist, in which
 // order, is kept in the file "TaskList" in the restore folder; everything else about a task
 // lives in its own restore files. TaskList is replaced as a whole on every save, so the folder
@@ -57,11 +63,12 @@ public:
     bool AddTask(const std::string& source, const std::string& destination, uint8_t initialState, double scheduleTime,
                  int32_t speedLimit, bool copyAttributes, bool copySecurity, bool copyStreams);
     // Removes a task for good: its summary goes to the program log, TaskList is saved without
-    // it, then its restore files are deleted. When the program log cannot be written the task
-    // stays, the error is shown, and the task is marked so that automatic removal does not try
-    // again every second.
-    bool RemoveTask(int index);
-    bool StopAndRemoveTask(int index);
+    // it, then its restore files are deleted. When the summary cannot be written the error is
+    // shown; a confirmed removal goes on without it, an automatic one keeps the task and marks
+    // it, so that it is not tried again every second. False when the task stays.
+    bool RemoveTask(int index, Removal removal);
+    bool StopAndRemoveTask(int index, Removal removal);
+    // Always a confirmed removal.
     bool DeleteTaskByUser(int index, bool deleteCopiedFiles);
     bool RemovalFailed(int index) const { return entries_[static_cast<size_t>(index)].RemovalFailed; }
     // Lets automatic removal try again, after the settings changed.

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
 #include "platform/DateTime.h"
@@ -44,6 +46,44 @@ TEST_F(TaskCommandsTest, DeletingAnUnfinishedTaskAsksOnceAndCanTakeItsFiles)
     EXPECT_FALSE(FileExists(temp / "dst/big"));
     EXPECT_TRUE(FileExists(temp / "dst/done/done"));  // a finished task's files stay
     EXPECT_NE(ReadFile(LogFile()).find("All copied files were deleted by user"), std::string::npos);
+}
+
+TEST_F(TaskCommandsTest, AConfirmedDeleteCompletesWhenTheProgramLogCannotBeWritten)
+{
+    BlockProgramLog();
+    WriteFile(temp / "src/big", RandomBytes(400000, 3));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000, false, false, false));
+    AddQuickTask("done");
+    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
+    ASSERT_TRUE(WaitForState(1, StateFinished));
+    std::vector<std::string> deleted = Names();
+    host.deleteAnswer = true;
+    commands->Delete({0, 1});
+    ASSERT_EQ(tasks->Count(), 0);
+    EXPECT_FALSE(FileExists(temp / "dst/big"));
+    // Delete All and Delete Finished take a finished task the same way.
+    for (const auto& [command, source] : {std::pair{&TaskCommands::DeleteAll, "all"},
+                                          std::pair{&TaskCommands::DeleteFinished, "finished"}}) {
+        AddQuickTask(source);
+        ASSERT_TRUE(WaitForState(0, StateFinished));
+        deleted.push_back(Names()[0]);
+        ((*commands).*command)();
+    }
+
+    // Nothing is left for the next start to resume.
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{});
+    for (const auto& name : deleted)
+        for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + name + extension));
+    ASSERT_EQ(views.errors.size(), deleted.size());
+    for (const auto& name : deleted)
+        EXPECT_EQ(std::count_if(views.errors.begin(), views.errors.end(),
+                                [&](const std::string& error) { return error.rfind("Task " + name + " ", 0) == 0; }),
+                  1);
+    for (const auto& error : views.errors) {
+        EXPECT_NE(error.find("program log \"" + BlockedLogFile() + "\""), std::string::npos) << error;
+        EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
+    }
 }
 
 TEST_F(TaskCommandsTest, DeleteAllWalksFromTheEndAndStopsAtACancel)

@@ -81,8 +81,8 @@ TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(WaitForState(i, StateFinished));
     const std::string kept = Names()[1];
     const std::string removed = Names()[0];
-    ASSERT_TRUE(tasks->StopAndRemoveTask(2));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(2, Removal::Confirmed));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Automatic));
     EXPECT_EQ(views.views, (std::vector<int>{1}));
     EXPECT_EQ(ReadFile(Restore() + "TaskList"), TaskListBytes({kept}));
     Reload();
@@ -209,12 +209,12 @@ TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptButNeverLost)
 
     // The kept task holds its place through every save, and is never deleted with the list.
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"CCCCCCCC", "AAAAAAAA", "FFFFFFFF"}));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
     AddQuickTask("new");
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"CCCCCCCC", "FFFFFFFF", Names()[1]}));
     ASSERT_TRUE(WaitForState(1, StateFinished));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(1));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(1, Removal::Confirmed));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
     tasks->Close();
     EXPECT_EQ(SavedNames(), std::vector<std::string>{"CCCCCCCC"});
 
@@ -237,7 +237,7 @@ TEST_F(TaskListTest, EarlierTasksCanBeKeptWithoutWorkers)
     AddQuickTask("new");
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "BBBBBBBB", Names()[0]}));
     ASSERT_TRUE(WaitForState(0, StateFinished));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
     tasks->Close();
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "BBBBBBBB"}));
     // No worker ran them: a restored task would have logged its restore.
@@ -250,7 +250,7 @@ TEST_F(TaskListTest, ARemovedTaskLeavesTaskListBeforeItsFilesGo)
     ASSERT_TRUE(WaitForState(0, StateFinished));
     const std::string name = Names()[0];
     StallOn(FaultOp::Open, Restore() + "TaskList");  // the save of the shorter list
-    std::thread remover([&] { tasks->StopAndRemoveTask(0); });
+    std::thread remover([&] { tasks->StopAndRemoveTask(0, Removal::Confirmed); });
     const bool stalled = WaitUntil([] { return StalledCalls() == 1; });
     // A crash now would find the task listed with all its files.
     EXPECT_TRUE(stalled);
@@ -315,14 +315,14 @@ TEST_F(TaskListTest, MovesKeepTheViewsAndReachTheFileOnlyWithTheNextSave)
 TEST_F(TaskListTest, AnUnwritableProgramLogKeepsTheTaskAndIsReportedOnce)
 {
     settings->SetAutoDeleteFinished(true);
-    MakeFolders(temp / "log");
-    WriteFile(temp / "blocker", "");
-    settings->SetLogFile(temp / "blocker/tarn_log.txt");  // a file where its folder should be
+    BlockProgramLog();
     AddQuickTask("a");
     ASSERT_TRUE(WaitForState(0, StateFinished));
     for (int tick = 0; tick < 4; ++tick) scheduler->Tick({});
-    EXPECT_EQ(tasks->Count(), 1);
+    ASSERT_EQ(tasks->Count(), 1);
     EXPECT_EQ(views.errors.size(), 1u);
+    EXPECT_TRUE(tasks->RemovalFailed(0));
+    EXPECT_EQ(tasks->Task(0).GetState(), StateFinished);
     EXPECT_TRUE(FileExists(tasks->Task(0).RestoreFilePath("var")));
 
     settings->SetLogFile(LogFile());

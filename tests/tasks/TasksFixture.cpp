@@ -36,6 +36,12 @@ void TasksTest::AddQuickTask(const std::string& name, uint8_t state)
     ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, 2147483647, false, false, false));
 }
 
+void TasksTest::BlockProgramLog()
+{
+    WriteFile(temp / "blocker", "");
+    settings->SetLogFile(BlockedLogFile());
+}
+
 bool TasksTest::WaitForState(int index, uint8_t state)
 {
     return WaitUntil([&] { return tasks->Task(index).GetState() == state; });

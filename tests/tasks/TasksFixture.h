@@ -115,6 +115,9 @@ protected:
 
     std::string Restore() const { return temp / "restore/"; }
     std::string LogFile() const { return temp / "log/tarn_log.txt"; }
+    // The program log cannot be written: a file stands where its folder should be.
+    void BlockProgramLog();
+    std::string BlockedLogFile() const { return temp / "blocker/tarn_log.txt"; }
     // A task that stays Copying at speed 0 (limit 0) once it reached its file.
     void AddHeldTask(const std::string& name, uint8_t state = StateCopying);
     // A task that finishes at once.

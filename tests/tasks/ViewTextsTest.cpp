@@ -26,7 +26,7 @@ TEST_F(ViewTextsTest, AFinishedTaskThatLeftItemsOutSaysSoInItsRowAndItsSummary)
     EXPECT_EQ(MakeTaskRow(tasks->Task(0), msgs).Cells[0], " Finished, 1 left out");
     EXPECT_EQ(MakeTaskRow(tasks->Task(1), msgs).Cells[0], " Finished");
 
-    ASSERT_TRUE(tasks->StopAndRemoveTask(0));
+    ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
     const std::string log = ReadFile(LogFile());
     EXPECT_NE(log.find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos) << log;
 }
