@@ -102,6 +102,7 @@ void TSettingsStorage::ForEachSetting(Visit&& visit)
 
 void TSettingsStorage::LoadFromRegistry()
 {
+    const Marked<std::string> lockedPath = restorePath_;
     const auto key = OpenKey(regkey::Settings);
     ForEachSetting([&key](const char* name, auto& setting) {
         using T = std::decay_t<decltype(setting.Value)>;
@@ -113,6 +114,9 @@ void TSettingsStorage::LoadFromRegistry()
             setting.Value = static_cast<T>(ReadRegInteger(*key, name, setting.Value));
         setting.Changed = false;
     });
+    // A locked folder keeps its mark too: when unsaved, it must still reach the settings file,
+    // or the next start would look for the tasks elsewhere.
+    if (RestorePathLocked()) restorePath_ = lockedPath;
     // A hand-edited folder may lack its delimiter; file names are appended to it.
     restorePath_.Value = IncludeTrailingDelimiter(restorePath_.Value);
 }
@@ -160,7 +164,7 @@ void TSettingsStorage::AssignText(Marked<std::string>& setting, const std::strin
 void TSettingsStorage::SetLanguage(const std::string& value) { AssignText(language_, value); }
 void TSettingsStorage::SetRestorePath(const std::string& value)
 {
-    AssignText(restorePath_, IncludeTrailingDelimiter(value));
+    if (!RestorePathLocked()) AssignText(restorePath_, IncludeTrailingDelimiter(value));
 }
 void TSettingsStorage::SetLogFile(const std::string& value) { AssignText(logFile_, value); }
 

@@ -19,11 +19,14 @@ public:
     // Reads RootDir, applies the defaults, then loads the stored settings; afterwards no mark
     // is set. `registry` says which settings files to use (tests give their own).
     explicit TSettingsStorage(RegistryLocation registry = {});
+    // One store per run: an assignment over it would replace RestorePath behind its lock.
+    TSettingsStorage(const TSettingsStorage&) = delete;
+    TSettingsStorage& operator=(const TSettingsStorage&) = delete;
 
     // Puts every setting to its default through the setters.
     void SetDefaults();
     // Replaces every setting stored in the "Settings" key, without the setters' rules, and
-    // clears every mark.
+    // clears every mark; a locked RestorePath keeps its value and its mark.
     void LoadFromRegistry();
     // Writes each marked setting and clears its mark. Raises RegistryError when the settings
     // file cannot be written; the marks then stay for a later attempt.
@@ -62,6 +65,14 @@ public:
     bool MaxLinkSpeedChanged() const { return maxLinkSpeed_.Changed; }
     bool EnableQuickInfoChanged() const { return enableQuickInfo_.Changed; }
     bool MinimizeInsteadCloseChanged() const { return minimizeInsteadClose_.Changed; }
+
+    // The restore folder holds TaskList and the restore files of every listed task: moving it
+    // under them would lose them at the next start. Whoever holds tasks there (the task list)
+    // locks it, once per holder; while any lock is held, every change of RestorePath (its
+    // setter, SetDefaults, LoadFromRegistry) leaves it as it is.
+    void LockRestorePath() { ++restorePathLocks_; }
+    void UnlockRestorePath() { --restorePathLocks_; }
+    bool RestorePathLocked() const { return restorePathLocks_ > 0; }
 
     // Paths and the language compare without regard to letter case. The restore folder gets a
     // trailing '/' when it has none, since file names are appended to it.
@@ -120,6 +131,7 @@ private:
     Marked<bool> enableQuickInfo_;
     Marked<bool> minimizeInsteadClose_;
     std::string rootDir_;
+    int restorePathLocks_ = 0;
 };
 
 // Connection speeds offered by the settings dialog, in bytes per second.

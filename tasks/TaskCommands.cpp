@@ -257,7 +257,12 @@ void TaskCommands::ApplyChangedSettings()
 
 void TaskCommands::RestoreDefaultSettings()
 {
-    if (host_.Confirm("Msg013")) settings_.SetDefaults();
+    if (!host_.Confirm("Msg013")) return;
+    // Listed tasks keep the restore folder locked. An empty list follows the default folder at
+    // once, as after the settings dialog: a task added to the old one would be lost at the
+    // next start, which reads the folder saved at exit.
+    settings_.SetDefaults();
+    if (settings_.RestorePathChanged() && tasks_.Count() == 0) tasks_.ReopenAfterRestorePathChange();
 }
 
 }  // namespace tarn

@@ -69,7 +69,19 @@ void TaskList::ReportProblem(const std::string& detail)
 void TaskList::Append(std::unique_ptr<TDownloadThread> worker)
 {
     entries_.push_back(Entry{std::move(worker), {}, 0, false});
+    UpdateRestorePathLock();
     views_.InsertViews(Count() - 1);
+}
+
+void TaskList::UpdateRestorePathLock()
+{
+    const bool listed = !entries_.empty() || !kept_.empty();
+    if (listed == restorePathLocked_) return;
+    restorePathLocked_ = listed;
+    if (listed)
+        settings_.LockRestorePath();
+    else
+        settings_.UnlockRestorePath();
 }
 
 int TaskList::UnrestoredCount() const
@@ -187,6 +199,7 @@ void TaskList::LoadEntry(const std::string& name, EarlierTasks earlier)
     }
     if (earlier == EarlierTasks::Keep) {
         kept_.push_back({name, after, true});
+        UpdateRestorePathLock();
         return;
     }
     std::string damage;
@@ -204,6 +217,7 @@ void TaskList::LoadEntry(const std::string& name, EarlierTasks earlier)
             // Locked by another program, no permission, a failing disk: the files may be fine
             // at the next start, so the task keeps its place.
             kept_.push_back({name, after, false});
+            UpdateRestorePathLock();
             ReportProblem("Task " + name + ": its restore files in " + Quoted(folder_) + " cannot be read: " +
                           error.what() + ". It stays in the list for the next start");
             return;
@@ -226,6 +240,7 @@ void TaskList::LoadTaskList(EarlierTasks earlier)
     loadProblems_ = 0;
     saveAfterLoad_ = false;
     kept_.clear();
+    UpdateRestorePathLock();
     if (!ForceDirectories(folder_)) {
         ReportProblem(Quoted(folder_) + ": " + SystemErrorText(errno));
         return;
@@ -274,10 +289,17 @@ bool TaskList::AddTask(const std::string& source, const std::string& destination
                        double scheduleTime, int32_t speedLimit, bool copyAttributes, bool copySecurity,
                        bool copyStreams)
 {
+    if (!IsOpen()) {
+        // Its worker would copy, but no list would know the task at the next start.
+        views_.ShowError("The task list cannot be written: the restore folder " + Quoted(settings_.RestorePath()) +
+                         " is not in use by this program; the task for " + Quoted(source) + " was not created");
+        return false;
+    }
     // TaskList names the task before its worker starts: a worker may write to the destination
     // at once, and a crash must not leave files of a task no list knows.
     const std::string name = NewTaskName();
     kept_.push_back({name, entries_.empty() ? std::string() : entries_.back().Worker->TaskName(), false});
+    UpdateRestorePathLock();
     SaveTaskList();
     std::unique_ptr<TDownloadThread> worker;
     try {
@@ -288,6 +310,7 @@ bool TaskList::AddTask(const std::string& source, const std::string& destination
             settings_.MaxLinkSpeed(), speedLimit, copyAttributes, copySecurity, copyStreams);
     } catch (const std::exception& error) {
         kept_.pop_back();
+        UpdateRestorePathLock();
         SaveTaskList();
         views_.ShowError(Quoted(source) + ": " + error.what());
         return false;
@@ -321,6 +344,7 @@ bool TaskList::RemoveTask(int index, Removal removal)
         if (kept.After == worker->TaskName()) kept.After = before;
     views_.RemoveViews(index);
     entries_.erase(entries_.begin() + index);
+    UpdateRestorePathLock();
     // TaskList first: a crash before the files are gone leaves stray files, never a listed task
     // without them.
     SaveTaskList();
@@ -378,6 +402,7 @@ void TaskList::Close()
     }
     if (IsOpen() && nothingListed) PlatformDeleteFile(folder_ + TaskListFileName);
     kept_.clear();
+    UpdateRestorePathLock();
     // Only now: a second program must not take the folder while a worker still writes to it.
     ReleaseFolderLock();
 }

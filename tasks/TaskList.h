@@ -30,7 +30,8 @@ enum class Removal {
 // The ordered list of every task: index = queue position = row. Which tasks exist, in which
 // order, is kept in the file "TaskList" in the restore folder; everything else about a task
 // lives in its own restore files. TaskList is replaced as a whole on every save, so the folder
-// is owned through the lock on "TaskList.lock" beside it, held for the whole run.
+// is owned through the lock on "TaskList.lock" beside it, held for the whole run. While it lists
+// any task it locks the settings' RestorePath, so that the folder cannot move under them.
 class TaskList {
 public:
     TaskList(TSettingsStorage& settings, const TMsgList& msgs, TaskListViews& views);
@@ -59,7 +60,7 @@ public:
     // Replaces TaskList with the list and the names it keeps; errors are ignored.
     void SaveTaskList();
     // Creates, registers and saves one task, its paths made absolute; false (and the error
-    // shown) when its restore files cannot be made.
+    // shown) when TaskList is not open here or its restore files cannot be made.
     bool AddTask(const std::string& source, const std::string& destination, uint8_t initialState, double scheduleTime,
                  int32_t speedLimit, bool copyAttributes, bool copySecurity, bool copyStreams);
     // Removes a task for good: its summary goes to the program log, TaskList is saved without
@@ -106,6 +107,8 @@ private:
     std::string MoveToDamaged(const std::string& path, std::string& error) const;
     void ReportProblem(const std::string& detail);
     bool NameTaken(const std::string& name) const;
+    // Locks RestorePath while anything is listed, and releases it once nothing is.
+    void UpdateRestorePathLock();
 
     TSettingsStorage& settings_;
     const TMsgList& msgs_;
@@ -116,6 +119,7 @@ private:
     std::string folder_;
     int loadProblems_ = 0;
     bool saveAfterLoad_ = false;
+    bool restorePathLocked_ = false;
 };
 
 }  // namespace tarn

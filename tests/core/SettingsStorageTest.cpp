@@ -185,6 +185,33 @@ TEST_F(SettingsStorageTest, SetDefaultsMarksOnlyWhatDiffersAndLoadDropsIt)
     ExpectNoMark(s);
 }
 
+TEST_F(SettingsStorageTest, ALockedRestoreFolderChangesByNoPath)
+{
+    Store("[Settings]\nRestorePath=/srv/stored/\n");
+    TSettingsStorage s(registry);
+    s.SetRestorePath("/srv/unsaved");
+    s.SetBufferSize(4096);
+    s.LockRestorePath();
+    s.LockRestorePath();  // a second holder
+    EXPECT_TRUE(s.RestorePathLocked());
+    s.SetRestorePath("/srv/other");
+    s.SetDefaults();
+    EXPECT_EQ(s.BufferSize(), 65536);  // the rest still follows
+    s.LoadFromRegistry();              // a cancelled settings dialog
+    EXPECT_EQ(s.RestorePath(), "/srv/unsaved/");
+    EXPECT_TRUE(s.RestorePathChanged());  // still owed to the settings file
+    s.SaveToRegistry();
+    EXPECT_EQ(TSettingsStorage(registry).RestorePath(), "/srv/unsaved/");
+
+    s.UnlockRestorePath();
+    s.SetRestorePath("/srv/other");
+    EXPECT_EQ(s.RestorePath(), "/srv/unsaved/");
+    s.UnlockRestorePath();
+    EXPECT_FALSE(s.RestorePathLocked());
+    s.SetRestorePath("/srv/other");
+    EXPECT_EQ(s.RestorePath(), "/srv/other/");
+}
+
 TEST_F(SettingsStorageTest, TheRestoreFolderAlwaysEndsWithADelimiter)
 {
     Store("[Settings]\nRestorePath=/srv/restore\n");

@@ -207,5 +207,28 @@ TEST_F(TaskCommandsTest, ChangedSettingsReachTheTasksAndDefaultsDoNot)
     EXPECT_EQ(tasks->Task(0).GetSpeedScale(), 125000000);  // running tasks keep their values
 }
 
+TEST_F(TaskCommandsTest, DefaultSettingsMoveTheRestoreFolderOnlyWhenNoTaskIsListed)
+{
+    AddHeldTask("a", StatePaused);
+    commands->RestoreDefaultSettings();
+    EXPECT_EQ(settings->RestorePath(), Restore());
+    EXPECT_EQ(settings->LogFile(), temp / "docs/tarn_log.txt");  // the other defaults apply
+    settings->SaveToRegistry();
+    EXPECT_EQ(TSettingsStorage(Registry()).RestorePath(), Restore());  // the next start finds the task
+
+    // With the list empty the default folder takes over at once, and a new task is listed there.
+    commands->Delete({0});
+    commands->RestoreDefaultSettings();
+    const std::string defaults = temp / "data/Brenvik/Restore/";
+    EXPECT_EQ(settings->RestorePath(), defaults);
+    AddQuickTask("b");
+    tasks->Close();
+    views = test::FakeViews{};
+    tasks = std::make_unique<TaskList>(*settings, msgs, views);
+    tasks->LoadTaskList();
+    ASSERT_EQ(tasks->Count(), 1);
+    EXPECT_EQ(tasks->Task(0).RestoreFilePath("var").rfind(defaults, 0), 0u);
+}
+
 }  // namespace
 }  // namespace tarn

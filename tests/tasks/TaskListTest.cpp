@@ -111,6 +111,17 @@ TEST_F(TaskListTest, TheFolderIsOwnedThroughItsLockFileAndTaskListIsReplacedWhol
     EXPECT_FALSE(other.IsOpen());
     ASSERT_EQ(otherViews.errors.size(), 1u);
     EXPECT_NE(otherViews.errors[0].find("in use by another program"), std::string::npos) << otherViews.errors[0];
+    // A task it took on would copy, but no list would know it at the next start.
+    WriteFile(temp / "src/f", "data");
+    EXPECT_FALSE(other.AddTask(temp / "src/f", temp / "dst", StateCopying, 0, 2147483647, false, false, false));
+    EXPECT_EQ(other.Count(), 0);
+    ASSERT_EQ(otherViews.errors.size(), 2u);
+    EXPECT_EQ(otherViews.errors[1], "The task list cannot be written: the restore folder \"" + Restore() +
+                                        "\" is not in use by this program; the task for \"" + temp / "src/f" +
+                                        "\" was not created");
+    for (const auto& file : std::filesystem::directory_iterator(Restore()))
+        EXPECT_EQ(file.path().filename(), "TaskList.lock");
+    EXPECT_FALSE(FileExists(temp / "dst"));
     other.Close();
     EXPECT_FALSE(FolderLockFree());  // closing gave up nothing it did not have
 
@@ -310,6 +321,34 @@ TEST_F(TaskListTest, MovesKeepTheViewsAndReachTheFileOnlyWithTheNextSave)
     EXPECT_EQ(SavedNames(), before);  // a forced end now restarts in the saved order
     tasks->SaveTaskList();
     EXPECT_EQ(SavedNames(), Names());
+}
+
+TEST_F(TaskListTest, TheRestoreFolderIsLockedWhileAnyTaskIsListed)
+{
+    EXPECT_FALSE(settings->RestorePathLocked());
+    AddHeldTask("a", StatePaused);
+    EXPECT_TRUE(settings->RestorePathLocked());
+    settings->SetRestorePath(temp / "elsewhere");
+    EXPECT_EQ(settings->RestorePath(), Restore());
+    {
+        // A second list, which could not take the folder, releases nothing it did not lock.
+        FakeViews otherViews;
+        TaskList other(*settings, msgs, otherViews);
+        other.LoadTaskList();
+    }
+    EXPECT_TRUE(settings->RestorePathLocked());
+    ASSERT_TRUE(tasks->DeleteTaskByUser(0, false));
+    EXPECT_FALSE(settings->RestorePathLocked());
+
+    // Names kept without workers live in the folder too.
+    WriteFinishedTask("AAAAAAAA");
+    tasks->Close();
+    WriteFile(Restore() + "TaskList", TaskListBytes({"AAAAAAAA"}));
+    Reload(EarlierTasks::Keep);
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_TRUE(settings->RestorePathLocked());
+    tasks->Close();
+    EXPECT_FALSE(settings->RestorePathLocked());
 }
 
 TEST_F(TaskListTest, AnUnwritableProgramLogKeepsTheTaskAndIsReportedOnce)

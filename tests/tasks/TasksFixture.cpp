@@ -1,12 +1,19 @@
 #include "tests/tasks/TasksFixture.h"
 
+#include <cstdlib>
+
 #include "engine/DataBytes.h"
 
 namespace tarn::test {
 
 void TasksTest::SetUp()
 {
-    settings = std::make_unique<TSettingsStorage>(RegistryLocation{temp / "config/user.ini", temp / "config/system.ini"});
+    // The default folders (after "Restore default settings") are the test's, never the user's.
+    MakeFolders(temp / "config");
+    WriteFile(temp / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + temp / "docs\"\n");
+    setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (temp / "config").c_str(), 1);
+    settings = std::make_unique<TSettingsStorage>(Registry());
     settings->SetRestorePath(Restore());
     settings->SetLogFile(LogFile());
     settings->SetDelayOnError(20);

@@ -115,6 +115,7 @@ protected:
 
     std::string Restore() const { return temp / "restore/"; }
     std::string LogFile() const { return temp / "log/tarn_log.txt"; }
+    RegistryLocation Registry() const { return {temp / "config/user.ini", temp / "config/system.ini"}; }
     // The program log cannot be written: a file stands where its folder should be.
     void BlockProgramLog();
     std::string BlockedLogFile() const { return temp / "blocker/tarn_log.txt"; }
