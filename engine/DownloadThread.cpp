@@ -502,6 +502,7 @@ void TDownloadThread::AddItem(TItemAttrs item)
     items_.push_back(std::move(item));
     itemWrites_.push_back(WriteNone);
     itemCopied_.push_back(false);
+    itemTimes_.push_back({});
 }
 
 void TDownloadThread::ResetCounters()

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <sys/types.h>
@@ -103,6 +104,9 @@ public:
     // The source as the user named it: the folder, or the file itself once the scan has cut
     // `Source` to the file's folder.
     std::string GetSourceAsGiven() const;
+    // Logs once (Err011) when a read, write or open of the worker has not returned for `limit`,
+    // so that the user sees why nothing moves. Called by the owner's once-a-second tick.
+    void CheckForStall(std::chrono::seconds limit);
     const std::string& TaskName() const { return taskName_; }
     const std::string& RestoreDir() const { return restoreDir_; }
     // The restore file of this task with the extension "var", "con" or "log".
@@ -126,6 +130,7 @@ private:
     };
 
     struct ScanInterrupted {};  // thrown at a scan checkpoint when the scan must start again
+    struct BlockingCall;        // marks a call that may wait on a share for the stall watch
     enum class ItemStep { Done, Again };  // Again: a request came first; the item procedure looks at it
     enum class Opened { Ready, Closed, Interrupted };  // Closed: skipped or left out
 
@@ -186,11 +191,17 @@ private:
     void LeaveOut(size_t index, const std::string& reason);
     void ItemClose(const TItemAttrs& item);
     void CloseItemFiles(bool raise);
-    void ReopenItemFiles(size_t index);
+    // False when the source was deleted from its folder meanwhile.
+    bool ReopenItemFiles(size_t index);
     void HandleItemError(const TItemAttrs& item, const std::string& errorText);
     void CountError();
     void ForgetErrorsPastTheirPoint();
     void RewindToDurable(const TItemAttrs& item);
+    void DistrustRecentSource(const TItemAttrs& item);
+    void VerifySuspectRegions(size_t index);
+    void NoteProgress();
+    void CopyUnsized(size_t index);
+    void DropPartialCopy(size_t index);
     bool FlushWrittenData();
     int64_t ChunkSize(int32_t speed) const;
     void ChunkLoop(size_t index);
@@ -200,7 +211,7 @@ private:
     void RaisePendingFlushError();
     void ThrottleStream(const TItemAttrs& item);
     void ClosingPass();
-    void CopyItemInfo(const std::string& sourcePath, const std::string& destPath);
+    void CopyItemInfo(const std::string& sourcePath, const std::string& destPath, const FileTimes* times = nullptr);
     void DeleteCopiedItems();
     void ResetForRestart();
     void FinalStep();
@@ -261,6 +272,8 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<int32_t> currentIndex_{0};
     std::atomic<bool> runFailed_{false};
+    std::atomic<int64_t> blockedSince_{0};  // steady-clock nanoseconds a call that may wait began; 0: none
+    std::atomic<bool> stallReported_{false};
     std::atomic<bool> retryRequest_{false};
     std::atomic<bool> rescanRequest_{false};
     std::atomic<int32_t> leftOut_{0};
@@ -285,6 +298,11 @@ private:
     bool destinationCreated_ = false;   // this task created the destination root
     std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
     std::vector<bool> itemCopied_;      // per item: copied in full in this pass
+    std::vector<FileTimes> itemTimes_;  // per item: the source's times before the copy read it
+    std::vector<std::pair<int64_t, int64_t>> suspect_;  // regions of the current item read from a failing source
+    std::deque<std::pair<std::chrono::steady_clock::time_point, int64_t>> recentOffsets_;  // about one a second
+    bool sourceFailed_ = false;         // the error being handled came from the source
+    bool sourceVanished_ = false;       // the current source was deleted while it was copied
     uint8_t holdAfterSkip_ = 0;         // StatePaused: a skip interrupted a pause, which goes on after it
     bool scheduleResumed_ = false;      // a request interrupted the schedule wait, which goes on after it
     int pendingFlushError_ = 0;         // a flush of the current file failed; the item's next step raises it

@@ -30,6 +30,19 @@ constexpr int MaxSourceChanges = 3;
 
 // The same file content as far as the system tells: size and modification time.
 bool SameFileContent(const FileStatus& a, const FileStatus& b) { return a.size == b.size && a.modified == b.modified; }
+bool SameFile(const FileStatus& a, const FileStatus& b) { return a.device == b.device && a.inode == b.inode; }
+
+// Bytes read before a source failed that are copied again and compared with the source: at
+// least this much, and all read in the last RecentSeconds.
+constexpr int64_t SuspectBytes = 16 * 1024 * 1024;
+constexpr auto RecentSeconds = std::chrono::seconds(10);
+// Blocks in which suspect regions are compared.
+constexpr int64_t CompareBlock = 64 * 1024;
+
+int64_t SteadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 bool IsCopyRangeRefusal(int error)
 {
@@ -42,6 +55,27 @@ int32_t ClampSpeed(double bytesPerSecond)
 }
 
 }  // namespace
+
+struct TDownloadThread::BlockingCall {
+    explicit BlockingCall(TDownloadThread& task) : task_(task) { task_.blockedSince_ = SteadyNanoseconds(); }
+    ~BlockingCall()
+    {
+        task_.blockedSince_ = 0;
+        task_.stallReported_ = false;
+    }
+    BlockingCall(const BlockingCall&) = delete;
+    BlockingCall& operator=(const BlockingCall&) = delete;
+    TDownloadThread& task_;
+};
+
+void TDownloadThread::CheckForStall(std::chrono::seconds limit)
+{
+    const int64_t since = blockedSince_;
+    if (since == 0 || SteadyNanoseconds() - since < std::chrono::nanoseconds(limit).count()) return;
+    if (stallReported_.exchange(true)) return;
+    const int64_t seconds = (SteadyNanoseconds() - since) / 1000000000;
+    AddLogRecord("Err011", {std::to_string(seconds), GetSource() + GetCurrentDir() + GetCurrentName()});
+}
 
 void TDownloadThread::ThreadMain()
 {
@@ -410,6 +444,7 @@ void TDownloadThread::MakeFolderItem(size_t index)
         itemWrites_[index] = WriteFolder;
         unsyncedFiles_ = true;  // a saved position past the folder must not outlive it
     }
+    itemCopied_[index] = true;
     SetState(StateCopying);
     currentOffset_ = 0;
     ++currentIndex_;
@@ -427,16 +462,16 @@ void TDownloadThread::FolderError(const std::string& failed)
 TDownloadThread::ItemStep TDownloadThread::CopyStreamItem(size_t index)
 {
     const TItemAttrs& item = items_[index];
-    // A stream follows its file in the list; the file's name says where the attribute's begins,
-    // which may hold any character, colons included.
+    // A stream follows its file or folder in the list; that one's name says where the
+    // attribute's begins, which may hold any character, colons included.
     size_t owner = index;
     while (owner > 0 && items_[owner].Kind == KindStream) --owner;
     const std::string& file = items_[owner].Name;
     const std::string suffix = ":$DATA";
-    if (items_[owner].Kind != KindFile || item.Name.size() < file.size() + 1 + suffix.size() ||
+    if (items_[owner].Kind == KindStream || item.Name.size() < file.size() + 1 + suffix.size() ||
         item.Name.compare(0, file.size() + 1, file + ":") != 0)
         throw OsError(EINVAL, "The item names no stream of a file");
-    // A stream belongs to its file: a file skipped or left out keeps its own attributes.
+    // A stream belongs to its file or folder: one skipped or left out keeps its own attributes.
     if (!itemCopied_[owner]) {
         ItemClose(item);
         return ItemStep::Done;
@@ -474,17 +509,30 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     const std::string destPath = ItemDestPath(items_[index]);
     FileOpenOptions options;
     options.regularOnly = true;
+    options.noAtime = true;
     options.sequential = items_[index].Size > bufferSize_;
     FileStatus source;
-    SetLastError(0);
-    sourceHandle_ = PlatformOpen(sourcePath, FileAccess::Read, CreationMode::OpenExisting, options, &source);
+    {
+        BlockingCall call(*this);
+        SetLastError(0);
+        sourceHandle_ = PlatformOpen(sourcePath, FileAccess::Read, CreationMode::OpenExisting, options, &source);
+    }
     if (sourceHandle_ == NoHandle) {
         const int error = errno;
         // A pipe or device would never end or would block the task; it is no file to copy.
-        if (error != ErrorNotRegularFile && error != EISDIR) RaiseOsError(error);
-        LeaveOut(index, SystemErrorText(error));
-        return ItemStep::Done;
+        if (error == ErrorNotRegularFile || error == EISDIR) {
+            LeaveOut(index, SystemErrorText(error));
+            return ItemStep::Done;
+        }
+        // A file gone from a folder that is still there was deleted; a folder gone may come back.
+        if (error == ENOENT && DirectoryExists(GetSource() + items_[index].Dir)) {
+            LeaveOut(index, "The file vanished after the scan");
+            return ItemStep::Done;
+        }
+        RaiseOsError(error);
     }
+    // The times as they were before this copy read the file.
+    if (itemTimes_[index].Modified == 0) itemTimes_[index] = {source.accessed, source.modified};
     switch (OpenDestination(index, source, destPath)) {
     case Opened::Closed: return ItemStep::Done;
     case Opened::Interrupted:
@@ -498,30 +546,91 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     sparseSource_ = currentSource_.allocated < currentSource_.size;
     durableOffset_ = currentOffset_;
     writeBackFrom_ = currentOffset_;
+    recentOffsets_.clear();
     SetState(StateCopying);
 
-    for (;;) {
-        ChunkLoop(index);
-        if (currentOffset_ < items_[index].Size) break;  // skipped, or the task restarts
-        // A source written to while it was read gives a mix of old and new bytes: start over.
-        if (SourceUnchanged(index)) break;
-        if (++sourceChanges_ > MaxSourceChanges) {
-            // The copy is neither the old file nor the new one; it must not stay behind.
-            CloseItemFiles(false);
-            PlatformDeleteFile(destPath);
-            LeaveOut(index, "The file kept changing while it was copied");
-            return ItemStep::Done;
+    if (currentSource_.size == 0) {
+        CopyUnsized(index);
+    } else {
+        for (;;) {
+            ChunkLoop(index);
+            if (currentOffset_ < items_[index].Size) break;  // skipped, vanished, or the task restarts
+            // A source written to while it was read gives a mix of old and new bytes: start over.
+            if (!SourceUnchanged(index)) {
+                if (++sourceChanges_ <= MaxSourceChanges) continue;
+                // The copy is neither the old file nor the new one; it must not stay behind.
+                DropPartialCopy(index);
+                LeaveOut(index, "The file kept changing while it was copied");
+                return ItemStep::Done;
+            }
+            VerifySuspectRegions(index);
+            break;
         }
     }
+    if (std::exchange(sourceVanished_, false)) {
+        DropPartialCopy(index);
+        LeaveOut(index, "The file vanished while it was copied");
+        return ItemStep::Done;
+    }
 
-    CloseItemFiles(true);
     const TItemAttrs& item = items_[index];
-    if (currentOffset_ >= item.Size) {
+    const bool whole = currentOffset_ >= item.Size;
+    if (whole) {
+        if (itemWrites_[index] == WriteNew && (currentSource_.mode & S_IWUSR) == 0) {
+            // Made writable for the owner so that a retry could open it again; now as the source.
+            FileStatus made;
+            if (PlatformStat(destHandle_, made) != 0 || PlatformSetMode(destHandle_, made.mode & ~S_IWUSR) != 0)
+                RaiseOsError(errno);
+        }
+        if (options_.CopyStreams && itemWrites_[index] == WriteOver) TFileStreams::DropStreamsNotIn(sourcePath, destPath);
+    }
+    {
+        BlockingCall call(*this);
+        CloseItemFiles(true);
+    }
+    if (whole) {
         itemCopied_[index] = true;
         AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     }
     ItemClose(item);
     return ItemStep::Done;
+}
+
+void TDownloadThread::CopyUnsized(size_t index)
+{
+    // A file whose size reads 0 may still have contents (/proc, some FUSE file systems): it is
+    // read to its end, as it is now.
+    if (!buffer_ || bufferCapacity_ < bufferSize_) {
+        bufferCapacity_ = bufferSize_;
+        buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));
+    }
+    const uint8_t kind = items_[index].Kind;
+    for (;;) {
+        if (Terminated()) throw TerminateRun{};
+        int64_t read = 0;
+        {
+            BlockingCall call(*this);
+            sourceFailed_ = true;
+            read = ReadBytes(sourceHandle_, buffer_.get(), bufferCapacity_);
+            sourceFailed_ = false;
+        }
+        if (read == 0) return;
+        destinationFailed_ = true;
+        WriteBytes(destHandle_, buffer_.get(), read);
+        destinationFailed_ = false;
+        currentOffset_ += read;
+        copiedSizes_[kind] += read;
+        SetItemSize(index, currentOffset_);
+    }
+}
+
+void TDownloadThread::DropPartialCopy(size_t index)
+{
+    // A partial copy must not stand where a copy is expected. A file the user had (upload) is
+    // still the start of the source as it was, and stays.
+    CloseItemFiles(false);
+    const uint8_t mode = itemWrites_[index];
+    if (mode == WriteNew || mode == WriteOver) PlatformDeleteFile(ItemDestPath(items_[index]));
 }
 
 // Opens the current item's destination as the records and the answers say.
@@ -532,17 +641,46 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
     const std::string sourcePath = ItemSourcePath(item);
     FileOpenOptions options;
     options.regularOnly = true;
+    options.noFollow = true;  // a link put there meanwhile is never written through
     options.sequential = item.Size > bufferSize_;
+    // A new file gets the source's permissions less the umask, writable for the owner until done.
+    FileOpenOptions create = options;
+    create.regularOnly = false;
+    create.mode = (source.mode & 0777) | S_IWUSR;
+    const auto createNew = [&] {
+        BlockingCall call(*this);
+        SetLastError(0);
+        destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, create);
+        if (destHandle_ == NoHandle && errno != EEXIST) RaiseOsError(errno);
+        return destHandle_ != NoHandle;
+    };
+    const auto openExisting = [&](CreationMode mode) {
+        BlockingCall call(*this);
+        destHandle_ = CreateFileChecked(destPath, FileAccess::Write, mode, options);
+    };
     for (;;) {
         FileStatus dest;
-        const bool exists = PlatformStatPath(destPath, dest) == 0;
-        if (!exists && errno != ENOENT) RaiseOsError(errno);
-        if (exists && !dest.isRegular) {
+        bool exists = false;
+        {
+            BlockingCall call(*this);
+            exists = PlatformLinkStatus(destPath, dest) == 0;
+            if (!exists && errno != ENOENT) RaiseOsError(errno);
+            // The source itself, by its own name, a hard link or a link to it, is never written.
+            FileStatus target = dest;
+            if (exists && dest.isLink && PlatformStatPath(destPath, target) != 0) target = {};
+            if (exists && SameFile(target, source)) {
+                LeaveOut(index, "The destination is the source file itself");
+                return Opened::Closed;
+            }
+        }
+        if (exists && !dest.isRegular && !dest.isLink) {
             LeaveOut(index, dest.isFolder ? "A folder of that name is in the destination"
                                           : "The destination of that name is not a regular file");
             return Opened::Closed;
         }
-        const uint8_t written = itemWrites_[index];
+        // A link there is never followed: whatever the answer, the copy takes its place.
+        const bool link = exists && dest.isLink;
+        const uint8_t written = link ? uint8_t{WriteNone} : itemWrites_[index];
         if (!exists) {
             if (currentOffset_ > 0) {
                 // The half-copied file has gone: copy it again from its start.
@@ -551,25 +689,24 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
                 currentOffset_ = 0;
             }
             RecordWrite(index, WriteNew, source);
-            // A new file is no pipe: no need to look at what was opened.
-            FileOpenOptions create = options;
-            create.regularOnly = false;
-            SetLastError(0);
-            destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, create);
-            if (destHandle_ != NoHandle) return Opened::Ready;
-            if (errno != EEXIST) RaiseOsError(errno);
+            if (createNew()) return Opened::Ready;
             // Someone made it meanwhile: it is theirs.
             itemWrites_[index] = WriteNone;
             continue;
         }
-        if (currentOffset_ > 0 && (written == WriteNone || SameFileContent(source, currentSource_)) &&
+        if (!link && currentOffset_ > 0 && (written == WriteNone || SameFileContent(source, currentSource_)) &&
             currentOffset_ <= source.size) {
-            // A resumed item: the bytes before the offset came from this same source.
+            // A resumed item: the bytes before the offset came from this same source, as far as
+            // they are still there.
             if (!currentSourceKnown_) {
                 currentSource_ = source;
                 currentSourceKnown_ = true;
             }
-            destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::OpenExisting, options);
+            if (currentOffset_ > dest.size) {
+                copiedSizes_[item.Kind] -= currentOffset_ - dest.size;
+                currentOffset_ = dest.size;
+            }
+            openExisting(CreationMode::OpenExisting);
             SeekFile(destHandle_, 0, currentOffset_);
             SeekFile(sourceHandle_, 0, currentOffset_);
             return Opened::Ready;
@@ -586,7 +723,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
                 UploadFrom(index, source);
             } else {
                 RecordWrite(index, written, source);
-                destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, options);
+                openExisting(CreationMode::TruncateExisting);
             }
             return Opened::Ready;
         }
@@ -607,18 +744,30 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         case AnswerOverwriteAll:
             AddLogRecord("Inf018", {sourcePath});
             RecordWrite(index, WriteOver, source);
-            destHandle_ = CreateFileChecked(destPath, FileAccess::Write, CreationMode::TruncateExisting, options);
-            return Opened::Ready;
+            if (!link) {
+                openExisting(CreationMode::TruncateExisting);
+                return Opened::Ready;
+            }
+            break;
         case AnswerUpload:
         case AnswerUploadAll:
             AddLogRecord("Inf019", {sourcePath});
-            UploadFrom(index, source);
-            return Opened::Ready;
+            if (!link) {
+                UploadFrom(index, source);
+                return Opened::Ready;
+            }
+            // Bytes behind a link are not this file's to continue.
+            AddLogRecord("Inf023", {sourcePath});
+            RecordWrite(index, WriteOver, source);
+            break;
         default:
             AddLogRecord("Inf014", {sourcePath});
             ItemClose(item);
             return Opened::Closed;
         }
+        // The link goes; the file takes its place.
+        if (PlatformDeleteFile(destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
+        if (createNew()) return Opened::Ready;
     }
 }
 
@@ -626,8 +775,10 @@ void TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
 {
     const TItemAttrs& item = items_[index];
     RecordWrite(index, WriteUpload, source);
+    BlockingCall call(*this);
     FileOpenOptions options;
     options.regularOnly = true;
+    options.noFollow = true;
     destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::ReadWrite, CreationMode::OpenExisting, options);
     const int64_t size = SeekFile(destHandle_, 2, 0);
     // The bytes there are kept only when they can be the start of this source: a file longer
@@ -740,9 +891,12 @@ void TDownloadThread::CloseItemFiles(bool raise)
         if (dest != NoHandle) PlatformClose(dest);
         return;
     }
-    // A network file system may report a failed write only when the file is closed.
+    // A network file system may report a failed write only when the file is closed, and a
+    // dying share a failed read.
     try {
+        sourceFailed_ = source != NoHandle;
         CloseFile(source);
+        sourceFailed_ = false;
     } catch (...) {
         if (dest != NoHandle) PlatformClose(dest);
         throw;
@@ -752,19 +906,30 @@ void TDownloadThread::CloseItemFiles(bool raise)
     destinationFailed_ = false;
 }
 
-void TDownloadThread::ReopenItemFiles(size_t index)
+bool TDownloadThread::ReopenItemFiles(size_t index)
 {
     const TItemAttrs& item = items_[index];
     CloseItemFiles(false);
+    BlockingCall call(*this);
     FileOpenOptions options;
     options.regularOnly = true;
+    options.noAtime = true;
     options.sequential = true;
-    sourceHandle_ = CreateFileChecked(ItemSourcePath(item), FileAccess::Read, CreationMode::OpenExisting, options);
+    SetLastError(0);
+    sourceHandle_ = PlatformOpen(ItemSourcePath(item), FileAccess::Read, CreationMode::OpenExisting, options);
+    if (sourceHandle_ == NoHandle) {
+        // Deleted from a folder that is still there: the file is gone for good.
+        if (errno == ENOENT && DirectoryExists(GetSource() + item.Dir)) return false;
+        RaiseOsError(errno);
+    }
+    options.noAtime = false;
+    options.noFollow = true;
     destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
     SeekFile(sourceHandle_, 0, currentOffset_);
     SeekFile(destHandle_, 0, currentOffset_);
     // `Source` may have changed meanwhile (a new path); the bytes so far must still be its.
     SourceUnchanged(index);
+    return true;
 }
 
 void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string& errorText)
@@ -772,11 +937,13 @@ void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string&
     SetState(StateError);
     CountError();
     speed_ = 0;
+    // A failed read lost nothing of its own, but what the source gave just before may be wrong.
+    // A failed write or close may have lost bytes written since the last flush.
+    if (sourceFailed_) DistrustRecentSource(item);
     CloseItemFiles(false);
-    // A failed write or close may have lost bytes written since the last flush; a failed read
-    // lost nothing, and rewinding then would throw progress away on every retry.
     if (destinationFailed_) RewindToDurable(item);
     destinationFailed_ = false;
+    sourceFailed_ = false;
     AddLogRecord("Err005", {errorText, item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     RetryDelay();
     bytesMeasured_ = 0;
@@ -798,6 +965,91 @@ void TDownloadThread::ForgetErrorsPastTheirPoint()
     if (std::make_pair(currentIndex_.load(), currentOffset_) <= errorPoint_) return;
     errorCount_ = 0;
     errorPoint_ = {-1, -1};
+}
+
+void TDownloadThread::DistrustRecentSource(const TItemAttrs& item)
+{
+    // A dying share answers with zeros before it reports its end or an error. What it gave in
+    // the last while is copied again, and compared with the source before the file counts as
+    // copied.
+    const int64_t failedAt = currentOffset_;
+    int64_t from = std::max<int64_t>(0, failedAt - SuspectBytes);
+    if (!recentOffsets_.empty()) from = std::min(from, recentOffsets_.front().second);
+    suspect_.emplace_back(from, failedAt);
+    copiedSizes_[item.Kind] -= failedAt - from;
+    currentOffset_ = from;
+    durableOffset_ = std::min(durableOffset_, from);
+    writeBackFrom_ = std::min(writeBackFrom_, from);
+    recentOffsets_.clear();
+    // The distrusted bytes leave the file, and the position saved says so, so that a resume
+    // after a crash cannot keep them.
+    if (destHandle_ != NoHandle) {
+        PlatformTruncate(destHandle_, from);
+    } else {
+        FileOpenOptions options;
+        options.regularOnly = true;
+        options.noFollow = true;
+        const FileHandle dest = PlatformOpen(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
+        if (dest != NoHandle) {
+            PlatformTruncate(dest, from);
+            PlatformClose(dest);
+        }
+    }
+    SaveRestoreFiles(true, false, true, true);
+}
+
+void TDownloadThread::VerifySuspectRegions(size_t index)
+{
+    if (suspect_.empty()) return;
+    const TItemAttrs& item = items_[index];
+    BlockingCall call(*this);
+    FileOpenOptions options;
+    options.regularOnly = true;
+    options.noFollow = true;
+    FileHandle copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
+    std::string wanted(static_cast<size_t>(CompareBlock), '\0');
+    std::string there(static_cast<size_t>(CompareBlock), '\0');
+    int64_t differsAt = -1;
+    size_t region = 0;
+    try {
+        for (; region < suspect_.size() && differsAt < 0; ++region) {
+            const auto [from, to] = suspect_[region];
+            for (int64_t at = from; at < std::min(to, item.Size) && differsAt < 0; at += CompareBlock) {
+                const size_t count = static_cast<size_t>(std::min(CompareBlock, std::min(to, item.Size) - at));
+                sourceFailed_ = true;
+                const ssize_t a = PlatformReadAt(sourceHandle_, wanted.data(), count, at);
+                if (a < 0) RaiseOsError(errno);
+                sourceFailed_ = false;
+                const ssize_t b = PlatformReadAt(copy, there.data(), count, at);
+                if (b < 0) RaiseOsError(errno);
+                if (a != b || wanted.compare(0, count, there, 0, count) != 0) differsAt = from;
+            }
+        }
+    } catch (...) {
+        PlatformClose(copy);
+        throw;
+    }
+    PlatformClose(copy);
+    if (differsAt < 0) {
+        suspect_.clear();
+        return;
+    }
+    // Copied again from the start of that region, and compared again after.
+    copiedSizes_[item.Kind] -= currentOffset_ - differsAt;
+    currentOffset_ = differsAt;
+    durableOffset_ = std::min(durableOffset_, differsAt);
+    writeBackFrom_ = std::min(writeBackFrom_, differsAt);
+    if (PlatformTruncate(destHandle_, differsAt) != 0) RaiseOsError(errno);
+    throw OsError(EIO, "The copy differs from the source after byte " + std::to_string(differsAt) +
+                           ", where the source failed before; that part is copied again");
+}
+
+void TDownloadThread::NoteProgress()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!recentOffsets_.empty() && now - recentOffsets_.back().first < std::chrono::seconds(1)) return;
+    recentOffsets_.emplace_back(now, currentOffset_);
+    while (now - recentOffsets_.front().first > RecentSeconds) recentOffsets_.pop_front();
 }
 
 void TDownloadThread::RewindToDurable(const TItemAttrs& item)
@@ -888,7 +1140,10 @@ void TDownloadThread::ChunkLoop(size_t index)
             RaisePendingFlushError();
             // Files closed by an error, a new source path or a failed flush are opened again.
             if (TakeRequest(reopenRequest_) || sourceHandle_ == NoHandle || destHandle_ == NoHandle) {
-                ReopenItemFiles(index);
+                if (!ReopenItemFiles(index)) {
+                    sourceVanished_ = true;
+                    return;
+                }
                 if (currentOffset_ >= item.Size) continue;
             }
             SetState(StateCopying);
@@ -903,11 +1158,13 @@ void TDownloadThread::ChunkLoop(size_t index)
                     const int64_t moved = CopyChunk(want);
                     if (moved == 0) {
                         if (!SourceUnchanged(index)) continue;
+                        sourceFailed_ = true;
                         throw OsError(EIO, "The source file ended at byte " + std::to_string(currentOffset_) +
                                                " of the " + std::to_string(item.Size) + " bytes it had when its copy began");
                     }
                     currentOffset_ += moved;
                     copiedSizes_[item.Kind] += moved;
+                    NoteProgress();
                     StartWriteBack();
                     bytesMeasured_ += moved;
                     const int32_t limit = speedLimit_;
@@ -982,13 +1239,16 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
         if (hole > currentOffset_) count = hole - currentOffset_;
         SeekFile(sourceHandle_, 0, currentOffset_);  // looking for the hole moved the position
     }
+    BlockingCall call(*this);
     if (useCopyRange_) {
         // One call lets the kernel copy on the server or share extents; where it cannot, the
         // copy goes through the buffer from then on.
         const ssize_t n = PlatformCopyRange(sourceHandle_, destHandle_, static_cast<size_t>(count));
         if (n > 0) return n;
         if (n < 0 && !IsCopyRangeRefusal(errno)) {
-            destinationFailed_ = true;  // either side may have failed; assume the worse one
+            // Either side may have failed: both are treated as failed.
+            destinationFailed_ = true;
+            sourceFailed_ = true;
             RaiseOsError(errno);
         }
         // A refusal, or 0 bytes, which some file systems report when they cannot serve the
@@ -999,7 +1259,9 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
         bufferCapacity_ = std::max<int64_t>(count, bufferSize_);
         buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));
     }
+    sourceFailed_ = true;
     const int64_t read = ReadBytes(sourceHandle_, buffer_.get(), count);
+    sourceFailed_ = false;
     if (read == 0) return 0;
     destinationFailed_ = true;
     const int64_t written = WriteBytes(destHandle_, buffer_.get(), read);
@@ -1013,14 +1275,17 @@ void TDownloadThread::ClosingPass()
 {
     // Extended attributes carry no attributes or security of their own; a file skipped or left
     // out keeps its own, so that a stale copy never looks like a current one.
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].Kind == KindFile && itemCopied_[i]) CopyItemInfo(ItemSourcePath(items_[i]), ItemDestPath(items_[i]));
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].Kind != KindFile || !itemCopied_[i]) continue;
+        const FileTimes& times = itemTimes_[i];
+        CopyItemInfo(ItemSourcePath(items_[i]), ItemDestPath(items_[i]), times.Modified != 0 ? &times : nullptr);
+    }
     for (auto it = items_.rbegin(); it != items_.rend(); ++it)
         if (it->Kind == KindFolder) CopyItemInfo(ItemSourcePath(*it), ItemDestPath(*it));
     if (sourceKind_ == SourceFolder) CopyItemInfo(GetSource(), GetDestination());
 }
 
-void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::string& destPath)
+void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::string& destPath, const FileTimes* times)
 {
     if (!options_.CopyAttributes && !options_.CopySecurity) return;
     // Nothing to carry over to an item that was never copied.
@@ -1031,16 +1296,19 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
         try {
             copy();
             copied += copied.empty() ? reference : std::string(", ") + reference;
+            return true;
         } catch (const OsError& error) {
             AddLogRecord("Err009", {reference, sourcePath, destPath, error.what()});
+            return false;
         }
     };
-    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, destPath); });
+    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, destPath, times); });
     if (options_.CopySecurity) {
-        part("^Msg016^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityGroup); });
-        part("^Msg017^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityOwner); });
-        // Auditing lists have no counterpart here: not copied and not reported.
-        part("^Msg015^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityPermissions); });
+        bool owned = part("^Msg016^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityGroup); });
+        owned &= part("^Msg017^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityOwner); });
+        // Auditing lists have no counterpart here: not copied and not reported. The set-id bits
+        // go only with the owner and group they were given for.
+        part("^Msg015^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityPermissions, owned); });
     }
     if (!copied.empty()) AddLogRecord("Inf021", {copied, sourcePath, destPath});
 }
@@ -1095,6 +1363,8 @@ void TDownloadThread::ResetForRestart()
     items_.clear();
     itemWrites_.clear();
     itemCopied_.clear();
+    itemTimes_.clear();
+    suspect_.clear();
     destinationCreated_ = false;
 }
 

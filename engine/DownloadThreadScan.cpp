@@ -1,6 +1,7 @@
 // Resolving the source and scanning it into the file list.
 #include <algorithm>
 #include <cerrno>
+#include <stdexcept>
 
 #include "engine/DownloadThread.h"
 #include "engine/FileStreams.h"
@@ -23,13 +24,21 @@ void TDownloadThread::ResolveSource()
         sourceKind_ = SourceFile;
         needScan_ = true;
     } else if (DirectoryExists(source)) {
+        // Any run of trailing delimiters names the folder itself. Copying the folder
+        // /srv/share/Photos to /home/u/In/ fills /home/u/In/Photos/.
+        const std::string folder = StripTrailingDelimiters(source);
+        const std::string name = ExtractFileName(folder);
+        const std::string destination = GetDestination() + (name.empty() ? std::string() : name + PathDelimiter);
+        // A copy inside its own source would copy itself for ever; no retry mends that.
+        if (IsSameOrInside(destination, folder))
+            throw std::runtime_error("The destination \"" + destination + "\" is inside the source folder \"" +
+                                     IncludeTrailingDelimiter(folder) + "\"");
+        std::unique_lock lock(lock_);
+        if (source_ != source) return;  // a new source came meanwhile: it is resolved next
+        source_ = IncludeTrailingDelimiter(folder);
+        destination_ = destination;
         sourceKind_ = SourceFolder;
         needScan_ = true;
-        std::unique_lock lock(lock_);
-        source_ = IncludeTrailingDelimiter(source_);
-        // Copying the folder /srv/share/Photos to /home/u/In/ fills /home/u/In/Photos/.
-        const std::string name = ExtractFileName(ExcludeTrailingDelimiter(source_));
-        if (!name.empty()) destination_ += name + PathDelimiter;
     } else {
         CountError();
         SetState(StateError);
@@ -48,6 +57,7 @@ void TDownloadThread::ScanSource()
     items_.clear();
     itemWrites_.clear();
     itemCopied_.clear();
+    itemTimes_.clear();
     ResetCounters();
     leftOut_ = 0;
     // The state shows the scan from its start, even while a slow share lists its first folder.
@@ -104,6 +114,7 @@ void TDownloadThread::ScanFolder(const std::string& root, const std::string& pat
     if (path != root) {
         const std::string folder = ExcludeTrailingDelimiter(relative);
         AddItem({ExtractFilePath(folder), ExtractFileName(folder) + PathDelimiter, 0, KindFolder});
+        if (options_.CopyStreams) ScanStreams(root, items_.back());
     }
 
     FolderListing listing = lister.Take(path);

@@ -1,5 +1,6 @@
 #include "engine/FileStreams.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/ExtendedAttributes.h"
@@ -66,6 +67,22 @@ bool TFileStreams::SplitStreamPath(const std::string& path, std::string& file, s
     file = path.substr(0, start);
     attribute = path.substr(start + 1, path.size() - StreamSuffix.size() - start - 1);
     return !attribute.empty();
+}
+
+void TFileStreams::DropStreamsNotIn(const std::string& source, const std::string& destination)
+{
+    std::vector<std::string> kept;
+    std::vector<std::string> there;
+    if (!ListExtendedAttributes(source, kept) && errno != ENOTSUP) RaiseOsError(errno);
+    if (!ListExtendedAttributes(destination, there)) {
+        if (errno == ENOTSUP) return;
+        RaiseOsError(errno);
+    }
+    for (const auto& name : there) {
+        if (name.compare(0, UserPrefix.size(), UserPrefix) != 0) continue;
+        if (std::find(kept.begin(), kept.end(), name) != kept.end()) continue;
+        if (!RemoveExtendedAttribute(destination, name) && errno != ENODATA) RaiseOsError(errno);
+    }
 }
 
 }  // namespace tarn

@@ -28,6 +28,9 @@ public:
     // into the file and the attribute. False when the path names no stream.
     static std::string StreamName(const std::string& attribute);
     static bool SplitStreamPath(const std::string& path, std::string& file, std::string& attribute);
+    // Removes the streams of `destination` that `source` has not, so that a file written anew
+    // ends with the source's set. Raises OsError on failure.
+    static void DropStreamsNotIn(const std::string& source, const std::string& destination);
 
 private:
     [[noreturn]] void Raise(int code) const;

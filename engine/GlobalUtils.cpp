@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -184,7 +185,7 @@ void SplitQuotedPaths(const std::string& text, std::vector<std::string>& paths)
 
 bool EnablePrivilege(const std::string&) { return true; }
 
-void CopyFileSecurity(const std::string& source, const std::string& destination, int part)
+void CopyFileSecurity(const std::string& source, const std::string& destination, int part, bool keepSetId)
 {
     struct stat st;
     switch (part) {
@@ -198,7 +199,7 @@ void CopyFileSecurity(const std::string& source, const std::string& destination,
         break;
     case SecurityPermissions: {
         CheckedStat(source, st);
-        Checked([&] { return ::chmod(destination.c_str(), st.st_mode & 07777); });
+        Checked([&] { return ::chmod(destination.c_str(), st.st_mode & (keepSetId ? 07777 : 01777)); });
         CopyAclAttribute(source, destination, "system.posix_acl_access");
         if (S_ISDIR(st.st_mode)) CopyAclAttribute(source, destination, "system.posix_acl_default");
         break;
@@ -209,13 +210,16 @@ void CopyFileSecurity(const std::string& source, const std::string& destination,
     SetLastError(0);
 }
 
-void CopyFileAttributes(const std::string& source, const std::string& destination)
+void CopyFileAttributes(const std::string& source, const std::string& destination, const FileTimes* times)
 {
     struct stat st;
     CheckedStat(source, st);
-    Checked([&] { return ::chmod(destination.c_str(), st.st_mode & 07777); });
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), times, 0); });
+    Checked([&] { return ::chmod(destination.c_str(), st.st_mode & 01777); });
+    const auto spec = [](int64_t nanoseconds) {
+        return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
+    };
+    const timespec stamps[2] = {times ? spec(times->Accessed) : st.st_atim, times ? spec(times->Modified) : st.st_mtim};
+    Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), stamps, 0); });
 }
 
 bool ForceDirectories(const std::string& folder)
@@ -280,6 +284,33 @@ std::string AbsolutePath(const std::string& path)
     if (!::getcwd(folder.data(), folder.size())) return path;
     folder.resize(std::strlen(folder.c_str()));
     return IncludeTrailingDelimiter(folder) + relative;
+}
+
+std::string StripTrailingDelimiters(const std::string& path)
+{
+    const size_t end = path.find_last_not_of(PathDelimiter);
+    if (end == std::string::npos) return path.empty() ? path : std::string(1, PathDelimiter);
+    return path.substr(0, end + 1);
+}
+
+bool IsSameOrInside(const std::string& inner, const std::string& outer)
+{
+    const auto canonical = [](const std::string& path) {
+        // The deepest part that exists, resolved, and the rest as written.
+        std::string existing = StripTrailingDelimiters(path);
+        std::string rest;
+        for (;;) {
+            char resolved[PATH_MAX];
+            if (::realpath(existing.c_str(), resolved)) return IncludeTrailingDelimiter(resolved) + rest;
+            const size_t slash = existing.find_last_of(PathDelimiter);
+            if (slash == std::string::npos || existing.empty()) return IncludeTrailingDelimiter(path);
+            rest = IncludeTrailingDelimiter(existing.substr(slash + 1)) + rest;
+            existing = slash == 0 ? std::string(1, PathDelimiter) : existing.substr(0, slash);
+        }
+    };
+    const std::string a = canonical(inner);
+    const std::string b = canonical(outer);
+    return a.compare(0, b.size(), b) == 0;
 }
 
 bool SameText(const std::string& a, const std::string& b)

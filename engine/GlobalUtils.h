@@ -66,10 +66,19 @@ enum SecurityPart : int {
     SecurityAuditing = 8,     // no counterpart on Linux
 };
 // Copies one part of the source's security to the destination; raises OsError on failure.
-// The auditing part has nothing to copy and does nothing.
-void CopyFileSecurity(const std::string& source, const std::string& destination, int part);
-// Copies mode bits and the access and modification times; raises OsError on failure.
-void CopyFileAttributes(const std::string& source, const std::string& destination);
+// The auditing part has nothing to copy and does nothing. The permissions keep the set-user-id
+// and set-group-id bits only with `keepSetId`, which is for a copy whose owner and group are
+// the source's.
+void CopyFileSecurity(const std::string& source, const std::string& destination, int part, bool keepSetId = true);
+// A file's access and modification times, nanoseconds since 1970.
+struct FileTimes {
+    int64_t Accessed = 0;
+    int64_t Modified = 0;
+};
+// Copies the mode bits (without the set-id bits, which belong with the owner) and the access and
+// modification times: `times` when given, as they were before the copy read the file, otherwise
+// the source's now. Raises OsError on failure.
+void CopyFileAttributes(const std::string& source, const std::string& destination, const FileTimes* times = nullptr);
 // Creates every missing folder of the path; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& folder);
 // The same; on failure `failed` names the folder that could not be made and errno says why.
@@ -87,6 +96,10 @@ std::string ExtractRelativePath(const std::string& base, const std::string& path
 // `path` made absolute against the current folder, so that it names the same file from any
 // other folder; "." components go, an absolute path comes back as it is.
 std::string AbsolutePath(const std::string& path);
+// `path` without any trailing delimiters ("a//" is "a"); the root stays "/".
+std::string StripTrailingDelimiters(const std::string& path);
+// The folder `outer` is `inner` or holds it, links followed; `inner` need not exist yet.
+bool IsSameOrInside(const std::string& inner, const std::string& outer);
 // Equal without regard to ASCII letter case.
 bool SameText(const std::string& a, const std::string& b);
 std::string UpperCase(const std::string& text);

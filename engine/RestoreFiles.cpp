@@ -122,11 +122,12 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
             // Only the file part is a path; the attribute's name may hold '/' or "..".
             if (lastFile.empty() || item.Dir != lastFileDir || item.Name.size() <= lastFile.size() + 1 ||
                 item.Name.compare(0, lastFile.size() + 1, lastFile + ":") != 0)
-                throw DataFileError("A stream item that does not follow its file: \"" + item.Dir + item.Name + "\"");
+                throw DataFileError("A stream item that does not follow its file or folder: \"" + item.Dir + item.Name +
+                                    "\"");
         } else {
             CheckRelative(item.Name, "name");
         }
-        if (item.Kind == KindFile) {
+        if (item.Kind == KindFile || item.Kind == KindFolder) {
             lastFile = item.Name;
             lastFileDir = item.Dir;
         }

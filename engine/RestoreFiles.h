@@ -49,8 +49,8 @@ std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOption
 // version 3.1 carry neither kinds nor options: a name ending with a delimiter is a folder,
 // anything else a file, and the options are off. Items whose paths are absolute or climb out
 // with ".." are rejected: they would be written outside the destination. A stream item must
-// follow its file: its name is that file's name, a colon and an attribute name, which may hold
-// any character.
+// follow its file or folder: its name is that one's name, a colon and an attribute name, which
+// may hold any character.
 CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItemAttrs&&)>& addItem);
 
 // The ".log" file: two version bytes, then records appended one by one.

@@ -13,6 +13,9 @@ namespace tarn {
 enum class FaultOp { Open, Read, Write, Close, Enumerate, Allocate, Sync };
 
 void InjectFault(FaultOp op, const std::string& pathPart, int error, int count = 1, int skip = 0);
+// As the error of a Read fault: the read "succeeds" with zeros instead of the file's bytes, as a
+// network share whose server died answers before it gives up.
+constexpr int FaultZeroData = 0x20000;
 void ClearFaults();  // also releases every stall
 
 // Makes matching calls, after `skip` of them passed, block until ReleaseStalls(), so a test can

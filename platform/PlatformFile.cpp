@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "platform/FaultInjection.h"
@@ -37,6 +38,7 @@ int OpenFlags(FileAccess access, CreationMode creation, const FileOpenOptions& o
     }
     if (options.writeThrough) flags |= O_DSYNC;
     if (options.noFollow) flags |= O_NOFOLLOW;
+    if (options.noAtime) flags |= O_NOATIME;
     if (options.regularOnly) flags |= O_NONBLOCK;
     return flags;
 }
@@ -49,6 +51,9 @@ void FillStatus(const struct stat& st, FileStatus& status)
 {
     status.isRegular = S_ISREG(st.st_mode);
     status.isFolder = S_ISDIR(st.st_mode);
+    status.isLink = S_ISLNK(st.st_mode);
+    status.mode = st.st_mode & 07777;
+    status.accessed = static_cast<int64_t>(st.st_atim.tv_sec) * 1000000000 + st.st_atim.tv_nsec;
     status.size = st.st_size;
     status.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     status.allocated = static_cast<int64_t>(st.st_blocks) * 512;
@@ -62,7 +67,10 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
                  const FileOpenOptions& options, FileStatus* status)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
-    const int fd = ::open(path.c_str(), OpenFlags(access, creation, options), options.mode);
+    int fd = ::open(path.c_str(), OpenFlags(access, creation, options), options.mode);
+    // Only the owner of a file may keep its access time; anyone else reads it the plain way.
+    if (fd < 0 && errno == EPERM && options.noAtime)
+        fd = ::open(path.c_str(), OpenFlags(access, creation, options) & ~O_NOATIME, options.mode);
     if (fd < 0) return -1;
     if (options.regularOnly) {
         struct stat st;
@@ -74,8 +82,8 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
         }
         if (status) FillStatus(st, *status);
         // Reads of a regular file never wait anyway; the flag only kept the open from waiting.
-        // None of the other flags F_SETFL sets is used here.
-        ::fcntl(fd, F_SETFL, 0);
+        // Of the other flags F_SETFL sets, only O_NOATIME may be in use, and it stays.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & O_NOATIME);
     }
     if (options.lock != FileLock::None) {
         const int how = (options.lock == FileLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
@@ -90,9 +98,24 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
     return fd;
 }
 
+namespace {
+
+// What a read fault gives in place of the bytes: nothing, zeros for the count asked (the
+// position moving on as if they were read), or an error.
+ssize_t FaultyRead(int fd, int fault, void* buffer, size_t count, bool movePosition)
+{
+    if (fault == 0) return 0;
+    if (fault != FaultZeroData) return Fail(fault);
+    if (buffer) std::memset(buffer, 0, count);
+    if (movePosition) ::lseek(fd, static_cast<off_t>(count), SEEK_CUR);
+    return static_cast<ssize_t>(count);
+}
+
+}  // namespace
+
 ssize_t PlatformRead(int fd, void* buffer, size_t count)
 {
-    if (const int fault = TakeFault(FaultOp::Read, fd); fault >= 0) return fault == 0 ? 0 : Fail(fault);
+    if (const int fault = TakeFault(FaultOp::Read, fd); fault >= 0) return FaultyRead(fd, fault, buffer, count, true);
     ssize_t n;
     do {
         n = ::read(fd, buffer, count);
@@ -133,7 +156,12 @@ ssize_t PlatformWriteAt(int fd, const void* buffer, size_t count, int64_t offset
 
 ssize_t PlatformCopyRange(int in, int out, size_t count)
 {
-    if (const int fault = TakeFault(FaultOp::Read, in); fault >= 0) return fault == 0 ? 0 : Fail(fault);
+    if (const int fault = TakeFault(FaultOp::Read, in); fault >= 0) {
+        if (fault != FaultZeroData) return FaultyRead(in, fault, nullptr, count, false);
+        const std::string zeros(count, '\0');
+        ::lseek(in, static_cast<off_t>(count), SEEK_CUR);
+        return WriteAll(out, zeros.data(), count, -1);
+    }
     if (const int fault = TakeFault(FaultOp::Write, out); fault >= 0) return Fail(fault);
     ssize_t n;
     do {
@@ -178,9 +206,19 @@ int PlatformStatPath(const std::string& path, FileStatus& status)
     return 0;
 }
 
+int PlatformLinkStatus(const std::string& path, FileStatus& status)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return -1;
+    FillStatus(st, status);
+    return 0;
+}
+
+int PlatformSetMode(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)); }
+
 ssize_t PlatformReadAt(int fd, void* buffer, size_t count, int64_t offset)
 {
-    if (const int fault = TakeFault(FaultOp::Read, fd); fault >= 0) return fault == 0 ? 0 : Fail(fault);
+    if (const int fault = TakeFault(FaultOp::Read, fd); fault >= 0) return FaultyRead(fd, fault, buffer, count, false);
     char* bytes = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < count) {

@@ -31,6 +31,7 @@ struct FileOpenOptions {
     // Only a regular file opens: the open never waits (a pipe without a writer would block it
     // for good) and anything else fails with ErrorNotRegularFile.
     bool regularOnly = false;
+    bool noAtime = false;            // reading leaves the access time alone, where the system lets us
     mode_t mode = 0666;              // permissions of a created file, less the umask
 };
 
@@ -38,6 +39,9 @@ struct FileOpenOptions {
 struct FileStatus {
     bool isRegular = false;
     bool isFolder = false;
+    bool isLink = false;    // only from PlatformLinkStatus, which does not follow a link
+    unsigned mode = 0;      // permission bits with set-id and sticky bits
+    int64_t accessed = 0;   // access time, nanoseconds since 1970
     int64_t size = 0;
     int64_t modified = 0;   // modification time, nanoseconds since 1970
     int64_t allocated = 0;  // bytes of storage held; below `size` for a file with holes
@@ -60,6 +64,9 @@ int64_t PlatformFileSize(int fd);
 int PlatformStat(int fd, FileStatus& status);
 // The status of what `path` names, a symbolic link followed.
 int PlatformStatPath(const std::string& path, FileStatus& status);
+// The same without following a symbolic link at the end of `path`.
+int PlatformLinkStatus(const std::string& path, FileStatus& status);
+int PlatformSetMode(int fd, unsigned mode);
 // A buffer for file data; raises std::bad_alloc when the memory cannot be had.
 std::unique_ptr<char[]> PlatformAllocateBuffer(size_t count);
 // Reads at `offset` without moving the position (pread), until `count` bytes or the end.

@@ -1,0 +1,230 @@
+// Real sources and real destinations: a share that dies in the middle of a file, a source that
+// is its own destination, files that vanish or have no size, links in the destination, and the
+// metadata a copy carries.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/FaultInjection.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::EngineTest;
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TaskSetup;
+using test::WaitUntil;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+class DownloadThreadSourceTest : public EngineTest {
+protected:
+    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
+    {
+        for (const auto& record : Log(task))
+            for (const auto& param : record.Params)
+                if (record.Id == id && param.find(text) != std::string::npos) return true;
+        return false;
+    }
+    static unsigned ModeOf(const std::string& path)
+    {
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+    static std::string Attribute(const std::string& path, const char* name)
+    {
+        char value[64];
+        const ssize_t n = ::getxattr(path.c_str(), name, value, sizeof value);
+        return n < 0 ? std::string("(none)") : std::string(value, static_cast<size_t>(n));
+    }
+    static bool HasUserAttributes(const std::string& path)
+    {
+        return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
+    }
+};
+
+TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
+{
+    // As an sshfs mount whose server died: reads full of zeros, then an early end, then a
+    // failing close; then the share is back.
+    const std::string data = RandomBytes(3000000, 1);
+    WriteFile(Src() + "f", data);
+    InjectFault(FaultOp::Read, "src/f", FaultZeroData, 4, 5);
+    InjectFault(FaultOp::Read, "src/f", 0, 2, 5);  // the kernel's copy and then a plain read
+    InjectFault(FaultOp::Close, "src/f", EIO, 1, 1);  // the close after the copy, not after the early end
+    TaskSetup setup;
+    setup.bufferSize = 16384;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+    EXPECT_TRUE(Logged(*task, "Err005", "The source file ended"));
+    EXPECT_TRUE(Logged(*task, "Err005", "Input/output error"));
+    EXPECT_EQ(CountId(*task, "Inf007"), 1);
+    EXPECT_EQ(task->GetCopiedSize(), 3000000);
+
+    // Zeros that come back after a failure are found by the comparison and copied again.
+    task.reset();
+    fs::remove(Dst() + "f");
+    for (const char* extension : {".var", ".con", ".log"}) fs::remove(RestoreDir() + "0000ABCD" + extension);
+    InjectFault(FaultOp::Read, "src/f", EIO, 1, 3);
+    InjectFault(FaultOp::Read, "src/f", FaultZeroData, 2, 3);
+    auto again = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*again, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+}
+
+TEST_F(DownloadThreadSourceTest, AReadThatHangsIsReportedAndDoesNotHoldTheWorkerForEver)
+{
+    WriteFile(Src() + "f", RandomBytes(200000, 2));
+    StallOn(FaultOp::Read, "src/f");
+    auto task = NewTask(Src() + "f", Dst());
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    task->CheckForStall(std::chrono::seconds(30));
+    EXPECT_EQ(CountId(*task, "Err011"), 0);
+    task->CheckForStall(std::chrono::seconds(0));
+    task->CheckForStall(std::chrono::seconds(0));
+    EXPECT_EQ(CountId(*task, "Err011"), 1);  // once per call that hangs
+    EXPECT_TRUE(Logged(*task, "Err011", Src() + "f"));
+    task->Stop();
+    EXPECT_FALSE(task->WaitFor(std::chrono::milliseconds(200)));  // stuck in the kernel, as far as it knows
+    ReleaseStalls();
+    EXPECT_TRUE(task->WaitFor(std::chrono::seconds(20)));
+}
+
+TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)
+{
+    // The same file by its own name, through a link, and through a hard link.
+    MakeFolders(temp / "d");
+    WriteFile(temp / "d/foo", "XYZ");
+    MakeFolders(temp / "links");
+    ASSERT_EQ(::symlink((temp / "d/foo").c_str(), (temp / "links/foo").c_str()), 0);
+    MakeFolders(temp / "hard");
+    ASSERT_EQ(::link((temp / "d/foo").c_str(), (temp / "hard/foo").c_str()), 0);
+    int name = 1;
+    for (const std::string& destination : {temp / "d", temp / "links", temp / "hard"}) {
+        auto task = NewTask(temp / "d/foo", destination, {}, "0000000" + std::to_string(name++));
+        ASSERT_TRUE(WaitUntil([&] { return task->GetState() == StateFinished || task->IsWaitingForAnswer(); }));
+        EXPECT_FALSE(task->IsWaitingForAnswer()) << destination;
+        EXPECT_TRUE(Logged(*task, "Err010", "the source file itself")) << destination;
+        EXPECT_EQ(ReadFile(temp / "d/foo"), "XYZ");
+    }
+    EXPECT_TRUE(fs::is_symlink(temp / "links/foo"));
+
+    // A folder copied into itself, or onto itself, is refused before anything is made.
+    MakeFolders(Src() + "dir/sub");
+    WriteFile(Src() + "dir/f", "f");
+    for (const std::string& destination : {Src() + "dir/sub", Src()}) {
+        auto task = NewTask(Src() + "dir", destination, {}, "0000000" + std::to_string(name++));
+        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed(); })) << destination;
+        EXPECT_EQ(task->GetState(), StateError);
+        EXPECT_TRUE(Logged(*task, "Err005", "is inside the source folder"));
+    }
+    EXPECT_FALSE(fs::exists(Src() + "dir/sub/dir"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Src() + "dir"), fs::directory_iterator()), 2);
+}
+
+TEST_F(DownloadThreadSourceTest, FilesThatVanishOrHaveNoSizeAreHandledAsTheyAre)
+{
+    // A file deleted after the scan is left out; the rest is copied.
+    MakeFolders(Src() + "tree/z");
+    WriteFile(Src() + "tree/first", RandomBytes(600000, 3));
+    WriteFile(Src() + "tree/z/gone", "x");
+    WriteFile(Src() + "tree/z/kept", "y");
+    TaskSetup setup;
+    setup.speedLimit = 600000;
+    auto task = NewTask(Src() + "tree//", Dst(), setup);  // any run of trailing delimiters names the folder
+    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
+    fs::remove(Src() + "tree/z/gone");
+    task->SetSpeedLimit(2147483647);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(task->GetLeftOutCount(), 1);
+    EXPECT_TRUE(Logged(*task, "Err010", "vanished"));
+    EXPECT_EQ(ReadFile(Dst() + "tree/z/kept"), "y");
+    EXPECT_FALSE(fs::exists(Dst() + "tree/z/gone"));
+    EXPECT_TRUE(fs::exists(Dst() + "tree/first"));
+
+    // A file whose size reads 0 but that has contents is read to its end.
+    auto proc = NewTask("/proc/self/status", temp / "proc", {}, "00000002");
+    ASSERT_TRUE(WaitForState(*proc, StateFinished));
+    EXPECT_EQ(ReadFile(temp / "proc/status").rfind("Name:", 0), 0u);
+}
+
+TEST_F(DownloadThreadSourceTest, ALinkInTheDestinationIsReplacedNeverWrittenThrough)
+{
+    WriteFile(Src() + "f", "new content");
+    MakeFolders(temp / "outside");
+    WriteFile(temp / "outside/target", "must stay");
+    ASSERT_EQ(::symlink((temp / "outside/target").c_str(), (Dst() + "f").c_str()), 0);
+    for (const uint8_t answer : {AnswerOverwrite, AnswerUpload}) {
+        auto task = NewTask(Src() + "f", Dst(), {}, answer == AnswerOverwrite ? "00000001" : "00000002");
+        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+        task->Answer(answer);
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        EXPECT_EQ(ReadFile(temp / "outside/target"), "must stay");
+        EXPECT_FALSE(fs::is_symlink(Dst() + "f"));
+        EXPECT_EQ(ReadFile(Dst() + "f"), "new content");
+        fs::remove(Dst() + "f");
+        ASSERT_EQ(::symlink((temp / "outside/target").c_str(), (Dst() + "f").c_str()), 0);
+    }
+}
+
+TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
+{
+    const mode_t previous = ::umask(022);
+    // New files: the source's permission bits less the umask, as a plain copy makes them.
+    MakeFolders(Src() + "tree/folder");
+    const std::pair<const char*, mode_t> files[] = {{"private", 0600}, {"tool", 0775}, {"readonly", 0444}};
+    for (const auto& [name, mode] : files) {
+        WriteFile(Src() + "tree/" + name, name);
+        ::chmod((Src() + "tree/" + name).c_str(), mode);
+    }
+    WriteFile(Src() + "tree/setid", "s");
+    ::chmod((Src() + "tree/setid").c_str(), 04755);
+    // Times as they were before the copy read the file.
+    const timespec old[2] = {{978307200, 0}, {978393600, 0}};  // 2001-01-01 and the day after
+    ::utimensat(AT_FDCWD, (Src() + "tree/private").c_str(), old, 0);
+    const bool attributes = HasUserAttributes(Src() + "tree/folder");
+    if (attributes) ::setxattr((Src() + "tree/folder").c_str(), "user.folder", "f", 1, 0);
+
+    TaskSetup setup;
+    setup.copyAttributes = true;
+    setup.copyStreams = true;
+    auto task = NewTask(Src() + "tree", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    ::umask(previous);
+    EXPECT_EQ(ModeOf(Dst() + "tree/private"), 0600u);
+    EXPECT_EQ(ModeOf(Dst() + "tree/tool"), 0775u);
+    EXPECT_EQ(ModeOf(Dst() + "tree/readonly"), 0444u);
+    // Without the owner copied too, the set-id bit stays behind.
+    EXPECT_EQ(ModeOf(Dst() + "tree/setid"), 0755u);
+    struct stat st;
+    ASSERT_EQ(::stat((Dst() + "tree/private").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 978307200);
+    EXPECT_EQ(st.st_mtim.tv_sec, 978393600);
+    ASSERT_EQ(::stat((Src() + "tree/private").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 978307200);  // reading it left its access time alone
+    if (!attributes) GTEST_SKIP() << "no user attributes here";
+    EXPECT_EQ(Attribute(Dst() + "tree/folder", "user.folder"), "f");
+
+    // An overwritten file ends with exactly the source's attributes.
+    task.reset();
+    ::setxattr((Src() + "tree/tool").c_str(), "user.kept", "source", 6, 0);
+    ::setxattr((Dst() + "tree/tool").c_str(), "user.kept", "old", 3, 0);
+    ::setxattr((Dst() + "tree/tool").c_str(), "user.stale", "old", 3, 0);
+    auto again = NewTask(Src() + "tree", Dst(), setup, "00000002");
+    ASSERT_TRUE(WaitUntil([&] { return again->IsWaitingForAnswer(); }));
+    again->Answer(AnswerOverwriteAll);
+    ASSERT_TRUE(WaitForState(*again, StateFinished));
+    EXPECT_EQ(Attribute(Dst() + "tree/tool", "user.kept"), "source");
+    EXPECT_EQ(Attribute(Dst() + "tree/tool", "user.stale"), "(none)");
+}
+
+}  // namespace
+}  // namespace tarn
