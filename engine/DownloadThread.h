@@ -208,6 +208,7 @@ private:
     bool SkipHole(size_t index);
     int64_t CopyChunk(int64_t count);
     void StartWriteBack();
+    void RewindWriteBack(int64_t to);
     void RaisePendingFlushError();
     void ThrottleStream(const TItemAttrs& item);
     void ClosingPass();
@@ -293,6 +294,7 @@ private:
     FileHandle destHandle_ = NoHandle;
     int64_t durableOffset_ = 0;         // bytes of the current item known to be on disk
     int64_t writeBackFrom_ = 0;         // where the current item's bytes not yet sent to the device begin
+    int64_t droppedTo_ = 0;             // where its pages not yet waited for and dropped begin
     bool unsyncedFiles_ = false;        // files or folders changed since the destination was last flushed
     bool destinationFailed_ = false;    // the error being handled came from the destination
     bool destinationCreated_ = false;   // this task created the destination root

@@ -22,6 +22,10 @@ constexpr int SliceMilliseconds = 500;
 constexpr int ScheduleSliceMilliseconds = 3000;
 // Bytes of a file written before the device is asked to start writing them.
 constexpr int64_t WriteBackBatch = 8 * 1024 * 1024;
+// A source file up to this size keeps its pages in the cache: it is small enough to be worth it.
+constexpr int64_t KeepSourceCacheBelow = 64 * 1024 * 1024;
+// The largest chunk the kernel copies in one call.
+constexpr int64_t MaxRangeChunk = 32 * 1024 * 1024;
 // Bytes at the end of a destination file compared with the source before an upload keeps them.
 constexpr int64_t UploadCheckBytes = 64 * 1024;
 // Times one item starts over because its source changed while it was copied, before it is
@@ -546,6 +550,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     sparseSource_ = currentSource_.allocated < currentSource_.size;
     durableOffset_ = currentOffset_;
     writeBackFrom_ = currentOffset_;
+    droppedTo_ = currentOffset_;
     recentOffsets_.clear();
     SetState(StateCopying);
 
@@ -845,6 +850,7 @@ void TDownloadThread::StartItemOver(size_t index, const FileStatus& source)
     currentOffset_ = 0;
     durableOffset_ = 0;
     writeBackFrom_ = 0;
+    droppedTo_ = 0;
     SetItemSize(index, source.size);
     sparseSource_ = source.allocated < source.size;
 }
@@ -979,7 +985,7 @@ void TDownloadThread::DistrustRecentSource(const TItemAttrs& item)
     copiedSizes_[item.Kind] -= failedAt - from;
     currentOffset_ = from;
     durableOffset_ = std::min(durableOffset_, from);
-    writeBackFrom_ = std::min(writeBackFrom_, from);
+    RewindWriteBack(from);
     recentOffsets_.clear();
     // The distrusted bytes leave the file, and the position saved says so, so that a resume
     // after a crash cannot keep them.
@@ -1038,7 +1044,7 @@ void TDownloadThread::VerifySuspectRegions(size_t index)
     copiedSizes_[item.Kind] -= currentOffset_ - differsAt;
     currentOffset_ = differsAt;
     durableOffset_ = std::min(durableOffset_, differsAt);
-    writeBackFrom_ = std::min(writeBackFrom_, differsAt);
+    RewindWriteBack(differsAt);
     if (PlatformTruncate(destHandle_, differsAt) != 0) RaiseOsError(errno);
     throw OsError(EIO, "The copy differs from the source after byte " + std::to_string(differsAt) +
                            ", where the source failed before; that part is copied again");
@@ -1059,7 +1065,7 @@ void TDownloadThread::RewindToDurable(const TItemAttrs& item)
     if (currentOffset_ <= durableOffset_) return;
     copiedSizes_[item.Kind] -= currentOffset_ - durableOffset_;
     currentOffset_ = durableOffset_;
-    writeBackFrom_ = std::min(writeBackFrom_, currentOffset_);
+    RewindWriteBack(currentOffset_);
 }
 
 bool TDownloadThread::FlushWrittenData()
@@ -1100,7 +1106,11 @@ void TDownloadThread::RaisePendingFlushError()
 
 int64_t TDownloadThread::ChunkSize(int32_t speed) const
 {
-    if (bufferChanged_ || speedLimit_ == 0) return 0;
+    const int32_t limit = speedLimit_;
+    if (bufferChanged_ || limit == 0) return 0;
+    // Without a limit, while the kernel copies without the buffer, a chunk is about a tenth of
+    // a second's worth: few calls, and still the counters, Stop and Pause see every tenth.
+    if (limit == INT32_MAX && useCopyRange_) return std::clamp<int64_t>(speed / 10, bufferSize_, MaxRangeChunk);
     return std::min<int64_t>(bufferSize_, std::max<int64_t>(speed, 512));
 }
 
@@ -1223,11 +1233,26 @@ bool TDownloadThread::SkipHole(size_t index)
 
 void TDownloadThread::StartWriteBack()
 {
-    // The device writes while the copy goes on, so the flushes that make the copy durable find
-    // little left to do, rather than the whole file waiting in memory for them.
+    // The device writes batch n while the copy goes on, so the flushes that make the copy
+    // durable find little left to do. Batch n − 1 is waited for and its pages dropped, as are
+    // the source's of a big file: a big copy neither piles up dirty pages nor pushes the user's
+    // working set out of memory. The waits are no promise of durability; the flushes are.
     if (currentOffset_ - writeBackFrom_ < WriteBackBatch) return;
+    BlockingCall call(*this);
     PlatformStartWriteBack(destHandle_, writeBackFrom_, currentOffset_ - writeBackFrom_);
+    if (droppedTo_ < writeBackFrom_) {
+        PlatformFinishWriteBack(destHandle_, droppedTo_, writeBackFrom_ - droppedTo_);
+        PlatformDropCache(destHandle_, droppedTo_, writeBackFrom_ - droppedTo_);
+        if (currentSource_.size > KeepSourceCacheBelow) PlatformDropCache(sourceHandle_, droppedTo_, writeBackFrom_ - droppedTo_);
+        droppedTo_ = writeBackFrom_;
+    }
     writeBackFrom_ = currentOffset_;
+}
+
+void TDownloadThread::RewindWriteBack(int64_t to)
+{
+    writeBackFrom_ = std::min(writeBackFrom_, to);
+    droppedTo_ = std::min(droppedTo_, to);
 }
 
 int64_t TDownloadThread::CopyChunk(int64_t count)
@@ -1255,6 +1280,7 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
         // call: the buffer decides.
         useCopyRange_ = false;
     }
+    count = std::min<int64_t>(count, bufferSize_);  // a chunk meant for the kernel's copy
     if (!buffer_ || bufferCapacity_ < count) {
         bufferCapacity_ = std::max<int64_t>(count, bufferSize_);
         buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));

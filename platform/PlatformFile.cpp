@@ -314,6 +314,13 @@ void PlatformStartWriteBack(int fd, int64_t offset, int64_t count)
     ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
 }
 
+void PlatformFinishWriteBack(int fd, int64_t offset, int64_t count)
+{
+    ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+}
+
+void PlatformDropCache(int fd, int64_t offset, int64_t count) { ::posix_fadvise(fd, offset, count, POSIX_FADV_DONTNEED); }
+
 int PlatformSyncFileSystem(int fd) { return ::syncfs(fd); }
 
 bool PlatformFileExists(const std::string& path)

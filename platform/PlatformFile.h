@@ -85,6 +85,11 @@ int PlatformDataSync(int fd);
 // Starts writing a range of the file to its device and returns without waiting. Only a hint:
 // where the file system cannot, nothing happens, and the flush that follows reports failures.
 void PlatformStartWriteBack(int fd, int64_t offset, int64_t count);
+// Waits until a range of the file has been written to its device (not a flush of the device's
+// own cache, nor of the file's metadata: no promise of durability). Only a hint as above.
+void PlatformFinishWriteBack(int fd, int64_t offset, int64_t count);
+// Lets the page cache drop the clean pages of a range of the file. Only a hint.
+void PlatformDropCache(int fd, int64_t offset, int64_t count);
 int PlatformSyncFileSystem(int fd);
 
 bool PlatformFileExists(const std::string& path);    // exists and is no folder

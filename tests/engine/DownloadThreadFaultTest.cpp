@@ -136,7 +136,9 @@ TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheA
     for (const uint8_t answer : {AnswerAsk, AnswerSkipAll, AnswerUploadAll}) {
         StallOn(FaultOp::Write, "sub/three", 1);
         {
-            auto task = NewTask(Src() + "tree", Dst());
+            TaskSetup setup;
+            setup.speedLimit = 1000000000;  // chunks of the buffer's size: "three" takes several
+            auto task = NewTask(Src() + "tree", Dst(), setup);
             ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
             Snapshot(RestoreDir(), temp / "restore-killed");
             Snapshot(Dst(), temp / "dst-killed");
@@ -255,6 +257,25 @@ TEST_F(DownloadThreadFaultTest, ACrashDuringAnySaveLeavesATaskThatRestores)
     const TaskLogContents contents = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
     EXPECT_FALSE(contents.Damaged);
     EXPECT_EQ(contents.Records.back().Id, "Inf008");
+}
+
+TEST_F(DownloadThreadFaultTest, TheSavedOffsetNeverPassesWhatIsOnDisk)
+{
+    // While no flush of the copy succeeds, no save may name a byte of it, however big the
+    // chunks and however often the saves.
+    const std::string data = RandomBytes(40 * 1000 * 1000, 1);
+    WriteFile(Src() + "f", data);
+    InjectFault(FaultOp::Sync, "dst/f", EIO, 1000000);
+    TaskSetup setup;
+    setup.restoreUpdateInterval = 0;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([&] { return CountId(*task, "Err005") >= 3; }));
+    EXPECT_GT(fs::file_size(Dst() + "f"), 0u);
+    EXPECT_EQ(DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).CurrentOffset, 0);
+    // Once flushes succeed, the saved offset follows, and the copy is whole.
+    ClearFaults();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
 }
 
 TEST_F(DownloadThreadFaultTest, ASourceIsCopiedAsItIsNowNeverAsAMix)

@@ -61,6 +61,7 @@ TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
     InjectFault(FaultOp::Close, "src/f", EIO, 1, 1);  // the close after the copy, not after the early end
     TaskSetup setup;
     setup.bufferSize = 16384;
+    setup.speedLimit = 1000000000;  // chunks of the buffer's size, counted by the faults above
     auto task = NewTask(Src() + "f", Dst(), setup);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);
