@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "core/ProgramLog.h"
 #include "core/Units.h"
 #include "engine/DownloadThread.h"
 
@@ -36,6 +37,7 @@ void ConsoleProgress::Show(const TDownloadThread& task, int number, int count)
             FormatDecimal(all.Value) + " " + all.Unit + "  " + FormatDecimal(speed.Value) + " " + speed.Unit + "  " +
             FormatClockTime(task.GetRemaining()) + " left  " + state + "  " + task.GetCurrentDir() +
             task.GetCurrentName();
+    line = EscapeControls(line);
     const size_t width = static_cast<size_t>(Width() - 1);
     if (line.size() > width) line.resize(width);
     line.resize(width, ' ');
@@ -55,7 +57,7 @@ void ConsoleProgress::Break()
 void ConsoleProgress::Print(const std::string& line)
 {
     Break();
-    std::fprintf(out_, "%s\n", line.c_str());
+    std::fprintf(out_, "%s\n", EscapeControls(line).c_str());
     std::fflush(out_);
 }
 

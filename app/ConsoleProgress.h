@@ -11,6 +11,7 @@ class TDownloadThread;
 
 // The progress line of the command line on a terminal: percent, bytes, speed, time left and
 // the file being copied, redrawn in place. Prints nothing when disabled or not on a terminal.
+// Every line is escaped (EscapeControls): a file name must not drive the terminal.
 class ConsoleProgress {
 public:
     ConsoleProgress(std::FILE* out, bool enabled);

@@ -8,6 +8,7 @@
 #include "app/CopyArguments.h"
 #include "app/CliSession.h"
 #include "app/StopSignals.h"
+#include "core/ProgramLog.h"
 
 // tarnctl: the copy engine on the command line.
 int main(int argc, char* argv[])
@@ -30,7 +31,7 @@ int main(int argc, char* argv[])
     std::string error;
     if (command == "copy") {
         if (!tarn::ParseCopyArguments(words, arguments, error)) {
-            std::fprintf(stderr, "tarnctl: %s\n\n%s", error.c_str(), tarn::UsageText);
+            std::fprintf(stderr, "tarnctl: %s\n\n%s", tarn::EscapeControls(error).c_str(), tarn::UsageText);
             return tarn::ExitUsage;
         }
         tarn::InstallStopSignals();
@@ -38,12 +39,13 @@ int main(int argc, char* argv[])
     }
     if (command == "resume") {
         if (!tarn::ParseResumeArguments(words, arguments, error)) {
-            std::fprintf(stderr, "tarnctl: %s\n\n%s", error.c_str(), tarn::UsageText);
+            std::fprintf(stderr, "tarnctl: %s\n\n%s", tarn::EscapeControls(error).c_str(), tarn::UsageText);
             return tarn::ExitUsage;
         }
         tarn::InstallStopSignals();
         return tarn::CliSession(arguments).Resume();
     }
-    std::fprintf(stderr, "tarnctl: unknown command \"%s\"\n\n%s", command.c_str(), tarn::UsageText);
+    std::fprintf(stderr, "tarnctl: unknown command \"%s\"\n\n%s", tarn::EscapeControls(command).c_str(),
+                 tarn::UsageText);
     return tarn::ExitUsage;
 }

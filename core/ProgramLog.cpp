@@ -20,7 +20,9 @@ constexpr char LineEnd[] = "\r\n";
 // The first character of the Id of a record the engine keeps for itself.
 constexpr char InternalRecordMark = '#';
 
-std::string Line(const std::string& text) { return text + LineEnd; }
+// A line may hold names, which may hold any byte but '/' and NUL: escaped, they can neither
+// drive a terminal that shows the log nor forge a line of it.
+std::string Line(const std::string& text) { return EscapeControls(text) + LineEnd; }
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -55,6 +57,34 @@ void AppendToProgramLog(const std::string& logFile, const std::string& block)
 }
 
 }  // namespace
+
+std::string EscapeControls(const std::string& text)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    const auto escape = [](std::string& out, int byte) {
+        out += "\\x";
+        out += Hex[byte >> 4];
+        out += Hex[byte & 0xF];
+    };
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const int next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (byte < 0x20 || byte == 0x7F) {
+            escape(escaped, byte);
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            escape(escaped, byte);
+            escape(escaped, next);
+            ++i;
+        } else if (byte == '\\') {
+            escaped += "\\\\";
+        } else {
+            escaped += text[i];
+        }
+    }
+    return escaped;
+}
 
 std::string RenderLogRecord(const TMsgList& msgs, const TMsg& record)
 {
@@ -99,7 +129,7 @@ std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const
     text += Line(msgs.FormatMsg("Log008", {FormatDecimal(speed.Value, locale), speed.Unit}));
     if (log.Damaged) text += Line(msgs.GetMsg("Err007") + " " + log.Damage);
     for (const TMsg* record : records)
-        text += FormatLocaleDateTime(record->Time, locale) + " " + RenderLogRecord(msgs, *record) + LineEnd;
+        text += Line(FormatLocaleDateTime(record->Time, locale) + " " + RenderLogRecord(msgs, *record));
     return text;
 }
 

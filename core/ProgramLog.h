@@ -35,6 +35,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// `text` as it may meet a terminal or a text log, where raw control bytes could move the
+// cursor, recolour or retitle the window, or forge lines of the log: the C0 bytes, DEL and the
+// C1 controls as UTF-8 (0xC2 0x80 to 0xC2 0x9F) become "\xHH", one escape per byte. A backslash
+// becomes "\\", so that a name holding the four characters "\x1B" reads apart from one holding
+// ESC and every escaped text maps back to one original. All other bytes, UTF-8 letters
+// included, stay as they are.
+std::string EscapeControls(const std::string& text);
+
 // One task log record in words: its text with the "%s" placeholders filled by the parameters,
 // whose message references are expanded first. A record without parameters is its text as it
 // stands, "%s" included.
@@ -42,9 +50,10 @@ std::string RenderLogRecord(const TMsgList& msgs, const TMsg& record);
 
 // The first lines of a new program log.
 std::string ProgramLogHeader();
-// A task's summary block followed by one line per record. A log whose end was cut off gets a
-// line saying so after the summary; its whole records are all there. Records whose Id begins
-// with '#' are the engine's own bookkeeping and are left out.
+// A task's summary block followed by one line per record, the text of each line escaped
+// (EscapeControls). A log whose end was cut off gets a line saying so after the summary; its
+// whole records are all there. Records whose Id begins with '#' are the engine's own
+// bookkeeping and are left out.
 std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const TaskLogContents& log,
                             const QLocale& locale = QLocale());
 

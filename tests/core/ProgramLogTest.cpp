@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
 #include "engine/DownloadThread.h"
@@ -55,6 +57,50 @@ TEST_F(ProgramLogTest, RecordsAreRenderedWithTheirParameters)
               "An error occured while copying a Attributes, Primary Group from \"/s/a\" to \"/d/a\". Operation system "
               "reporting: \"Permission denied\"");
     EXPECT_EQ(RenderLogRecord(msgs, {"NoSuchId", 0, {"x"}}), "");
+}
+
+TEST(EscapeControlsTest, ControlBytesBecomeEscapesAndEveryOtherByteStays)
+{
+    const struct {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"red\x1B[31m.txt", "red\\x1B[31m.txt"},
+        {"title\x1B]0;owned\x07", "title\\x1B]0;owned\\x07"},
+        {"two\r\nlines\t", "two\\x0D\\x0Alines\\x09"},
+        {std::string("nul\0end", 7), "nul\\x00end"},
+        {"del\x7F", "del\\x7F"},
+        {"csi\xC2\x9B" "2J next\xC2\x80\xC2\x9F", "csi\\xC2\\x9B2J next\\xC2\\x80\\xC2\\x9F"},
+        {"back\\slash \\x1B", "back\\\\slash \\\\x1B"},
+        // UTF-8 letters keep their bytes, those that share a byte with a C1 control included.
+        {"caf\xC3\xA9 \xE2\x82\xAC \xC2\xA0 \xC3\x9B", "caf\xC3\xA9 \xE2\x82\xAC \xC2\xA0 \xC3\x9B"},
+        {"cut\xC2", "cut\xC2"},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(EscapeControls(text), shown) << text;
+}
+
+TEST_F(ProgramLogTest, NamesInTheSummaryCanNeitherDriveATerminalNorForgeALine)
+{
+    task.Source = "/srv/\x1B]0;owned\x07/";
+    WriteTaskLog({{"Inf014", 45000.5, {"/srv/a\r\n3/15/23 Task was finished successfully\x1B[2J\xC2\x9B"}}});
+    WriteTaskSummary(logFile, msgs, task);
+
+    const std::string log = test::ReadFile(logFile);
+    EXPECT_NE(log.find("\r\nSource: \"/srv/\\x1B]0;owned\\x07/\"\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n3/15/23 12:00:00 PM File was skipped: \"/srv/a\\x0D\\x0A3/15/23 Task was finished "
+                       "successfully\\x1B[2J\\xC2\\x9B\"\r\n"),
+              std::string::npos)
+        << log;
+    // The header's 4 lines, the summary's 9 and the record's: no line more.
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 14);
+    std::string text = log;
+    for (size_t end; (end = text.find("\r\n")) != std::string::npos;) text.erase(end, 2);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
+        EXPECT_FALSE(byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) << i;
+    }
 }
 
 TEST_F(ProgramLogTest, TheFirstSummaryCreatesTheFolderAndTheHeaderAndLaterOnesAppend)
