@@ -43,6 +43,7 @@ ViewRefresh QueueScheduler::Tick(const std::vector<int>& selection)
     ShutDownWhenDone();
     RemoveFinishedTasks();
     if (tasks_.Count() > 0) ApplyQueueRule(AllPositions());
+    CheckForStalls();
     return Refresh(selection);
 }
 
@@ -139,6 +140,11 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
             }
         }
     }
+}
+
+void QueueScheduler::CheckForStalls()
+{
+    for (int i = 0; i < tasks_.Count(); ++i) tasks_.Task(i).CheckForStall(stallLimit_);
 }
 
 StateCounts QueueScheduler::CountStates(const std::vector<int>& positions) const

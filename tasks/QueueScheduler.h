@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ struct QueueModes {
 // The scheduler tick, run once a second on the main thread: it asks the questions workers wait
 // on, shuts the computer down when all is done, removes finished tasks when so set, applies the
 // queue rule ("Global Queue": one running task; "Queue by File Servers": one per file server),
-// and computes what the views show.
+// has every task log a read, write or open that hangs, and computes what the views show.
 class QueueScheduler {
 public:
     QueueScheduler(TaskList& tasks, const TSettingsStorage& settings, const TMsgList& msgs, SchedulerHost& host,
@@ -36,6 +37,8 @@ public:
 
     QueueModes& Modes() { return modes_; }
     const QueueModes& Modes() const { return modes_; }
+    // How long a call may hang before its task logs it; 30 seconds unless set.
+    void SetStallLimit(std::chrono::seconds limit) { stallLimit_ = limit; }
 
     // One tick; `selection` holds the selected rows in ascending order.
     ViewRefresh Tick(const std::vector<int>& selection);
@@ -46,6 +49,8 @@ public:
     void RemoveFinishedTasks();
     void ApplyQueueRule(const std::vector<int>& positions);
     void QueueStep(const std::vector<int>& positions);
+    // Each task logs once (Err011) a call that has not returned for the stall limit.
+    void CheckForStalls();
     StateCounts CountStates(const std::vector<int>& positions) const;
     ViewRefresh Refresh(const std::vector<int>& selection);
 
@@ -62,6 +67,7 @@ private:
     SchedulerHost& host_;
     PowerControl& power_;
     QueueModes modes_;
+    std::chrono::seconds stallLimit_{30};
 };
 
 // Scanning, Copying and Error are the states of an active task.

@@ -14,6 +14,11 @@ using test::WriteFile;
 
 class QueueSchedulerTest : public TasksTest {
 protected:
+    void TearDown() override
+    {
+        ClearFaults();
+        TasksTest::TearDown();
+    }
     // A task whose source is missing, so it keeps failing; with the limit of errors at 2 the
     // queue soon suspends it.
     void AddFailingTask(const std::string& source)
@@ -229,6 +234,22 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     EXPECT_FALSE(queued.Commands.Start);
     EXPECT_TRUE(queued.Commands.Selected);
     EXPECT_FALSE(queued.Commands.ChangeSource);
+}
+
+TEST_F(QueueSchedulerTest, TheTickHasACallThatHangsLoggedOnceAndShown)
+{
+    scheduler->SetStallLimit(std::chrono::seconds(0));
+    WriteFile(temp / "src/slow", "data");
+    StallOn(FaultOp::Read, temp / "src/slow");
+    ASSERT_TRUE(tasks->AddTask(temp / "src/slow", temp / "dst", StateCopying, 0, INT32_MAX, false, false, false));
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    const ViewRefresh view = scheduler->Tick({0});
+    scheduler->Tick({0});
+    ReleaseStalls();
+    EXPECT_EQ(CountId(tasks->Task(0), "Err011"), 1);
+    ASSERT_FALSE(view.NewLogRows[0].empty());
+    EXPECT_EQ(view.NewLogRows[0].back().Text,
+              "Nothing has moved for 0 seconds: the system does not answer for \"" + temp / "src/slow\"");
 }
 
 }  // namespace
