@@ -23,8 +23,10 @@ constexpr char LockFileName[] = "TaskList.lock";
 constexpr char DamagedFolderName[] = "damaged";
 constexpr size_t TaskListHeaderSize = 6;
 constexpr const char* RestoreExtensions[] = {"var", "con", "log"};
-// How long the exit waits for all workers together before it leaves stuck ones behind.
-constexpr auto CloseWaitLimit = std::chrono::seconds(2);
+// How long the exit waits for all workers together before it leaves stuck ones behind. A stop
+// must end at once for the user; a worker cut off in its last save is no worse off than after a
+// kill, since its restore files are replaced whole.
+constexpr auto CloseWaitLimit = std::chrono::milliseconds(500);
 
 // A name read from TaskList becomes part of file paths: it must stay inside the restore folder.
 bool IsSafeTaskName(const std::string& name)

@@ -78,8 +78,9 @@ public:
     void Move(int from, int to);
     // A new name for a task: free among the tasks and the files of the restore folder.
     std::string NewTaskName() const;
-    // The exit sequence: save TaskList, stop every worker and wait for them, delete TaskList
-    // when it names nothing, and only then give up the restore folder. The restore files stay.
+    // The exit sequence: save TaskList, stop every worker and wait for them (half a second for
+    // all together: one stuck in the kernel is left behind), delete TaskList when it names
+    // nothing, and only then give up the restore folder. The restore files stay.
     void Close();
     // Takes TaskList from the settings' restore folder again; only while the list is empty.
     void ReopenAfterRestorePathChange();
