@@ -2,10 +2,9 @@
 
 #include <chrono>
 #include <climits>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 
+#include "app/SourceCheck.h"
 #include "app/StopSignals.h"
 #include "core/ProgramLog.h"
 #include "core/SettingsStorage.h"
@@ -21,6 +20,14 @@ constexpr auto PollInterval = std::chrono::milliseconds(20);
 constexpr int PollsPerRedraw = 15;
 // A failed run logs its reason as it ends; the wait lets it be printed.
 constexpr auto FailedRunEndWait = std::chrono::seconds(2);
+
+// Waits up to `limit` for the worker to end, in short steps, so that a stop signal ends the
+// wait at once: a worker stuck in the kernel must not hold up a stop.
+void WaitUnlessStopped(TDownloadThread& task, std::chrono::milliseconds limit)
+{
+    for (auto waited = std::chrono::milliseconds(0); waited < limit && StopSignal() == 0; waited += PollInterval)
+        if (task.WaitFor(PollInterval)) return;
+}
 
 }  // namespace
 
@@ -68,13 +75,7 @@ bool CliSession::SourcesCanBeCopied()
     // All or nothing: a command that cannot do everything it was asked starts nothing.
     bool good = true;
     for (const auto& source : arguments_.Sources) {
-        std::error_code error;
-        const auto status = std::filesystem::status(source, error);
-        std::string reason;
-        if (error)
-            reason = error.message();
-        else if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status))
-            reason = "not a regular file or folder";
+        const std::string reason = WhySourceCannotBeCopied(source, arguments_.Destination);
         if (reason.empty()) continue;
         Error("cannot copy \"" + source + "\": " + reason);
         good = false;
@@ -89,6 +90,7 @@ bool CliSession::Open(EarlierTasks earlier)
     PowerControl& power = *this;
     tasks_ = std::make_unique<TaskList>(*settings_, msgs_, views);
     scheduler_ = std::make_unique<QueueScheduler>(*tasks_, *settings_, msgs_, host, power);
+    scheduler_->SetStallLimit(arguments_.StallLimit);
     tasks_->LoadTaskList(earlier);
     // When the folder cannot be had, the list said why.
     return tasks_->IsOpen();
@@ -132,6 +134,7 @@ int CliSession::RunList()
             return 128 + StopSignal();
         }
         scheduler_->AskWaitingQuestions();
+        scheduler_->CheckForStalls();
         ReportNewErrors();
         MarkFailures();
         ReportFinished();
@@ -168,7 +171,7 @@ void CliSession::MarkFailures()
         if (failed_.count(task.TaskName())) continue;
         if (task.HasRunFailed()) {
             task.Stop();
-            task.WaitFor(FailedRunEndWait);
+            WaitUnlessStopped(task, FailedRunEndWait);
             ReportNewErrors();
             failed_.insert(task.TaskName());
             Error("\"" + task.GetSourceAsGiven() + "\" failed; it stays in \"" + restoreDir_ + "\" for tarnctl resume");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct CopyArguments {
     bool CopySecurity = false;
     bool CopyStreams = false;
     bool Quiet = false;
+    // A read, write or open that has not returned for this long is reported; no option sets it.
+    std::chrono::seconds StallLimit{30};
 
     static constexpr int32_t NoSpeedLimit = 2147483647;
 };

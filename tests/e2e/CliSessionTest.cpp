@@ -1,6 +1,21 @@
 #include "app/CliSession.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "app/ConsoleProgress.h"
 #include "app/CopyArguments.h"
+#include "app/StopSignals.h"
+#include "engine/DownloadThread.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/TestSupport.h"
 
@@ -32,7 +47,122 @@ TEST(CopyArgumentsTest, ByteCountsTakeBinaryUnits)
 class CliSessionTest : public test::TempFolderTest {
 protected:
     void TearDown() override { ClearFaults(); }
+
+    // A copy of the file "f" (100 KB) into "out", its read of "f" held until ReleaseStalls().
+    CopyArguments CopyWithAHangingRead()
+    {
+        test::WriteFile(temp / "f", test::RandomBytes(100000, 1));
+        CopyArguments arguments;
+        arguments.Sources = {temp / "f"};
+        arguments.Destination = temp / "out";
+        arguments.RestoreDir = temp / "restore";
+        StallOn(FaultOp::Read, temp / "f");
+        return arguments;
+    }
+    // A task log in the restore folder holds `id`: the record reached the disk.
+    bool TaskLogHolds(const std::string& id) const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(temp / "restore"))
+            if (entry.path().extension() == ".log" && test::ReadFile(entry.path()).find(id) != std::string::npos)
+                return true;
+        return false;
+    }
 };
+
+using CliSessionDeathTest = CliSessionTest;
+
+// Runs in a child process (a death test), since the stop a signal asks for stays asked for the
+// rest of the process. Exits 0 when the session ended as stopped within a generous bound: the
+// stop must not wait for a worker that cannot end.
+[[noreturn]] void StopWhileAReadHangs(const CopyArguments& arguments)
+{
+    constexpr auto Bound = std::chrono::milliseconds(1500);
+    InstallStopSignals();
+    std::atomic<std::chrono::steady_clock::time_point> stopped{};
+    std::thread stopper([&] {
+        test::WaitUntil([] { return StalledCalls() == 1; });
+        stopped = std::chrono::steady_clock::now();
+        std::raise(SIGINT);
+    });
+    const int status = CliSession(arguments).Copy();
+    const auto took = std::chrono::steady_clock::now() - stopped.load();
+    stopper.join();
+    std::fprintf(stderr, "status %d, %lld ms after the stop\n", status,
+                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    std::_Exit(status == 128 + SIGINT && took < Bound ? 0 : 1);
+}
+
+TEST_F(CliSessionDeathTest, AStopDoesNotWaitForAReadThatHangs)
+{
+    const CopyArguments arguments = CopyWithAHangingRead();
+    EXPECT_EXIT(StopWhileAReadHangs(arguments), testing::ExitedWithCode(0),
+                "tarnctl: stopped; the unfinished tasks stay");
+    // The task was saved and stays for a resume.
+    EXPECT_TRUE(TaskLogHolds("Inf005"));
+    EXPECT_TRUE(FileExists(temp / "restore/TaskList"));
+}
+
+TEST_F(CliSessionTest, AReadThatHangsIsReportedOnce)
+{
+    CopyArguments arguments = CopyWithAHangingRead();
+    arguments.StallLimit = std::chrono::seconds(1);
+    const std::string report = "tarnctl: Nothing has moved for ";
+    // Standard error goes to a file, which the releasing thread watches for the report.
+    const std::string printed = temp / "stderr.txt";
+    const int savedErrors = ::dup(2);
+    const int file = ::open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, 2);
+    ::close(file);
+    std::thread releaser([&] {
+        test::WaitUntil([&] { return test::ReadFile(printed).find(report) != std::string::npos; });
+        ReleaseStalls();
+    });
+    const int status = CliSession(arguments).Copy();
+    ::dup2(savedErrors, 2);
+    ::close(savedErrors);
+    releaser.join();
+
+    EXPECT_EQ(status, ExitFinished);
+    EXPECT_EQ(test::ReadFile(temp / "out/f"), test::ReadFile(temp / "f"));
+    const std::string errors = test::ReadFile(printed);
+    const size_t first = errors.find(report);
+    EXPECT_NE(first, std::string::npos) << errors;
+    EXPECT_EQ(errors.find(report, first + 1), std::string::npos) << errors;
+    EXPECT_NE(errors.find(" seconds: the system does not answer for \"" + temp / "f\"\n"), std::string::npos) << errors;
+}
+
+TEST_F(CliSessionTest, TheProgressLineShowsControlBytesOfNamesEscaped)
+{
+    // A terminal of its own, wide enough for the whole line.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    winsize size{};
+    size.ws_col = 500;
+    ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+    std::FILE* const terminal = std::fopen(::ptsname(master), "w");
+    ASSERT_NE(terminal, nullptr);
+
+    test::MakeFolders(temp / "restore");
+    test::WriteFile(temp / "x\x1B[2Jy", "data");
+    StallOn(FaultOp::Read, temp / "x");
+    auto task = std::make_unique<TDownloadThread>("0000A001", temp / "restore/", temp / "x\x1B[2Jy", temp / "out",
+                                                  StateCopying, 0, 20, 15000, 65536, INT32_MAX, INT32_MAX, false,
+                                                  false, false);
+    ASSERT_TRUE(test::WaitUntil([] { return StalledCalls() == 1; }));
+    ConsoleProgress(terminal, true).Show(*task, 1, 1);
+    char shown[1024] = {};
+    const ssize_t length = ::read(master, shown, sizeof shown - 1);
+    ReleaseStalls();
+    task.reset();
+    std::fclose(terminal);
+    ::close(master);
+
+    const std::string line(shown, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+    EXPECT_NE(line.find("  x\\x1B[2Jy "), std::string::npos) << line;
+    EXPECT_EQ(line.find('\x1B'), std::string::npos) << line;
+}
 
 TEST_F(CliSessionTest, AFailedRunEndsTheCommandWithItsReason)
 {

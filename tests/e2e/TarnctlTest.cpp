@@ -93,6 +93,86 @@ TEST_F(TarnctlTest, EverySourceIsCheckedBeforeAnythingIsCopied)
     EXPECT_FALSE(fs::exists(temp / "out"));
 }
 
+TEST_F(TarnctlTest, ASourceThatWouldBeCopiedOntoOrIntoItselfStopsTheCommand)
+{
+    MakeFolders(temp / "dir/sub");
+    MakeFolders(temp / "links");
+    MakeFolders(temp / "hard");
+    WriteFile(temp / "f", "data");
+    WriteFile(temp / "g", "other");
+    fs::create_symlink(temp / "f", temp / "links/f");
+    fs::create_hard_link(temp / "f", temp / "hard/f");
+    fs::create_symlink(temp / "dir", temp / "dir-link");
+    const auto onItself = [](const std::string& source, const std::string& copy) {
+        return "tarnctl: cannot copy \"" + source + "\": its copy \"" + copy + "\" would be the file itself\n";
+    };
+    const auto inItself = [](const std::string& source, const std::string& copy,
+                             const char* where = "inside the folder") {
+        return "tarnctl: cannot copy \"" + source + "\": its copy \"" + copy + "\" would be " + where + "\n";
+    };
+    const struct {
+        std::vector<std::string> sources;
+        std::string destination;
+        std::vector<std::string> messages;  // one per refused source
+    } cases[] = {
+        {{temp / "f"}, temp.Path(), {onItself(temp / "f", temp / "f")}},
+        {{temp / "f"}, temp / "links", {onItself(temp / "f", temp / "links/f")}},
+        {{temp / "f"}, temp / "hard/", {onItself(temp / "f", temp / "hard/f")}},
+        {{temp / "g", temp / "f", temp / "dir", temp / "links/f"},
+         temp / "links",
+         {onItself(temp / "f", temp / "links/f"), onItself(temp / "links/f", temp / "links/f")}},
+        {{temp / "dir//"}, temp.Path(), {inItself(temp / "dir//", temp / "dir/", "the folder itself")}},
+        {{temp / "dir"}, temp / "dir", {inItself(temp / "dir", temp / "dir/dir/")}},
+        // Links are followed, and a ".." in the part still to be made counts as it will then.
+        {{temp / "dir-link"}, temp / "dir/sub/new", {inItself(temp / "dir-link", temp / "dir/sub/new/dir-link/")}},
+        {{temp / "dir"}, temp / "dir-link/new/../x", {inItself(temp / "dir", temp / "dir-link/new/../x/dir/")}},
+    };
+    for (const auto& [sources, destination, messages] : cases) {
+        std::vector<std::string> arguments = {"copy", "--restore-dir", temp / "restore"};
+        arguments.insert(arguments.end(), sources.begin(), sources.end());
+        arguments.push_back(destination);
+        std::string errors;
+        EXPECT_EQ(Tarnctl(arguments, &errors), 1) << destination;
+        std::string expected;
+        for (const auto& message : messages) expected += message;
+        EXPECT_EQ(errors, expected);
+        EXPECT_FALSE(fs::exists(temp / "restore"));
+    }
+    EXPECT_EQ(test::NamesOnDisk(temp / "links"), std::vector<std::string>{"f"});
+    EXPECT_EQ(test::NamesOnDisk(temp / "dir/sub"), std::vector<std::string>{});
+
+    // A destination whose path merely begins with the folder's is not inside it.
+    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", temp / "dir", temp / "dir2"}), 0);
+    EXPECT_TRUE(fs::is_directory(temp / "dir2/dir/sub"));
+}
+
+TEST_F(TarnctlTest, ControlBytesOfNamesReachTheTerminalAndTheLogEscaped)
+{
+    const std::string folder = temp / "src\x1B[1m";
+    MakeFolders(folder);
+    WriteFile(folder + "/red\x1B[31m", "data");
+    ASSERT_EQ(::mkfifo((folder + "/pipe\x1B]0;owned\x07\xC2\x9B").c_str(), 0600), 0);
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", folder, temp / "out"}, &errors), 2);
+    EXPECT_EQ(ReadFile(temp / "out/src\x1B[1m/red\x1B[31m"), "data");  // the copy keeps the name
+    const std::string log = ReadFile(temp / "restore/tarn_log.txt");
+    EXPECT_NE(log.find("A file \"red\\x1B[31m\" was copied from \"" + temp / "src\\x1B[1m/\""), std::string::npos)
+        << log;
+    EXPECT_NE(errors.find("/src\\x1B[1m/pipe\\x1B]0;owned\\x07\\xC2\\x9B\"\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("copied \"" + temp / "src\\x1B[1m/\" to \"" + temp / "out/src\\x1B[1m/\" without 1 item"),
+              std::string::npos)
+        << errors;
+
+    std::string usage;
+    EXPECT_EQ(Tarnctl({"copy", "--x\x1B[2J", "a", "b"}, &usage), 1);
+    EXPECT_NE(usage.find("Unknown option --x\\x1B[2J"), std::string::npos) << usage;
+    std::string command;
+    EXPECT_EQ(Tarnctl({"\x1B[2J"}, &command), 1);
+    EXPECT_NE(command.find("unknown command \"\\x1B[2J\""), std::string::npos) << command;
+    for (const std::string& text : {errors, log, usage, command})
+        for (const char* raw : {"\x1B", "\x07", "\xC2\x9B"}) EXPECT_EQ(text.find(raw), std::string::npos) << text;
+}
+
 TEST_F(TarnctlTest, ItemsLeftOutAndDamagedRestoreFilesFailTheRun)
 {
     MakeFolders(temp / "src");
