@@ -24,6 +24,8 @@ constexpr int ScheduleSliceMilliseconds = 3000;
 constexpr int64_t WriteBackBatch = 8 * 1024 * 1024;
 // A source file up to this size keeps its pages in the cache: it is small enough to be worth it.
 constexpr int64_t KeepSourceCacheBelow = 64 * 1024 * 1024;
+// Files from this size on have the rest of their bytes sent to the device as they are closed.
+constexpr int64_t WriteBackAtCloseFrom = 256 * 1024;
 // The largest chunk the kernel copies in one call.
 constexpr int64_t MaxRangeChunk = 32 * 1024 * 1024;
 // Bytes at the end of a destination file compared with the source before an upload keeps them.
@@ -588,6 +590,10 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
                 RaiseOsError(errno);
         }
         if (options_.CopyStreams && itemWrites_[index] == WriteOver) TFileStreams::DropStreamsNotIn(sourcePath, destPath);
+        // The device starts on the rest of the file while the next ones are copied; tiny files
+        // are left to the system, which writes them together.
+        if (item.Size >= WriteBackAtCloseFrom && currentOffset_ > writeBackFrom_)
+            PlatformStartWriteBack(destHandle_, writeBackFrom_, currentOffset_ - writeBackFrom_);
     }
     {
         BlockingCall call(*this);
