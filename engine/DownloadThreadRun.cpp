@@ -653,7 +653,6 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;  // a link put there meanwhile is never written through
-    options.sequential = item.Size > bufferSize_;
     // A new file gets the source's permissions less the umask, writable for the owner until done.
     FileOpenOptions create = options;
     create.regularOnly = false;

@@ -80,10 +80,8 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
             ::close(fd);
             return Fail(error);
         }
+        // The flag stays: reads and writes of a regular file do not look at it.
         if (status) FillStatus(st, *status);
-        // Reads of a regular file never wait anyway; the flag only kept the open from waiting.
-        // Of the other flags F_SETFL sets, only O_NOATIME may be in use, and it stays.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & O_NOATIME);
     }
     if (options.lock != FileLock::None) {
         const int how = (options.lock == FileLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
