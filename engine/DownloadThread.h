@@ -164,6 +164,9 @@ private:
     bool RunPass();
     void RetryDelay();
     void Checkpoint();
+    // Waits out a schedule or a pause that holds the task; true when it waited, so that the
+    // caller looks at its requests again.
+    bool WaitWhileHeld(bool forItem);
     // A pause is wanted when requested, or when a skip interrupted one that is still on.
     bool PauseWanted() const { return pauseRequest_ || (holdAfterSkip_ == StatePaused && state_ == StatePaused); }
     bool ScheduleWanted() const { return scheduleWaiting_; }

@@ -282,17 +282,21 @@ void TDownloadThread::Checkpoint()
     // Where no file is being worked on: a schedule and a pause are kept, a skip waits for one.
     for (;;) {
         if (Terminated()) throw TerminateRun{};
-        if (restartRequest_) return;
-        if (ScheduleWanted()) {
-            WaitForSchedule(false);
-            continue;
-        }
-        if (PauseWanted()) {
-            PauseSelf();
-            continue;
-        }
-        return;
+        if (restartRequest_ || !WaitWhileHeld(false)) return;
     }
+}
+
+bool TDownloadThread::WaitWhileHeld(bool forItem)
+{
+    if (ScheduleWanted()) {
+        WaitForSchedule(forItem);
+        return true;
+    }
+    if (PauseWanted()) {
+        PauseSelf();
+        return true;
+    }
+    return false;
 }
 
 bool TDownloadThread::SleepInterrupted() const
@@ -408,14 +412,7 @@ void TDownloadThread::WorkOnItem()
                 ItemClose(item);
                 return;
             }
-            if (ScheduleWanted()) {
-                WaitForSchedule(true);
-                continue;
-            }
-            if (PauseWanted()) {
-                PauseSelf();
-                continue;
-            }
+            if (WaitWhileHeld(true)) continue;
             SetState(StateCopying);
             SaveRestoreFiles(true, false, true, false);
             RaisePendingFlushError();
@@ -1131,14 +1128,7 @@ void TDownloadThread::ChunkLoop(size_t index)
             AddLogRecord("Inf014", {ItemSourcePath(item)});
             return;
         }
-        if (ScheduleWanted()) {
-            WaitForSchedule(true);
-            continue;
-        }
-        if (PauseWanted()) {
-            PauseSelf();
-            continue;
-        }
+        if (WaitWhileHeld(true)) continue;
         if (TakeRequest(bufferChanged_)) {
             bufferCapacity_ = bufferSize_;
             buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));

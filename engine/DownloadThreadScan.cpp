@@ -87,15 +87,7 @@ void TDownloadThread::ScanCheckpoint()
         if (Terminated()) throw TerminateRun{};
         // A list of the old source, or of a task that starts over, is of no use.
         if (restartRequest_ || rescanRequest_) throw ScanInterrupted{};
-        if (ScheduleWanted()) {
-            WaitForSchedule(false);
-            continue;
-        }
-        if (PauseWanted()) {
-            PauseSelf();
-            continue;
-        }
-        return;
+        if (!WaitWhileHeld(false)) return;
     }
 }
 

@@ -24,14 +24,6 @@ namespace fs = std::filesystem;
 
 class DownloadThreadCommandTest : public EngineTest {
 protected:
-    static int Count(const TDownloadThread& task, const std::string& id, const std::string& text)
-    {
-        int count = 0;
-        for (const auto& record : Log(task))
-            if (record.Id == id && (text.empty() || (!record.Params.empty() && record.Params[0].find(text) != std::string::npos)))
-                ++count;
-        return count;
-    }
     static int64_t ModifiedOf(const std::string& path)
     {
         struct stat st;
@@ -53,11 +45,11 @@ TEST_F(DownloadThreadCommandTest, AFailedFlushIsAnErrorOfTheFileAndNeverUndoesAP
     ASSERT_TRUE(WaitForState(*task, StatePaused));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(task->GetState(), StatePaused);
-    EXPECT_EQ(Count(*task, "Err005", ""), 0);
+    EXPECT_EQ(CountWith(*task, "Err005", ""), 0);
     // Going on, the failure is an error of the file like any other: logged, counted, retried.
     task->Start();
     ASSERT_TRUE(WaitForLog(*task, "Err005"));
-    EXPECT_EQ(Count(*task, "Err005", "Input/output error"), 1);
+    EXPECT_EQ(CountWith(*task, "Err005", "Input/output error"), 1);
     EXPECT_GE(CountId(*task, "Inf006"), 1);
     task->SetSpeedLimit(2147483647);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
@@ -77,8 +69,8 @@ TEST_F(DownloadThreadCommandTest, APausedErrorGoesOnWithoutAnErrorOfItsOwnMaking
     ASSERT_TRUE(WaitForState(*task, StatePaused));
     task->Start();
     ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(Count(*task, "Err005", ""), 1);
-    EXPECT_EQ(Count(*task, "Err005", "Bad file descriptor"), 0);
+    EXPECT_EQ(CountWith(*task, "Err005", ""), 1);
+    EXPECT_EQ(CountWith(*task, "Err005", "Bad file descriptor"), 0);
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);
 }
 

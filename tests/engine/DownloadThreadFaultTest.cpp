@@ -49,13 +49,6 @@ private:
 class DownloadThreadFaultTest : public EngineTest {
 protected:
     static TMsg LastRecord(const TDownloadThread& task) { return Log(task).back(); }
-    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
-    {
-        for (const auto& record : Log(task))
-            for (const auto& param : record.Params)
-                if (record.Id == id && param.find(text) != std::string::npos) return true;
-        return false;
-    }
     static bool Identical(const std::string& a, const std::string& b) { return ReadFile(a) == ReadFile(b); }
     // A copy of every file of a folder, taken while a worker is held in a write call: the files
     // as a kill at that moment would leave them.

@@ -26,13 +26,6 @@ namespace fs = std::filesystem;
 
 class DownloadThreadSourceTest : public EngineTest {
 protected:
-    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
-    {
-        for (const auto& record : Log(task))
-            for (const auto& param : record.Params)
-                if (record.Id == id && param.find(text) != std::string::npos) return true;
-        return false;
-    }
     static unsigned ModeOf(const std::string& path)
     {
         struct stat st;

@@ -52,6 +52,19 @@ int EngineTest::CountId(const TDownloadThread& task, const std::string& id)
     return static_cast<int>(std::count(ids.begin(), ids.end(), id));
 }
 
+int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)
+{
+    int count = 0;
+    for (const auto& record : Log(task)) {
+        if (record.Id != id) continue;
+        const bool holds = text.empty() || std::any_of(record.Params.begin(), record.Params.end(), [&](const auto& param) {
+                               return param.find(text) != std::string::npos;
+                           });
+        count += holds;
+    }
+    return count;
+}
+
 bool EngineTest::WaitForState(const TDownloadThread& task, uint8_t state)
 {
     return WaitUntil([&] { return task.GetState() == state; });

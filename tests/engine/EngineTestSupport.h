@@ -41,6 +41,12 @@ protected:
     static std::vector<TMsg> Log(const TDownloadThread& task);
     static std::vector<std::string> LogIds(const TDownloadThread& task);
     static int CountId(const TDownloadThread& task, const std::string& id);
+    // Records with the id and a parameter that holds `text` (any parameter when it is "").
+    static int CountWith(const TDownloadThread& task, const std::string& id, const std::string& text);
+    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
+    {
+        return CountWith(task, id, text) > 0;
+    }
     static bool WaitForState(const TDownloadThread& task, uint8_t state);
     static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1);
 };
