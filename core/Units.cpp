@@ -27,20 +27,6 @@ ScaledValue Scale(double value, const TMsgList& msgs, const char* mega, const ch
     return {value, msgs.GetMsg(one)};
 }
 
-// The locale's long time format without its time zone ("t"): a value of the data files is
-// local time and carries no zone.
-QString LongTimeFormat(const QLocale& locale)
-{
-    const QString format = locale.timeFormat(QLocale::LongFormat);
-    QString result;
-    bool quoted = false;
-    for (const QChar c : format) {
-        if (c == u'\'') quoted = !quoted;
-        if (quoted || c != u't') result += c;
-    }
-    return result.trimmed();
-}
-
 }  // namespace
 
 ScaledValue ScaleSize(int64_t bytes, const TMsgList& msgs)
@@ -51,6 +37,19 @@ ScaledValue ScaleSize(int64_t bytes, const TMsgList& msgs)
 ScaledValue FormatSpeed(double bytesPerSecond, const TMsgList& msgs)
 {
     return Scale(bytesPerSecond, msgs, "MBps", "KBps", "Bps");
+}
+
+std::string FormatFileSize(int64_t bytes, const TMsgList& msgs, const QLocale& locale)
+{
+    const auto scaled = [&](double divisor, const char* unit) {
+        QLocale grouped = locale;
+        grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+        return FormatFixed(static_cast<double>(bytes) / divisor, 1, locale) + ' ' + msgs.GetMsg(unit) + " (" +
+               grouped.toString(static_cast<qlonglong>(bytes)).toStdString() + ' ' + msgs.GetMsg("Bytes") + ')';
+    };
+    if (bytes > OneMegabyte) return scaled(OneMegabyte, "MB");
+    if (bytes > OneKilobyte) return scaled(OneKilobyte, "KB");
+    return std::to_string(bytes) + ' ' + msgs.GetMsg("Bytes");
 }
 
 std::string FormatDecimal(double value, const QLocale& locale)
@@ -92,6 +91,18 @@ std::string FormatLocaleDateTime(double dateTime, const QLocale& locale)
     QString text = locale.toString(date, QLocale::ShortFormat);
     if (time != QTime(0, 0)) text += u' ' + locale.toString(time, LongTimeFormat(locale));
     return text.toStdString();
+}
+
+QString LongTimeFormat(const QLocale& locale)
+{
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == u'\'') quoted = !quoted;
+        if (quoted || c != u't') result += c;
+    }
+    return result.trimmed();
 }
 
 }  // namespace tarn

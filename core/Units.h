@@ -23,6 +23,12 @@ ScaledValue ScaleSize(int64_t bytes, const TMsgList& msgs);
 // The same rule for bytes per second, with the units "MBps", "KBps" and "Bps".
 ScaledValue FormatSpeed(double bytesPerSecond, const TMsgList& msgs);
 
+// A file's size beside another file's, as the question about an existing file shows it: above
+// 1048576 bytes in "MB" and above 1024 in "KB", with one decimal, followed by the whole count
+// in "Bytes" with the locale's thousands separators ("1.5 Mb (1,572,864 Bytes)"); otherwise
+// the count alone ("1024 Bytes").
+std::string FormatFileSize(int64_t bytes, const TMsgList& msgs, const QLocale& locale = QLocale());
+
 // A number with at most two decimals: the locale's decimal separator, no trailing zeros and no
 // thousands separators ("1024", "1.5", "11.92").
 std::string FormatDecimal(double value, const QLocale& locale = QLocale());
@@ -35,5 +41,8 @@ std::string FormatClockTime(double days);
 // A date-time value as the locale's short date, a blank and its long time without a time zone;
 // at exactly midnight only the date. "" for a value outside the years 1 to 9999.
 std::string FormatLocaleDateTime(double dateTime, const QLocale& locale = QLocale());
+// The locale's long time format without its time zone ("h:mm:ss AP", "HH:mm:ss"): a value of
+// the data files is local time and carries no zone.
+QString LongTimeFormat(const QLocale& locale = QLocale());
 
 }  // namespace tarn

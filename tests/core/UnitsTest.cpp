@@ -47,6 +47,29 @@ TEST(UnitsTest, SpeedsUseTheSpeedUnits)
     }
 }
 
+// The existing-file question shows one decimal and the whole count beside it: exactly 1024
+// bytes and exactly 1 MiB stay in the smaller unit.
+TEST(UnitsTest, FileSizesShowOneDecimalAndTheGroupedCount)
+{
+    const TMsgList msgs;
+    const std::tuple<int64_t, const QLocale*, const char*> cases[] = {
+        {0, &English, "0 Bytes"},
+        {1024, &English, "1024 Bytes"},
+        {1025, &English, "1.0 Kb (1,025 Bytes)"},
+        {1048576, &English, "1024.0 Kb (1,048,576 Bytes)"},
+        {1572864, &English, "1.5 Mb (1,572,864 Bytes)"},
+        {1572864, &German, "1,5 Mb (1.572.864 Bytes)"},
+        {5368709120, &German, "5120,0 Mb (5.368.709.120 Bytes)"},
+    };
+    for (const auto& [bytes, locale, text] : cases) EXPECT_EQ(FormatFileSize(bytes, msgs, *locale), text) << bytes;
+}
+
+TEST(UnitsTest, LongTimeFormatsLeaveOutTheZone)
+{
+    EXPECT_EQ(LongTimeFormat(English), "h:mm:ss AP");
+    EXPECT_EQ(LongTimeFormat(German), "HH:mm:ss");
+}
+
 TEST(UnitsTest, DecimalsFollowTheLocaleWithoutThousandsSeparators)
 {
     EXPECT_EQ(FormatDecimal(1234567.456, English), "1234567.46");
