@@ -56,6 +56,8 @@ constexpr CaptionText SettingsOwnTexts[] = {
     {"s10Mbit", "10 Mbit per second"},
     {"s100Mbit", "100 Mbit per second"},
     {"s1Gbit", "1 Gbit per second"},
+    {"sRestorePathLocked",
+     "The restore folder holds the files of the tasks in the list: it can be changed while the list is empty."},
 };
 
 constexpr CaptionText SettingsProperties[] = {

@@ -2,7 +2,9 @@
 
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 #include <type_traits>
 
@@ -202,5 +204,21 @@ void TSettingsStorage::SetAutoRun(bool value) { Assign(autoRun_, value); }
 void TSettingsStorage::SetEnableContextMenu(bool value) { Assign(enableContextMenu_, value); }
 void TSettingsStorage::SetEnableQuickInfo(bool value) { Assign(enableQuickInfo_, value); }
 void TSettingsStorage::SetMinimizeInsteadClose(bool value) { Assign(minimizeInsteadClose_, value); }
+
+int LinkSpeedEntry(int32_t maxLinkSpeed)
+{
+    // 64 bits: eight times a speed above 268 MB/s leaves the 32-bit range.
+    const int64_t mbit = int64_t{maxLinkSpeed} * 8 / 1000000;
+    if (mbit < 2) return 0;
+    if (mbit < 11) return 1;
+    if (mbit < 101) return 2;
+    return 3;
+}
+
+int AutoActionEntry(uint8_t autoAction)
+{
+    const auto* found = std::find(std::begin(AutoActionEntries), std::end(AutoActionEntries), autoAction);
+    return found == std::end(AutoActionEntries) ? -1 : static_cast<int>(found - std::begin(AutoActionEntries));
+}
 
 }  // namespace tarn

@@ -140,4 +140,16 @@ inline constexpr int32_t LinkSpeed10Mbit = 1250000;
 inline constexpr int32_t LinkSpeed100Mbit = 12500000;
 inline constexpr int32_t LinkSpeed1Gbit = 125000000;
 
+// The settings dialog's two lists, in their order: the connection speeds above, and the default
+// actions "Upload" (3), "Overwrite" (1), "Skip" (5).
+inline constexpr int32_t LinkSpeedEntries[] = {LinkSpeed1Mbit, LinkSpeed10Mbit, LinkSpeed100Mbit, LinkSpeed1Gbit};
+inline constexpr uint8_t AutoActionEntries[] = {3, 1, 5};
+
+// The connection-speed entry a speed falls in, by its whole Mbit per second: below 2 the first,
+// below 11 the second, below 101 the third, otherwise the fourth. A speed between two entries
+// thus shows as the faster one (16 Mbit as 100 Mbit), and any speed has an entry.
+int LinkSpeedEntry(int32_t maxLinkSpeed);
+// The default-action entry of an AutoAction value, or -1 for a value without one.
+int AutoActionEntry(uint8_t autoAction);
+
 }  // namespace tarn

@@ -272,5 +272,28 @@ TEST_F(SettingsStorageTest, BinaryValuesReadOverTheStartOfTheBuffer)
     EXPECT_EQ(ReadRegInteger(*key, regvalue::Top, DefaultQuickInfoTop), DefaultQuickInfoTop);
 }
 
+TEST(SettingsDialogEntriesTest, ASpeedShowsAsTheEntryItsWholeMbitFallIn)
+{
+    const struct {
+        int32_t Speed;
+        int Entry;
+    } cases[] = {
+        {-1, 0}, {0, 0}, {LinkSpeed1Mbit, 0}, {249999, 0},                // below 2 Mbit
+        {250000, 1}, {LinkSpeed10Mbit, 1}, {1374999, 1},                 // below 11 Mbit
+        {1375000, 2}, {2000000, 2}, {LinkSpeed100Mbit, 2}, {12624999, 2},  // below 101 Mbit
+        {12625000, 3}, {LinkSpeed1Gbit, 3}, {2147483647, 3},  // eight times the last overflows 32 bits
+    };
+    for (const auto& c : cases) EXPECT_EQ(LinkSpeedEntry(c.Speed), c.Entry) << c.Speed;
+}
+
+TEST(SettingsDialogEntriesTest, OnlyTheThreeStoredActionsHaveAnEntry)
+{
+    const struct {
+        int Action;
+        int Entry;
+    } cases[] = {{3, 0}, {1, 1}, {5, 2}, {0, -1}, {2, -1}, {4, -1}, {6, -1}, {255, -1}};
+    for (const auto& c : cases) EXPECT_EQ(AutoActionEntry(static_cast<uint8_t>(c.Action)), c.Entry) << c.Action;
+}
+
 }  // namespace
 }  // namespace tarn
