@@ -1,0 +1,278 @@
+#include "dialogs/FormNewTask.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <tuple>
+#include <string>
+#include <vector>
+
+#include "core/Registry.h"
+#include "core/RegistryLayout.h"
+#include "core/SettingsStorage.h"
+#include "engine/GlobalUtils.h"
+#include "platform/DateTime.h"
+#include "tasks/DestinationHistory.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+class FormNewTaskTest : public test::TempFolderTest {
+protected:
+    void SetUp() override { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void TearDown() override { QLocale::setDefault(QLocale::system()); }
+
+    std::unique_ptr<TfrmNewTask> Dialog(bool startAllowed = true)
+    {
+        return std::make_unique<TfrmNewTask>(nullptr, settings, startAllowed, [this](double proposed) {
+            proposals.push_back(proposed);
+            return scheduleAnswer;
+        });
+    }
+    std::unique_ptr<QSettings> Key() { return settings.OpenKey(regkey::FormNewTask); }
+
+    template <typename Widget>
+    static Widget* Child(QWidget& dialog, const char* name)
+    {
+        auto* child = dialog.findChild<Widget*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    static void Type(QWidget& dialog, const std::string& source, const std::string& destination)
+    {
+        Child<QLineEdit>(dialog, "edtSrcPath")->setText(QString::fromStdString(source));
+        Child<QComboBox>(dialog, "cbDstPath")->setEditText(QString::fromStdString(destination));
+    }
+    // Runs `answer` on the next modal window once the event loop of the one about to open runs.
+    static void AnswerNextModal(std::function<void(QWidget&)> answer)
+    {
+        QTimer::singleShot(0, [answer] { answer(*QApplication::activeModalWidget()); });
+    }
+
+    TSettingsStorage settings{RegistryLocation{temp / "user.ini", temp / "system.ini"}};
+    std::vector<double> proposals;
+    std::optional<double> scheduleAnswer;
+};
+
+TEST_F(FormNewTaskTest, StateListOffersStartOnlyWithoutAQueueMode)
+{
+    struct Case {
+        bool startAllowed;
+        QStringList items;
+        std::vector<uint8_t> states;  // handed back for each item
+    };
+    for (const Case& c : {Case{true, {"Start", "Pause", "Schedule"}, {1, 3, 4}}, Case{false, {"Pause", "Schedule"}, {3, 4}}}) {
+        for (int index = 0; index < c.items.size(); ++index) {
+            auto dialog = Dialog(c.startAllowed);
+            auto* state = Child<QComboBox>(*dialog, "cbState");
+            QStringList items;
+            for (int i = 0; i < state->count(); ++i) items << state->itemText(i);
+            EXPECT_EQ(items, c.items);
+            EXPECT_EQ(state->currentIndex(), 0);
+            state->setCurrentIndex(index);
+            EXPECT_EQ(Child<QToolButton>(*dialog, "btnScheduleDialog")->isEnabled(), c.items[index] == "Schedule");
+            Type(*dialog, "/srv/a", "/home/me");
+            dialog->accept();
+            EXPECT_EQ(dialog->Answer().State, c.states[index]) << c.items[index].toStdString();
+        }
+    }
+}
+
+TEST_F(FormNewTaskTest, SpeedTextHasOneDecimalAndTheUnitWithoutABlank)
+{
+    auto dialog = Dialog();
+    auto* speed = Child<QSlider>(*dialog, "trbSpeedLimit");
+    auto* unit = Child<QLabel>(*dialog, "lblUnit");
+    EXPECT_EQ(speed->maximum(), settings.MaxLinkSpeed());
+    EXPECT_EQ(unit->text(), "11.9Mb/s");  // a first run stands at MaxLinkSpeed, 12500000
+    const std::pair<int, const char*> cases[] = {{1024, "1024.0B/s"}, {1025, "1.0Kb/s"}, {1048576, "1024.0Kb/s"}, {0, "0.0B/s"}};
+    for (const auto& [position, text] : cases) {
+        speed->setValue(position);
+        EXPECT_EQ(unit->text(), text) << position;
+    }
+}
+
+TEST_F(FormNewTaskTest, AFirstRunOpensCollapsedAndEmptyAndOKWantsBothPaths)
+{
+    auto dialog = Dialog();
+    EXPECT_TRUE(Child<QGroupBox>(*dialog, "gbTaskOptions")->isHidden());
+    EXPECT_TRUE(Child<QGroupBox>(*dialog, "gbFileOptions")->isHidden());
+    EXPECT_EQ(Child<QPushButton>(*dialog, "btnOptions")->text(), "Options >>");
+    EXPECT_EQ(Child<QComboBox>(*dialog, "cbDstPath")->count(), 0);
+    for (const char* option : {"chkCopySecurity", "chkCopyStreams", "chkCopyAttributes"})
+        EXPECT_FALSE(Child<QCheckBox>(*dialog, option)->isChecked()) << option;
+    auto* ok = Child<QPushButton>(*dialog, "btnOK");
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"", "", false}, {"x", "", false}, {"", "/d", false}, {"x", "/d", true}};
+    for (const auto& [source, destination, enabled] : cases) {
+        Type(*dialog, source, destination);
+        EXPECT_EQ(ok->isEnabled(), enabled) << source << "|" << destination;
+    }
+}
+
+TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
+{
+    auto dialog = Dialog();
+    Type(*dialog, "/srv/share/film.mkv", "/home/me/Videos");
+    Child<QComboBox>(*dialog, "cbState")->setCurrentIndex(2);
+    Child<QSlider>(*dialog, "trbSpeedLimit")->setValue(65536);
+    Child<QCheckBox>(*dialog, "chkCopyStreams")->setChecked(true);
+    Child<QCheckBox>(*dialog, "chkCopyAttributes")->setChecked(true);
+    auto* schedule = Child<QToolButton>(*dialog, "btnScheduleDialog");
+    scheduleAnswer = 45000.75;
+    schedule->click();
+    scheduleAnswer.reset();  // a cancelled second look keeps the moment
+    const double before = NowDateTime();
+    schedule->click();
+    ASSERT_EQ(proposals.size(), 2u);
+    EXPECT_GE(proposals[1], before);  // always the present moment, not the one chosen before
+    dialog->accept();
+
+    const NewTaskAnswer& answer = dialog->Answer();
+    EXPECT_EQ(answer.SourceText, "/srv/share/film.mkv");
+    EXPECT_EQ(answer.Destination, "/home/me/Videos");
+    EXPECT_EQ(answer.State, 4);
+    EXPECT_EQ(answer.ScheduleTime, 45000.75);
+    EXPECT_EQ(answer.SpeedLimit, 65536);
+    EXPECT_FALSE(answer.CopySecurity);
+    EXPECT_TRUE(answer.CopyStreams);
+    EXPECT_TRUE(answer.CopyAttributes);
+
+    auto again = Dialog();
+    EXPECT_EQ(Child<QComboBox>(*again, "cbDstPath")->currentText(), "/home/me/Videos");
+    EXPECT_EQ(Child<QSlider>(*again, "trbSpeedLimit")->value(), 65536);
+    EXPECT_TRUE(Child<QCheckBox>(*again, "chkCopyStreams")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(*again, "chkCopySecurity")->isChecked());
+    EXPECT_EQ(Child<QComboBox>(*again, "cbState")->currentIndex(), 0);
+}
+
+TEST_F(FormNewTaskTest, TheHistoryListedIsTheHistoryWrittenBack)
+{
+    {
+        const auto key = Key();
+        const char* five[] = {"/mnt/d/X", "/b", "/c", "/d", "/e"};
+        WriteRegInteger(*key, regvalue::PathsCount, 5);
+        for (int i = 0; i < 5; ++i) WriteRegString(*key, PathValueName(i), five[i]);
+    }
+    auto dialog = Dialog();
+    EXPECT_EQ(Child<QComboBox>(*dialog, "cbDstPath")->currentText(), "/mnt/d/X");
+    Type(*dialog, "/srv/a", "/new");
+    dialog->accept();
+    EXPECT_EQ(ReadRegString(*Key(), PathValueName(5), ""), "/e");  // six written, count 5
+    EXPECT_EQ(ReadRegInteger(*Key(), regvalue::PathsCount, 0), 5);
+
+    auto second = Dialog();
+    auto* destinations = Child<QComboBox>(*second, "cbDstPath");
+    EXPECT_EQ(destinations->count(), 5);
+    Type(*second, "/srv/a", "/mnt/D/x");  // the same folder in other letter case replaces it
+    second->accept();
+    EXPECT_EQ(ReadDestinationHistory(*Key()), (std::vector<std::string>{"/mnt/D/x", "/new", "/b", "/c", "/d"}));
+}
+
+TEST_F(FormNewTaskTest, CancelRemembersOnlyWhetherTheOptionsWereShown)
+{
+    auto dialog = Dialog();
+    Child<QPushButton>(*dialog, "btnOptions")->click();
+    Type(*dialog, "/srv/a", "/home/me");
+    Child<QCheckBox>(*dialog, "chkCopySecurity")->setChecked(true);
+    dialog->reject();
+    for (const char* value : {regvalue::PathsCount, regvalue::SpeedLimit, regvalue::CopySecurity})
+        EXPECT_FALSE(Key()->contains(value)) << value;
+    EXPECT_EQ(ReadRegInteger(*Key(), regvalue::ShowOptions, -1), 2);
+
+    auto shown = Dialog();
+    EXPECT_FALSE(Child<QGroupBox>(*shown, "gbFileOptions")->isHidden());
+    EXPECT_EQ(Child<QPushButton>(*shown, "btnOptions")->text(), "Options <<");
+    Child<QPushButton>(*shown, "btnOptions")->click();
+    shown->reject();
+    EXPECT_EQ(ReadRegInteger(*Key(), regvalue::ShowOptions, -1), 0);
+}
+
+TEST_F(FormNewTaskTest, CollapsingPullsTheButtonsUpUnderThePaths)
+{
+    auto dialog = Dialog();
+    dialog->show();
+    auto* paths = Child<QGroupBox>(*dialog, "gbPaths");
+    auto* ok = Child<QPushButton>(*dialog, "btnOK");
+    const QImage collapsed = dialog->grab().toImage();
+    const int okBelowPaths = ok->mapTo(dialog.get(), QPoint()).y() - paths->geometry().bottom();
+    Child<QPushButton>(*dialog, "btnOptions")->click();
+    QApplication::processEvents();
+    const QImage expanded = dialog->grab().toImage();
+    const int panels = Child<QGroupBox>(*dialog, "gbTaskOptions")->height() + Child<QGroupBox>(*dialog, "gbFileOptions")->height();
+    EXPECT_EQ(expanded.height() - collapsed.height(), panels + 2 * 7);
+    EXPECT_EQ(expanded.width(), collapsed.width());
+    EXPECT_GT(okBelowPaths, 0);
+    EXPECT_LT(okBelowPaths, ok->height());
+}
+
+// The caller splits the text the dialog hands back; what the dialog was given or browsed
+// comes back as the same paths.
+TEST_F(FormNewTaskTest, SourcesComeBackAsThePathsGiven)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"/srv/share/my film.mkv"}, {"/srv/a b/one.txt", "/srv/two.txt", "/srv/three"}};
+    for (const auto& sources : cases) {
+        auto dialog = Dialog();
+        Child<QComboBox>(*dialog, "cbDstPath")->setEditText("/home/me");
+        AnswerNextModal([](QWidget& modal) { static_cast<QDialog&>(modal).accept(); });
+        const auto answer = dialog->Ask(JoinQuotedPaths(sources));
+        ASSERT_TRUE(answer);
+        std::vector<std::string> paths;
+        SplitQuotedPaths(answer->SourceText, paths);
+        EXPECT_EQ(paths, sources);
+    }
+
+    // Three files chosen at once.
+    for (const char* name : {"a 1.txt", "b.txt", "c.txt"}) test::WriteFile(temp / name, "x");
+    auto dialog = Dialog();
+    AnswerNextModal([this](QWidget& modal) {
+        auto& files = dynamic_cast<QFileDialog&>(modal);
+        files.setDirectory(QString::fromStdString(temp.Path()));
+        files.findChild<QLineEdit*>("fileNameEdit")->setText("\"a 1.txt\" \"b.txt\" \"c.txt\"");
+        static_cast<QDialog&>(files).accept();
+    });
+    Child<QToolButton>(*dialog, "btnBrowseForSrcFile")->click();
+    std::vector<std::string> chosen;
+    SplitQuotedPaths(Child<QLineEdit>(*dialog, "edtSrcPath")->text().toStdString(), chosen);
+    std::sort(chosen.begin(), chosen.end());
+    EXPECT_EQ(chosen, (std::vector<std::string>{temp / "a 1.txt", temp / "b.txt", temp / "c.txt"}));
+}
+
+TEST_F(FormNewTaskTest, SourceFolderStartsAtTheLastOneBrowsedAndIsRememberedAtOnce)
+{
+    test::MakeFolders(temp / "last");
+    test::MakeFolders(temp / "chosen");
+    {
+        const auto key = Key();
+        WriteRegString(*key, regvalue::LastSrcDir, temp / "last");
+    }
+    auto dialog = Dialog();
+    QString started;
+    AnswerNextModal([&](QWidget& modal) {
+        auto& folders = dynamic_cast<QFileDialog&>(modal);
+        started = folders.directory().absolutePath();
+        folders.selectFile(QString::fromStdString(temp / "chosen"));
+        static_cast<QDialog&>(folders).accept();
+    });
+    Child<QToolButton>(*dialog, "btnBrowseForSrcFolder")->click();
+    EXPECT_EQ(started.toStdString(), temp / "last");
+    EXPECT_EQ(Child<QLineEdit>(*dialog, "edtSrcPath")->text().toStdString(), temp / "chosen");
+    EXPECT_EQ(ReadRegString(*Key(), regvalue::LastSrcDir, ""), temp / "chosen");
+}
+
+}  // namespace
+}  // namespace tarn
