@@ -191,14 +191,15 @@ void TfrmNewTask::BuildControls()
     bottom->addStretch(1);
     bottom->addWidget(buttons);
 
-    auto* main = new QVBoxLayout(this);
-    main->setSpacing(PanelSpacing);
-    main->addWidget(gbPaths_);
-    main->addWidget(gbTaskOptions_);
-    main->addWidget(gbFileOptions_);
-    main->addLayout(bottom);
     // Wider as the user likes, always as high as the shown panels need: hiding the option
     // panels pulls the buttons up under "Paths".
+    auto* main = new QVBoxLayout(this);
+    main->setSpacing(PanelSpacing);
+    for (QGroupBox* panel : {gbPaths_, gbTaskOptions_, gbFileOptions_}) {
+        panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        main->addWidget(panel);
+    }
+    main->addLayout(bottom);
     main->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     QWidget* const order[] = {edtSrcPath_,       btnBrowseForSrcFile_, btnBrowseForSrcFolder_, cbDstPath_,
