@@ -70,7 +70,7 @@ void TaskList::ReportProblem(const std::string& detail)
 
 void TaskList::Append(std::unique_ptr<TDownloadThread> worker)
 {
-    entries_.push_back(Entry{std::move(worker), {}, 0, false});
+    entries_.push_back(Entry{std::move(worker), std::make_unique<SpeedGraphModel>(), 0, false});
     UpdateRestorePathLock();
     views_.InsertViews(Count() - 1);
 }

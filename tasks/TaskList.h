@@ -41,7 +41,9 @@ public:
 
     int Count() const { return static_cast<int>(entries_.size()); }
     TDownloadThread& Task(int index) const { return *entries_[static_cast<size_t>(index)].Worker; }
-    SpeedGraphModel& Graph(int index) { return entries_[static_cast<size_t>(index)].Graph; }
+    // A task's speed history keeps its address while tasks come, go and move, so that the graph
+    // drawing it can hold it for the task's life.
+    SpeedGraphModel& Graph(int index) { return *entries_[static_cast<size_t>(index)].Graph; }
     // Log records of task `index` already handed to its log view.
     int& LogRowsShown(int index) { return entries_[static_cast<size_t>(index)].LogRowsShown; }
     // This program owns the restore folder.
@@ -88,7 +90,7 @@ public:
 private:
     struct Entry {
         std::unique_ptr<TDownloadThread> Worker;
-        SpeedGraphModel Graph;
+        std::unique_ptr<SpeedGraphModel> Graph;
         int LogRowsShown = 0;
         bool RemovalFailed = false;
     };

@@ -323,6 +323,21 @@ TEST_F(TaskListTest, MovesKeepTheViewsAndReachTheFileOnlyWithTheNextSave)
     EXPECT_EQ(SavedNames(), Names());
 }
 
+// A graph view holds its task's speed history for the task's life: tasks added, moved and
+// removed around it leave that history where it is.
+TEST_F(TaskListTest, ASpeedHistoryStaysPutWhileOtherTasksComeMoveAndGo)
+{
+    AddHeldTask("a", StatePaused);
+    AddHeldTask("b", StatePaused);
+    AddHeldTask("c", StatePaused);
+    const SpeedGraphModel* graphs[] = {&tasks->Graph(0), &tasks->Graph(1), &tasks->Graph(2)};
+    tasks->Move(2, 0);
+    for (const char* name : {"d", "e", "f", "g", "h"}) AddHeldTask(name, StatePaused);
+    ASSERT_TRUE(tasks->StopAndRemoveTask(1, Removal::Confirmed));
+    EXPECT_EQ(&tasks->Graph(0), graphs[2]);
+    EXPECT_EQ(&tasks->Graph(1), graphs[1]);
+}
+
 TEST_F(TaskListTest, TheRestoreFolderIsLockedWhileAnyTaskIsListed)
 {
     EXPECT_FALSE(settings->RestorePathLocked());
