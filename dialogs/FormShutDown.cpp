@@ -24,7 +24,6 @@ TfrmShutDown::TfrmShutDown(QWidget* owner, const TSettingsStorage& settings)
     lblShutDownDelay_ = new QLabel;
     lblShutDownDelay_->setObjectName(QStringLiteral("lblShutDownDelay"));
     lblShutDownDelay_->setWordWrap(true);
-    Body().addSpacing(lblShutDownDelay_->fontMetrics().height() / 2);
     Body().addWidget(lblShutDownDelay_);
     tmShutDownDelay_ = new QTimer(this);
     tmShutDownDelay_->setObjectName(QStringLiteral("tmShutDownDelay"));

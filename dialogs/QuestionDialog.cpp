@@ -36,6 +36,8 @@ QuestionDialog::QuestionDialog(QWidget* owner, const char* title, const char* gr
     lblComment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     body_ = new QVBoxLayout;
+    // Half a line between the comment and what follows it.
+    body_->setSpacing(lblComment->fontMetrics().height() / 2);
     body_->addWidget(lblComment);
     auto* grid = new QGridLayout(group);
     grid->setHorizontalSpacing(PictureSize / 2);
