@@ -117,7 +117,8 @@ TfrmDstFileExists::TfrmDstFileExists(QWidget* owner, const TSettingsStorage& set
     const FileFacts source = LookUp(sourcePath);
     const FileFacts destination = LookUp(destinationPath);
     for (const auto& [label, file] : {std::pair{lblSrcAttr_, source}, std::pair{lblDstAttr_, destination}})
-        label->setText(Fill(label->text(), {FormatFileSize(file.Size, msgs), "\n", FormatLocaleDateTime(file.Modified)}));
+        label->setText(
+            Fill(label->text(), {FormatFileSize(file.Size, msgs), "\n", FormatLocaleDateTime(file.Modified)}));
 
     // A destination longer than its source cannot be continued from it.
     if (destination.Size > source.Size) {

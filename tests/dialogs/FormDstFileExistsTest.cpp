@@ -208,7 +208,8 @@ TEST_F(FormDstFileExistsTest, CountsAndFillsTheTranslatedTexts)
 {
     auto store = test::SettingsWithLanguage(temp / "language/",
                                             "[TfrmDstFileExists]\nCaption=Datei da\nbtnSkip.Caption=Weiter\n"
-                                            "lblFolder.Caption=%s enthält %s\nlblDstAttr.Caption=%s%sgeändert am %s\n");
+                                            "lblFolder.Caption=%s enthält %s\n"
+                                            "lblDstAttr.Caption=%s%sgeändert am %s\n");
     store->SetAutoAction(AnswerSkip);
     store->SetAutoActionDelay(2000);
     StartAskingTask(100, 50);

@@ -2,7 +2,6 @@
 
 #include <QDateEdit>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimeEdit>
@@ -22,7 +21,10 @@ protected:
     static QDateEdit& DatePicker(QWidget& dialog) { return *dialog.findChild<QDateEdit*>(QStringLiteral("dtpDate")); }
     static QTimeEdit& TimePicker(QWidget& dialog) { return *dialog.findChild<QTimeEdit*>(QStringLiteral("dtpTime")); }
     // Days since 30 December 1899 of a local date and time.
-    static double Days(QDate date, QTime time) { return QDate(1899, 12, 30).daysTo(date) + time.msecsSinceStartOfDay() / 86400000.0; }
+    static double Days(QDate date, QTime time)
+    {
+        return static_cast<double>(QDate(1899, 12, 30).daysTo(date)) + time.msecsSinceStartOfDay() / 86400000.0;
+    }
 
     TSettingsStorage settings{RegistryLocation{temp / "user.ini", temp / "system.ini"}};
 };
@@ -100,7 +102,8 @@ TEST_F(FormScheduleTest, OKHandsBackTheMomentCancelNothing)
 TEST_F(FormScheduleTest, PictureAndTranslatedTexts)
 {
     auto store = test::SettingsWithLanguage(
-        temp / "language/", "[TfrmSchedule]\nCaption=Zeitplan\nlblComment.Caption=Wann?\nbtnCancel.Caption=Abbrechen\n");
+        temp / "language/",
+        "[TfrmSchedule]\nCaption=Zeitplan\nlblComment.Caption=Wann?\nbtnCancel.Caption=Abbrechen\n");
     TfrmSchedule dialog(nullptr, *store, 45000);
     EXPECT_EQ(dialog.windowTitle(), "Zeitplan");
     EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("lblComment"))->text(), "Wann?");
