@@ -92,6 +92,13 @@ QPushButton* NewButton(const char* name, const char* text)
 
 TfrmDstFileExists::TfrmDstFileExists(QWidget* owner, const TSettingsStorage& settings, const TMsgList& msgs,
                                      const TDownloadThread& task)
+    : TfrmDstFileExists(owner, settings, msgs, task.GetSource(), task.GetDestination(), task.GetCurrentItem())
+{
+}
+
+TfrmDstFileExists::TfrmDstFileExists(QWidget* owner, const TSettingsStorage& settings, const TMsgList& msgs,
+                                     const std::string& sourceFolder, const std::string& destinationFolder,
+                                     const TItemAttrs& item)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
     BuildControls();
@@ -103,10 +110,9 @@ TfrmDstFileExists::TfrmDstFileExists(QWidget* owner, const TSettingsStorage& set
     if (defaultAction_ != AnswerOverwrite && defaultAction_ != AnswerSkip) defaultAction_ = AnswerUpload;
     remaining_ = std::max(0, settings.AutoActionDelay());
 
-    const TItemAttrs item = task.GetCurrentItem();
-    const std::string folder = task.GetDestination() + item.Dir;
+    const std::string folder = destinationFolder + item.Dir;
     lblFolder_->setText(Fill(lblFolder_->text(), {Breakable(folder), item.Name}));
-    const std::string sourcePath = task.GetSource() + item.Dir + item.Name;
+    const std::string sourcePath = sourceFolder + item.Dir + item.Name;
     const std::string destinationPath = folder + item.Name;
 
     // Both files show the destination's type.

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <string>
 
 class QCheckBox;
 class QGridLayout;
@@ -15,6 +16,7 @@ namespace tarn {
 class TDownloadThread;
 class TMsgList;
 class TSettingsStorage;
+struct TItemAttrs;
 
 // The question a worker asks when its destination file exists: the folder and name, size and
 // modification time of the source and the destination file, and Upload (resume), Overwrite or
@@ -25,9 +27,13 @@ class TfrmDstFileExists : public QDialog {
     Q_OBJECT
 
 public:
-    // Reads the task's current item; the countdown runs from here.
+    // About the task's current item; the countdown runs from here.
     TfrmDstFileExists(QWidget* owner, const TSettingsStorage& settings, const TMsgList& msgs,
                       const TDownloadThread& task);
+    // About `item` of a task copying from `sourceFolder` to `destinationFolder` (each ending
+    // with "/").
+    TfrmDstFileExists(QWidget* owner, const TSettingsStorage& settings, const TMsgList& msgs,
+                      const std::string& sourceFolder, const std::string& destinationFolder, const TItemAttrs& item);
 
     // Asks modally and returns the answer code for TDownloadThread::Answer: 1, 3, 5 (Overwrite,
     // Upload, Skip) for this file, 2, 4, 6 for the rest of the task; 0 only when the program

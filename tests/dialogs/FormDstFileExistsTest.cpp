@@ -201,6 +201,8 @@ TEST_F(FormDstFileExistsTest, ShowsBothFiles)
 
     std::filesystem::remove(Source());
     EXPECT_EQ(Child<QLabel>(*Dialog(settings), "lblSrcAttr").text(), "0 Bytes \nmodified: 12/30/99");
+    TfrmDstFileExists gone(nullptr, settings, msgs, root + "src/", root + "dst/src/", {"sub/", "gone.txt", 0, KindFile});
+    EXPECT_EQ(Child<QLabel>(gone, "lblDstAttr").text(), "0 Bytes \nmodified: 12/30/99");
 }
 
 // The language file's texts are the templates and the default button's own text.
