@@ -25,6 +25,7 @@
 #include "core/RegistryLayout.h"
 #include "core/SettingsStorage.h"
 #include "core/Units.h"
+#include "dialogs/FormSchedule.h"
 #include "dialogs/Icons.h"
 #include "dialogs/TranslateForm.h"
 #include "engine/GlobalUtils.h"
@@ -71,13 +72,16 @@ QString SpeedText(int bytesPerSecond, const TMsgList& msgs)
 TfrmNewTask::TfrmNewTask(QWidget* owner, const TSettingsStorage& settings, bool startAllowed, ScheduleAsker askSchedule)
     : QDialog(owner), settings_(settings), msgs_(settings), askSchedule_(std::move(askSchedule))
 {
+    if (!askSchedule_)
+        askSchedule_ = [this](double proposed) { return TfrmSchedule::Ask(this, settings_, proposed); };
     BuildControls();
     const FormTranslation translation = TranslateForm(*this, FormNewTaskCaptions, settings_);
     sStart_ = translation.Text("sStart");
     sPause_ = translation.Text("sPause");
     sSchedule_ = translation.Text("sSchedule");
     sButtonOptions_ = translation.Text("sButtonOptions");
-    // The browse buttons show only pictures: their hints name them for screen readers.
+    // The browse buttons show pictures and the schedule button "...": their hints name them
+    // for screen readers.
     for (QToolButton* button : {btnBrowseForSrcFile_, btnBrowseForSrcFolder_, btnBrowseForDstFolder_,
                                 btnScheduleDialog_})
         button->setAccessibleName(button->toolTip());

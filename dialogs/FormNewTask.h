@@ -31,11 +31,12 @@ class TfrmNewTask : public QDialog {
     Q_OBJECT
 
 public:
-    // The schedule dialog, proposing a moment; nullopt when it is cancelled.
+    // Asks for the moment scheduled tasks start, proposing one; nullopt when cancelled.
     using ScheduleAsker = std::function<std::optional<double>(double proposed)>;
 
-    // `startAllowed` offers the state "Start" (no queue mode decides what runs).
-    TfrmNewTask(QWidget* owner, const TSettingsStorage& settings, bool startAllowed, ScheduleAsker askSchedule);
+    // `startAllowed` offers the state "Start" (no queue mode decides what runs). Without
+    // `askSchedule` the schedule button opens the schedule dialog.
+    TfrmNewTask(QWidget* owner, const TSettingsStorage& settings, bool startAllowed, ScheduleAsker askSchedule = {});
 
     // Puts a source text in (one path as it is, several quoted), shows the dialog modally and
     // returns what was entered; nullopt after Cancel.

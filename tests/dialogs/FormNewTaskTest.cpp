@@ -22,6 +22,7 @@
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
 #include "core/SettingsStorage.h"
+#include "dialogs/FormSchedule.h"
 #include "engine/GlobalUtils.h"
 #include "platform/DateTime.h"
 #include "tasks/DestinationHistory.h"
@@ -107,6 +108,18 @@ TEST_F(FormNewTaskTest, SpeedTextHasOneDecimalAndTheUnitWithoutABlank)
     }
 }
 
+TEST_F(FormNewTaskTest, TheLanguageFileNamesTheStatesTheOptionsButtonAndTheUnits)
+{
+    settings.SetLanguage("Deutsch");
+    auto dialog = Dialog();
+    EXPECT_EQ(dialog->windowTitle(), "Neue Aufgabe");
+    auto* state = Child<QComboBox>(*dialog, "cbState");
+    EXPECT_EQ(QStringList({state->itemText(0), state->itemText(1), state->itemText(2)}),
+              QStringList({"Starten", "Anhalten", "Planen"}));
+    EXPECT_EQ(Child<QPushButton>(*dialog, "btnOptions")->text(), "Optionen >>");
+    EXPECT_EQ(Child<QLabel>(*dialog, "lblUnit")->text(), "11.9MB/s");
+}
+
 TEST_F(FormNewTaskTest, AFirstRunOpensCollapsedAndEmptyAndOKWantsBothPaths)
 {
     auto dialog = Dialog();
@@ -159,6 +172,21 @@ TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
     EXPECT_TRUE(Child<QCheckBox>(*again, "chkCopyStreams")->isChecked());
     EXPECT_FALSE(Child<QCheckBox>(*again, "chkCopySecurity")->isChecked());
     EXPECT_EQ(Child<QComboBox>(*again, "cbState")->currentIndex(), 0);
+}
+
+TEST_F(FormNewTaskTest, WithoutAnAskerTheScheduleDialogStartsAtThePresentMoment)
+{
+    TfrmNewTask dialog(nullptr, settings, true);
+    double shown = 0;
+    AnswerNextModal([&](QWidget& modal) {
+        shown = dynamic_cast<TfrmSchedule&>(modal).DateTime();
+        static_cast<QDialog&>(modal).accept();
+    });
+    const double before = NowDateTime();
+    Child<QComboBox>(dialog, "cbState")->setCurrentIndex(2);
+    Child<QToolButton>(dialog, "btnScheduleDialog")->click();
+    EXPECT_NEAR(shown, before, 2 / SecondsPerDay);
+    EXPECT_EQ(dialog.Answer().ScheduleTime, shown);
 }
 
 // The rule itself is DestinationHistoryTest's; here the dialog lists what is stored and hands
