@@ -173,8 +173,8 @@ void TfrmNewTask::BuildControls()
     task->setColumnStretch(1, 1);
 
     gbFileOptions_ = Named(new QGroupBox(QStringLiteral("File copying options")), "gbFileOptions");
-    chkCopySecurity_ = Named(new QCheckBox(QStringLiteral("Copy security (NTFS only)")), "chkCopySecurity");
-    chkCopyStreams_ = Named(new QCheckBox(QStringLiteral("Copy streams (NTFS only)")), "chkCopyStreams");
+    chkCopySecurity_ = Named(new QCheckBox(QStringLiteral("Copy security (owner, permissions, ACLs)")), "chkCopySecurity");
+    chkCopyStreams_ = Named(new QCheckBox(QStringLiteral("Copy streams (extended attributes)")), "chkCopyStreams");
     chkCopyAttributes_ = Named(new QCheckBox(QStringLiteral("Copy attributes")), "chkCopyAttributes");
     auto* file = new QVBoxLayout(gbFileOptions_);
     file->addWidget(chkCopySecurity_);

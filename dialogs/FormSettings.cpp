@@ -205,7 +205,7 @@ QWidget* TfrmSettings::BuildGeneralPage()
     chkAutoRun = Named(new QCheckBox(QStringLiteral("Run on logon when a task unfinished exists"), page), "chkAutoRun");
     form->addRow(chkAutoRun);
     chkEnableContextMenu = Named(
-        new QCheckBox(QStringLiteral("Enable \"Copy to...\" menu item in the Explorer context menu"), page),
+        new QCheckBox(QStringLiteral("Enable the \"Copy to...\" menu item in the file manager"), page),
         "chkEnableContextMenu");
     form->addRow(chkEnableContextMenu);
     chkEnableQuickInfo = Named(new QCheckBox(QStringLiteral("Enable the semi-transparent information window"), page),
