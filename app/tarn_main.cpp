@@ -1,10 +1,15 @@
 #include <QApplication>
-#include <QLabel>
+#include <QSessionManager>
 
 #include <cstdio>
 #include <cstdlib>
 
-// The desktop program. Until the main window lands it shows a placeholder window.
+#include "app/QuitSignals.h"
+#include "core/Globals.h"
+#include "dialogs/Icons.h"
+#include "tasks/FormMain.h"
+
+// The desktop program: the main window over the task list.
 int main(int argc, char* argv[])
 {
     const char* display = std::getenv("DISPLAY");
@@ -18,11 +23,19 @@ int main(int argc, char* argv[])
         return 1;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Tarnwell");
-    QLabel window("Tarnwell");
-    window.setWindowTitle("Tarnwell");
-    window.setMinimumSize(684, 374);
-    window.setAlignment(Qt::AlignCenter);
+    QApplication::setApplicationName(QString::fromLatin1(tarn::ProgramName));
+    QApplication::setOrganizationName(QString::fromLatin1(tarn::RegistryOrganization));
+    QApplication::setWindowIcon(tarn::TarnIcon("tarnwell"));
+    QApplication::setDesktopFileName(QStringLiteral("tarnwell"));
+    // Hidden in the notification area, the program keeps running; it ends by Exit.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    tarn::TfrmMain window;
     window.show();
+
+    tarn::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &tarn::QuitSignals::QuitRequested, &window, &tarn::TfrmMain::Exit);
+    // The end of the desktop session closes the program in order, tasks kept for the next one.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) { window.Exit(); });
     return app.exec();
 }

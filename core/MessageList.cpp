@@ -84,6 +84,8 @@ constexpr BuiltInMsg BuiltInMessages[] = {
     {"Msg017", "Owner"},
     {"Msg018", "Auditing"},
     {"Msg019", "Finished, %s left out"},
+    {"Msg020", "About %s"},
+    {"Msg021", "Version %s"},
     {"Sta001", "Scanning"},
     {"Sta002", "Copying"},
     {"Sta003", "Error"},

@@ -168,7 +168,7 @@ ViewRefresh QueueScheduler::Refresh(const std::vector<int>& selection)
 
     view.Rows.reserve(static_cast<size_t>(count));
     view.QuickInfo.reserve(static_cast<size_t>(count));
-    view.NewLogRows.resize(static_cast<size_t>(count));
+    view.NewLogRecords.resize(static_cast<size_t>(count));
     double totalSpeed = 0;
     for (int i = 0; i < count; ++i) {
         const TDownloadThread& task = tasks_.Task(i);
@@ -177,9 +177,10 @@ ViewRefresh QueueScheduler::Refresh(const std::vector<int>& selection)
         const int32_t speed = task.GetSpeed();
         totalSpeed += speed;
         int& shown = tasks_.LogRowsShown(i);
+        auto& records = view.NewLogRecords[static_cast<size_t>(i)];
         TMsg record;
         while (task.GetLogRecord(shown, record)) {
-            view.NewLogRows[static_cast<size_t>(i)].push_back(MakeLogRow(record, msgs_));
+            records.push_back(std::move(record));
             ++shown;
         }
         tasks_.Graph(i).AddValue(speed);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/RegistryLayout.h"
+#include "engine/TaskTypes.h"
 
 namespace tarn {
 
@@ -47,7 +48,9 @@ struct CommandStates {
 struct ViewRefresh {
     std::vector<TaskRow> Rows;
     std::vector<QuickInfoRow> QuickInfo;
-    std::vector<std::vector<LogRow>> NewLogRows;  // per task: the records its log list lacks
+    // Per task: the records its log list lacks. They are kept as records and made into text
+    // (MakeLogRow) only when a row is shown, so a restored log of many records costs a copy.
+    std::vector<std::vector<TMsg>> NewLogRecords;
     std::array<std::string, 6> StatusTexts;
     int CurrentRow = -1;  // the first selected row; -1 when none
     // The speed-limit track bar for the current row: Max is the task's speed scale and the

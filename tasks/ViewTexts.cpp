@@ -63,10 +63,15 @@ QuickInfoRow MakeQuickInfoRow(const TDownloadThread& task, const TMsgList& msgs)
 LogRow MakeLogRow(const TMsg& record, const TMsgList& msgs)
 {
     LogRow row;
-    row.Icon = strncasecmp(record.Id.c_str(), "Inf", 3) == 0 ? LogIconInformation : LogIconOther;
+    row.Icon = LogIcon(record);
     row.Time = FormatLocaleDateTime(record.Time);
     row.Text = RenderLogRecord(msgs, record);
     return row;
+}
+
+int LogIcon(const TMsg& record)
+{
+    return strncasecmp(record.Id.c_str(), "Inf", 3) == 0 ? LogIconInformation : LogIconOther;
 }
 
 std::string SpeedLimitLabel(int32_t bytesPerSecond, const TMsgList& msgs)

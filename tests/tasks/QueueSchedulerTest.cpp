@@ -2,6 +2,7 @@
 #include <thread>
 
 #include "platform/FaultInjection.h"
+#include "tasks/ViewTexts.h"
 #include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
@@ -217,16 +218,17 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
 
     // Each log row comes once, with its icon: information 6, anything else 7.
     bool sawError = false;
-    for (const auto& row : view.NewLogRows[1]) {
+    for (const auto& record : view.NewLogRecords[1]) {
+        const LogRow row = MakeLogRow(record, msgs);
         if (row.Text.rfind("Source doesn't exists", 0) == 0) {
             sawError = true;
             EXPECT_EQ(row.Icon, LogIconOther);
         }
     }
     EXPECT_TRUE(sawError);
-    EXPECT_EQ(view.NewLogRows[0].size(), 1u);
-    EXPECT_EQ(view.NewLogRows[0][0].Icon, LogIconInformation);
-    EXPECT_TRUE(scheduler->Tick({0}).NewLogRows[0].empty());
+    ASSERT_EQ(view.NewLogRecords[0].size(), 1u);
+    EXPECT_EQ(MakeLogRow(view.NewLogRecords[0][0], msgs).Icon, LogIconInformation);
+    EXPECT_TRUE(scheduler->Tick({0}).NewLogRecords[0].empty());
     EXPECT_EQ(tasks->Graph(0).Sample(0), 0);
 
     scheduler->Modes().GlobalQueue = true;
@@ -247,8 +249,8 @@ TEST_F(QueueSchedulerTest, TheTickHasACallThatHangsLoggedOnceAndShown)
     scheduler->Tick({0});
     ReleaseStalls();
     EXPECT_EQ(CountId(tasks->Task(0), "Err011"), 1);
-    ASSERT_FALSE(view.NewLogRows[0].empty());
-    EXPECT_EQ(view.NewLogRows[0].back().Text,
+    ASSERT_FALSE(view.NewLogRecords[0].empty());
+    EXPECT_EQ(MakeLogRow(view.NewLogRecords[0].back(), msgs).Text,
               "Nothing has moved for 0 seconds: the system does not answer for \"" + temp / "src/slow\"");
 }
 

@@ -1,0 +1,923 @@
+#include "tasks/FormMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+
+#include "core/FormCaptions.h"
+#include "core/Globals.h"
+#include "core/RegistryLayout.h"
+#include "core/SettingsStorage.h"
+#include "dialogs/FormAbout.h"
+#include "dialogs/FormDelTask.h"
+#include "dialogs/FormDstFileExists.h"
+#include "dialogs/FormNewTask.h"
+#include "dialogs/FormQuickInfo.h"
+#include "dialogs/FormSchedule.h"
+#include "dialogs/FormSettings.h"
+#include "dialogs/FormShutDown.h"
+#include "dialogs/Icons.h"
+#include "dialogs/SpeedGraph.h"
+#include "dialogs/TranslateForm.h"
+#include "engine/DownloadThread.h"
+#include "engine/GlobalUtils.h"
+#include "tasks/LogListModel.h"
+#include "tasks/PowerControl.h"
+#include "tasks/QueueScheduler.h"
+#include "tasks/TaskCommands.h"
+#include "tasks/TaskList.h"
+#include "tasks/TaskTableModel.h"
+#include "tasks/ViewTexts.h"
+
+namespace tarn {
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+constexpr int ToolBarIconSide = 24;
+constexpr int LogIconColumnWidth = 26;
+constexpr int LogTimeColumnWidth = 111;
+constexpr int LogMessageColumnWidth = 1024;
+// FitColumn's room beside a text.
+constexpr int FitPadding = 12;
+// A batch of log records larger than this (a restored log) fits its columns to its last rows.
+constexpr int FitRowsPerBatch = 64;
+
+enum TaskColumn { ColSource = 1, ColDestination = 2 };
+
+const char* const ColumnKeys[TaskListColumnCount] = {
+    "lvTaskList.State",   "lvTaskList.Src",     "lvTaskList.Dst",     "lvTaskList.File",
+    "lvTaskList.Files",   "lvTaskList.Size",    "lvTaskList.Copied",  "lvTaskList.Percent",
+    "lvTaskList.Elapsed", "lvTaskList.Remaining", "lvTaskList.Speed",
+};
+
+// The English caption of an action, from the captions the language files translate.
+QString EnglishCaption(const char* action)
+{
+    const std::string key = std::string(action) + ".Caption";
+    for (const CaptionText& caption : FormMainCaptions.Properties)
+        if (key == caption.Key) return QString::fromUtf8(caption.Text);
+    return QString::fromUtf8(action);
+}
+
+// Widens a column to a text, never narrows it.
+void FitColumn(QTreeView& view, int column, const QString& text)
+{
+    const int wanted = view.fontMetrics().horizontalAdvance(text) + FitPadding;
+    if (view.columnWidth(column) < wanted) view.setColumnWidth(column, wanted);
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(RegistryLocation registry, std::unique_ptr<PowerControl> power)
+    : settings_(std::make_unique<TSettingsStorage>(std::move(registry))),
+      power_(power ? std::move(power) : std::make_unique<LogindPowerControl>())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QString::fromLatin1(ProgramName));
+    setWindowIcon(TarnIcon("tarnwell"));
+    setAcceptDrops(true);
+
+    msgs_.LoadCatalogue(*settings_);
+    tasks_ = std::make_unique<TaskList>(*settings_, msgs_, *this);
+    scheduler_ = std::make_unique<QueueScheduler>(*tasks_, *settings_, msgs_, *this, *power_);
+    commands_ = std::make_unique<TaskCommands>(*tasks_, *scheduler_, *settings_, msgs_, *this);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateViews();
+    CreateStatusBar();
+    CreateTrayIcon();
+
+    quickInfo_ = std::make_unique<TfrmQuickInfo>(*settings_);
+    quickInfo_->SetContextMenu(trayMenu_);
+    connect(quickInfo_.get(), &TfrmQuickInfo::ToggleApplicationRequested, this, &TfrmMain::ToggleApplication);
+    connect(quickInfo_.get(), &TfrmQuickInfo::ActivateMainWindowRequested, this, &TfrmMain::BringToFront);
+    connect(quickInfo_.get(), &TfrmQuickInfo::AddTasksRequested, this, [this](const QString& sources) {
+        std::vector<std::string> paths;
+        SplitQuotedPaths(sources.toStdString(), paths);
+        AddTasksByDialog(paths);
+    });
+
+    commands_->LoadQueueModes();
+    SyncQueueChecks();
+    Translate();
+    ReadPlacement();
+    if (settings_->EnableQuickInfo()) quickInfo_->show();
+
+    tasks_->LoadTaskList();
+
+    tmTaskGrid_ = new QTimer(this);
+    tmTaskGrid_->setInterval(TickInterval);
+    connect(tmTaskGrid_, &QTimer::timeout, this, &TfrmMain::tmTaskGridTimer);
+    tmTaskGridTimer();
+    tmTaskGrid_->start();
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TfrmMain::FormClose);
+}
+
+TfrmMain::~TfrmMain() { FormClose(); }
+
+// ---- Building the window ----
+
+QAction* TfrmMain::AddAction(const char* name, const char* icon, const QKeySequence& shortcut,
+                             void (TfrmMain::*slot)())
+{
+    auto* action = new QAction(this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (icon != nullptr) action->setIcon(TarnIcon(icon));
+    if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this, slot);
+    addAction(action);
+    return action;
+}
+
+void TfrmMain::CreateActions()
+{
+    AddAction("actNewTask", "new-task", QKeySequence::New, &TfrmMain::actNewTaskExecute);
+    // Enter and Space act on the selected tasks wherever the focus is in the window.
+    QAction* start = AddAction("actStart", "start", QKeySequence(Qt::Key_Return), &TfrmMain::actStartExecute);
+    start->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    AddAction("actStartAll", "start-all", {}, &TfrmMain::actStartAllExecute);
+    AddAction("actPause", "pause", QKeySequence(Qt::Key_Space), &TfrmMain::actPauseExecute);
+    AddAction("actPauseAll", "pause-all", {}, &TfrmMain::actPauseAllExecute);
+    AddAction("actRestart", "restart", {}, &TfrmMain::actRestartExecute);
+    AddAction("actRestartAll", "restart-all", {}, &TfrmMain::actRestartAllExecute);
+    AddAction("actDelete", "delete", QKeySequence::Delete, &TfrmMain::actDeleteExecute);
+    AddAction("actDeleteAll", "delete-all", {}, &TfrmMain::actDeleteAllExecute);
+    AddAction("actSchedule", "schedule", {}, &TfrmMain::actScheduleExecute);
+    AddAction("actScheduleAll", "schedule-all", {}, &TfrmMain::actScheduleAllExecute);
+    AddAction("actSkipFile", "skip-file", {}, &TfrmMain::actSkipFileExecute);
+    AddAction("actChangeSource", "change-source", {}, &TfrmMain::actChangeSourceExecute);
+    AddAction("actDeleteFinished", "delete-finished", {}, &TfrmMain::actDeleteFinishedExecute);
+    AddAction("actMoveUp", "move-up", {}, &TfrmMain::actMoveUpExecute);
+    AddAction("actMoveDown", "move-down", {}, &TfrmMain::actMoveDownExecute);
+    AddAction("actOpenSrc", "open-src", {}, &TfrmMain::actOpenSrcExecute);
+    AddAction("actOpenDst", "open-dst", {}, &TfrmMain::actOpenDstExecute);
+    AddAction("actGlobalQueue", "global-queue", {}, &TfrmMain::actGlobalQueueExecute)->setCheckable(true);
+    AddAction("actSourceQueue", "source-queue", {}, &TfrmMain::actSourceQueueExecute)->setCheckable(true);
+    AddAction("actShutDown", "shut-down", {}, &TfrmMain::actShutDownExecute)->setCheckable(true);
+    AddAction("actSettings", "settings", {}, &TfrmMain::actSettingsExecute);
+    AddAction("actRestDefSettings", "restore-defaults", {}, &TfrmMain::actRestDefSettingsExecute);
+    AddAction("actHelpTopics", "help", QKeySequence::HelpContents, &TfrmMain::actHelpTopicsExecute);
+    AddAction("actAbout", "about", {}, &TfrmMain::actAboutExecute);
+    AddAction("actExit", "exit", QKeySequence(Qt::ALT | Qt::Key_F4), &TfrmMain::actExitExecute);
+    // The tray menu shows the actions outside this window too.
+    for (QAction* action : actions()) action->setShortcutContext(Qt::WindowShortcut);
+}
+
+void TfrmMain::CreateMenus()
+{
+    const auto act = [this](const char* name) { return findChild<QAction*>(QString::fromLatin1(name)); };
+    const auto addMenu = [this](const char* name) {
+        QMenu* menu = menuBar()->addMenu(QString());
+        menu->menuAction()->setObjectName(QString::fromLatin1(name));
+        return menu;
+    };
+    QMenu* file = addMenu("actFile");
+    file->addAction(act("actNewTask"));
+    file->addSeparator();
+    file->addAction(act("actExit"));
+
+    QMenu* actionsMenu = addMenu("actActions");
+    for (const char* name : {"actStart", "actPause", "actRestart", "actDelete", "actSchedule"}) actionsMenu->addAction(act(name));
+    actionsMenu->addSeparator();
+    for (const char* name : {"actStartAll", "actPauseAll", "actRestartAll", "actDeleteAll", "actScheduleAll"})
+        actionsMenu->addAction(act(name));
+    actionsMenu->addSeparator();
+    actionsMenu->addAction(act("actSkipFile"));
+    actionsMenu->addAction(act("actChangeSource"));
+    actionsMenu->addSeparator();
+    actionsMenu->addAction(act("actOpenSrc"));
+    actionsMenu->addAction(act("actOpenDst"));
+    actionsMenu->addSeparator();
+    actionsMenu->addAction(act("actDeleteFinished"));
+
+    QMenu* tools = addMenu("actTools");
+    tools->addAction(act("actGlobalQueue"));
+    tools->addAction(act("actSourceQueue"));
+    tools->addSeparator();
+    tools->addAction(act("actShutDown"));
+    tools->addSeparator();
+    tools->addAction(act("actSettings"));
+    tools->addAction(act("actRestDefSettings"));
+
+    QMenu* help = addMenu("actHelp");
+    help->addAction(act("actHelpTopics"));
+    help->addAction(act("actAbout"));
+
+    trayMenu_ = new QMenu(this);
+    trayMenu_->setObjectName(QStringLiteral("pmTray"));
+    trayMenu_->addAction(act("actNewTask"));
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(act("actStartAll"));
+    trayMenu_->addAction(act("actPauseAll"));
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(act("actGlobalQueue"));
+    trayMenu_->addAction(act("actSourceQueue"));
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(act("actShutDown"));
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(act("actSettings"));
+    trayMenu_->addAction(act("actAbout"));
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(act("actExit"));
+}
+
+void TfrmMain::CreateToolBar()
+{
+    QToolBar* toolBar = addToolBar(QString());
+    toolBar->setObjectName(QStringLiteral("tbMain"));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setIconSize(QSize(ToolBarIconSide, ToolBarIconSide));
+    toolBar->toggleViewAction()->setEnabled(false);
+    const std::vector<std::vector<const char*>> groups = {
+        {"actNewTask"},
+        {"actStart", "actPause", "actRestart"},
+        {"actDelete", "actDeleteFinished"},
+        {"actMoveUp", "actMoveDown"},
+        {"actSkipFile", "actChangeSource"},
+        {"actGlobalQueue", "actSourceQueue"},
+        {"actSchedule", "actShutDown"},
+        {"actSettings", "actHelpTopics"},
+    };
+    for (size_t g = 0; g < groups.size(); ++g) {
+        if (g > 0) toolBar->addSeparator();
+        for (const char* name : groups[g]) toolBar->addAction(findChild<QAction*>(QString::fromLatin1(name)));
+    }
+}
+
+QTreeView* TfrmMain::CreateLogView(LogListModel& model)
+{
+    auto* view = new QTreeView;
+    view->setModel(&model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionsClickable(false);
+    view->setColumnWidth(LogListModel::ColIcon, LogIconColumnWidth);
+    view->setColumnWidth(LogListModel::ColTime, LogTimeColumnWidth);
+    view->setColumnWidth(LogListModel::ColMessage, LogMessageColumnWidth);
+    // The date and time column fits a typical time in the user's font and format at once.
+    FitColumn(*view, LogListModel::ColTime, model.headerData(LogListModel::ColTime, Qt::Horizontal, Qt::DisplayRole).toString());
+    return view;
+}
+
+TSpeedGraph* TfrmMain::CreateSpeedGraph(SpeedGraphModel& model)
+{
+    auto* graph = new TSpeedGraph(model);
+    graph->SetDataFreq(TickInterval);
+    TranslateGraph(*graph);
+    return graph;
+}
+
+void TfrmMain::CreateViews()
+{
+    taskModel_ = new TaskTableModel(this);
+    lvTaskList_ = new QTableView;
+    lvTaskList_->setObjectName(QStringLiteral("lvTaskList"));
+    lvTaskList_->setModel(taskModel_);
+    lvTaskList_->setShowGrid(true);
+    lvTaskList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvTaskList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvTaskList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvTaskList_->setWordWrap(false);
+    lvTaskList_->setTextElideMode(Qt::ElideMiddle);
+    lvTaskList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    lvTaskList_->verticalHeader()->hide();
+    lvTaskList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    lvTaskList_->verticalHeader()->setDefaultSectionSize(lvTaskList_->fontMetrics().height() + 6);
+    lvTaskList_->horizontalHeader()->setSectionsClickable(false);
+    lvTaskList_->horizontalHeader()->setHighlightSections(false);
+    lvTaskList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lvTaskList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    for (const char* name : {"actStart", "actPause", "actRestart", "actDelete", "actSchedule", "actSkipFile",
+                             "actChangeSource", "actOpenSrc", "actOpenDst"})
+        lvTaskList_->addAction(findChild<QAction*>(QString::fromLatin1(name)));
+    // A click (or a keyboard move) runs the tick, so the views follow the selection at once.
+    connect(lvTaskList_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::RunTickSoon);
+
+    auto* speedPage = new QWidget;
+    speedPage->setObjectName(QStringLiteral("tsSpeed"));
+    speedStack_ = new QStackedWidget;
+    speedStack_->addWidget(CreateSpeedGraph(overallGraphModel_));
+    trbSpeedLimit_ = new QSlider(Qt::Vertical);
+    trbSpeedLimit_->setObjectName(QStringLiteral("trbSpeedLimit"));
+    trbSpeedLimit_->setTickPosition(QSlider::TicksBothSides);
+    // The position is Max − limit: the top end is the fastest.
+    trbSpeedLimit_->setInvertedAppearance(true);
+    trbSpeedLimit_->setInvertedControls(true);
+    connect(trbSpeedLimit_, &QSlider::valueChanged, this, &TfrmMain::trbSpeedLimitChange);
+    lblSpeedValue_ = new QLabel;
+    lblSpeedValue_->setObjectName(QStringLiteral("lblSpeedValue"));
+    lblSpeedValue_->setAlignment(Qt::AlignCenter);
+    auto* speedPanel = new QWidget;
+    speedPanel->setMinimumWidth(SpeedPanelWidth);
+    auto* panelLayout = new QVBoxLayout(speedPanel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->addWidget(trbSpeedLimit_, 1, Qt::AlignHCenter);
+    panelLayout->addWidget(lblSpeedValue_);
+    auto* speedLayout = new QHBoxLayout(speedPage);
+    speedLayout->setContentsMargins(0, 0, 0, 0);
+    speedLayout->addWidget(speedStack_, 1);
+    speedLayout->addWidget(speedPanel);
+
+    auto* logPage = new QWidget;
+    logPage->setObjectName(QStringLiteral("tsLog"));
+    logStack_ = new QStackedWidget;
+    overallLogModel_ = new LogListModel(msgs_, this);
+    logStack_->addWidget(CreateLogView(*overallLogModel_));
+    auto* logLayout = new QVBoxLayout(logPage);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->addWidget(logStack_);
+
+    pcInfo_ = new QTabWidget;
+    pcInfo_->setObjectName(QStringLiteral("pcInfo"));
+    pcInfo_->addTab(speedPage, QString());
+    pcInfo_->addTab(logPage, QString());
+
+    lvTaskList_->setMinimumHeight(MinimumPaneHeight);
+    pcInfo_->setMinimumHeight(MinimumPaneHeight);
+    splitter_ = new QSplitter(Qt::Vertical);
+    splitter_->setObjectName(QStringLiteral("Splitter1"));
+    splitter_->setChildrenCollapsible(false);
+    splitter_->setHandleWidth(3);
+    splitter_->addWidget(lvTaskList_);
+    splitter_->addWidget(pcInfo_);
+    splitter_->setStretchFactor(1, 1);
+    setCentralWidget(splitter_);
+}
+
+void TfrmMain::CreateStatusBar()
+{
+    statusBar()->setSizeGripEnabled(true);
+    for (int panel = 0; panel < 6; ++panel) {
+        auto* label = new QLabel;
+        label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel));
+        label->setMinimumWidth(StatusPanelWidth);
+        statusBar()->addWidget(label);
+        statusPanels_.push_back(label);
+    }
+}
+
+void TfrmMain::CreateTrayIcon()
+{
+    trayIcon_ = new QSystemTrayIcon(TarnIcon("tarnwell"), this);
+    trayIcon_->setToolTip(QString::fromLatin1(ProgramName));
+    trayIcon_->setContextMenu(trayMenu_);
+    // A left click toggles the program. A double click delivers one click before it, so it
+    // toggles once as well.
+    connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) ToggleApplication();
+    });
+}
+
+void TfrmMain::TranslateGraph(TSpeedGraph& graph) const
+{
+    graph.SetSeconds(Text(msgs_.GetMsg("Sec")));
+    graph.SetBps(Text(msgs_.GetMsg("Bps")));
+    graph.SetKBps(Text(msgs_.GetMsg("KBps")));
+    graph.SetMBps(Text(msgs_.GetMsg("MBps")));
+    graph.update();
+}
+
+void TfrmMain::Translate()
+{
+    // English first, then the language file over it; a hint left empty shows the caption.
+    for (QAction* action : findChildren<QAction*>()) {
+        const QString name = action->objectName();
+        if (!name.startsWith(QLatin1String("act"))) continue;
+        action->setText(EnglishCaption(name.toLatin1().constData()));
+        action->setToolTip(QString());
+    }
+    pcInfo_->setTabText(0, EnglishCaption("tsSpeed"));
+    pcInfo_->setTabText(1, EnglishCaption("tsLog"));
+    trbSpeedLimit_->setToolTip(QStringLiteral("Speed throttle"));
+    const FormTranslation translation = TranslateForm(*this, FormMainCaptions, *settings_);
+
+    QStringList captions;
+    for (const char* key : ColumnKeys) captions << Text(translation.Text(key));
+    taskModel_->SetCaptions(captions);
+
+    TranslateGraph(*static_cast<TSpeedGraph*>(speedStack_->widget(0)));
+    for (const TaskViews& views : taskViews_) {
+        TranslateGraph(*views.Graph);
+        views.LogModel->Retranslate();
+    }
+    overallLogModel_->Retranslate();
+    trayIcon_->setToolTip(QString::fromLatin1(ProgramName));
+}
+
+// ---- Placement ----
+
+void TfrmMain::ReadPlacement()
+{
+    const auto key = settings_->OpenKey(regkey::FormMain);
+    std::array<int32_t, TaskListColumnCount> widths = DefaultColWidths;
+    const bool storedWidths = ReadRegBinary(*key, regvalue::ColWidth, widths.data(), sizeof(widths));
+    QHeaderView& header = *lvTaskList_->horizontalHeader();
+    for (int c = 0; c < TaskListColumnCount; ++c) {
+        int width = widths[static_cast<size_t>(c)];
+        // The built-in widths are at least as wide as their captions in the user's font.
+        if (!storedWidths)
+            width = std::max(width, header.fontMetrics().horizontalAdvance(taskModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) +
+                                        2 * FitPadding);
+        header.resizeSection(c, std::max(width, 8));
+    }
+
+    const QSize hint = sizeHint();
+    const int width = ReadRegInteger(*key, regvalue::Width, std::max(DesignWidth, hint.width()));
+    const int height = ReadRegInteger(*key, regvalue::Height, std::max(DesignHeight, hint.height()));
+    resize(std::max(width, minimumSizeHint().width()), std::max(height, minimumSizeHint().height()));
+    if (key->contains(QString::fromLatin1(regvalue::Left)) && key->contains(QString::fromLatin1(regvalue::Top)))
+        move(ReadRegInteger(*key, regvalue::Left, 0), ReadRegInteger(*key, regvalue::Top, 0));
+
+    pcInfo_->setCurrentIndex(std::clamp(ReadRegInteger(*key, regvalue::ActivePageIndex, DefaultActivePageIndex), 0, 1));
+    const int listHeight = std::max(ReadRegInteger(*key, regvalue::TaskListHeight, DesignTaskListHeight), MinimumPaneHeight);
+    splitter_->setSizes({listHeight, std::max(height - listHeight, MinimumPaneHeight)});
+}
+
+void TfrmMain::WritePlacement()
+{
+    const auto key = settings_->OpenKey(regkey::FormMain);
+    std::array<int32_t, TaskListColumnCount> widths{};
+    for (int c = 0; c < TaskListColumnCount; ++c)
+        widths[static_cast<size_t>(c)] = lvTaskList_->horizontalHeader()->sectionSize(c);
+    WriteRegBinary(*key, regvalue::ColWidth, widths.data(), sizeof(widths));
+    const QRect bounds = normalGeometry().isValid() ? normalGeometry() : geometry();
+    WriteRegInteger(*key, regvalue::Left, bounds.x());
+    WriteRegInteger(*key, regvalue::Top, bounds.y());
+    WriteRegInteger(*key, regvalue::Height, bounds.height());
+    WriteRegInteger(*key, regvalue::Width, bounds.width());
+    const QueueModes& modes = scheduler_->Modes();
+    WriteRegBool(*key, regvalue::GlobalQueueEnabled, modes.GlobalQueue);
+    WriteRegBool(*key, regvalue::SourceQueueEnabled, modes.SourceQueue);
+    WriteRegBool(*key, regvalue::ShutDownEnabled, modes.ShutDownWhenDone);
+    WriteRegInteger(*key, regvalue::ActivePageIndex, pcInfo_->currentIndex());
+    WriteRegInteger(*key, regvalue::TaskListHeight, lvTaskList_->height());
+    FlushRegistryKey(*key);
+}
+
+// ---- The tick ----
+
+void TfrmMain::RunTickSoon()
+{
+    if (tickQueued_ || closed_) return;
+    tickQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        tickQueued_ = false;
+        tmTaskGridTimer();
+    });
+}
+
+void TfrmMain::tmTaskGridTimer()
+{
+    if (ticking_ || closed_) return;
+    ticking_ = true;
+    // The timer waits while the tick's questions are on the screen.
+    const bool timerRan = tmTaskGrid_ != nullptr && tmTaskGrid_->isActive();
+    if (timerRan) tmTaskGrid_->stop();
+    ViewRefresh view = scheduler_->Tick(SelectedRows());
+    if (!closed_) {
+        ApplyRefresh(view);
+        if (timerRan) tmTaskGrid_->start();
+    }
+    ticking_ = false;
+}
+
+void TfrmMain::ApplyRefresh(ViewRefresh& view)
+{
+    taskModel_->Update(view.Rows);
+    if (quickInfo_) quickInfo_->SetRows(view.QuickInfo);
+    for (size_t i = 0; i < view.NewLogRecords.size() && i < taskViews_.size(); ++i)
+        AppendLogRecords(taskViews_[i], std::move(view.NewLogRecords[i]));
+
+    // The current row's views, or the overall ones when nothing is selected.
+    const int current = view.CurrentRow >= 0 && view.CurrentRow < static_cast<int>(taskViews_.size()) ? view.CurrentRow : -1;
+    speedStack_->setCurrentIndex(current + 1);
+    logStack_->setCurrentIndex(current + 1);
+    speedStack_->currentWidget()->update();
+
+    {
+        // Following the current row changes no task's limit.
+        const QSignalBlocker blocker(trbSpeedLimit_);
+        trbSpeedLimit_->setEnabled(view.TrackBarEnabled);
+        if (view.TrackBarEnabled) {
+            trbSpeedLimit_->setRange(0, view.TrackBarMax);
+            trbSpeedLimit_->setTickInterval(std::max(view.TrackBarMax / 10, 1));
+            trbSpeedLimit_->setPageStep(std::max(view.TrackBarMax / 10, 1));
+            trbSpeedLimit_->setSingleStep(std::max(view.TrackBarMax / 100, 1));
+            trbSpeedLimit_->setValue(view.TrackBarPosition);
+        }
+    }
+    lblSpeedValue_->setEnabled(view.TrackBarEnabled);
+    lblSpeedValue_->setText(Text(view.SpeedLabel));
+
+    for (size_t panel = 0; panel < statusPanels_.size(); ++panel)
+        statusPanels_[panel]->setText(Text(view.StatusTexts[panel]));
+    ApplyCommandStates(view.Commands);
+}
+
+void TfrmMain::AppendLogRecords(TaskViews& views, std::vector<TMsg> records)
+{
+    if (records.empty()) return;
+    QTreeView& list = *views.LogView;
+    const QScrollBar& bar = *list.verticalScrollBar();
+    const bool atEnd = bar.value() == bar.maximum();
+    const int first = views.LogModel->rowCount();
+    const int count = static_cast<int>(records.size());
+    views.LogModel->Append(std::move(records));
+    for (int row = std::max(first, first + count - FitRowsPerBatch); row < first + count; ++row) {
+        FitColumn(list, LogListModel::ColTime, views.LogModel->index(row, LogListModel::ColTime).data().toString());
+        FitColumn(list, LogListModel::ColMessage, views.LogModel->index(row, LogListModel::ColMessage).data().toString());
+    }
+    // The newest record stays in sight unless the user scrolled back to read.
+    if (atEnd) list.scrollToBottom();
+}
+
+void TfrmMain::ApplyCommandStates(const CommandStates& states)
+{
+    const auto enable = [this](std::initializer_list<const char*> names, bool enabled) {
+        for (const char* name : names) findChild<QAction*>(QString::fromLatin1(name))->setEnabled(enabled);
+    };
+    enable({"actStart", "actPause"}, states.Start);
+    enable({"actStartAll", "actPauseAll", "actRestartAll", "actDeleteAll", "actScheduleAll"}, states.AllTasks);
+    enable({"actRestart", "actDelete", "actSchedule", "actSkipFile", "actMoveUp", "actMoveDown", "actOpenSrc",
+            "actOpenDst"},
+           states.Selected);
+    enable({"actChangeSource"}, states.ChangeSource);
+}
+
+void TfrmMain::SyncQueueChecks()
+{
+    const QueueModes& modes = scheduler_->Modes();
+    findChild<QAction*>(QStringLiteral("actGlobalQueue"))->setChecked(modes.GlobalQueue);
+    findChild<QAction*>(QStringLiteral("actSourceQueue"))->setChecked(modes.SourceQueue);
+    findChild<QAction*>(QStringLiteral("actShutDown"))->setChecked(modes.ShutDownWhenDone);
+}
+
+void TfrmMain::trbSpeedLimitChange(int position)
+{
+    const int32_t limit = trbSpeedLimit_->maximum() - position;
+    for (const int row : SelectedRows())
+        if (row < tasks_->Count()) tasks_->Task(row).SetSpeedLimit(limit);
+    lblSpeedValue_->setText(Text(SpeedLimitLabel(limit, msgs_)));
+}
+
+std::vector<int> TfrmMain::SelectedRows() const
+{
+    std::vector<int> rows;
+    for (const QModelIndex& index : lvTaskList_->selectionModel()->selectedRows()) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TfrmMain::SelectRows(const std::vector<int>& rows)
+{
+    QItemSelection selection;
+    for (const int row : rows)
+        if (row >= 0 && row < taskModel_->rowCount())
+            selection.select(taskModel_->index(row, 0), taskModel_->index(row, TaskListColumnCount - 1));
+    lvTaskList_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.empty()) lvTaskList_->selectionModel()->setCurrentIndex(taskModel_->index(rows.front(), 0), QItemSelectionModel::NoUpdate);
+}
+
+LogListModel& TfrmMain::LogModel(int task) const { return *taskViews_[static_cast<size_t>(task)].LogModel; }
+
+// ---- Companion views of the tasks ----
+
+void TfrmMain::InsertViews(int index)
+{
+    TaskViews views;
+    views.LogModel = new LogListModel(msgs_, this);
+    views.LogView = CreateLogView(*views.LogModel);
+    views.Graph = CreateSpeedGraph(tasks_->Graph(index));
+    logStack_->insertWidget(index + 1, views.LogView);
+    speedStack_->insertWidget(index + 1, views.Graph);
+    taskViews_.insert(taskViews_.begin() + index, views);
+}
+
+void TfrmMain::RemoveViews(int index)
+{
+    const TaskViews views = taskViews_[static_cast<size_t>(index)];
+    taskViews_.erase(taskViews_.begin() + index);
+    logStack_->removeWidget(views.LogView);
+    speedStack_->removeWidget(views.Graph);
+    delete views.LogView;
+    delete views.LogModel;
+    delete views.Graph;
+}
+
+void TfrmMain::MoveViews(int from, int to)
+{
+    const TaskViews views = taskViews_[static_cast<size_t>(from)];
+    taskViews_.erase(taskViews_.begin() + from);
+    taskViews_.insert(taskViews_.begin() + to, views);
+    logStack_->removeWidget(views.LogView);
+    logStack_->insertWidget(to + 1, views.LogView);
+    speedStack_->removeWidget(views.Graph);
+    speedStack_->insertWidget(to + 1, views.Graph);
+}
+
+// ---- Questions ----
+
+bool TfrmMain::Confirm(const std::string& msgId)
+{
+    const bool yesNo = msgId == "Msg013";
+    const auto buttons = yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok | QMessageBox::Cancel;
+    QMessageBox box(QMessageBox::Question, Text(msgs_.GetMsg("Msg003")), Text(msgs_.GetMsg(msgId)), buttons, this);
+    box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+    const int answer = box.exec();
+    return answer == QMessageBox::Ok || answer == QMessageBox::Yes;
+}
+
+std::optional<bool> TfrmMain::AskDeleteTask() { return TfrmDelTask::Ask(this, *settings_); }
+
+std::optional<double> TfrmMain::AskScheduleTime(double proposed) { return TfrmSchedule::Ask(this, *settings_, proposed); }
+
+std::optional<std::string> TfrmMain::AskNewSource(uint8_t sourceKind)
+{
+    const QString caption = findChild<QAction*>(QStringLiteral("actChangeSource"))->text();
+    QString chosen;
+    switch (sourceKind) {
+    case SourceUnresolved:
+        // Not yet known to be a folder or a file: a folder picker that shows the files too.
+        chosen = QFileDialog::getExistingDirectory(this, caption, {}, QFileDialog::Options());
+        break;
+    case SourceFolder:
+        chosen = QFileDialog::getExistingDirectory(this, caption);
+        break;
+    case SourceFile:
+        chosen = QFileDialog::getOpenFileName(this, caption);
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdString();
+}
+
+std::optional<NewTaskAnswer> TfrmMain::AskNewTask(bool startAllowed, const std::string& sourceText)
+{
+    TfrmNewTask dialog(this, *settings_, startAllowed);
+    return dialog.Ask(sourceText);
+}
+
+bool TfrmMain::EditSettings(int taskCount)
+{
+    TfrmSettings dialog(this, taskCount, *settings_);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void TfrmMain::LanguageChanged() { Translate(); }
+
+void TfrmMain::QuickInfoChanged(bool enabled)
+{
+    if (quickInfo_) quickInfo_->setVisible(enabled);
+}
+
+void TfrmMain::AskAboutExistingFile(TDownloadThread& task)
+{
+    const uint8_t answer = TfrmDstFileExists::Ask(this, *settings_, msgs_, task);
+    if (answer != 0) task.Answer(answer);
+}
+
+bool TfrmMain::ConfirmShutDown() { return TfrmShutDown::Confirm(this, *settings_); }
+
+void TfrmMain::ShowError(const std::string& text)
+{
+    QMessageBox::critical(isVisible() ? this : nullptr, Text(msgs_.GetMsg("Msg005")), Text(text));
+}
+
+// ---- Commands ----
+
+void TfrmMain::actNewTaskExecute()
+{
+    commands_->NewTask();
+    RunTickSoon();
+}
+
+void TfrmMain::actStartExecute() { commands_->Start(SelectedRows()); }
+void TfrmMain::actStartAllExecute() { commands_->StartAll(); }
+void TfrmMain::actPauseExecute() { commands_->Pause(SelectedRows()); }
+void TfrmMain::actPauseAllExecute() { commands_->PauseAll(); }
+void TfrmMain::actRestartExecute() { commands_->Restart(SelectedRows()); }
+void TfrmMain::actRestartAllExecute() { commands_->RestartAll(); }
+
+void TfrmMain::actDeleteExecute()
+{
+    commands_->Delete(SelectedRows());
+    lvTaskList_->clearSelection();
+    RunTickSoon();
+}
+
+void TfrmMain::actDeleteAllExecute()
+{
+    commands_->DeleteAll();
+    RunTickSoon();
+}
+
+void TfrmMain::actScheduleExecute() { commands_->Schedule(SelectedRows()); }
+void TfrmMain::actScheduleAllExecute() { commands_->ScheduleAll(); }
+void TfrmMain::actSkipFileExecute() { commands_->SkipFile(SelectedRows()); }
+void TfrmMain::actChangeSourceExecute() { commands_->ChangeSource(SelectedRows()); }
+
+void TfrmMain::actDeleteFinishedExecute()
+{
+    commands_->DeleteFinished();
+    RunTickSoon();
+}
+
+void TfrmMain::actMoveUpExecute()
+{
+    // The moved rows' cells are rewritten by the tick that the new selection runs.
+    SelectRows(commands_->MoveUp(SelectedRows()));
+}
+
+void TfrmMain::actMoveDownExecute() { SelectRows(commands_->MoveDown(SelectedRows())); }
+
+void TfrmMain::OpenFolderOfCell(int column)
+{
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty() || rows.front() >= taskModel_->rowCount()) return;
+    const QString path = Text(taskModel_->Row(rows.front()).Cells[static_cast<size_t>(column)]);
+    if (path.isEmpty()) return;
+    // A single file's folder is opened, not the file with its program.
+    const QFileInfo info(path);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? path : info.absolutePath()));
+}
+
+void TfrmMain::actOpenSrcExecute() { OpenFolderOfCell(ColSource); }
+void TfrmMain::actOpenDstExecute() { OpenFolderOfCell(ColDestination); }
+
+void TfrmMain::actGlobalQueueExecute()
+{
+    commands_->ToggleGlobalQueue();
+    SyncQueueChecks();
+}
+
+void TfrmMain::actSourceQueueExecute()
+{
+    commands_->ToggleSourceQueue();
+    SyncQueueChecks();
+}
+
+void TfrmMain::actShutDownExecute()
+{
+    commands_->ToggleShutDown();
+    SyncQueueChecks();
+}
+
+void TfrmMain::actSettingsExecute() { commands_->Settings(); }
+void TfrmMain::actRestDefSettingsExecute() { commands_->RestoreDefaultSettings(); }
+
+void TfrmMain::actHelpTopicsExecute()
+{
+    const std::string page = HelpFolder(settings_->RootDir(), settings_->Language()) + HelpTopicIntroduction;
+    if (FileExists(page) && QDesktopServices::openUrl(QUrl::fromLocalFile(Text(page)))) return;
+    ShowError(msgs_.FormatMsg("Err008", {page}));
+}
+
+void TfrmMain::actAboutExecute()
+{
+    TfrmAbout about(this, *settings_);
+    about.exec();
+}
+
+void TfrmMain::actExitExecute() { Exit(); }
+
+// ---- Showing, hiding and closing ----
+
+void TfrmMain::AddTasksByDialog(const std::vector<std::string>& sources)
+{
+    BringToFront();
+    commands_->AddTasksByDialog(sources);
+    RunTickSoon();
+}
+
+void TfrmMain::BringToFront()
+{
+    if (isHidden() || isMinimized()) showNormal();
+    trayIcon_->hide();
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::ToggleApplication()
+{
+    if (isHidden() || isMinimized())
+        BringToFront();
+    else
+        HideToTray();
+}
+
+void TfrmMain::HideToTray()
+{
+    // Without a notification area there is nowhere to come back from: the window is minimised.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (!isMinimized()) showMinimized();
+        return;
+    }
+    trayIcon_->show();
+    hide();
+}
+
+void TfrmMain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(0, this, &TfrmMain::HideToTray);
+}
+
+void TfrmMain::Exit()
+{
+    exiting_ = true;
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    if (!exiting_ && !closed_ && settings_->MinimizeInsteadClose()) {
+        event->ignore();
+        HideToTray();
+        return;
+    }
+    FormClose();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void TfrmMain::FormClose()
+{
+    if (closed_) return;
+    closed_ = true;
+    if (tmTaskGrid_ != nullptr) tmTaskGrid_->stop();
+    tasks_->Close();
+    try {
+        WritePlacement();
+        settings_->SaveToRegistry();
+    } catch (const RegistryError& error) {
+        ShowError(error.what());
+    }
+    quickInfo_.reset();
+    trayIcon_->hide();
+}
+
+// ---- Dropped files ----
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!event->mimeData()->hasUrls()) return;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+}
+
+void TfrmMain::dropEvent(QDropEvent* event)
+{
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    // The dialog is modal: it opens after the drop has ended, not inside it.
+    QTimer::singleShot(0, this, [this, paths] { AddTasksByDialog(paths); });
+}
+
+}  // namespace tarn
