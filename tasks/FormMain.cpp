@@ -334,6 +334,7 @@ void TfrmMain::CreateViews()
     auto* speedPage = new QWidget;
     speedPage->setObjectName(QStringLiteral("tsSpeed"));
     speedStack_ = new QStackedWidget;
+    speedStack_->setObjectName(QStringLiteral("pnSpeedGraphs"));
     speedStack_->addWidget(CreateSpeedGraph(overallGraphModel_));
     trbSpeedLimit_ = new QSlider(Qt::Vertical);
     trbSpeedLimit_->setObjectName(QStringLiteral("trbSpeedLimit"));
@@ -359,6 +360,7 @@ void TfrmMain::CreateViews()
     auto* logPage = new QWidget;
     logPage->setObjectName(QStringLiteral("tsLog"));
     logStack_ = new QStackedWidget;
+    logStack_->setObjectName(QStringLiteral("pnLogLists"));
     overallLogModel_ = new LogListModel(msgs_, this);
     logStack_->addWidget(CreateLogView(*overallLogModel_));
     auto* logLayout = new QVBoxLayout(logPage);

@@ -1,0 +1,354 @@
+// The main window over real tasks copying real files in a temporary folder, offscreen: what its
+// views show after ticks, which commands it enables, what its controls do to the tasks, and
+// that closing it keeps every task for the next window.
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableView>
+#include <QUrl>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "core/SettingsStorage.h"
+#include "engine/DownloadThread.h"
+#include "tasks/FormMain.h"
+#include "tasks/LogListModel.h"
+#include "tasks/QueueScheduler.h"
+#include "tasks/TaskList.h"
+#include "tasks/TaskTableModel.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::WaitUntil;
+using test::WriteFile;
+
+class NoPower : public PowerControl {
+public:
+    bool PowerOff(std::string&) override { return false; }
+};
+
+// The window with its questions answered at once: no dialog may block a test.
+class TestWindow : public TfrmMain {
+public:
+    explicit TestWindow(const RegistryLocation& registry) : TfrmMain(registry, std::make_unique<NoPower>()) {}
+    using TfrmMain::dropEvent;
+
+    std::optional<NewTaskAnswer> AskNewTask(bool, const std::string& sourceText) override
+    {
+        askedSources.push_back(sourceText);
+        if (newTaskDestination.empty()) return std::nullopt;
+        NewTaskAnswer answer;
+        answer.SourceText = sourceText;
+        answer.Destination = newTaskDestination;
+        answer.State = StatePaused;
+        answer.SpeedLimit = 1000;
+        return answer;
+    }
+    bool Confirm(const std::string&) override { return true; }
+    std::optional<bool> AskDeleteTask() override { return false; }
+    void AskAboutExistingFile(TDownloadThread& task) override { task.Answer(AnswerOverwriteAll); }
+    bool ConfirmShutDown() override { return false; }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+
+    std::vector<std::string> askedSources;
+    std::string newTaskDestination;
+    std::vector<std::string> errors;
+};
+
+class FormMainTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        MakeFolders(temp / "config");
+        WriteFile(temp / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + temp / "docs\"\n");
+        setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (temp / "config").c_str(), 1);
+        MakeFolders(temp / "src");
+        TSettingsStorage settings(Registry());
+        settings.SetRestorePath(temp / "restore/");
+        settings.SetLogFile(temp / "log/tarn_log.txt");
+        settings.SetEnableQuickInfo(false);
+        settings.SetMinimizeInsteadClose(false);
+        settings.SetDelayOnError(20);
+        settings.SaveToRegistry();
+        window = std::make_unique<TestWindow>(Registry());
+    }
+    void TearDown() override { window.reset(); }
+
+    RegistryLocation Registry() const { return {temp / "config/user.ini", temp / "config/system.ini"}; }
+
+    // A task that copies a file of `size` bytes under `limit` bytes per second.
+    void AddTask(const std::string& name, size_t size, int32_t limit, uint8_t state = StateCopying)
+    {
+        WriteFile(temp / ("src/" + name), RandomBytes(size, static_cast<unsigned>(size)));
+        ASSERT_TRUE(window->Tasks().AddTask(temp / ("src/" + name), temp / "dst/", state, 0, limit, false, false, false));
+    }
+    std::string Cell(int row, int column) const
+    {
+        return window->TaskModel().index(row, column).data().toString().toStdString();
+    }
+    std::string Status(int panel) const
+    {
+        return window->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(panel))->text().toStdString();
+    }
+    QAction& Action(const char* name) const { return *window->findChild<QAction*>(QString::fromLatin1(name)); }
+    QSlider& TrackBar() const { return *window->findChild<QSlider*>(QStringLiteral("trbSpeedLimit")); }
+    QLabel& SpeedValue() const { return *window->findChild<QLabel*>(QStringLiteral("lblSpeedValue")); }
+    // Selects rows (after a tick made them) and runs the tick the selection asks for.
+    void Select(const std::vector<int>& rows)
+    {
+        window->tmTaskGridTimer();
+        window->SelectRows(rows);
+        QApplication::processEvents();
+        window->tmTaskGridTimer();
+    }
+    bool TickUntil(const std::function<bool()>& condition)
+    {
+        return WaitUntil([&] {
+            window->tmTaskGridTimer();
+            return condition();
+        });
+    }
+
+    std::unique_ptr<TestWindow> window;
+};
+
+TEST_F(FormMainTest, WithNoTaskTheViewsShowZerosAndNothingToActOn)
+{
+    window->tmTaskGridTimer();
+    EXPECT_EQ(window->TaskModel().rowCount(), 0);
+    EXPECT_EQ(Status(0), "Tasks: 0");
+    EXPECT_EQ(Status(1), "Working: 0");
+    EXPECT_EQ(Status(2), "Paused: 0");
+    EXPECT_EQ(Status(3), "Scheduled: 0");
+    EXPECT_EQ(Status(4), "Finished: 0");
+    EXPECT_EQ(Status(5), "Total speed: 0 B/s");
+    EXPECT_FALSE(TrackBar().isEnabled());
+    EXPECT_FALSE(SpeedValue().isEnabled());
+    EXPECT_EQ(SpeedValue().text().toStdString(), "Unavailable");
+    // The overall graph and log are the ones shown.
+    EXPECT_EQ(window->findChild<QStackedWidget*>(QStringLiteral("pnSpeedGraphs"))->currentIndex(), 0);
+    EXPECT_EQ(window->findChild<QStackedWidget*>(QStringLiteral("pnLogLists"))->currentIndex(), 0);
+    for (const char* name : {"actStart", "actPause", "actStartAll", "actPauseAll", "actRestartAll", "actDeleteAll",
+                             "actScheduleAll", "actRestart", "actDelete", "actSchedule", "actSkipFile", "actMoveUp",
+                             "actMoveDown", "actOpenSrc", "actOpenDst", "actChangeSource"})
+        EXPECT_FALSE(Action(name).isEnabled()) << name;
+    for (const char* name : {"actNewTask", "actDeleteFinished", "actSettings", "actExit", "actGlobalQueue"})
+        EXPECT_TRUE(Action(name).isEnabled()) << name;
+}
+
+TEST_F(FormMainTest, RowsShowEachTaskAsItCopiesAndFinishes)
+{
+    AddTask("whole.bin", 300000, INT32_MAX);
+    MakeFolders(temp / "src/empty");
+    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/empty", temp / "dst/", StateCopying, 0, INT32_MAX, false, false, false));
+    ASSERT_TRUE(TickUntil([&] { return Cell(0, 0) == " Finished" && Cell(1, 0) == " Finished"; }));
+
+    EXPECT_EQ(window->TaskModel().rowCount(), 2);
+    EXPECT_EQ(Cell(0, 1), temp / "src/");
+    EXPECT_EQ(Cell(0, 4), "1");
+    EXPECT_EQ(Cell(0, 7), "100");
+    // A task with nothing to copy is at 0 percent, not a division by zero.
+    EXPECT_EQ(Cell(1, 7), "0");
+    EXPECT_EQ(ReadFile(temp / "dst/whole.bin"), ReadFile(temp / "src/whole.bin"));
+    EXPECT_EQ(Status(0), "Tasks: 2");
+    EXPECT_EQ(Status(4), "Finished: 2");
+    // The state column carries the state's icon.
+    EXPECT_FALSE(window->TaskModel().index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+}
+
+TEST_F(FormMainTest, TheTrackBarFollowsTheCurrentRowAndSetsEverySelectedRow)
+{
+    AddTask("a.bin", 4000000, 1048576);
+    AddTask("b.bin", 4000000, 1048577);
+    AddTask("c.bin", 4000000, 2000);
+    Select({0});
+    ASSERT_TRUE(TrackBar().isEnabled());
+    // The bar's scale is the task's own (its peak speed or the link speed): top is fastest.
+    const auto shownLimit = [&] { return TrackBar().maximum() - TrackBar().value(); };
+    EXPECT_EQ(shownLimit(), 1048576);
+    EXPECT_EQ(SpeedValue().text().toStdString(), "1024.0 Kb/s");  // exactly 1 MiB/s is still in the KB unit
+
+    Select({1});
+    EXPECT_EQ(shownLimit(), 1048577);
+    EXPECT_EQ(SpeedValue().text().toStdString(), "1.0 Mb/s");
+    // Following the current row changed no limit.
+    EXPECT_EQ(window->Tasks().Task(0).GetSpeedLimit(), 1048576);
+    EXPECT_EQ(window->Tasks().Task(1).GetSpeedLimit(), 1048577);
+
+    Select({0, 1, 2});
+    TrackBar().setValue(TrackBar().maximum() - 5000);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(window->Tasks().Task(i).GetSpeedLimit(), 5000) << i;
+    EXPECT_EQ(SpeedValue().text().toStdString(), "4.9 Kb/s");
+    // The current row's speed graph and log list are the ones shown.
+    EXPECT_EQ(window->findChild<QStackedWidget*>(QStringLiteral("pnSpeedGraphs"))->currentIndex(), 1);
+}
+
+TEST_F(FormMainTest, CommandsAreEnabledBySelectionAndQueueMode)
+{
+    AddTask("a.bin", 1000, 0, StatePaused);
+    AddTask("b.bin", 1000, 0, StatePaused);
+    window->tmTaskGridTimer();
+    EXPECT_TRUE(Action("actStartAll").isEnabled());
+    EXPECT_FALSE(Action("actStart").isEnabled());
+    EXPECT_FALSE(Action("actDelete").isEnabled());
+
+    Select({1});
+    EXPECT_TRUE(Action("actStart").isEnabled());
+    EXPECT_TRUE(Action("actDelete").isEnabled());
+    EXPECT_TRUE(Action("actChangeSource").isEnabled());
+
+    Select({0, 1});
+    EXPECT_FALSE(Action("actChangeSource").isEnabled());
+    EXPECT_TRUE(Action("actMoveUp").isEnabled());
+
+    // A queue mode decides what runs: Start and Pause, one by one or all, are its.
+    Action("actGlobalQueue").trigger();
+    window->tmTaskGridTimer();
+    EXPECT_FALSE(Action("actStart").isEnabled());
+    EXPECT_FALSE(Action("actPauseAll").isEnabled());
+    EXPECT_TRUE(Action("actRestart").isEnabled());
+    // The two queue modes exclude each other.
+    Action("actSourceQueue").trigger();
+    EXPECT_FALSE(Action("actGlobalQueue").isChecked());
+    EXPECT_TRUE(Action("actSourceQueue").isChecked());
+    Action("actSourceQueue").trigger();
+    EXPECT_FALSE(Action("actSourceQueue").isChecked());
+}
+
+TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
+{
+    for (const std::string name : {"r0", "r1", "r2", "r3"}) {
+        MakeFolders(temp / ("src/" + name));
+        WriteFile(temp / ("src/" + name + "/f"), name);
+        ASSERT_TRUE(window->Tasks().AddTask(temp / ("src/" + name), temp / "dst/", StatePaused, 0, 0, false, false, false));
+    }
+    // Task 2 is told apart by its log, which must move with it.
+    window->Tasks().Task(2).Start();
+    window->Tasks().Task(2).Pause();
+    Select({2, 3});
+    const int logOfTask2 = window->LogModel(2).rowCount();
+    Action("actMoveUp").trigger();
+    QApplication::processEvents();
+    window->tmTaskGridTimer();
+    EXPECT_EQ(window->SelectedRows(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(Cell(1, 1), temp / "src/r2");
+    EXPECT_EQ(Cell(2, 1), temp / "src/r3");
+    EXPECT_EQ(Cell(3, 1), temp / "src/r1");
+    EXPECT_EQ(window->LogModel(1).rowCount(), logOfTask2);
+    EXPECT_GT(logOfTask2, window->LogModel(2).rowCount());
+}
+
+TEST_F(FormMainTest, LogRecordsGetTheInformationIconOnlyForInfIds)
+{
+    AddTask("ok.bin", 1000, INT32_MAX);
+    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/missing", temp / "dst/", StateCopying, 0, INT32_MAX, false, false, false));
+    ASSERT_TRUE(TickUntil([&] { return window->Tasks().Task(1).GetState() == StateError; }));
+    window->tmTaskGridTimer();
+
+    const LogListModel& log = window->LogModel(1);
+    ASSERT_GT(log.rowCount(), 1);
+    const auto iconKey = [&](int row) {
+        return log.index(row, LogListModel::ColIcon).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+    };
+    const qint64 information = iconKey(0);
+    ASSERT_EQ(log.Record(0).Id.substr(0, 3), "Inf");
+    bool sawError = false;
+    for (int row = 0; row < log.rowCount(); ++row) {
+        const bool isInformation = log.Record(row).Id.substr(0, 3) == "Inf";
+        sawError = sawError || log.Record(row).Id == "Err001";
+        EXPECT_EQ(iconKey(row) == information, isInformation) << log.Record(row).Id;
+    }
+    EXPECT_TRUE(sawError);
+    EXPECT_EQ(log.index(0, LogListModel::ColMessage).data().toString().left(4), QStringLiteral("Task"));
+    // Each record comes once, however many ticks pass.
+    const int rows = log.rowCount();
+    window->tmTaskGridTimer();
+    window->tmTaskGridTimer();
+    EXPECT_EQ(window->LogModel(1).rowCount(), static_cast<int>(window->Tasks().Task(1).GetLogHigh()) + 1);
+    EXPECT_GE(window->LogModel(1).rowCount(), rows);
+}
+
+TEST_F(FormMainTest, ThreeDroppedFilesBecomeThreeQuotedPathsAndThreeTasks)
+{
+    QList<QUrl> urls;
+    for (const char* name : {"one", "two words", "three"}) {
+        WriteFile(temp / ("src/" + std::string(name)), name);
+        urls << QUrl::fromLocalFile(QString::fromStdString(temp / ("src/" + std::string(name))));
+    }
+    window->newTaskDestination = temp / "dst/";
+    QMimeData data;
+    data.setUrls(urls);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    window->dropEvent(&drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(WaitUntil([&] {
+        QApplication::processEvents();
+        return !window->askedSources.empty();
+    }));
+    EXPECT_EQ(window->askedSources.front(),
+              "\"" + temp / "src/one\" \"" + temp / "src/two words\" \"" + temp / "src/three\"");
+    ASSERT_EQ(window->Tasks().Count(), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(window->Tasks().Task(i).GetDestination(), temp / "dst/");
+}
+
+TEST_F(FormMainTest, ClosingKeepsTasksForTheNextWindowAndDeletesAnEmptyTaskList)
+{
+    window->FormClose();
+    EXPECT_FALSE(std::filesystem::exists(temp / "restore/TaskList"));
+    window.reset();
+
+    window = std::make_unique<TestWindow>(Registry());
+    AddTask("slow.bin", 2000000, 1000);
+    AddTask("paused.bin", 1000, 0, StatePaused);
+    const std::string first = window->Tasks().Task(0).TaskName();
+    window->findChild<QTabWidget*>(QStringLiteral("pcInfo"))->setCurrentIndex(1);
+    window->TaskListView().horizontalHeader()->resizeSection(1, 217);
+    window->findChild<QAction*>(QStringLiteral("actShutDown"))->trigger();
+    window->Exit();
+    EXPECT_TRUE(window->IsClosed());
+    EXPECT_TRUE(std::filesystem::exists(temp / "restore/TaskList"));
+    window.reset();
+
+    window = std::make_unique<TestWindow>(Registry());
+    ASSERT_EQ(window->Tasks().Count(), 2);
+    EXPECT_EQ(window->Tasks().Task(0).TaskName(), first);
+    EXPECT_EQ(window->TaskModel().rowCount(), 2);
+    EXPECT_EQ(Cell(1, 0), " Paused");
+    // The window comes back as it was left.
+    EXPECT_EQ(window->findChild<QTabWidget*>(QStringLiteral("pcInfo"))->currentIndex(), 1);
+    EXPECT_EQ(window->TaskListView().horizontalHeader()->sectionSize(1), 217);
+    EXPECT_TRUE(Action("actShutDown").isChecked());
+    // The restored task carries on.
+    window->Tasks().Task(0).SetSpeedLimit(INT32_MAX);
+    ASSERT_TRUE(TickUntil([&] { return Cell(0, 0) == " Finished"; }));
+    EXPECT_EQ(ReadFile(temp / "dst/slow.bin"), ReadFile(temp / "src/slow.bin"));
+}
+
+TEST_F(FormMainTest, TheCloseButtonOnlyHidesWhenSoSetAndExitCloses)
+{
+    window->Settings().SetMinimizeInsteadClose(true);
+    AddTask("slow.bin", 2000000, 1000);
+    window->show();
+    window->close();
+    EXPECT_FALSE(window->IsClosed());
+    EXPECT_EQ(window->Tasks().Task(0).GetState() & 0x7F, StateCopying);
+    window->Exit();
+    EXPECT_TRUE(window->IsClosed());
+}
+
+}  // namespace
+}  // namespace tarn
