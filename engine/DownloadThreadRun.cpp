@@ -14,6 +14,7 @@
 #include "engine/FileStreams.h"
 #include "platform/DateTime.h"
 #include "platform/ExtendedAttributes.h"
+#include "platform/PathBeneath.h"
 
 namespace tarn {
 namespace {
@@ -425,6 +426,11 @@ void TDownloadThread::WorkOnItem()
             }
             if (step == ItemStep::Done) return;
         } catch (const OsError& error) {
+            // Retrying would meet the same link; the item is left out, nothing written through it.
+            if (error.Code() == ErrorLinkInPath) {
+                LeaveOut(index, error.what());
+                return;
+            }
             HandleItemError(items_[index], error.what());
         }
     }
@@ -435,7 +441,11 @@ void TDownloadThread::MakeFolderItem(size_t index)
     const std::string folder = ItemDestPath(items_[index]);
     const bool existed = DirectoryExists(folder);
     std::string failed;
-    while (!ForceDirectories(folder, failed)) {
+    while (!ForceDirectoriesBeneath(GetDestination(), folder, failed)) {
+        if (errno == ErrorLinkInPath) {
+            LeaveOut(index, SystemErrorText(ErrorLinkInPath) + ": \"" + failed + "\"");
+            return;
+        }
         FolderError(failed);
         if (TakeRequest(skipRequest_)) {
             AddLogRecord("Inf014", {ItemSourcePath(items_[index])});
@@ -487,7 +497,9 @@ TDownloadThread::ItemStep TDownloadThread::CopyStreamItem(size_t index)
     const std::string attribute = item.Name.substr(file.size() + 1, item.Name.size() - file.size() - 1 - suffix.size());
     std::string value;
     if (!GetExtendedAttribute(GetSource() + item.Dir + file, attribute, value)) RaiseOsError(errno);
-    if (!SetExtendedAttribute(GetDestination() + item.Dir + file, attribute, value)) RaiseOsError(errno);
+    const PathBeneath dest(GetDestination(), GetDestination() + item.Dir + file);
+    if (!dest.Valid()) RaiseOsError(dest.Error());
+    if (!SetExtendedAttribute(dest.Path(), attribute, value, false)) RaiseOsError(errno);
     unsyncedFiles_ = true;
     currentOffset_ = item.Size;
     itemCopied_[index] = true;
@@ -586,7 +598,11 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
             if (PlatformStat(destHandle_, made) != 0 || PlatformSetMode(destHandle_, made.mode & ~S_IWUSR) != 0)
                 RaiseOsError(errno);
         }
-        if (options_.CopyStreams && itemWrites_[index] == WriteOver) TFileStreams::DropStreamsNotIn(sourcePath, destPath);
+        if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
+            const PathBeneath dest(GetDestination(), destPath);
+            if (!dest.Valid()) RaiseOsError(dest.Error());
+            TFileStreams::DropStreamsNotIn(sourcePath, dest.Path());
+        }
         // The device starts on the rest of the file while the next ones are copied; tiny files
         // are left to the system, which writes them together.
         if (item.Size >= WriteBackAtCloseFrom && currentOffset_ > writeBackFrom_)
@@ -638,7 +654,7 @@ void TDownloadThread::DropPartialCopy(size_t index)
     // still the start of the source as it was, and stays.
     CloseItemFiles(false);
     const uint8_t mode = itemWrites_[index];
-    if (mode == WriteNew || mode == WriteOver) PlatformDeleteFile(ItemDestPath(items_[index]));
+    if (mode == WriteNew || mode == WriteOver) PlatformDeleteFileBeneath(GetDestination(), ItemDestPath(items_[index]));
 }
 
 // Opens the current item's destination as the records and the answers say.
@@ -650,6 +666,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;  // a link put there meanwhile is never written through
+    options.beneath = GetDestination();  // nor a link put in place of one of its folders
     // A new file gets the source's permissions less the umask, writable for the owner until done.
     FileOpenOptions create = options;
     create.regularOnly = false;
@@ -773,7 +790,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
             return Opened::Closed;
         }
         // The link goes; the file takes its place.
-        if (PlatformDeleteFile(destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
+        if (PlatformDeleteFileBeneath(GetDestination(), destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
         if (createNew()) return Opened::Ready;
     }
 }
@@ -786,6 +803,7 @@ void TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;
+    options.beneath = GetDestination();
     destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::ReadWrite, CreationMode::OpenExisting, options);
     const int64_t size = SeekFile(destHandle_, 2, 0);
     // The bytes there are kept only when they can be the start of this source: a file longer
@@ -932,6 +950,7 @@ bool TDownloadThread::ReopenItemFiles(size_t index)
     }
     options.noAtime = false;
     options.noFollow = true;
+    options.beneath = GetDestination();
     destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
     SeekFile(sourceHandle_, 0, currentOffset_);
     SeekFile(destHandle_, 0, currentOffset_);
@@ -997,6 +1016,7 @@ void TDownloadThread::DistrustRecentSource(const TItemAttrs& item)
         FileOpenOptions options;
         options.regularOnly = true;
         options.noFollow = true;
+        options.beneath = GetDestination();
         const FileHandle dest = PlatformOpen(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
         if (dest != NoHandle) {
             PlatformTruncate(dest, from);
@@ -1014,6 +1034,7 @@ void TDownloadThread::VerifySuspectRegions(size_t index)
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;
+    options.beneath = GetDestination();
     FileHandle copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
     std::string wanted(static_cast<size_t>(CompareBlock), '\0');
     std::string there(static_cast<size_t>(CompareBlock), '\0');
@@ -1311,6 +1332,13 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
     if (!options_.CopyAttributes && !options_.CopySecurity) return;
     // Nothing to carry over to an item that was never copied.
     if (!FileExists(destPath) && !DirectoryExists(destPath)) return;
+    // The calls go through the folder reached without links, and do not follow one at the end.
+    const PathBeneath pinned(GetDestination(), destPath);
+    if (!pinned.Valid()) {
+        AddLogRecord("Err009", {"^Msg014^", sourcePath, destPath, SystemErrorText(pinned.Error())});
+        return;
+    }
+    const std::string dest = pinned.Path();
     unsyncedFiles_ = true;  // "finished" waits until the changed attributes are on disk
     std::string copied;
     const auto part = [&](const char* reference, const auto& copy) {
@@ -1323,13 +1351,13 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
             return false;
         }
     };
-    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, destPath, times); });
+    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, dest, times); });
     if (options_.CopySecurity) {
-        bool owned = part("^Msg016^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityGroup); });
-        owned &= part("^Msg017^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityOwner); });
+        bool owned = part("^Msg016^", [&] { CopyFileSecurity(sourcePath, dest, SecurityGroup); });
+        owned &= part("^Msg017^", [&] { CopyFileSecurity(sourcePath, dest, SecurityOwner); });
         // Auditing lists have no counterpart here: not copied and not reported. The set-id bits
         // go only with the owner and group they were given for.
-        part("^Msg015^", [&] { CopyFileSecurity(sourcePath, destPath, SecurityPermissions, owned); });
+        part("^Msg015^", [&] { CopyFileSecurity(sourcePath, dest, SecurityPermissions, owned); });
     }
     if (!copied.empty()) AddLogRecord("Inf021", {copied, sourcePath, destPath});
 }
@@ -1339,9 +1367,10 @@ void TDownloadThread::DeleteCopiedItems()
     // Only what this task created or overwrote: a file that existed before and was skipped,
     // resumed or not reached yet belongs to the user.
     for (size_t i = 0; i < items_.size(); ++i)
-        if (itemWrites_[i] == WriteNew || itemWrites_[i] == WriteOver) PlatformDeleteFile(ItemDestPath(items_[i]));
+        if (itemWrites_[i] == WriteNew || itemWrites_[i] == WriteOver)
+            PlatformDeleteFileBeneath(GetDestination(), ItemDestPath(items_[i]));
     for (size_t i = items_.size(); i-- > 0;)
-        if (itemWrites_[i] == WriteFolder) PlatformRemoveFolder(ItemDestPath(items_[i]));
+        if (itemWrites_[i] == WriteFolder) PlatformRemoveFolderBeneath(GetDestination(), ItemDestPath(items_[i]));
     if (sourceKind_ == SourceFolder && destinationCreated_) PlatformRemoveFolder(GetDestination());
 }
 

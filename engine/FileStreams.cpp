@@ -74,14 +74,14 @@ void TFileStreams::DropStreamsNotIn(const std::string& source, const std::string
     std::vector<std::string> kept;
     std::vector<std::string> there;
     if (!ListExtendedAttributes(source, kept) && errno != ENOTSUP) RaiseOsError(errno);
-    if (!ListExtendedAttributes(destination, there)) {
+    if (!ListExtendedAttributes(destination, there, false)) {
         if (errno == ENOTSUP) return;
         RaiseOsError(errno);
     }
     for (const auto& name : there) {
         if (name.compare(0, UserPrefix.size(), UserPrefix) != 0) continue;
         if (std::find(kept.begin(), kept.end(), name) != kept.end()) continue;
-        if (!RemoveExtendedAttribute(destination, name) && errno != ENODATA) RaiseOsError(errno);
+        if (!RemoveExtendedAttribute(destination, name, false) && errno != ENODATA) RaiseOsError(errno);
     }
 }
 

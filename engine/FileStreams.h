@@ -29,7 +29,7 @@ public:
     static std::string StreamName(const std::string& attribute);
     static bool SplitStreamPath(const std::string& path, std::string& file, std::string& attribute);
     // Removes the streams of `destination` that `source` has not, so that a file written anew
-    // ends with the source's set. Raises OsError on failure.
+    // ends with the source's set; a link at `destination` is not followed. Raises OsError on failure.
     static void DropStreamsNotIn(const std::string& source, const std::string& destination);
 
 private:

@@ -39,11 +39,11 @@ void CopyAclAttribute(const std::string& source, const std::string& destination,
 {
     std::string value;
     if (GetExtendedAttribute(source, name, value)) {
-        if (!SetExtendedAttribute(destination, name, value)) RaiseOsError(errno);
+        if (!SetExtendedAttribute(destination, name, value, false)) RaiseOsError(errno);
         return;
     }
     if (errno != ENODATA && errno != ENOTSUP) RaiseOsError(errno);
-    if (!RemoveExtendedAttribute(destination, name) && errno != ENODATA && errno != ENOTSUP)
+    if (!RemoveExtendedAttribute(destination, name, false) && errno != ENODATA && errno != ENOTSUP)
         RaiseOsError(errno);
 }
 
@@ -191,15 +191,17 @@ void CopyFileSecurity(const std::string& source, const std::string& destination,
     switch (part) {
     case SecurityOwner:
         CheckedStat(source, st);
-        Checked([&] { return ::chown(destination.c_str(), st.st_uid, static_cast<gid_t>(-1)); });
+        Checked([&] { return ::lchown(destination.c_str(), st.st_uid, static_cast<gid_t>(-1)); });
         break;
     case SecurityGroup:
         CheckedStat(source, st);
-        Checked([&] { return ::chown(destination.c_str(), static_cast<uid_t>(-1), st.st_gid); });
+        Checked([&] { return ::lchown(destination.c_str(), static_cast<uid_t>(-1), st.st_gid); });
         break;
     case SecurityPermissions: {
         CheckedStat(source, st);
-        Checked([&] { return ::chmod(destination.c_str(), st.st_mode & (keepSetId ? 07777 : 01777)); });
+        Checked([&] {
+            return ::fchmodat(AT_FDCWD, destination.c_str(), st.st_mode & (keepSetId ? 07777 : 01777), AT_SYMLINK_NOFOLLOW);
+        });
         CopyAclAttribute(source, destination, "system.posix_acl_access");
         if (S_ISDIR(st.st_mode)) CopyAclAttribute(source, destination, "system.posix_acl_default");
         break;
@@ -214,12 +216,12 @@ void CopyFileAttributes(const std::string& source, const std::string& destinatio
 {
     struct stat st;
     CheckedStat(source, st);
-    Checked([&] { return ::chmod(destination.c_str(), st.st_mode & 01777); });
+    Checked([&] { return ::fchmodat(AT_FDCWD, destination.c_str(), st.st_mode & 01777, AT_SYMLINK_NOFOLLOW); });
     const auto spec = [](int64_t nanoseconds) {
         return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
     };
     const timespec stamps[2] = {times ? spec(times->Accessed) : st.st_atim, times ? spec(times->Modified) : st.st_mtim};
-    Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), stamps, 0); });
+    Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), stamps, AT_SYMLINK_NOFOLLOW); });
 }
 
 bool ForceDirectories(const std::string& folder)
@@ -228,14 +230,46 @@ bool ForceDirectories(const std::string& folder)
     return ForceDirectories(folder, failed);
 }
 
-bool ForceDirectories(const std::string& folder, std::string& failed)
+bool ForceDirectoriesBeneath(const std::string& root, const std::string& folder, std::string& failed)
+{
+    const std::string path = ExcludeTrailingDelimiter(folder);
+    // Each folder is looked at without following a link: a link where a folder goes is refused.
+    for (size_t end = root.size(); end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != PathDelimiter) continue;
+        const std::string part = path.substr(0, end);
+        FileStatus status;
+        const bool present = PlatformLinkStatus(part, status) == 0;
+        if (present && status.isFolder) continue;
+        if (present && status.isLink) {
+            errno = ErrorLinkInPath;
+        } else if (!present && PlatformMakeFolderBeneath(root, part) == 0) {
+            continue;
+        } else if (present || errno == EEXIST) {
+            // A file standing where the folder must go leaves EEXIST, which says little.
+            errno = ENOTDIR;
+        }
+        failed = part;
+        return false;
+    }
+    return true;
+}
+
+bool ForceDirectories(const std::string& folder, std::string& failed) { return ForceDirectories(folder, failed, 0777); }
+
+bool ForcePrivateDirectories(const std::string& folder)
+{
+    std::string failed;
+    return ForceDirectories(folder, failed, 0700);
+}
+
+bool ForceDirectories(const std::string& folder, std::string& failed, mode_t mode)
 {
     const std::string path = ExcludeTrailingDelimiter(folder);
     if (path.empty()) return DirectoryExists("/");
     if (DirectoryExists(path)) return true;
     const std::string parent = ExcludeTrailingDelimiter(ExtractFilePath(path));
-    if (!parent.empty() && parent != path && !ForceDirectories(parent, failed)) return false;
-    if (PlatformMakeFolder(path) == 0 || (errno == EEXIST && DirectoryExists(path))) return true;
+    if (!parent.empty() && parent != path && !ForceDirectories(parent, failed, mode)) return false;
+    if (PlatformMakeFolder(path, mode) == 0 || (errno == EEXIST && DirectoryExists(path))) return true;
     // A file standing where the folder must go leaves EEXIST, which says little.
     if (errno == EEXIST) errno = ENOTDIR;
     failed = path;

@@ -66,6 +66,7 @@ enum SecurityPart : int {
     SecurityAuditing = 8,     // no counterpart on Linux
 };
 // Copies one part of the source's security to the destination; raises OsError on failure.
+// Neither this nor CopyFileAttributes follows a symbolic link at the end of `destination`.
 // The auditing part has nothing to copy and does nothing. The permissions keep the set-user-id
 // and set-group-id bits only with `keepSetId`, which is for a copy whose owner and group are
 // the source's.
@@ -83,6 +84,13 @@ void CopyFileAttributes(const std::string& source, const std::string& destinatio
 bool ForceDirectories(const std::string& folder);
 // The same; on failure `failed` names the folder that could not be made and errno says why.
 bool ForceDirectories(const std::string& folder, std::string& failed);
+// With the permissions of the folders it makes, less the umask.
+bool ForceDirectories(const std::string& folder, std::string& failed, mode_t mode);
+// The folders it makes are the user's alone (0700): the restore folder and its damaged/.
+bool ForcePrivateDirectories(const std::string& folder);
+// The same for a folder inside `root` (which must exist), where no symbolic link is followed:
+// a link standing where a folder goes fails with ErrorLinkInPath (PathBeneath).
+bool ForceDirectoriesBeneath(const std::string& root, const std::string& folder, std::string& failed);
 
 // Path rules, by plain string work on '/'.
 std::string IncludeTrailingDelimiter(const std::string& path);

@@ -6,15 +6,16 @@
 
 namespace tarn {
 
-bool ListExtendedAttributes(const std::string& path, std::vector<std::string>& names)
+bool ListExtendedAttributes(const std::string& path, std::vector<std::string>& names, bool follow)
 {
+    const auto list = follow ? ::listxattr : ::llistxattr;
     names.clear();
     std::string buffer;
     for (;;) {
-        const ssize_t needed = ::listxattr(path.c_str(), nullptr, 0);
+        const ssize_t needed = list(path.c_str(), nullptr, 0);
         if (needed < 0) return false;
         buffer.resize(static_cast<size_t>(needed));
-        const ssize_t n = ::listxattr(path.c_str(), buffer.data(), buffer.size());
+        const ssize_t n = list(path.c_str(), buffer.data(), buffer.size());
         if (n < 0 && errno == ERANGE) continue;  // grew between the two calls
         if (n < 0) return false;
         buffer.resize(static_cast<size_t>(n));
@@ -43,14 +44,14 @@ bool GetExtendedAttribute(const std::string& path, const std::string& name, std:
     }
 }
 
-bool SetExtendedAttribute(const std::string& path, const std::string& name, const std::string& value)
+bool SetExtendedAttribute(const std::string& path, const std::string& name, const std::string& value, bool follow)
 {
-    return ::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0;
+    return (follow ? ::setxattr : ::lsetxattr)(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0;
 }
 
-bool RemoveExtendedAttribute(const std::string& path, const std::string& name)
+bool RemoveExtendedAttribute(const std::string& path, const std::string& name, bool follow)
 {
-    return ::removexattr(path.c_str(), name.c_str()) == 0;
+    return (follow ? ::removexattr : ::lremovexattr)(path.c_str(), name.c_str()) == 0;
 }
 
 }  // namespace tarn

@@ -11,6 +11,8 @@ constexpr int ErrorNoMoreFiles = 0x10000 + 18;
 constexpr int ErrorInsufficientBuffer = 0x10000 + 122;
 // A path that names a pipe, socket or device where a regular file was expected.
 constexpr int ErrorNotRegularFile = 0x10000 + 1;
+// A symbolic link stands where the destination has a folder: it is never followed.
+constexpr int ErrorLinkInPath = 0x10000 + 2;
 
 // A failed platform call: the error code and the system's text for it.
 class OsError : public std::runtime_error {

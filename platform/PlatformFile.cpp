@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/FaultInjection.h"
 #include "platform/OsError.h"
+#include "platform/PathBeneath.h"
 
 namespace tarn {
 namespace {
@@ -67,10 +69,17 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
                  const FileOpenOptions& options, FileStatus* status)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
-    int fd = ::open(path.c_str(), OpenFlags(access, creation, options), options.mode);
+    std::optional<PathBeneath> beneath;
+    if (!options.beneath.empty()) {
+        beneath.emplace(options.beneath, path);
+        if (!beneath->Valid()) return Fail(beneath->Error());
+    }
+    const int folder = beneath ? beneath->Folder() : AT_FDCWD;
+    const char* name = beneath ? beneath->Name().c_str() : path.c_str();
+    const int flags = OpenFlags(access, creation, options) | (beneath ? O_NOFOLLOW : 0);
+    int fd = ::openat(folder, name, flags, options.mode);
     // Only the owner of a file may keep its access time; anyone else reads it the plain way.
-    if (fd < 0 && errno == EPERM && options.noAtime)
-        fd = ::open(path.c_str(), OpenFlags(access, creation, options) & ~O_NOATIME, options.mode);
+    if (fd < 0 && errno == EPERM && options.noAtime) fd = ::openat(folder, name, flags & ~O_NOATIME, options.mode);
     if (fd < 0) return -1;
     if (options.regularOnly) {
         struct stat st;
@@ -337,10 +346,32 @@ int PlatformDeleteFile(const std::string& path) { return ::unlink(path.c_str());
 
 int PlatformRemoveFolder(const std::string& path) { return ::rmdir(path.c_str()); }
 
-int PlatformMakeFolder(const std::string& path)
+int PlatformMakeFolder(const std::string& path, mode_t mode)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
-    return ::mkdir(path.c_str(), 0777);
+    return ::mkdir(path.c_str(), mode);
+}
+
+int PlatformDeleteFileBeneath(const std::string& root, const std::string& path)
+{
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    return ::unlinkat(beneath.Folder(), beneath.Name().c_str(), 0);
+}
+
+int PlatformRemoveFolderBeneath(const std::string& root, const std::string& path)
+{
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    return ::unlinkat(beneath.Folder(), beneath.Name().c_str(), AT_REMOVEDIR);
+}
+
+int PlatformMakeFolderBeneath(const std::string& root, const std::string& path)
+{
+    if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    return ::mkdirat(beneath.Folder(), beneath.Name().c_str(), 0777);
 }
 
 }  // namespace tarn

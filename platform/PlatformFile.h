@@ -33,6 +33,9 @@ struct FileOpenOptions {
     bool regularOnly = false;
     bool noAtime = false;            // reading leaves the access time alone, where the system lets us
     mode_t mode = 0666;              // permissions of a created file, less the umask
+    // When set, `path` lies inside this folder and no symbolic link below it is followed, the
+    // last component included (PathBeneath): a folder swapped for a link fails the open.
+    std::string beneath;
 };
 
 // What the engine needs to know of an open file.
@@ -96,6 +99,10 @@ bool PlatformFileExists(const std::string& path);    // exists and is no folder
 bool PlatformFolderExists(const std::string& path);  // exists and is a folder
 int PlatformDeleteFile(const std::string& path);
 int PlatformRemoveFolder(const std::string& path);  // only an empty one
-int PlatformMakeFolder(const std::string& path);
+int PlatformMakeFolder(const std::string& path, mode_t mode = 0777);
+// The same for a path inside `root`, reached without following a link below it (PathBeneath).
+int PlatformDeleteFileBeneath(const std::string& root, const std::string& path);
+int PlatformRemoveFolderBeneath(const std::string& root, const std::string& path);
+int PlatformMakeFolderBeneath(const std::string& root, const std::string& path);
 
 }  // namespace tarn

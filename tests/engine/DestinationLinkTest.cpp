@@ -1,0 +1,153 @@
+// A destination that someone else can write to must not let a task write, delete or change
+// anything outside it: a folder of the destination swapped for a symbolic link during the copy,
+// a link standing where a folder of the copy goes, a copied file swapped for a link before its
+// attributes are set.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/FaultInjection.h"
+#include "platform/OsError.h"
+#include "platform/PathBeneath.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::EngineTest;
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TaskSetup;
+using test::WaitUntil;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+class DestinationLinkTest : public EngineTest {
+protected:
+    std::string Outside() const { return temp / "outside/"; }
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        MakeFolders(Outside());
+        const std::string root = Src() + "tree/";
+        MakeFolders(root + "sub");
+        WriteFile(root + "top", RandomBytes(4000, 1));
+        WriteFile(root + "sub/a", RandomBytes(3000, 2));
+        WriteFile(root + "sub/b", RandomBytes(5000, 3));
+    }
+    bool OutsideEmpty() const { return fs::is_empty(Outside()); }
+};
+
+TEST_F(DestinationLinkTest, PathsBelowTheRootAreReachedWithoutFollowingALink)
+{
+    MakeFolders(temp / "root/real");
+    WriteFile(temp / "root/real/f", "x");
+    fs::create_directory_symlink(Outside(), temp / "root/link");
+    fs::create_directory_symlink(temp / "root", temp / "rootlink");
+    struct Case {
+        std::string root;
+        std::string path;
+        int error;  // 0: valid
+    };
+    const Case cases[] = {
+        {temp / "root/", temp / "root/real/f", 0},
+        {temp / "rootlink/", temp / "rootlink/real/f", 0},  // the root itself is the user's choice
+        {temp / "root/", temp / "root/", 0},
+        {temp / "root/", temp / "root/link/f", ErrorLinkInPath},
+        {temp / "root/", temp / "root/link/deeper/f", ErrorLinkInPath},
+        {temp / "root/", temp / "root/real/../link/f", EINVAL},
+        {temp / "root/", temp / "other/f", EINVAL},
+        {temp / "root/", temp / "root/missing/f", ENOENT},
+    };
+    for (const auto& c : cases) {
+        const PathBeneath path(c.root, c.path);
+        EXPECT_EQ(path.Valid(), c.error == 0) << c.path;
+        EXPECT_EQ(path.Valid() ? 0 : path.Error(), c.error) << c.path;
+    }
+    // The last component is left to the caller, who does not follow it.
+    const PathBeneath link(temp / "root/", temp / "root/link");
+    ASSERT_TRUE(link.Valid());
+    EXPECT_EQ(link.Name(), "link");
+    FileOpenOptions options;
+    options.beneath = temp / "root/";
+    EXPECT_LT(PlatformOpen(temp / "root/link/new", FileAccess::Write, CreationMode::CreateNew, options), 0);
+    EXPECT_EQ(errno, ErrorLinkInPath);
+    EXPECT_LT(PlatformMakeFolderBeneath(temp / "root/", temp / "root/link/made"), 0);
+    EXPECT_TRUE(OutsideEmpty());
+}
+
+TEST_F(DestinationLinkTest, AFolderSwappedForALinkDuringTheCopyLeavesItsFilesOut)
+{
+    // Held as it opens its second file in "sub"; meanwhile the folder becomes a link outside.
+    StallOn(FaultOp::Open, "dst/tree/sub/", 1);
+    auto task = NewTask(Src() + "tree", Dst());
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    fs::rename(Dst() + "tree/sub", temp / "moved-sub");
+    fs::create_directory_symlink(Outside(), Dst() + "tree/sub");
+    ReleaseStalls();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    ClearFaults();
+
+    EXPECT_TRUE(OutsideEmpty());
+    EXPECT_TRUE(Logged(*task, "Err010", "symbolic link"));
+    EXPECT_EQ(ReadFile(Dst() + "tree/top"), ReadFile(Src() + "tree/top"));
+    // The file copied before the swap is whole in the folder it was written to.
+    const bool aFirst = fs::exists(temp / "moved-sub/a");
+    const std::string first = aFirst ? "a" : "b";
+    EXPECT_EQ(ReadFile(temp / "moved-sub/" + first), ReadFile(Src() + "tree/sub/" + first));
+    EXPECT_FALSE(fs::exists(temp / "moved-sub/" + (aFirst ? "b" : "a")));
+    EXPECT_EQ(task->GetLeftOutCount(), 1);
+}
+
+TEST_F(DestinationLinkTest, ALinkWhereAFolderOfTheCopyGoesIsNeverEntered)
+{
+    // Made before the task: the folder item, and every file below it, stay out of the link.
+    MakeFolders(Dst() + "tree");
+    fs::create_directory_symlink(Outside(), Dst() + "tree/sub");
+    TaskSetup setup;
+    setup.copyAttributes = true;
+    auto task = NewTask(Src() + "tree", Dst(), setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+
+    EXPECT_TRUE(OutsideEmpty());
+    EXPECT_TRUE(fs::is_symlink(Dst() + "tree/sub"));
+    EXPECT_EQ(CountId(*task, "Err010"), 3);  // the folder and its two files
+    EXPECT_EQ(ReadFile(Dst() + "tree/top"), ReadFile(Src() + "tree/top"));
+}
+
+TEST_F(DestinationLinkTest, ACopiedFileSwappedForALinkKeepsTheLinksTargetUntouched)
+{
+    // Attributes are set in a pass after the last file: a file copied before can be a link by
+    // then. Its target keeps its mode and times.
+    const std::string target = Outside() + "secret";
+    WriteFile(target, "private");
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    const auto before = fs::last_write_time(target);
+    ::chmod((Src() + "tree/top").c_str(), 0755);
+
+    StallOn(FaultOp::Open, "dst/tree/sub/");  // a folder's files come before its subfolders
+    TaskSetup setup;
+    setup.copyAttributes = true;
+    setup.copySecurity = true;
+    auto task = NewTask(Src() + "tree", Dst(), setup);
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    fs::remove(Dst() + "tree/top");
+    fs::create_symlink(target, Dst() + "tree/top");
+    ReleaseStalls();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    ClearFaults();
+
+    struct stat st;
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(fs::last_write_time(target), before);
+    EXPECT_EQ(ReadFile(target), "private");
+    EXPECT_TRUE(Logged(*task, "Err009", "tree/top"));
+}
+
+}  // namespace
+}  // namespace tarn
