@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -461,8 +462,13 @@ void TfrmMain::ReadPlacement()
         header.resizeSection(c, std::max(width, 8));
     }
 
+    // At first the window shows every column, as far as the screen allows.
+    int columnsWidth = 2 * lvTaskList_->frameWidth() + lvTaskList_->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < TaskListColumnCount; ++c) columnsWidth += header.sectionSize(c);
+    const int screenWidth = screen() != nullptr ? screen()->availableGeometry().width() * 9 / 10 : columnsWidth;
     const QSize hint = sizeHint();
-    const int width = ReadRegInteger(*key, regvalue::Width, std::max(DesignWidth, hint.width()));
+    const int width = ReadRegInteger(*key, regvalue::Width,
+                                     std::max({DesignWidth, hint.width(), std::min(columnsWidth, screenWidth)}));
     const int height = ReadRegInteger(*key, regvalue::Height, std::max(DesignHeight, hint.height()));
     resize(std::max(width, minimumSizeHint().width()), std::max(height, minimumSizeHint().height()));
     if (key->contains(QString::fromLatin1(regvalue::Left)) && key->contains(QString::fromLatin1(regvalue::Top)))
