@@ -43,8 +43,14 @@ void AppendToProgramLog(const std::string& logFile, const std::string& block)
     const std::string text = exists ? block : ProgramLogHeader() + block;
     FileHandle handle = NoHandle;
     try {
-        handle = exists ? CreateFileChecked(logFile, FileAccess::Write, CreationMode::OpenExisting)
-                        : CreateFileChecked(logFile, FileAccess::Write, CreationMode::CreateNew);
+        // The log holds every task's paths: private to the user, and never written through a link
+        // planted in its place (to append to a file of the user's choosing).
+        FileOpenOptions options;
+        options.noFollow = true;
+        options.regularOnly = exists;
+        options.mode = 0600;
+        handle = CreateFileChecked(logFile, FileAccess::Write,
+                                   exists ? CreationMode::OpenExisting : CreationMode::CreateNew, options);
         SeekFile(handle, 2, 0);
         WriteBytes(handle, text.data(), static_cast<int64_t>(text.size()));
         if (PlatformDataSync(handle) != 0) RaiseOsError(errno);

@@ -73,6 +73,9 @@ TaskVariables DecodeVarFile(std::string_view bytes)
     v.ScheduleTime = reader.Double();
     v.SpeedLimit = reader.Int32();
     v.PeakSpeed = reader.Int32();
+    // Every path below it is joined to it: a relative one would land wherever the program runs.
+    if (v.Destination.empty() || v.Destination.front() != PathDelimiter)
+        throw DataFileError("A destination that is not an absolute path: \"" + v.Destination + "\"");
     if (v.CurrentIndex < 0 || v.CurrentOffset < 0)
         throw DataFileError("Invalid position " + std::to_string(v.CurrentIndex) + ":" + std::to_string(v.CurrentOffset));
     return v;
@@ -188,6 +191,45 @@ TaskLogContents DecodeLogFile(std::string_view bytes)
         contents.Damage = error.what();
     }
     return contents;
+}
+
+std::string EncodeTaskList(const std::vector<std::string>& names)
+{
+    ByteWriter writer;
+    WriteVersion(writer);
+    writer.Int32(static_cast<int32_t>(names.size()));
+    for (const auto& name : names) writer.LenString(name);
+    return std::move(writer.Bytes());
+}
+
+TaskListContents DecodeTaskList(std::string_view bytes)
+{
+    constexpr size_t HeaderSize = 6;
+    TaskListContents contents;
+    if (bytes.empty()) return contents;
+    if (bytes.size() < HeaderSize) {
+        contents.Damage = "holds " + std::to_string(bytes.size()) + " bytes, less than its header";
+        return contents;
+    }
+    ByteReader reader(bytes);
+    reader.Byte();
+    reader.Byte();
+    const int32_t count = reader.Int32();
+    // Each entry takes at least its 4-byte length, which bounds what a damaged count can cost.
+    try {
+        while (static_cast<int64_t>(contents.Names.size()) < count) contents.Names.push_back(reader.LenString());
+    } catch (const DataFileError&) {
+    }
+    if (count < 0 || static_cast<int64_t>(contents.Names.size()) < count)
+        contents.Damage = "names " + std::to_string(count) + " tasks but holds only " +
+                          std::to_string(contents.Names.size());
+    return contents;
+}
+
+bool IsSafeTaskName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find(PathDelimiter) == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 std::string ReadFileBytes(const std::string& path)

@@ -40,7 +40,8 @@ struct CopyOptions {
 };
 
 std::string EncodeVarFile(const TaskVariables& variables);
-// Anything after the last field is ignored: a shorter Source leaves old bytes behind.
+// Anything after the last field is ignored: a shorter Source leaves old bytes behind. A
+// destination that is not an absolute path is damage.
 TaskVariables DecodeVarFile(std::string_view bytes);
 
 // The ".con" file: the file list and the copy options.
@@ -72,6 +73,19 @@ struct TaskLogContents {
     size_t WholeSize = 0;  // bytes up to the end of the last whole record
 };
 TaskLogContents DecodeLogFile(std::string_view bytes);
+
+// The file "TaskList": two version bytes, a signed count, then that many names. Bytes after
+// the last entry are left over from a longer list and ignored.
+std::string EncodeTaskList(const std::vector<std::string>& names);
+struct TaskListContents {
+    std::vector<std::string> Names;  // the whole entries, in order
+    std::string Damage;              // empty when the file holds every entry its count names
+};
+// An empty file holds no tasks. Names are returned as written: the caller checks that each
+// stays inside its folder (IsSafeTaskName).
+TaskListContents DecodeTaskList(std::string_view bytes);
+// A task name becomes part of file paths: it must name a file in the restore folder itself.
+bool IsSafeTaskName(const std::string& name);
 
 // The whole content of a restore file: a regular file, not reached through a symbolic link.
 // Raises OsError when it cannot be opened or read.

@@ -9,8 +9,8 @@
 #include "core/MessageList.h"
 #include "core/ProgramLog.h"
 #include "core/SettingsStorage.h"
-#include "engine/DataBytes.h"
 #include "engine/DownloadThread.h"
+#include "engine/RestoreFiles.h"
 #include "tasks/TaskNames.h"
 
 namespace tarn {
@@ -21,19 +21,11 @@ namespace fs = std::filesystem;
 constexpr char TaskListFileName[] = "TaskList";
 constexpr char LockFileName[] = "TaskList.lock";
 constexpr char DamagedFolderName[] = "damaged";
-constexpr size_t TaskListHeaderSize = 6;
 constexpr const char* RestoreExtensions[] = {"var", "con", "log"};
 // How long the exit waits for all workers together before it leaves stuck ones behind. A stop
 // must end at once for the user; a worker cut off in its last save is no worse off than after a
 // kill, since its restore files are replaced whole.
 constexpr auto CloseWaitLimit = std::chrono::milliseconds(500);
-
-// A name read from TaskList becomes part of file paths: it must stay inside the restore folder.
-bool IsSafeTaskName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.find(PathDelimiter) == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
 
 // Present on disk in any form, a dangling link included.
 bool Present(const std::string& path)
@@ -43,6 +35,17 @@ bool Present(const std::string& path)
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The .var is written last as a task is created, and its worker's first record follows it: a
+// task without its .var whose log holds no record (only the version bytes, or nothing) was cut
+// off while it was created.
+bool CutOffWhileCreated(const std::string& stem)
+{
+    FileStatus log;
+    if (Present(stem + ".var")) return false;
+    if (PlatformLinkStatus(stem + ".log", log) != 0) return errno == ENOENT;
+    return log.isRegular && log.size <= static_cast<int64_t>(LogFileHeader().size());
+}
 
 // Workers that did not end in time at exit. One stuck in a call the kernel does not return from
 // (a dead network share) cannot be joined, and destroying it would join: it is kept here, never
@@ -129,7 +132,7 @@ std::string TaskList::MoveToDamaged(const std::string& path, std::string& error)
     const std::string name = ExtractFileName(path);
     fs::path target = folder / name;
     std::error_code code;
-    fs::create_directories(folder, code);
+    if (!ForcePrivateDirectories(folder.string())) code.assign(errno, std::generic_category());
     // An earlier damaged file of the same name is kept too.
     for (int n = 1; !code && Present(target); ++n) target = folder / (name + "." + std::to_string(n));
     if (!code) fs::rename(path, target, code);
@@ -149,24 +152,7 @@ std::vector<std::string> TaskList::ReadTaskList()
         ReleaseFolderLock();
         return {};
     }
-    std::vector<std::string> names;
-    std::string damage;
-    if (bytes.empty()) return names;
-    if (bytes.size() < TaskListHeaderSize) {
-        damage = "holds " + std::to_string(bytes.size()) + " bytes, less than its header";
-    } else {
-        ByteReader reader(bytes);
-        reader.Byte();
-        reader.Byte();
-        const int32_t count = reader.Int32();
-        // Bytes after Count entries are left over from a longer list and ignored.
-        try {
-            while (static_cast<int64_t>(names.size()) < count) names.push_back(reader.LenString());
-        } catch (const DataFileError&) {
-        }
-        if (count < 0 || static_cast<int64_t>(names.size()) < count)
-            damage = "names " + std::to_string(count) + " tasks but holds only " + std::to_string(names.size());
-    }
+    auto [names, damage] = DecodeTaskList(bytes);
     if (damage.empty()) return names;
 
     std::string moveError;
@@ -196,6 +182,15 @@ void TaskList::LoadEntry(const std::string& name, EarlierTasks earlier)
         if (!Present(folder_ + name + "." + extension)) missing.push_back(name + "." + extension);
     if (missing.size() == std::size(RestoreExtensions)) {
         ReportProblem("Task " + name + ": its restore files are missing; it was taken off the list");
+        saveAfterLoad_ = true;
+        return;
+    }
+    if (CutOffWhileCreated(folder_ + name)) {
+        // Listed first, then its files made: a program that ended in between leaves a task that
+        // never ran and wrote nothing. What it made of its files holds nothing to keep.
+        for (const char* extension : RestoreExtensions) PlatformDeleteFile(folder_ + name + "." + extension);
+        ReportProblem("Task " + name + " was being created when the program ended; it never started and was taken "
+                      "off the list. Add its source again");
         saveAfterLoad_ = true;
         return;
     }
@@ -243,7 +238,8 @@ void TaskList::LoadTaskList(EarlierTasks earlier)
     saveAfterLoad_ = false;
     kept_.clear();
     UpdateRestorePathLock();
-    if (!ForceDirectories(folder_)) {
+    // Task files name what the user copies from where: a folder made here is the user's alone.
+    if (!ForcePrivateDirectories(folder_)) {
         ReportProblem(Quoted(folder_) + ": " + SystemErrorText(errno));
         return;
     }
@@ -255,24 +251,20 @@ void TaskList::LoadTaskList(EarlierTasks earlier)
 void TaskList::SaveTaskList()
 {
     if (!IsOpen()) return;
-    std::vector<const std::string*> names;
+    std::vector<std::string> names;
     const auto addKeptAfter = [&](const std::string& after) {
         for (const auto& kept : kept_)
-            if (kept.After == after) names.push_back(&kept.Name);
+            if (kept.After == after) names.push_back(kept.Name);
     };
     addKeptAfter({});
     for (const auto& entry : entries_) {
-        names.push_back(&entry.Worker->TaskName());
+        names.push_back(entry.Worker->TaskName());
         addKeptAfter(entry.Worker->TaskName());
     }
-    ByteWriter writer;
-    writer.Byte(ProgramMajorVersion);
-    writer.Byte(ProgramMinorVersion);
-    writer.Int32(static_cast<int32_t>(names.size()));
-    for (const auto* name : names) writer.LenString(*name);
+    const std::string bytes = EncodeTaskList(names);
     // A new file renamed over the old: a crash leaves the old list or the new one, never a mix.
     // Errors are not reported; the next save tries again.
-    PlatformReplaceFile(folder_ + TaskListFileName, writer.Bytes().data(), writer.Size(), 0600);
+    PlatformReplaceFile(folder_ + TaskListFileName, bytes.data(), bytes.size(), 0600);
 }
 
 bool TaskList::NameTaken(const std::string& name) const

@@ -76,6 +76,11 @@ TEST(VarFileTest, DamageIsAClearErrorAtEveryCut)
     std::string badState = bytes;
     badState[2] = 9;
     EXPECT_THROW(DecodeVarFile(badState), DataFileError);
+    // Items are joined to the destination: a relative one would send them anywhere.
+    for (const char* destination : {"", "b/", "../b/"}) {
+        v.Destination = destination;
+        EXPECT_THROW(DecodeVarFile(EncodeVarFile(v)), DataFileError) << destination;
+    }
 }
 
 TEST(ConFileTest, LayoutIsByteExactAndReadsBack)

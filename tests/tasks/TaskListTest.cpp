@@ -235,6 +235,29 @@ TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptButNeverLost)
     EXPECT_EQ(tasks->LoadProblems(), 0);
 }
 
+TEST_F(TaskListTest, ATaskCutOffWhileItWasCreatedIsTakenOffWithoutDamage)
+{
+    // TaskList names a task before its files are made; a kill in between leaves some of them,
+    // the .var (written last) never.
+    tasks->Close();
+    WriteFinishedTask("AAAAAAAA");
+    WriteFile(Restore() + "GGGGGGGG.log", LogFileHeader());
+    WriteFile(Restore() + "HHHHHHHH.log", "");
+    WriteFile(Restore() + "HHHHHHHH.con", EncodeConFile({}, {}));
+    WriteFile(Restore() + "TaskList", TaskListBytes({"GGGGGGGG", "AAAAAAAA", "HHHHHHHH"}));
+    views = FakeViews{};
+    tasks = std::make_unique<TaskList>(*settings, msgs, views);
+    tasks->LoadTaskList();
+
+    EXPECT_EQ(Names(), std::vector<std::string>{"AAAAAAAA"});
+    EXPECT_EQ(tasks->LoadProblems(), 2);
+    EXPECT_TRUE(HasError("Task GGGGGGGG was being created when the program ended"));
+    EXPECT_TRUE(HasError("Task HHHHHHHH was being created when the program ended"));
+    EXPECT_FALSE(std::filesystem::exists(Restore() + "damaged"));
+    for (const char* file : {"GGGGGGGG.log", "HHHHHHHH.log", "HHHHHHHH.con"}) EXPECT_FALSE(FileExists(Restore() + file));
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});
+}
+
 TEST_F(TaskListTest, EarlierTasksCanBeKeptWithoutWorkers)
 {
     tasks->Close();
