@@ -1,0 +1,59 @@
+// Feeds arbitrary bytes to the reader of a task's ".con" file (the file list). No item it
+// accepts may name a place outside the destination: every folder and file name is relative and
+// has no ".." component, and a stream item follows its own file. What it accepts must survive a
+// write and a read unchanged.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "engine/RestoreFiles.h"
+
+namespace {
+
+bool StaysInside(const std::string& path)
+{
+    if (!path.empty() && path.front() == '/') return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (path.compare(start, end - start, "..") == 0) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    using namespace tarn;
+    std::vector<TItemAttrs> items;
+    CopyOptions options;
+    try {
+        options = DecodeConFile(std::string_view(reinterpret_cast<const char*>(data), size),
+                                [&](TItemAttrs&& item) { items.push_back(std::move(item)); });
+    } catch (const DataFileError&) {
+        return 0;
+    }
+    std::string owner;
+    for (const auto& item : items) {
+        if (item.Name.empty() || item.Size < 0 || !StaysInside(item.Dir)) std::abort();
+        if (item.Kind == KindStream) {
+            if (owner.empty() || item.Name.compare(0, owner.size() + 1, owner + ":") != 0) std::abort();
+        } else {
+            if (!StaysInside(item.Name)) std::abort();
+            owner = item.Name;
+        }
+    }
+    // Files before version 3.1 carry no kinds: only the current layout is written back.
+    if (size < 2 || data[0] < 3 || data[1] < 1) return 0;
+    const std::string written = EncodeConFile(items, options);
+    std::vector<TItemAttrs> again;
+    if (DecodeConFile(written, [&](TItemAttrs&& item) { again.push_back(std::move(item)); }) != options ||
+        again != items)
+        std::abort();
+    return 0;
+}
