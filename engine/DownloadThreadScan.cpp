@@ -12,8 +12,14 @@ namespace tarn {
 namespace {
 
 // Helper threads that list folders ahead of the scan, and how many listings they may hold.
-constexpr int ScanHelpers = 2;
-constexpr size_t ScanListingsAhead = 16;
+// On a network share a listing is a few round trips in which a helper only waits, so the
+// helpers are many more than the cores: eight at 20 ms each way list 500 folders seven times
+// as fast as one thread, where two gave twice. On a local disk the extra helpers cost nothing
+// measurable. A scan enters a folder's subfolders in order and takes each listing only then,
+// so a folder with many subfolders holds many finished listings: fewer than 32 held the
+// helpers back.
+constexpr int ScanHelpers = 8;
+constexpr size_t ScanListingsAhead = 32;
 
 }  // namespace
 
