@@ -748,6 +748,7 @@ void TfrmMain::actRestartAllExecute() { commands_->RestartAll(); }
 
 void TfrmMain::actDeleteExecute()
 {
+    if (ListInUse()) return;
     commands_->Delete(SelectedRows());
     lvTaskList_->clearSelection();
     RunTickSoon();
@@ -755,6 +756,7 @@ void TfrmMain::actDeleteExecute()
 
 void TfrmMain::actDeleteAllExecute()
 {
+    if (ListInUse()) return;
     commands_->DeleteAll();
     RunTickSoon();
 }
@@ -766,17 +768,31 @@ void TfrmMain::actChangeSourceExecute() { commands_->ChangeSource(SelectedRows()
 
 void TfrmMain::actDeleteFinishedExecute()
 {
+    if (ListInUse()) return;
     commands_->DeleteFinished();
     RunTickSoon();
 }
 
 void TfrmMain::actMoveUpExecute()
 {
+    if (ListInUse()) return;
     // The moved rows' cells are rewritten by the tick that the new selection runs.
     SelectRows(commands_->MoveUp(SelectedRows()));
 }
 
-void TfrmMain::actMoveDownExecute() { SelectRows(commands_->MoveDown(SelectedRows())); }
+void TfrmMain::actMoveDownExecute()
+{
+    if (ListInUse()) return;
+    SelectRows(commands_->MoveDown(SelectedRows()));
+}
+
+bool TfrmMain::ListInUse() const
+{
+    // A tick's question names its task by position and holds the worker: while it is open (the
+    // tray menu still works), the list keeps its tasks and their order.
+    if (ticking_) QApplication::beep();
+    return ticking_;
+}
 
 void TfrmMain::OpenFolderOfCell(int column)
 {

@@ -170,6 +170,7 @@ private:
     void actAboutExecute();
     void actExitExecute();
     void OpenFolderOfCell(int column);
+    bool ListInUse() const;
 
     std::unique_ptr<TSettingsStorage> settings_;
     TMsgList msgs_;
