@@ -345,7 +345,11 @@ bool TaskList::RemoveTask(int index, Removal removal)
     std::vector<std::string> files;
     for (const char* extension : RestoreExtensions) files.push_back(worker->RestoreFilePath(extension));
     worker.reset();
-    for (const auto& file : files) PlatformDeleteFile(file);
+    for (const auto& file : files) {
+        PlatformDeleteFile(file);
+        // A save cut off by a kill leaves its new content beside the file, unused.
+        PlatformDeleteFile(file + ".new");
+    }
     // Shown only now, with the list whole again.
     if (!summaryError.empty()) views_.ShowError(summaryError);
     return true;

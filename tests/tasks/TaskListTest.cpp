@@ -283,6 +283,7 @@ TEST_F(TaskListTest, ARemovedTaskLeavesTaskListBeforeItsFilesGo)
     AddQuickTask("a");
     ASSERT_TRUE(WaitForState(0, StateFinished));
     const std::string name = Names()[0];
+    WriteFile(Restore() + name + ".con.new", "left by a save a kill cut off");
     StallOn(FaultOp::Open, Restore() + "TaskList");  // the save of the shorter list
     std::thread remover([&] { tasks->StopAndRemoveTask(0, Removal::Confirmed); });
     const bool stalled = WaitUntil([] { return StalledCalls() == 1; });
@@ -293,6 +294,7 @@ TEST_F(TaskListTest, ARemovedTaskLeavesTaskListBeforeItsFilesGo)
     remover.join();
     EXPECT_EQ(SavedNames(), std::vector<std::string>{});
     EXPECT_FALSE(FileExists(Restore() + name + ".var"));
+    EXPECT_FALSE(FileExists(Restore() + name + ".con.new"));
 }
 
 TEST_F(TaskListTest, ANewTaskIsListedBeforeItsWorkerWritesAnything)
