@@ -90,6 +90,11 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
         peakSpeed_ = v.PeakSpeed;
 
         options_ = DecodeConFile(ReadFileBytes(RestoreFilePath("con")), [this](TItemAttrs&& item) { AddItem(std::move(item)); });
+        // The list is saved before any position in it: a position past its end is damage, and
+        // would finish the task without copying what it passed over.
+        if (static_cast<size_t>(currentIndex_.load()) > items_.size())
+            throw DataFileError("The position " + std::to_string(currentIndex_.load()) + " is past the end of the " +
+                                std::to_string(items_.size()) + " items of the file list");
         const std::string logBytes = ReadFileBytes(logFile_);
         if (logBytes.size() < 2) throw DataFileError("The task log has no version bytes");
         log = DecodeLogFile(logBytes);

@@ -36,6 +36,15 @@ bool Present(const std::string& path)
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+void DeleteRestoreFiles(const std::string& stem)
+{
+    for (const char* extension : RestoreExtensions) {
+        PlatformDeleteFile(stem + "." + extension);
+        // A save cut off by a kill leaves its new content beside the file, unused.
+        PlatformDeleteFile(stem + "." + extension + ".new");
+    }
+}
+
 // The .var is written last as a task is created, and its worker's first record follows it: a
 // task without its .var whose log holds no record (only the version bytes, or nothing) was cut
 // off while it was created.
@@ -188,7 +197,7 @@ void TaskList::LoadEntry(const std::string& name, EarlierTasks earlier)
     if (CutOffWhileCreated(folder_ + name)) {
         // Listed first, then its files made: a program that ended in between leaves a task that
         // never ran and wrote nothing. What it made of its files holds nothing to keep.
-        for (const char* extension : RestoreExtensions) PlatformDeleteFile(folder_ + name + "." + extension);
+        DeleteRestoreFiles(folder_ + name);
         ReportProblem("Task " + name + " was being created when the program ended; it never started and was taken "
                       "off the list. Add its source again");
         saveAfterLoad_ = true;
@@ -342,14 +351,9 @@ bool TaskList::RemoveTask(int index, Removal removal)
     // TaskList first: a crash before the files are gone leaves stray files, never a listed task
     // without them.
     SaveTaskList();
-    std::vector<std::string> files;
-    for (const char* extension : RestoreExtensions) files.push_back(worker->RestoreFilePath(extension));
+    const std::string stem = folder_ + worker->TaskName();
     worker.reset();
-    for (const auto& file : files) {
-        PlatformDeleteFile(file);
-        // A save cut off by a kill leaves its new content beside the file, unused.
-        PlatformDeleteFile(file + ".new");
-    }
+    DeleteRestoreFiles(stem);
     // Shown only now, with the list whole again.
     if (!summaryError.empty()) views_.ShowError(summaryError);
     return true;

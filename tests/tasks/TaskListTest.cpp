@@ -244,6 +244,7 @@ TEST_F(TaskListTest, ATaskCutOffWhileItWasCreatedIsTakenOffWithoutDamage)
     WriteFile(Restore() + "GGGGGGGG.log", LogFileHeader());
     WriteFile(Restore() + "HHHHHHHH.log", "");
     WriteFile(Restore() + "HHHHHHHH.con", EncodeConFile({}, {}));
+    WriteFile(Restore() + "HHHHHHHH.var.new", "cut off as it was written");
     WriteFile(Restore() + "TaskList", TaskListBytes({"GGGGGGGG", "AAAAAAAA", "HHHHHHHH"}));
     views = FakeViews{};
     tasks = std::make_unique<TaskList>(*settings, msgs, views);
@@ -254,7 +255,8 @@ TEST_F(TaskListTest, ATaskCutOffWhileItWasCreatedIsTakenOffWithoutDamage)
     EXPECT_TRUE(HasError("Task GGGGGGGG was being created when the program ended"));
     EXPECT_TRUE(HasError("Task HHHHHHHH was being created when the program ended"));
     EXPECT_FALSE(std::filesystem::exists(Restore() + "damaged"));
-    for (const char* file : {"GGGGGGGG.log", "HHHHHHHH.log", "HHHHHHHH.con"}) EXPECT_FALSE(FileExists(Restore() + file));
+    for (const char* file : {"GGGGGGGG.log", "HHHHHHHH.log", "HHHHHHHH.con", "HHHHHHHH.var.new"})
+        EXPECT_FALSE(FileExists(Restore() + file)) << file;
     EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});
 }
 
