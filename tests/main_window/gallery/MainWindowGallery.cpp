@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -33,7 +34,6 @@ public:
     bool PowerOff(std::string&) override { return false; }
 };
 
-// Random bytes: the engine copies them like any other, but they look like real files to it.
 void WriteFile(const QString& path, size_t bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
