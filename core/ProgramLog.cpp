@@ -57,8 +57,10 @@ void AppendToProgramLog(const std::string& logFile, const std::string& block)
         CloseFile(handle);
     } catch (const OsError& error) {
         if (handle != NoHandle) PlatformClose(handle);
-        throw ProgramLogError("The program log " + Quoted(logFile) + " cannot be " +
-                              (exists ? "written" : "created") + ": " + error.what());
+        FileStatus status;
+        const bool link = PlatformLinkStatus(logFile, status) == 0 && status.isLink;
+        throw ProgramLogError("The program log " + Quoted(logFile) + " cannot be " + (exists ? "written" : "created") +
+                              ": " + (link ? std::string("it is a symbolic link, which is not followed") : error.what()));
     }
 }
 

@@ -45,6 +45,13 @@ void DeleteRestoreFiles(const std::string& stem)
     }
 }
 
+// The form NewTaskName gives: 8 upper-case hexadecimal digits.
+bool IsTaskNameForm(const std::string& name)
+{
+    return name.size() == 8 &&
+           std::all_of(name.begin(), name.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
 // The .var is written last as a task is created, and its worker's first record follows it: a
 // task without its .var whose log holds no record (only the version bytes, or nothing) was cut
 // off while it was created.
@@ -162,6 +169,7 @@ std::vector<std::string> TaskList::ReadTaskList()
         return {};
     }
     auto [names, damage] = DecodeTaskList(bytes);
+    listWhole_ = !bytes.empty() && damage.empty();
     if (damage.empty()) return names;
 
     std::string moveError;
@@ -253,8 +261,28 @@ void TaskList::LoadTaskList(EarlierTasks earlier)
         return;
     }
     if (!TakeFolderLock()) return;
+    listWhole_ = false;
     for (const auto& name : ReadTaskList()) LoadEntry(name, earlier);
     if (saveAfterLoad_) SaveTaskList();
+    if (listWhole_ && IsOpen()) RemoveLeftovers();
+}
+
+void TaskList::RemoveLeftovers()
+{
+    // A task leaves TaskList before its files are deleted, and is listed before they are made:
+    // beside a whole TaskList, the files of a task it does not name are what a kill during a
+    // removal left behind. A damaged or missing TaskList may have lost names, so it clears nothing.
+    std::error_code code;
+    for (const auto& entry : fs::directory_iterator(folder_, code)) {
+        const std::string file = entry.path().filename();
+        const std::string name = file.substr(0, 8);
+        const std::string extension = file.size() > 9 && file[8] == '.' ? file.substr(9) : std::string();
+        const bool taskFile = std::any_of(std::begin(RestoreExtensions), std::end(RestoreExtensions),
+                                          [&](const char* known) {
+                                              return extension == known || extension == std::string(known) + ".new";
+                                          });
+        if (taskFile && IsTaskNameForm(name) && !NameTaken(name)) PlatformDeleteFile(folder_ + file);
+    }
 }
 
 void TaskList::SaveTaskList()

@@ -107,6 +107,7 @@ private:
     void ReleaseFolderLock();
     std::vector<std::string> ReadTaskList();
     void LoadEntry(const std::string& name, EarlierTasks earlier);
+    void RemoveLeftovers();
     std::string MoveToDamaged(const std::string& path, std::string& error) const;
     void ReportProblem(const std::string& detail);
     bool NameTaken(const std::string& name) const;
@@ -122,6 +123,7 @@ private:
     std::string folder_;
     int loadProblems_ = 0;
     bool saveAfterLoad_ = false;
+    bool listWhole_ = false;  // the last read found TaskList and every entry it names
     bool restorePathLocked_ = false;
 };
 

@@ -260,6 +260,35 @@ TEST_F(TaskListTest, ATaskCutOffWhileItWasCreatedIsTakenOffWithoutDamage)
     EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});
 }
 
+TEST_F(TaskListTest, FilesOfATaskWhoseRemovalWasCutOffGoOnlyBesideAWholeList)
+{
+    // A kill between the save of the shorter list and the deletion of the files leaves them.
+    tasks->Close();
+    WriteFinishedTask("0000000A");
+    WriteFinishedTask("0000000B");
+    WriteFile(Restore() + "0000000C.con.new", "x");
+    WriteFile(Restore() + "notes.txt", "the user's");
+    WriteFile(Restore() + "TaskList", TaskListBytes({"0000000A"}));
+    Reload();
+    EXPECT_EQ(Names(), std::vector<std::string>{"0000000A"});
+    EXPECT_EQ(tasks->LoadProblems(), 0);
+    for (const char* file : {"0000000B.var", "0000000B.con", "0000000B.log", "0000000C.con.new"})
+        EXPECT_FALSE(FileExists(Restore() + file)) << file;
+    EXPECT_TRUE(FileExists(Restore() + "notes.txt"));
+    EXPECT_TRUE(FileExists(Restore() + "0000000A.var"));
+
+    // Without its list (missing, or damaged and moved aside) a task's files are all there is.
+    tasks->Close();
+    WriteFinishedTask("0000000B");
+    std::filesystem::remove(Restore() + "TaskList");
+    Reload();
+    EXPECT_TRUE(FileExists(Restore() + "0000000B.var"));
+    tasks->Close();
+    WriteFile(Restore() + "TaskList", TaskListBytes({"0000000A"}, 3, 1, 2));
+    Reload();
+    EXPECT_TRUE(FileExists(Restore() + "0000000B.var"));
+}
+
 TEST_F(TaskListTest, EarlierTasksCanBeKeptWithoutWorkers)
 {
     tasks->Close();
