@@ -447,6 +447,36 @@ void TfrmMain::Translate()
 
 // ---- Placement ----
 
+int TfrmMain::TypicalCellWidth(int column, const QFontMetrics& metrics) const
+{
+    const auto textWidth = [&](const std::string& text) { return metrics.horizontalAdvance(Text(text)) + FitPadding; };
+    switch (column) {
+    case 0: {
+        int widest = 0;
+        for (int state = StateScanning; state <= StateFinished; ++state) {
+            std::string name;
+            msgs_.GetStateName(state, name);
+            widest = std::max(widest, textWidth(" " + name));
+        }
+        return widest + lvTaskList_->iconSize().width() + FitPadding / 2;
+    }
+    case 4:
+        return textWidth("88888");
+    case 5:
+    case 6:
+        return textWidth("88888.88");
+    case 7:
+        return textWidth("100");
+    case 8:
+    case 9:
+        return textWidth("88:88:88");
+    case 10:
+        return textWidth("8888.88 " + msgs_.GetMsg("KBps"));
+    default:
+        return 0;
+    }
+}
+
 void TfrmMain::ReadPlacement()
 {
     const auto key = settings_->OpenKey(regkey::FormMain);
@@ -455,10 +485,14 @@ void TfrmMain::ReadPlacement()
     QHeaderView& header = *lvTaskList_->horizontalHeader();
     for (int c = 0; c < TaskListColumnCount; ++c) {
         int width = widths[static_cast<size_t>(c)];
-        // The built-in widths are at least as wide as their captions in the user's font.
-        if (!storedWidths)
-            width = std::max(width, header.fontMetrics().horizontalAdvance(taskModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) +
+        // The built-in widths are at least as wide as the caption and a typical cell in the
+        // user's font and language: the state with its icon, a large count, a speed.
+        if (!storedWidths) {
+            const QFontMetrics& metrics = header.fontMetrics();
+            width = std::max(width, metrics.horizontalAdvance(taskModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) +
                                         2 * FitPadding);
+            width = std::max(width, TypicalCellWidth(c, lvTaskList_->fontMetrics()));
+        }
         header.resizeSection(c, std::max(width, 8));
     }
 

@@ -16,6 +16,7 @@
 #include "tasks/ViewRefresh.h"
 
 class QAction;
+class QFontMetrics;
 class QLabel;
 class QMenu;
 class QSlider;
@@ -132,6 +133,8 @@ private:
     TSpeedGraph* CreateSpeedGraph(SpeedGraphModel& model);
     void Translate();
     void TranslateGraph(TSpeedGraph& graph) const;
+    // What a cell of a task-list column typically needs, for the first start's widths.
+    int TypicalCellWidth(int column, const QFontMetrics& metrics) const;
     void ReadPlacement();
     void WritePlacement();
 
