@@ -47,6 +47,7 @@ CliSession::CliSession(CopyArguments arguments) : arguments_(std::move(arguments
     settings_->SetRestorePath(restoreDir_);
     settings_->SetLogFile(restoreDir_ + "tarn_log.txt");
     settings_->SetDelayOnError(arguments_.DelayOnError);
+    settings_->SetRestoreUpdateInterval(arguments_.SaveInterval);
     settings_->SetBufferSize(arguments_.BufferSize);
     settings_->SetAutoDeleteFinished(true);
     // A task with too many errors fails here (MarkFailures); the queue must not suspend it first.

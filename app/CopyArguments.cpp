@@ -10,7 +10,7 @@ namespace tarn {
 const char* const UsageText =
     "Usage: tarnctl copy [options] SOURCE... DESTINATION\n"
     "       tarnctl resume [--restore-dir DIR] [--speed-limit BYTES] [--quiet] [--max-errors N]\n"
-    "                      [--on-exists ANSWER]\n"
+    "                      [--on-exists ANSWER] [--save-interval MS]\n"
     "       tarnctl --help | --version\n"
     "\n"
     "copy    copies each SOURCE (a file or a folder) into the folder DESTINATION, one task\n"
@@ -32,6 +32,8 @@ const char* const UsageText =
     "  --buffer-size BYTES   copy buffer of each task, 1 to 64M (default: 64K)\n"
     "  --delay-on-error MS   wait before a retry after an error (default: 5000)\n"
     "  --max-errors N        more errors in a row than N fail the task (default: 60)\n"
+    "  --save-interval MS    save each task's position at most every MS milliseconds;\n"
+    "                        after a crash at most that much is copied again (default: 15000)\n"
     "  --on-exists ANSWER    overwrite, upload (resume) or skip an existing destination file\n"
     "                        (default: upload)\n"
     "  --attributes          copy permission bits and times\n"
@@ -126,6 +128,7 @@ bool ParseOption(const std::vector<std::string>& words, size_t& i, CopyArguments
         return true;
     }
     if (word == "--max-errors") return number(0, a.MaxErrors);
+    if (word == "--save-interval") return number(1, a.SaveInterval);
     if (word == "--on-exists") {
         std::string answer;
         if (!value(answer)) return false;

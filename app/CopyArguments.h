@@ -19,6 +19,7 @@ struct CopyArguments {
     int32_t BufferSize = 65536;
     int32_t DelayOnError = 5000;
     int32_t MaxErrors = 60;
+    int32_t SaveInterval = 15000;  // the tasks' RestoreUpdateInterval, milliseconds
     uint8_t OnExists = AnswerUploadAll;  // the answer for every existing destination file
     bool CopyAttributes = false;
     bool CopySecurity = false;

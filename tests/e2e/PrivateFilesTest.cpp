@@ -1,0 +1,91 @@
+// The files of the restore folder say what the user copies from where: the folder and every
+// file in it are the user's alone, whatever the umask, and the program log is never written
+// through a link planted in its place.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/e2e/CommandRunner.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::CommandRunner;
+using test::RandomBytes;
+using test::ReadFile;
+using test::RunCommand;
+using test::TempFolderTest;
+using test::WaitUntil;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+unsigned Mode(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
+}
+
+class PrivateFilesTest : public TempFolderTest {
+protected:
+    void SetUp() override { oldMask_ = ::umask(022); }
+    void TearDown() override { ::umask(oldMask_); }
+    mode_t oldMask_ = 0;
+};
+
+TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
+{
+    WriteFile(temp / "big", RandomBytes(200000, 5));
+    const std::string restore = temp / "new/restore/";
+    {
+        // Slow enough to be killed with its files in place.
+        CommandRunner runner(TARNCTL_PATH,
+                             {"copy", "--quiet", "--speed-limit", "10K", "--restore-dir", restore, temp / "big", temp / "dst"},
+                             temp / "home");
+        ASSERT_TRUE(WaitUntil([&] {
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(restore, error))
+                if (entry.path().extension() == ".var") return true;
+            return false;
+        }));
+        runner.Signal(SIGKILL);
+        runner.Wait();
+    }
+    EXPECT_EQ(Mode(temp / "new/restore"), 0700u);
+    EXPECT_EQ(Mode(temp / "new"), 0700u);  // made for it, so the user's alone too
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(restore)) {
+        EXPECT_EQ(Mode(entry.path()), 0600u) << entry.path();
+        ++files;
+    }
+    EXPECT_EQ(files, 5);  // TaskList, its lock, and the three files of the task
+
+    std::string errors;
+    ASSERT_EQ(RunCommand(TARNCTL_PATH, {"resume", "--quiet", "--speed-limit", "0", "--restore-dir", restore},
+                         temp / "home", &errors),
+              0)
+        << errors;
+    EXPECT_EQ(ReadFile(temp / "dst/big"), ReadFile(temp / "big"));
+    EXPECT_EQ(Mode(restore + "tarn_log.txt"), 0600u);
+}
+
+TEST_F(PrivateFilesTest, AProgramLogReplacedByALinkIsNotWrittenThrough)
+{
+    const std::string restore = temp / "restore/";
+    fs::create_directories(restore);
+    WriteFile(temp / "victim", "keep me");
+    fs::create_symlink(temp / "victim", restore + "tarn_log.txt");
+    WriteFile(temp / "f", "contents");
+    std::string errors;
+    RunCommand(TARNCTL_PATH, {"copy", "--quiet", "--restore-dir", restore, temp / "f", temp / "dst"}, temp / "home",
+               &errors);
+    EXPECT_EQ(ReadFile(temp / "victim"), "keep me");
+    EXPECT_NE(errors.find("tarn_log.txt\" cannot be written: it is a symbolic link"), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(temp / "dst/f"), "contents");
+}
+
+}  // namespace
+}  // namespace tarn
