@@ -39,6 +39,8 @@ std::string PathOfDescriptor(int fd)
     return n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string();
 }
 
+std::atomic<long> injected{0};
+
 }  // namespace
 
 void InjectFault(FaultOp op, const std::string& pathPart, int error, int count, int skip)
@@ -108,10 +110,13 @@ int TakeFault(FaultOp op, const std::string& path)
             continue;
         }
         --fault.count;
+        ++injected;
         return fault.error;
     }
     return -1;
 }
+
+long FaultsInjected() { return injected.load(); }
 
 int TakeFault(FaultOp op, int fd)
 {

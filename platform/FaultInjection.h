@@ -25,6 +25,9 @@ void ReleaseStalls();
 // Calls blocked by a stall right now.
 int StalledCalls();
 
+// Faults given so far in this process, for the figures of a test run.
+long FaultsInjected();
+
 // Used by platform/ only: -1 when the call goes ahead, otherwise the error to fail with.
 int TakeFault(FaultOp op, const std::string& path);
 int TakeFault(FaultOp op, int fd);

@@ -1,10 +1,21 @@
 #include "tests/engine/EngineTestSupport.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/FaultInjection.h"
 
 namespace tarn::test {
+namespace {
+
+// The count of faults the run injected, one of the figures docs/reliability.md records.
+class FaultFigures : public ::testing::Environment {
+public:
+    void TearDown() override { std::printf("faults injected: %ld\n", FaultsInjected()); }
+};
+[[maybe_unused]] ::testing::Environment* const faultFigures = ::testing::AddGlobalTestEnvironment(new FaultFigures);
+
+}  // namespace
 
 void EngineTest::SetUp()
 {
