@@ -721,8 +721,9 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         if (!link && currentOffset_ > 0 && (written == WriteNone || SameFileContent(source, currentSource_)) &&
             currentOffset_ <= source.size) {
             // A resumed item: the bytes before the offset came from this same source, as far as
-            // they are still there.
-            if (!currentSourceKnown_) {
+            // they are still there. The record a restore read it from keeps only its identity:
+            // the fresh status brings its mode and allocation back.
+            if (!currentSourceKnown_ || SameFileContent(source, currentSource_)) {
                 currentSource_ = source;
                 currentSourceKnown_ = true;
             }

@@ -196,6 +196,7 @@ TEST_F(DownloadThreadCopyTest, StoppedMidFileResumesAtTheSavedOffset)
 {
     const std::string data = RandomBytes(600000, 5);
     WriteFile(Src() + "big", data);
+    ::chmod((Src() + "big").c_str(), 0640);
     TaskSetup setup;
     setup.speedLimit = 400000;
     setup.restoreUpdateInterval = 100;
@@ -209,6 +210,10 @@ TEST_F(DownloadThreadCopyTest, StoppedMidFileResumesAtTheSavedOffset)
     ASSERT_TRUE(WaitForState(*restored, StateFinished));
     EXPECT_EQ(CountId(*restored, "Inf017"), 0);  // its own half file is no conflict
     EXPECT_TRUE(ReadFile(Dst() + "big") == data);
+    // The resumed copy ends with the source's mode, as one copied in a single run.
+    struct stat st {};
+    ASSERT_EQ(::stat((Dst() + "big").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST_F(DownloadThreadCopyTest, AHalfCopiedFileThatVanishedStartsOver)
