@@ -184,7 +184,6 @@ void TfrmNewTask::BuildControls()
     btnOK_ = Named(new QPushButton(QStringLiteral("OK")), "btnOK");
     btnCancel_ = Named(new QPushButton(QStringLiteral("Cancel")), "btnCancel");
     btnOptions_ = Named(new QPushButton, "btnOptions");
-    btnOK_->setDefault(true);
     auto* buttons = new QDialogButtonBox;
     buttons->addButton(btnOK_, QDialogButtonBox::AcceptRole);
     buttons->addButton(btnCancel_, QDialogButtonBox::RejectRole);
@@ -204,6 +203,9 @@ void TfrmNewTask::BuildControls()
         main->addWidget(panel);
     }
     main->addLayout(bottom);
+    // Only a button inside its dialog becomes the dialog's own default, which Return presses
+    // wherever the focus is (a focused button aside).
+    btnOK_->setDefault(true);
     main->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     QWidget* const order[] = {edtSrcPath_,       btnBrowseForSrcFile_, btnBrowseForSrcFolder_, cbDstPath_,

@@ -47,7 +47,6 @@ QuestionDialog::QuestionDialog(QWidget* owner, const char* title, const char* gr
 
     btnOK_ = new QPushButton(QStringLiteral("OK"));
     btnOK_->setObjectName(QStringLiteral("btnOK"));
-    btnOK_->setDefault(true);
     auto* btnCancel = new QPushButton(QStringLiteral("Cancel"));
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     auto* buttons = new QDialogButtonBox;
@@ -59,6 +58,8 @@ QuestionDialog::QuestionDialog(QWidget* owner, const char* title, const char* gr
     auto* form = new QVBoxLayout(this);
     form->addWidget(group);
     form->addWidget(buttons);
+    // Only a button inside its dialog becomes the dialog's own default.
+    btnOK_->setDefault(true);
 }
 
 void QuestionDialog::FitToContents(int designWidth)

@@ -52,6 +52,22 @@ TEST_F(FormDelTaskTest, HandsBackTheBoxOrNothing)
     }
 }
 
+// Return confirms from the box even after the focus passed Cancel on its way there.
+TEST_F(FormDelTaskTest, ReturnAfterTheFocusPassedCancelIsOK)
+{
+    test::AnswerNextModal([](QWidget& window) {
+        // Focus moves only in the active window.
+        window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        window.findChild<QPushButton*>(QStringLiteral("btnCancel"))->setFocus();
+        auto* box = window.findChild<QCheckBox*>(QStringLiteral("chkDelFiles"));
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Space);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(TfrmDelTask::Ask(nullptr, settings), std::optional<bool>(true));
+}
+
 // The picture is drawn at the group box's top left, the texts come from the language file.
 TEST_F(FormDelTaskTest, PictureAndTranslatedTexts)
 {

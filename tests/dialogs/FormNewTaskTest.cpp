@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -172,6 +173,25 @@ TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
     EXPECT_TRUE(Child<QCheckBox>(*again, "chkCopyStreams")->isChecked());
     EXPECT_FALSE(Child<QCheckBox>(*again, "chkCopySecurity")->isChecked());
     EXPECT_EQ(Child<QComboBox>(*again, "cbState")->currentIndex(), 0);
+}
+
+// Return on any control but Cancel is OK, also after the focus passed Cancel: a task typed in
+// is never thrown away by the key that was meant to confirm it.
+TEST_F(FormNewTaskTest, ReturnAfterTheFocusPassedCancelIsOK)
+{
+    AnswerNextModal([](QWidget& dialog) {
+        // Focus moves only in the active window.
+        dialog.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        Child<QComboBox>(dialog, "cbDstPath")->setEditText(QStringLiteral("/home/me/Videos"));
+        Child<QPushButton>(dialog, "btnCancel")->setFocus();
+        auto* slider = Child<QSlider>(dialog, "trbSpeedLimit");
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Return);
+    });
+    const auto answer = Dialog()->Ask("/srv/share/film.mkv");
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->Destination, "/home/me/Videos");
 }
 
 TEST_F(FormNewTaskTest, WithoutAnAskerTheScheduleDialogStartsAtThePresentMoment)
