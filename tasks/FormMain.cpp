@@ -392,6 +392,8 @@ void TfrmMain::CreateStatusBar()
         auto* label = new QLabel;
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel));
         label->setMinimumWidth(StatusPanelWidth);
+        // A text longer than its panel (German, a large font) still keeps apart from the next.
+        label->setContentsMargins(0, 0, label->fontMetrics().averageCharWidth() * 2, 0);
         statusBar()->addWidget(label);
         statusPanels_.push_back(label);
     }
@@ -568,6 +570,7 @@ void TfrmMain::ApplyRefresh(ViewRefresh& view)
     for (size_t i = 0; i < view.NewLogRecords.size() && i < taskViews_.size(); ++i)
         AppendLogRecords(taskViews_[i], std::move(view.NewLogRecords[i]));
 
+    overallGraphModel_.AddValue(view.TotalSpeed);
     // The current row's views, or the overall ones when nothing is selected.
     const int current = view.CurrentRow >= 0 && view.CurrentRow < static_cast<int>(taskViews_.size()) ? view.CurrentRow : -1;
     speedStack_->setCurrentIndex(current + 1);

@@ -206,6 +206,7 @@ ViewRefresh QueueScheduler::Refresh(const std::vector<int>& selection)
         msgs_.FormatMsg("Msg010", {std::to_string(counts[StateFinished])}),
         msgs_.FormatMsg("Msg012", {FormatDecimal(speed.Value), speed.Unit}),
     };
+    view.TotalSpeed = static_cast<int32_t>(std::min<double>(totalSpeed, INT32_MAX));
     view.OverallViewsVisible = selected.empty();
     const bool noQueue = !modes_.GlobalQueue && !modes_.SourceQueue;
     view.Commands.Start = noQueue && !selected.empty();

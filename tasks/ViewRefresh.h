@@ -52,6 +52,9 @@ struct ViewRefresh {
     // (MakeLogRow) only when a row is shown, so a restored log of many records costs a copy.
     std::vector<std::vector<TMsg>> NewLogRecords;
     std::array<std::string, 6> StatusTexts;
+    // The speeds of all tasks together, for the overall speed graph shown while no row is
+    // selected; bytes per second.
+    int32_t TotalSpeed = 0;
     int CurrentRow = -1;  // the first selected row; -1 when none
     // The speed-limit track bar for the current row: Max is the task's speed scale and the
     // position Max − limit, so that the top end is the fastest.

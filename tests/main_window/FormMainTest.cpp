@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "core/SettingsStorage.h"
+#include "dialogs/SpeedGraph.h"
 #include "engine/DownloadThread.h"
 #include "tasks/FormMain.h"
 #include "tasks/LogListModel.h"
@@ -195,6 +196,12 @@ TEST_F(FormMainTest, TheTrackBarFollowsTheCurrentRowAndSetsEverySelectedRow)
     EXPECT_EQ(SpeedValue().text().toStdString(), "4.9 Kb/s");
     // The current row's speed graph and log list are the ones shown.
     EXPECT_EQ(window->findChild<QStackedWidget*>(QStringLiteral("pnSpeedGraphs"))->currentIndex(), 1);
+    // With no row selected the overall graph shows the tasks' speeds together.
+    Select({});
+    auto& graphs = *window->findChild<QStackedWidget*>(QStringLiteral("pnSpeedGraphs"));
+    EXPECT_EQ(graphs.currentIndex(), 0);
+    const auto& overall = static_cast<TSpeedGraph*>(graphs.widget(0))->Model();
+    EXPECT_TRUE(TickUntil([&] { return overall.Sample(0) > 0; }));
 }
 
 TEST_F(FormMainTest, CommandsAreEnabledBySelectionAndQueueMode)
