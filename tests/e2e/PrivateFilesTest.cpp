@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "tests/e2e/CommandRunner.h"
@@ -56,12 +57,14 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
     }
     EXPECT_EQ(Mode(temp / "new/restore"), 0700u);
     EXPECT_EQ(Mode(temp / "new"), 0700u);  // made for it, so the user's alone too
-    int files = 0;
+    // TaskList, its lock, the three files of the task, and the new file of a save the kill cut off.
+    std::set<std::string> kinds;
     for (const auto& entry : fs::directory_iterator(restore)) {
         EXPECT_EQ(Mode(entry.path()), 0600u) << entry.path();
-        ++files;
+        const std::string name = entry.path().filename();
+        kinds.insert(name.rfind("TaskList", 0) == 0 ? name : entry.path().extension().string());
     }
-    EXPECT_EQ(files, 5);  // TaskList, its lock, and the three files of the task
+    for (const char* kind : {"TaskList", "TaskList.lock", ".var", ".con", ".log"}) EXPECT_TRUE(kinds.count(kind)) << kind;
 
     std::string errors;
     ASSERT_EQ(RunCommand(TARNCTL_PATH, {"resume", "--quiet", "--speed-limit", "0", "--restore-dir", restore},
