@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     if (variables.CurrentIndex < 0 || variables.CurrentOffset < 0) std::abort();
+    if (variables.Destination.empty() || variables.Destination.front() != '/') std::abort();
     const std::string written = EncodeVarFile(variables);
     if (EncodeVarFile(DecodeVarFile(written)) != written) std::abort();
     return 0;
