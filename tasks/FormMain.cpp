@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
@@ -460,7 +461,7 @@ int TfrmMain::TypicalCellWidth(int column, const QFontMetrics& metrics) const
             msgs_.GetStateName(state, name);
             widest = std::max(widest, textWidth(" " + name));
         }
-        return widest + lvTaskList_->iconSize().width() + FitPadding / 2;
+        return widest + lvTaskList_->style()->pixelMetric(QStyle::PM_SmallIconSize) + FitPadding;
     }
     case 4:
         return textWidth("88888");
