@@ -252,9 +252,15 @@ TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
     QApplication::processEvents();
     window->tmTaskGridTimer();
     EXPECT_EQ(window->SelectedRows(), (std::vector<int>{1, 2}));
-    EXPECT_EQ(Cell(1, 1), temp / "src/r2");
-    EXPECT_EQ(Cell(2, 1), temp / "src/r3");
-    EXPECT_EQ(Cell(3, 1), temp / "src/r1");
+    // A scanned folder's source ends with "/", one not yet scanned is as it was given.
+    const auto source = [&](int row) {
+        std::string text = Cell(row, 1);
+        if (!text.empty() && text.back() == '/') text.pop_back();
+        return text;
+    };
+    EXPECT_EQ(source(1), temp / "src/r2");
+    EXPECT_EQ(source(2), temp / "src/r3");
+    EXPECT_EQ(source(3), temp / "src/r1");
     EXPECT_EQ(window->LogModel(1).rowCount(), logOfTask2);
     EXPECT_GT(logOfTask2, window->LogModel(2).rowCount());
 }
