@@ -22,6 +22,7 @@ using test::CommandRunner;
 using test::MakeFolders;
 using test::RandomBytes;
 using test::ReadFile;
+using test::SameTree;
 using test::TempFolderTest;
 using test::WriteFile;
 namespace fs = std::filesystem;
@@ -48,23 +49,6 @@ protected:
                       RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
     }
 
-    // Byte-identical: the same names, the same folders, the same contents.
-    static ::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
-    {
-        std::vector<std::string> left;
-        std::vector<std::string> right;
-        for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
-        if (fs::exists(b))
-            for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
-        std::sort(left.begin(), left.end());
-        std::sort(right.begin(), right.end());
-        if (left != right)
-            return ::testing::AssertionFailure() << left.size() << " entries in the source, " << right.size() << " in the copy";
-        for (const auto& name : left)
-            if (fs::is_regular_file(a + "/" + name) && ReadFile(a + "/" + name) != ReadFile(b + "/" + name))
-                return ::testing::AssertionFailure() << name << " differs";
-        return ::testing::AssertionSuccess();
-    }
 
     // One round: a copy, killed and resumed until a run ends by itself. Returns that run's
     // exit status.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -80,6 +81,24 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> left;
+    std::vector<std::string> right;
+    for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
+    if (fs::exists(b))
+        for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
+    std::sort(left.begin(), left.end());
+    std::sort(right.begin(), right.end());
+    if (left != right)
+        return ::testing::AssertionFailure() << left.size() << " entries in the source, " << right.size() << " in the copy";
+    for (const auto& name : left)
+        if (fs::is_regular_file(a + "/" + name) && ReadFile(a + "/" + name) != ReadFile(b + "/" + name))
+            return ::testing::AssertionFailure() << name << " differs from its source";
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace tarn::test

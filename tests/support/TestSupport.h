@@ -32,6 +32,9 @@ void MakeFolders(const std::string& path);
 // Names of a folder's entries in the order the file system returns them, "." and ".." left out.
 std::vector<std::string> NamesOnDisk(const std::string& folder);
 
+// Byte-identical trees: the same names, the same folders, the same contents ("b" may be missing).
+::testing::AssertionResult SameTree(const std::string& a, const std::string& b);
+
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));

@@ -39,6 +39,7 @@ using test::FileServer;
 using test::MakeFolders;
 using test::RandomBytes;
 using test::ReadFile;
+using test::SameTree;
 using test::WaitUntil;
 using test::WriteFile;
 namespace fs = std::filesystem;
@@ -84,23 +85,6 @@ protected:
                       RandomBytes(static_cast<size_t>(i * 1531 % 70000), seed++));
     }
 
-    // The same names and the same bytes.
-    static ::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
-    {
-        std::vector<std::string> left;
-        std::vector<std::string> right;
-        for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
-        if (fs::exists(b))
-            for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
-        std::sort(left.begin(), left.end());
-        std::sort(right.begin(), right.end());
-        if (left != right)
-            return ::testing::AssertionFailure() << left.size() << " entries in the source, " << right.size() << " in the copy";
-        for (const auto& name : left)
-            if (fs::is_regular_file(a + "/" + name) && ReadFile(a + "/" + name) != ReadFile(b + "/" + name))
-                return ::testing::AssertionFailure() << name << " differs from its source";
-        return ::testing::AssertionSuccess();
-    }
 
     // `tarnctl copy` of the server's tree, through the mount, at a pace that leaves time to fail.
     std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, const std::string& home = "home")
