@@ -49,7 +49,6 @@ protected:
                       RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
     }
 
-
     // One round: a copy, killed and resumed until a run ends by itself. Returns that run's
     // exit status.
     int Round(const std::string& answer, std::mt19937& random, int& kills)

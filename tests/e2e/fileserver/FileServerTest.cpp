@@ -85,7 +85,6 @@ protected:
                       RandomBytes(static_cast<size_t>(i * 1531 % 70000), seed++));
     }
 
-
     // `tarnctl copy` of the server's tree, through the mount, at a pace that leaves time to fail.
     std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, const std::string& home = "home")
     {
