@@ -192,8 +192,6 @@ void TfrmMain::CreateActions()
     AddAction("actHelpTopics", "help", QKeySequence::HelpContents, &TfrmMain::actHelpTopicsExecute);
     AddAction("actAbout", "about", {}, &TfrmMain::actAboutExecute);
     AddAction("actExit", "exit", QKeySequence(Qt::ALT | Qt::Key_F4), &TfrmMain::actExitExecute);
-    // The tray menu shows the actions outside this window too.
-    for (QAction* action : actions()) action->setShortcutContext(Qt::WindowShortcut);
 }
 
 void TfrmMain::CreateMenus()

@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QUrl>
 
 #include <cstdlib>
@@ -234,6 +235,28 @@ TEST_F(FormMainTest, CommandsAreEnabledBySelectionAndQueueMode)
     EXPECT_TRUE(Action("actSourceQueue").isChecked());
     Action("actSourceQueue").trigger();
     EXPECT_FALSE(Action("actSourceQueue").isChecked());
+}
+
+// Enter starts and Space pauses the selected tasks while the list has the focus; Del deletes.
+TEST_F(FormMainTest, KeysInTheListActOnTheSelectedTasks)
+{
+    AddTask("a.bin", 4000000, 1000, StatePaused);
+    AddTask("b.bin", 4000000, 1000, StatePaused);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    Select({1});
+    window->TaskListView().setFocus();
+    const auto state = [&](int i) { return window->Tasks().Task(i).GetState() & 0x7F; };
+    QTest::keyClick(&window->TaskListView(), Qt::Key_Return);
+    EXPECT_TRUE(WaitUntil([&] { return state(1) == StateScanning || state(1) == StateCopying; }));
+    EXPECT_EQ(state(0), StatePaused);
+    QTest::keyClick(&window->TaskListView(), Qt::Key_Space);
+    EXPECT_TRUE(WaitUntil([&] { return state(1) == StatePaused; }));
+    QTest::keyClick(&window->TaskListView(), Qt::Key_Delete);
+    QApplication::processEvents();
+    EXPECT_EQ(window->Tasks().Count(), 1);
+    EXPECT_EQ(window->Tasks().Task(0).GetSourceAsGiven(), temp / "src/a.bin");
 }
 
 TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
