@@ -757,7 +757,8 @@ void TfrmMain::QuickInfoChanged(bool enabled)
 void TfrmMain::AskAboutExistingFile(TDownloadThread& task)
 {
     const uint8_t answer = TfrmDstFileExists::Ask(this, *settings_, msgs_, task);
-    if (answer != 0) task.Answer(answer);
+    // A program closed under the question has already stopped and freed its tasks.
+    if (answer != 0 && !closed_) task.Answer(answer);
 }
 
 bool TfrmMain::ConfirmShutDown() { return TfrmShutDown::Confirm(this, *settings_); }
