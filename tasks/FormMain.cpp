@@ -706,12 +706,22 @@ bool TfrmMain::Confirm(const std::string& msgId)
     QMessageBox box(QMessageBox::Question, Text(msgs_.GetMsg("Msg003")), Text(msgs_.GetMsg(msgId)), buttons, this);
     box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
     const int answer = box.exec();
-    return answer == QMessageBox::Ok || answer == QMessageBox::Yes;
+    return !closed_ && (answer == QMessageBox::Ok || answer == QMessageBox::Yes);
 }
 
-std::optional<bool> TfrmMain::AskDeleteTask() { return TfrmDelTask::Ask(this, *settings_); }
+// Every question of a command is answered "cancel" when the program closed under it: the
+// tasks the command was about are stopped and gone.
+std::optional<bool> TfrmMain::AskDeleteTask()
+{
+    const auto answer = TfrmDelTask::Ask(this, *settings_);
+    return closed_ ? std::nullopt : answer;
+}
 
-std::optional<double> TfrmMain::AskScheduleTime(double proposed) { return TfrmSchedule::Ask(this, *settings_, proposed); }
+std::optional<double> TfrmMain::AskScheduleTime(double proposed)
+{
+    const auto answer = TfrmSchedule::Ask(this, *settings_, proposed);
+    return closed_ ? std::nullopt : answer;
+}
 
 std::optional<std::string> TfrmMain::AskNewSource(uint8_t sourceKind)
 {
@@ -731,20 +741,21 @@ std::optional<std::string> TfrmMain::AskNewSource(uint8_t sourceKind)
     default:
         return std::nullopt;
     }
-    if (chosen.isEmpty()) return std::nullopt;
+    if (chosen.isEmpty() || closed_) return std::nullopt;
     return chosen.toStdString();
 }
 
 std::optional<NewTaskAnswer> TfrmMain::AskNewTask(bool startAllowed, const std::string& sourceText)
 {
     TfrmNewTask dialog(this, *settings_, startAllowed);
-    return dialog.Ask(sourceText);
+    const auto answer = dialog.Ask(sourceText);
+    return closed_ ? std::nullopt : answer;
 }
 
 bool TfrmMain::EditSettings(int taskCount)
 {
     TfrmSettings dialog(this, taskCount, *settings_);
-    return dialog.exec() == QDialog::Accepted;
+    return dialog.exec() == QDialog::Accepted && !closed_;
 }
 
 void TfrmMain::LanguageChanged() { Translate(); }
