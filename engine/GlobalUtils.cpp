@@ -217,10 +217,10 @@ void CopyFileAttributes(const std::string& source, const std::string& destinatio
     struct stat st;
     CheckedStat(source, st);
     Checked([&] { return ::fchmodat(AT_FDCWD, destination.c_str(), st.st_mode & 01777, AT_SYMLINK_NOFOLLOW); });
-    const auto spec = [](int64_t nanoseconds) {
+    const auto toTimespec = [](int64_t nanoseconds) {
         return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
     };
-    const timespec stamps[2] = {times ? spec(times->Accessed) : st.st_atim, times ? spec(times->Modified) : st.st_mtim};
+    const timespec stamps[2] = {times ? toTimespec(times->Accessed) : st.st_atim, times ? toTimespec(times->Modified) : st.st_mtim};
     Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), stamps, AT_SYMLINK_NOFOLLOW); });
 }
 
