@@ -220,7 +220,8 @@ void CopyFileAttributes(const std::string& source, const std::string& destinatio
     const auto toTimespec = [](int64_t nanoseconds) {
         return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
     };
-    const timespec stamps[2] = {times ? toTimespec(times->Accessed) : st.st_atim, times ? toTimespec(times->Modified) : st.st_mtim};
+    const timespec stamps[2] = {times ? toTimespec(times->Accessed) : st.st_atim,
+                                times ? toTimespec(times->Modified) : st.st_mtim};
     Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), stamps, AT_SYMLINK_NOFOLLOW); });
 }
 
