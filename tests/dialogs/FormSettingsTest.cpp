@@ -44,10 +44,7 @@ protected:
     {
         registry.UserFile = temp / "user.ini";
         registry.SystemFile = temp / "system.ini";
-        test::MakeFolders(temp / "config");
-        test::WriteFile(temp / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + temp / "docs\"\n");
-        setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (temp / "config").c_str(), 1);
+        test::UsePrivateUserFolders(temp);
         Store("");
     }
 

@@ -74,10 +74,7 @@ class FormMainTest : public test::TempFolderTest {
 protected:
     void SetUp() override
     {
-        MakeFolders(temp / "config");
-        WriteFile(temp / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + temp / "docs\"\n");
-        setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (temp / "config").c_str(), 1);
+        test::UsePrivateUserFolders(temp);
         MakeFolders(temp / "src");
         TSettingsStorage settings(Registry());
         settings.SetRestorePath(temp / "restore/");

@@ -83,6 +83,14 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+void UsePrivateUserFolders(const TempFolder& folder)
+{
+    MakeFolders(folder / "config");
+    WriteFile(folder / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + folder / "docs\"\n");
+    setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+}
+
 ::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
 {
     namespace fs = std::filesystem;

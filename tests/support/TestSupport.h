@@ -32,6 +32,10 @@ void MakeFolders(const std::string& path);
 // Names of a folder's entries in the order the file system returns them, "." and ".." left out.
 std::vector<std::string> NamesOnDisk(const std::string& folder);
 
+// Points the user's data, configuration and documents folders (XDG) into `folder`, so that
+// default paths a test reaches are its own, never the user's.
+void UsePrivateUserFolders(const TempFolder& folder);
+
 // Byte-identical trees: the same names, the same folders, the same contents ("b" may be missing).
 ::testing::AssertionResult SameTree(const std::string& a, const std::string& b);
 

@@ -9,10 +9,7 @@ namespace tarn::test {
 void TasksTest::SetUp()
 {
     // The default folders (after "Restore default settings") are the test's, never the user's.
-    MakeFolders(temp / "config");
-    WriteFile(temp / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"" + temp / "docs\"\n");
-    setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (temp / "config").c_str(), 1);
+    UsePrivateUserFolders(temp);
     settings = std::make_unique<TSettingsStorage>(Registry());
     settings->SetRestorePath(Restore());
     settings->SetLogFile(LogFile());
