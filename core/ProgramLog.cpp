@@ -64,32 +64,82 @@ void AppendToProgramLog(const std::string& logFile, const std::string& block)
     }
 }
 
+// The length of the well-formed UTF-8 sequence at `at` (1 to 4), or 0 when the byte there
+// begins none: a stray continuation byte, an invalid lead, or a sequence that is cut off, overlong,
+// a surrogate or beyond U+10FFFF.
+size_t Utf8SequenceLength(const std::string& text, size_t at)
+{
+    const auto byte = [&](size_t i) -> unsigned {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+    };
+    const unsigned lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    unsigned low = 0x80;  // the range of the second byte, narrower after some leads
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return length;
+}
+
+// Characters that act on a terminal or on how a line reads rather than showing: the C1
+// controls, and the bidirectional embeddings, overrides and isolates, which can make a name
+// read in an order other than its bytes'.
+bool IsControlCharacter(const std::string& text, size_t at, size_t length)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    if (length == 2) return byte(0) == 0xC2 && byte(1) <= 0x9F;
+    if (length != 3 || byte(0) != 0xE2) return false;
+    return (byte(1) == 0x80 && byte(2) >= 0xAA && byte(2) <= 0xAE) ||
+           (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9);
+}
+
 }  // namespace
 
 std::string EscapeControls(const std::string& text)
 {
     static constexpr char Hex[] = "0123456789ABCDEF";
-    const auto escape = [](std::string& out, int byte) {
-        out += "\\x";
-        out += Hex[byte >> 4];
-        out += Hex[byte & 0xF];
-    };
     std::string escaped;
     escaped.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const int next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (byte < 0x20 || byte == 0x7F) {
-            escape(escaped, byte);
-        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            escape(escaped, byte);
-            escape(escaped, next);
-            ++i;
-        } else if (byte == '\\') {
-            escaped += "\\\\";
-        } else {
-            escaped += text[i];
+    const auto escape = [&](size_t from, size_t count) {
+        for (size_t i = from; i < from + count; ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            escaped += "\\x";
+            escaped += Hex[byte >> 4];
+            escaped += Hex[byte & 0xF];
         }
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) {
+            // A byte outside any character: a terminal may take 0x80 to 0x9F alone as a C1
+            // control (0x9B starts a control sequence as ESC [ does).
+            escape(i, 1);
+            ++i;
+            continue;
+        }
+        if (byte < 0x20 || byte == 0x7F || IsControlCharacter(text, i, length))
+            escape(i, length);
+        else if (byte == '\\')
+            escaped += "\\\\";
+        else
+            escaped.append(text, i, length);
+        i += length;
     }
     return escaped;
 }

@@ -36,11 +36,14 @@ public:
 };
 
 // `text` as it may meet a terminal or a text log, where raw control bytes could move the
-// cursor, recolour or retitle the window, or forge lines of the log: the C0 bytes, DEL and the
-// C1 controls as UTF-8 (0xC2 0x80 to 0xC2 0x9F) become "\xHH", one escape per byte. A backslash
-// becomes "\\", so that a name holding the four characters "\x1B" reads apart from one holding
-// ESC and every escaped text maps back to one original. All other bytes, UTF-8 letters
-// included, stay as they are.
+// cursor, recolour or retitle the window, or forge lines of the log, and bidirectional
+// controls could show a name in another order than it has: the C0 bytes, DEL, the C1 controls
+// as UTF-8 (0xC2 0x80 to 0xC2 0x9F), the bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069), and every byte that is no part of a well-formed UTF-8
+// character (a raw 0x9B among them) become "\xHH", one escape per byte. A backslash becomes
+// "\\", so that a name holding the four characters "\x1B" reads apart from one holding ESC and
+// every escaped text maps back to one original. All other characters, UTF-8 letters included,
+// stay as they are.
 std::string EscapeControls(const std::string& text);
 
 // One task log record in words: its text with the "%s" placeholders filled by the parameters,
