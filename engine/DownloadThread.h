@@ -225,8 +225,8 @@ private:
     void ScanSource();
     void ScanCheckpoint();
     void ScanError(const std::string& reason, const std::string& path);
-    void ScanFolder(const std::string& root, const std::string& path, std::vector<std::pair<dev_t, ino_t>>& ancestors,
-                    FolderPrefetcher& lister);
+    struct ScanVisits;  // which folders the scan is in and has listed (DownloadThreadScan.cpp)
+    void ScanFolder(const std::string& root, const std::string& path, ScanVisits& visits, FolderPrefetcher& lister);
     void ScanFile(const std::string& path);
     void ScanStreams(const std::string& root, TItemAttrs entry);  // a copy: the list grows meanwhile
 

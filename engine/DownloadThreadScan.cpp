@@ -1,6 +1,7 @@
 // Resolving the source and scanning it into the file list.
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <stdexcept>
 
 #include "engine/DownloadThread.h"
@@ -21,7 +22,22 @@ namespace {
 constexpr int ScanHelpers = 8;
 constexpr size_t ScanListingsAhead = 32;
 
+// How often one folder (device and inode) may be listed in a scan. Links can make a tree of a
+// few folders hold more paths than can ever be copied: thirty levels whose folders each hold
+// two links to the next one make 2^30. Within the bound, a folder reached through links is
+// copied as a folder wherever it is reached, as a tree with a few links to shared folders
+// expects; beyond it the folder is left out, so a scan lists at most this many times the
+// folders that really exist.
+constexpr int MaxFolderListings = 8;
+
 }  // namespace
+
+// The folders on the path the scan is in (a link back to one of them is a loop), and how
+// often each folder was taken to be listed.
+struct TDownloadThread::ScanVisits {
+    std::vector<std::pair<dev_t, ino_t>> ancestors;
+    std::map<std::pair<dev_t, ino_t>, int> listings;
+};
 
 void TDownloadThread::ResolveSource()
 {
@@ -70,11 +86,14 @@ void TDownloadThread::ScanSource()
     SetState(StateScanning);
     const std::string source = GetSource();
     if (sourceKind_ == SourceFolder) {
-        std::vector<std::pair<dev_t, ino_t>> ancestors;
+        ScanVisits visits;
         FolderEntry root;
-        if (StatPath(ExcludeTrailingDelimiter(source), root)) ancestors.emplace_back(root.device, root.inode);
+        if (StatPath(ExcludeTrailingDelimiter(source), root)) {
+            visits.ancestors.emplace_back(root.device, root.inode);
+            visits.listings[{root.device, root.inode}] = 1;
+        }
         FolderPrefetcher lister(ScanHelpers, ScanListingsAhead, [this] { ScanCheckpoint(); });
-        ScanFolder(source, source, ancestors, lister);
+        ScanFolder(source, source, visits, lister);
     } else {
         ScanFile(source);
         std::unique_lock lock(lock_);
@@ -104,8 +123,8 @@ void TDownloadThread::ScanError(const std::string& reason, const std::string& pa
     AddLogRecord("Err002", {reason, path});
 }
 
-void TDownloadThread::ScanFolder(const std::string& root, const std::string& path,
-                                 std::vector<std::pair<dev_t, ino_t>>& ancestors, FolderPrefetcher& lister)
+void TDownloadThread::ScanFolder(const std::string& root, const std::string& path, ScanVisits& visits,
+                                 FolderPrefetcher& lister)
 {
     // Entries are relative to the root the scan began with, whatever `Source` is meanwhile.
     const std::string relative = ExtractRelativePath(root, path);
@@ -120,15 +139,30 @@ void TDownloadThread::ScanFolder(const std::string& root, const std::string& pat
         ScanError(SystemErrorText(listing.openError), path);
         return;
     }
-    // The subfolders this scan will enter are listed ahead while it goes through the files, so
-    // every folder's files still come before its subfolders.
-    std::vector<FolderEntry> subfolders;
+    // Which subfolders are entered is settled here, once: exactly those are listed ahead while
+    // the scan goes through the files (so every folder's files still come before its
+    // subfolders), and no listing is started for a folder that is then left out.
+    struct Subfolder {
+        std::string name;
+        std::pair<dev_t, ino_t> id;
+        std::string refusal;  // why it is left out; empty: it is entered
+    };
+    std::vector<Subfolder> subfolders;
     std::vector<std::string> ahead;
     for (FolderEntry& entry : listing.entries) {
         if (!entry.isFolder) continue;
-        if (std::find(ancestors.begin(), ancestors.end(), std::make_pair(entry.device, entry.inode)) == ancestors.end())
-            ahead.push_back(path + entry.name + PathDelimiter);
-        subfolders.push_back(std::move(entry));
+        const auto id = std::make_pair(entry.device, entry.inode);
+        std::string refusal;
+        if (std::find(visits.ancestors.begin(), visits.ancestors.end(), id) != visits.ancestors.end())
+            // A link back to a folder on the current path would never end.
+            refusal = "Folder loop: the folder is already being scanned";
+        else if (visits.listings[id] >= MaxFolderListings)
+            refusal = "The folder was reached through links more than " + std::to_string(MaxFolderListings) +
+                      " times; it is left out";
+        else
+            ++visits.listings[id];
+        if (refusal.empty()) ahead.push_back(path + entry.name + PathDelimiter);
+        subfolders.push_back({std::move(entry.name), id, std::move(refusal)});
     }
     lister.Prefetch(ahead);
 
@@ -150,17 +184,15 @@ void TDownloadThread::ScanFolder(const std::string& root, const std::string& pat
     if (listing.endError != ErrorNoMoreFiles) ScanError(SystemErrorText(listing.endError), path);
     listing = {};  // a big folder's entries are not held while its subfolders are scanned
 
-    for (const FolderEntry& folder : subfolders) {
+    for (const Subfolder& folder : subfolders) {
         ScanCheckpoint();
-        const auto id = std::make_pair(folder.device, folder.inode);
-        if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) {
-            // A link back to a folder on the current path would never end.
-            ScanError("Folder loop: the folder is already being scanned", path + folder.name);
+        if (!folder.refusal.empty()) {
+            ScanError(folder.refusal, path + folder.name);
             continue;
         }
-        ancestors.push_back(id);
-        ScanFolder(root, path + folder.name + PathDelimiter, ancestors, lister);
-        ancestors.pop_back();
+        visits.ancestors.push_back(folder.id);
+        ScanFolder(root, path + folder.name + PathDelimiter, visits, lister);
+        visits.ancestors.pop_back();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "platform/FaultInjection.h"
@@ -122,6 +123,38 @@ TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)
     }
     EXPECT_FALSE(fs::exists(Src() + "dir/sub/dir"));
     EXPECT_EQ(std::distance(fs::directory_iterator(Src() + "dir"), fs::directory_iterator()), 2);
+}
+
+TEST_F(DownloadThreadSourceTest, LinkedFoldersAreCopiedAsFoldersBoundedInATreeOfLinks)
+{
+    // A link to a sibling folder is copied as a folder of its own.
+    MakeFolders(Src() + "tree/a");
+    WriteFile(Src() + "tree/a/f", "f");
+    fs::create_directory_symlink("a", Src() + "tree/b");
+    auto task = NewTask(Src() + "tree", Dst());
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(ReadFile(Dst() + "tree/b/f"), "f");
+    EXPECT_EQ(task->GetLeftOutCount(), 0);
+
+    // Thirty folders, each with a file and two links to the next: 2^30 paths, 30 folders.
+    constexpr int Levels = 30;
+    constexpr int MaxListings = 8;
+    for (int level = 0; level < Levels; ++level) {
+        const std::string folder = temp / ("doubling/" + std::to_string(level) + "/");
+        MakeFolders(folder);
+        WriteFile(folder + "f" + std::to_string(level), "f");
+        if (level + 1 == Levels) continue;
+        for (const char* link : {"a", "b"}) fs::create_directory_symlink("../" + std::to_string(level + 1), folder + link);
+    }
+    auto doubling = NewTask(temp / "doubling/0", Dst(), {}, "0000ABCE");
+    ASSERT_TRUE(WaitForState(*doubling, StateFinished));
+    std::set<std::string> copied;
+    for (const auto& entry : fs::recursive_directory_iterator(Dst() + "0"))
+        if (entry.is_regular_file()) copied.insert(entry.path().filename());
+    EXPECT_EQ(copied.size(), size_t{Levels});
+    EXPECT_LE(doubling->GetCount(KindFile) + doubling->GetCount(KindFolder), 2 * MaxListings * Levels);
+    EXPECT_GT(doubling->GetLeftOutCount(), 0);
+    EXPECT_TRUE(Logged(*doubling, "Err002", "The folder was reached through links more than 8 times; it is left out"));
 }
 
 TEST_F(DownloadThreadSourceTest, FilesThatVanishOrHaveNoSizeAreHandledAsTheyAre)
