@@ -4,11 +4,19 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/Globals.h"
+#include "engine/GlobalUtils.h"
 
 namespace tarn {
 namespace {
@@ -44,6 +52,38 @@ std::optional<int32_t> StoredInteger(const QSettings& key, const std::string& na
     if (!ok || number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<uint32_t>::max())
         return std::nullopt;
     return static_cast<int32_t>(static_cast<uint32_t>(number));
+}
+
+// The settings file holds the destinations the user copied to: it is the user's alone, 0600 in
+// folders the program makes 0700, whatever the umask. QSettings writes a new file and renames
+// it over the old one, giving the new file the old one's permissions, or the umask's when there
+// is none; so the file is made 0600 before the first write, and the new file never exists with
+// wider permissions. Folders that exist (~/.config) are left as they are. The umask is not
+// touched: other threads may be making files meanwhile. Returns 0 or the errno of the failure.
+int MakeSettingsFilePrivate(const QSettings& key, bool create)
+{
+    const std::string file = key.fileName().toStdString();
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        if (errno != ENOENT || !create) return errno;
+        // The missing folders, from the outermost down.
+        std::vector<std::string> missing;
+        for (std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(file));
+             !folder.empty() && ::stat(folder.c_str(), &status) != 0 && errno == ENOENT;
+             folder = ExcludeTrailingDelimiter(ExtractFilePath(folder)))
+            missing.push_back(folder);
+        for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder)
+            if ((::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) || ::chmod(folder->c_str(), 0700) != 0)
+                return errno;
+        // An empty file is a valid settings file; fchmod, as the umask may take bits from 0600.
+        const int handle = ::open(file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        if (handle < 0) return errno;
+        const int result = ::fchmod(handle, 0600) == 0 ? 0 : errno;
+        ::close(handle);
+        return result;
+    }
+    if ((status.st_mode & 07777) == 0600 || !S_ISREG(status.st_mode)) return 0;
+    return ::chmod(file.c_str(), 0600) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -98,11 +138,13 @@ bool ReadRegBinary(const QSettings& key, const std::string& name, void* buffer, 
 
 void WriteRegInteger(QSettings& key, const std::string& name, int32_t value)
 {
+    MakeSettingsFilePrivate(key, true);  // a failure is reported by FlushRegistryKey
     key.setValue(Name(name), QString::number(value));
 }
 
 void WriteRegString(QSettings& key, const std::string& name, const std::string& value)
 {
+    MakeSettingsFilePrivate(key, true);
     key.setValue(Name(name), QString::fromStdString(value));
 }
 
@@ -110,6 +152,7 @@ void WriteRegBool(QSettings& key, const std::string& name, bool value) { WriteRe
 
 void WriteRegBinary(QSettings& key, const std::string& name, const void* data, size_t size)
 {
+    MakeSettingsFilePrivate(key, true);
     key.setValue(Name(name), QByteArray(static_cast<const char*>(data), static_cast<qsizetype>(size)));
 }
 
@@ -121,6 +164,9 @@ void FlushRegistryKey(QSettings& key)
         throw RegistryError("The settings cannot be written to " + file + ": the file or its folder is not writable");
     if (key.status() == QSettings::FormatError)
         throw RegistryError("The settings cannot be written to " + file + ": it is no valid settings file");
+    if (const int error = MakeSettingsFilePrivate(key, false); error != 0 && error != ENOENT)
+        throw RegistryError("The settings file " + file + " cannot be made readable only by its user: " +
+                            std::strerror(error));
 }
 
 }  // namespace tarn

@@ -1,5 +1,7 @@
 #include "core/SettingsStorage.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "core/RegistryLayout.h"
@@ -244,6 +246,30 @@ TEST_F(SettingsStorageTest, AnUnwritableSettingsFileIsReportedAndKeepsTheMarks)
         EXPECT_NE(std::string(error.what()).find(registry.UserFile), std::string::npos) << error.what();
     }
     EXPECT_TRUE(s.BufferSizeChanged());
+}
+
+TEST_F(SettingsStorageTest, TheSettingsFileAndItsNewFolderAreTheUsersAloneWhateverTheUmask)
+{
+    const auto modeOf = [](const std::string& path) {
+        struct stat status {};
+        return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    };
+    const mode_t umask = ::umask(022);
+    registry.UserFile = temp / "config/Brenvik/Tarnwell.ini";
+    const mode_t configMode = modeOf(temp / "config");
+    TSettingsStorage s(registry);
+    s.SetBufferSize(4096);
+    s.SaveToRegistry();
+    EXPECT_EQ(modeOf(temp / "config/Brenvik"), 0700u);
+    EXPECT_EQ(modeOf(registry.UserFile), 0600u);
+    EXPECT_EQ(modeOf(temp / "config"), configMode);  // a folder that was there is left as it is
+
+    // A file an earlier version left readable by others.
+    ASSERT_EQ(::chmod(registry.UserFile.c_str(), 0644), 0);
+    s.SetBufferSize(8192);
+    s.SaveToRegistry();
+    EXPECT_EQ(modeOf(registry.UserFile), 0600u);
+    ::umask(umask);
 }
 
 TEST_F(SettingsStorageTest, BinaryValuesReadOverTheStartOfTheBuffer)
