@@ -54,6 +54,7 @@ constexpr BuiltInMsg BuiltInMessages[] = {
     {"Inf022", "Task was finished, %s items could not be copied"},
     {"Inf023", "File \"%s\" does not match its source before the point of resume; it is copied again from its start"},
     {"Inf024", "File \"%s\" changed since its copy began; it is copied again from its start"},
+    {"Inf025", "File \"%s\" belonged to %s, who may not read its source; a new file of the task's took its place"},
     {"Log001", "Source: \"%s\""},
     {"Log002", "Destination: \"%s\""},
     {"Log003", "Start date and time:  %s"},

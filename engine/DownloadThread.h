@@ -179,14 +179,26 @@ private:
     void SuspendWhilePaused();
     bool TakeRequest(std::atomic<bool>& flag);
     std::string ItemSourcePath(const TItemAttrs& item) const;
-    std::string ItemDestPath(const TItemAttrs& item) const;
+    // The destination as the user knows it, for messages.
+    std::string ItemShownPath(const TItemAttrs& item) const;
+    // The destination as calls reach it: through the held root folder (DestRoot).
+    std::string ItemDestPath(const TItemAttrs& item);
+    // "/proc/self/fd/N/" of the destination's root folder, opened on first use and held until
+    // the run ends; raises OsError (ErrorLinkInPath for a link where the task's own top folder goes).
+    const std::string& DestRoot();
+    void ReleaseDestRoot();
+    // A folder source is copied into a folder of its name that the task makes in the destination.
+    bool HasTopFolder() const;
     void WorkOnItem();
     void MakeFolderItem(size_t index);
     void FolderError(const std::string& failed);
     ItemStep CopyStreamItem(size_t index);
     ItemStep CopyFileItem(size_t index);
     Opened OpenDestination(size_t index, const FileStatus& source, const std::string& destPath);
-    void UploadFrom(size_t index, const FileStatus& source);
+    // False, the file closed, when it belongs to someone who could not read the source.
+    bool OpenDestFile(size_t index, FileAccess access, const FileStatus& source);
+    Opened ReplaceForeignFile(size_t index, const FileStatus& source, const std::string& destPath);
+    bool UploadFrom(size_t index, const FileStatus& source);
     void RecordWrite(size_t index, uint8_t mode, const FileStatus& source);
     void StartItemOver(size_t index, const FileStatus& source);
     bool SourceUnchanged(size_t index);
@@ -215,7 +227,8 @@ private:
     void RaisePendingFlushError();
     void ThrottleStream(const TItemAttrs& item);
     void ClosingPass();
-    void CopyItemInfo(const std::string& sourcePath, const std::string& destPath, const FileTimes* times = nullptr);
+    // `relative`: the item's path below the destination's root, empty for the root itself.
+    void CopyItemInfo(const std::string& sourcePath, const std::string& relative, const FileTimes* times = nullptr);
     void DeleteCopiedItems();
     void ResetForRestart();
     void FinalStep();
@@ -301,6 +314,9 @@ private:
     bool unsyncedFiles_ = false;        // files or folders changed since the destination was last flushed
     bool destinationFailed_ = false;    // the error being handled came from the destination
     bool destinationCreated_ = false;   // this task created the destination root
+    FileHandle destRoot_ = NoHandle;    // the destination root, held while the run uses it
+    std::string destRootPath_;          // DescriptorPath of destRoot_ with a final delimiter
+    uid_t foreignOwner_ = 0;            // owner of the destination file OpenDestFile refused
     std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
     std::vector<bool> itemCopied_;      // per item: copied in full in this pass
     std::vector<FileTimes> itemTimes_;  // per item: the source's times before the copy read it

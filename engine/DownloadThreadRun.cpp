@@ -9,6 +9,8 @@
 #include <climits>
 #include <cmath>
 #include <new>
+#include <random>
+#include <cstdio>
 
 #include "engine/DownloadThread.h"
 #include "engine/FileStreams.h"
@@ -233,15 +235,31 @@ bool TDownloadThread::RunPass()
     }
     if (restartRequest_) return false;
 
+    // The folder the user chose is made as given; the task's own top folder in it is made
+    // without following a link standing at its name, which the items then meet (DestRoot).
+    ReleaseDestRoot();
     const std::string destination = GetDestination();
-    const bool rootExisted = DirectoryExists(destination);
-    std::string failed;
-    while (!ForceDirectories(destination, failed)) {
+    const std::string chosen = HasTopFolder() ? ExtractFilePath(ExcludeTrailingDelimiter(destination)) : destination;
+    const bool chosenExisted = DirectoryExists(chosen);
+    bool madeTop = false;
+    for (std::string failed;;) {
+        if (ForceDirectories(chosen, failed)) {
+            if (!HasTopFolder()) break;
+            if (PlatformMakeFolder(destination) == 0) {
+                madeTop = true;
+                break;
+            }
+            FileStatus top;
+            if (errno == EEXIST && PlatformLinkStatus(ExcludeTrailingDelimiter(destination), top) == 0 &&
+                (top.isFolder || top.isLink))
+                break;
+            failed = destination;
+        }
         skipRequest_ = false;  // no file is being worked on yet
         FolderError(failed);
         if (restartRequest_) return false;
     }
-    if (!rootExisted) {
+    if (HasTopFolder() ? madeTop : !chosenExisted) {
         destinationCreated_ = true;
         unsyncedFiles_ = true;
     }
@@ -385,9 +403,43 @@ void TDownloadThread::SuspendWhilePaused()
 
 std::string TDownloadThread::ItemSourcePath(const TItemAttrs& item) const { return GetSource() + item.Dir + item.Name; }
 
-std::string TDownloadThread::ItemDestPath(const TItemAttrs& item) const
+std::string TDownloadThread::ItemShownPath(const TItemAttrs& item) const
 {
     return GetDestination() + item.Dir + item.Name;
+}
+
+std::string TDownloadThread::ItemDestPath(const TItemAttrs& item) { return DestRoot() + item.Dir + item.Name; }
+
+bool TDownloadThread::HasTopFolder() const
+{
+    return sourceKind_ == SourceFolder && !ExtractFileName(ExcludeTrailingDelimiter(GetSource())).empty();
+}
+
+// Every call below the destination goes through the root folder held open here, so that the
+// root renamed or swapped for a link while the task runs changes nothing: the files still go
+// into the folder the task opened. The folder the user chose is followed as given; the top
+// folder a task makes in it is the task's own, and a link standing there (before the copy,
+// or put there before a resume) is never followed.
+const std::string& TDownloadThread::DestRoot()
+{
+    if (destRoot_ != NoHandle) return destRootPath_;
+    const FileHandle root = PlatformOpenFolder(GetDestination(), !HasTopFolder());
+    if (root == NoHandle) {
+        const int error = errno;
+        if (error == ErrorLinkInPath)
+            throw OsError(error, SystemErrorText(error) + ": \"" + ExcludeTrailingDelimiter(GetDestination()) + "\"");
+        RaiseOsError(error);
+    }
+    destRoot_ = root;
+    destRootPath_ = DescriptorPath(root) + PathDelimiter;
+    return destRootPath_;
+}
+
+void TDownloadThread::ReleaseDestRoot()
+{
+    if (destRoot_ != NoHandle) PlatformClose(destRoot_);
+    destRoot_ = NoHandle;
+    destRootPath_.clear();
 }
 
 // ---- The item procedure ----
@@ -439,14 +491,16 @@ void TDownloadThread::WorkOnItem()
 void TDownloadThread::MakeFolderItem(size_t index)
 {
     const std::string folder = ItemDestPath(items_[index]);
-    const bool existed = DirectoryExists(folder);
+    FileStatus status;
+    const bool existed = PlatformLinkStatusBeneath(DestRoot(), folder, status) == 0 && status.isFolder;
     std::string failed;
-    while (!ForceDirectoriesBeneath(GetDestination(), folder, failed)) {
+    while (!ForceDirectoriesBeneath(DestRoot(), folder, failed)) {
+        const std::string shown = GetDestination() + failed.substr(std::min(failed.size(), DestRoot().size()));
         if (errno == ErrorLinkInPath) {
-            LeaveOut(index, SystemErrorText(ErrorLinkInPath) + ": \"" + failed + "\"");
+            LeaveOut(index, SystemErrorText(ErrorLinkInPath) + ": \"" + shown + "\"");
             return;
         }
-        FolderError(failed);
+        FolderError(shown);
         if (TakeRequest(skipRequest_)) {
             AddLogRecord("Inf014", {ItemSourcePath(items_[index])});
             return ItemClose(items_[index]);
@@ -497,7 +551,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyStreamItem(size_t index)
     const std::string attribute = item.Name.substr(file.size() + 1, item.Name.size() - file.size() - 1 - suffix.size());
     std::string value;
     if (!GetExtendedAttribute(GetSource() + item.Dir + file, attribute, value)) RaiseOsError(errno);
-    const PathBeneath dest(GetDestination(), GetDestination() + item.Dir + file);
+    const PathBeneath dest(DestRoot(), DestRoot() + item.Dir + file);
     if (!dest.Valid()) RaiseOsError(dest.Error());
     if (!SetExtendedAttribute(dest.Path(), attribute, value, false)) RaiseOsError(errno);
     unsyncedFiles_ = true;
@@ -599,7 +653,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
                 RaiseOsError(errno);
         }
         if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
-            const PathBeneath dest(GetDestination(), destPath);
+            const PathBeneath dest(DestRoot(), destPath);
             if (!dest.Valid()) RaiseOsError(dest.Error());
             TFileStreams::DropStreamsNotIn(sourcePath, dest.Path());
         }
@@ -654,7 +708,7 @@ void TDownloadThread::DropPartialCopy(size_t index)
     // still the start of the source as it was, and stays.
     CloseItemFiles(false);
     const uint8_t mode = itemWrites_[index];
-    if (mode == WriteNew || mode == WriteOver) PlatformDeleteFileBeneath(GetDestination(), ItemDestPath(items_[index]));
+    if (mode == WriteNew || mode == WriteOver) PlatformDeleteFileBeneath(DestRoot(), ItemDestPath(items_[index]));
 }
 
 // Opens the current item's destination as the records and the answers say.
@@ -663,13 +717,10 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
 {
     const TItemAttrs item = items_[index];
     const std::string sourcePath = ItemSourcePath(item);
-    FileOpenOptions options;
-    options.regularOnly = true;
-    options.noFollow = true;  // a link put there meanwhile is never written through
-    options.beneath = GetDestination();  // nor a link put in place of one of its folders
+    FileOpenOptions create;
+    create.noFollow = true;        // a link put there meanwhile is never written through
+    create.beneath = DestRoot();   // nor a link put in place of one of its folders
     // A new file gets the source's permissions less the umask, writable for the owner until done.
-    FileOpenOptions create = options;
-    create.regularOnly = false;
     create.mode = (source.mode & 0777) | S_IWUSR;
     const auto createNew = [&] {
         BlockingCall call(*this);
@@ -678,16 +729,21 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         if (destHandle_ == NoHandle && errno != EEXIST) RaiseOsError(errno);
         return destHandle_ != NoHandle;
     };
-    const auto openExisting = [&](CreationMode mode) {
-        BlockingCall call(*this);
-        destHandle_ = CreateFileChecked(destPath, FileAccess::Write, mode, options);
+    // An existing file, emptied; another's that may not receive the source is replaced.
+    const auto openEmptied = [&] {
+        if (!OpenDestFile(index, FileAccess::Write, source)) return ReplaceForeignFile(index, source, destPath);
+        if (PlatformTruncate(destHandle_, 0) != 0) RaiseOsError(errno);
+        return Opened::Ready;
+    };
+    const auto upload = [&] {
+        return UploadFrom(index, source) ? Opened::Ready : ReplaceForeignFile(index, source, destPath);
     };
     for (;;) {
         FileStatus dest;
         bool exists = false;
         {
             BlockingCall call(*this);
-            exists = PlatformLinkStatus(destPath, dest) == 0;
+            exists = PlatformLinkStatusBeneath(DestRoot(), destPath, dest) == 0;
             if (!exists && errno != ENOENT) RaiseOsError(errno);
             // The source itself, by its own name, a hard link or a link to it, is never written.
             FileStatus target = dest;
@@ -708,7 +764,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         if (!exists) {
             if (currentOffset_ > 0) {
                 // The half-copied file has gone: copy it again from its start.
-                AddLogRecord("Err004", {destPath});
+                AddLogRecord("Err004", {ItemShownPath(item)});
                 copiedSizes_[item.Kind] -= currentOffset_;
                 currentOffset_ = 0;
             }
@@ -731,7 +787,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
                 copiedSizes_[item.Kind] -= currentOffset_ - dest.size;
                 currentOffset_ = dest.size;
             }
-            openExisting(CreationMode::OpenExisting);
+            if (!OpenDestFile(index, FileAccess::Write, source)) return ReplaceForeignFile(index, source, destPath);
             SeekFile(destHandle_, 0, currentOffset_);
             SeekFile(sourceHandle_, 0, currentOffset_);
             return Opened::Ready;
@@ -744,13 +800,9 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
                 copiedSizes_[item.Kind] -= currentOffset_;
                 currentOffset_ = 0;
             }
-            if (written == WriteUpload) {
-                UploadFrom(index, source);
-            } else {
-                RecordWrite(index, written, source);
-                openExisting(CreationMode::TruncateExisting);
-            }
-            return Opened::Ready;
+            if (written == WriteUpload) return upload();
+            RecordWrite(index, written, source);
+            return openEmptied();
         }
         AddLogRecord("Inf017", {GetDestination() + item.Dir, item.Name});
         if (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll) {
@@ -769,18 +821,12 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         case AnswerOverwriteAll:
             AddLogRecord("Inf018", {sourcePath});
             RecordWrite(index, WriteOver, source);
-            if (!link) {
-                openExisting(CreationMode::TruncateExisting);
-                return Opened::Ready;
-            }
+            if (!link) return openEmptied();
             break;
         case AnswerUpload:
         case AnswerUploadAll:
             AddLogRecord("Inf019", {sourcePath});
-            if (!link) {
-                UploadFrom(index, source);
-                return Opened::Ready;
-            }
+            if (!link) return upload();
             // Bytes behind a link are not this file's to continue.
             AddLogRecord("Inf023", {sourcePath});
             RecordWrite(index, WriteOver, source);
@@ -791,21 +837,81 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
             return Opened::Closed;
         }
         // The link goes; the file takes its place.
-        if (PlatformDeleteFileBeneath(GetDestination(), destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
+        if (PlatformDeleteFileBeneath(DestRoot(), destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
         if (createNew()) return Opened::Ready;
     }
 }
 
-void TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
+bool TDownloadThread::OpenDestFile(size_t index, FileAccess access, const FileStatus& source)
 {
-    const TItemAttrs& item = items_[index];
-    RecordWrite(index, WriteUpload, source);
-    BlockingCall call(*this);
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;
-    options.beneath = GetDestination();
-    destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::ReadWrite, CreationMode::OpenExisting, options);
+    options.beneath = DestRoot();
+    FileStatus dest;
+    {
+        BlockingCall call(*this);
+        SetLastError(0);
+        destHandle_ = PlatformOpen(ItemDestPath(items_[index]), access, CreationMode::OpenExisting, options, &dest);
+    }
+    if (destHandle_ == NoHandle) RaiseOsError(errno);
+    // The source's bytes go into someone else's file only where that one may read the source
+    // anyway (its owner, or everyone): the file's owner reads what is written into it.
+    if (dest.owner == PlatformEffectiveUser() || (dest.owner == source.owner && (source.mode & S_IRUSR)) ||
+        (source.mode & S_IROTH))
+        return true;
+    foreignOwner_ = dest.owner;
+    PlatformClose(destHandle_);
+    destHandle_ = NoHandle;
+    return false;
+}
+
+TDownloadThread::Opened TDownloadThread::ReplaceForeignFile(size_t index, const FileStatus& source,
+                                                            const std::string& destPath)
+{
+    const TItemAttrs& item = items_[index];
+    const std::string owner = PlatformUserName(foreignOwner_);
+    copiedSizes_[item.Kind] -= currentOffset_;
+    currentOffset_ = 0;
+    // A new file of the task's, made beside the other's and renamed over it: the name never
+    // stands empty, and the other keeps nothing of what is copied.
+    FileOpenOptions create;
+    create.beneath = DestRoot();
+    create.mode = (source.mode & 0777) | S_IWUSR;
+    std::random_device random;
+    std::string temporary;
+    {
+        BlockingCall call(*this);
+        do {
+            char name[32];
+            std::snprintf(name, sizeof name, ".tarnwell-%08x", static_cast<unsigned>(random()));
+            temporary = ExtractFilePath(destPath) + name;
+            destHandle_ = PlatformOpen(temporary, FileAccess::Write, CreationMode::CreateNew, create);
+        } while (destHandle_ == NoHandle && errno == EEXIST);
+        if (destHandle_ == NoHandle) RaiseOsError(errno);
+    }
+    if (PlatformRenameBeneath(DestRoot(), temporary, destPath) != 0) {
+        const int error = errno;
+        PlatformClose(destHandle_);
+        destHandle_ = NoHandle;
+        PlatformDeleteFileBeneath(DestRoot(), temporary);
+        if (error != EPERM && error != EACCES) RaiseOsError(error);
+        // A sticky folder keeps another's file from being replaced.
+        LeaveOut(index, "The file there belongs to " + owner +
+                            ", who may not read its source, and the folder does not let it be replaced");
+        return Opened::Closed;
+    }
+    AddLogRecord("Inf025", {ItemShownPath(item), owner});
+    RecordWrite(index, WriteNew, source);
+    return Opened::Ready;
+}
+
+bool TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
+{
+    const TItemAttrs& item = items_[index];
+    RecordWrite(index, WriteUpload, source);
+    if (!OpenDestFile(index, FileAccess::ReadWrite, source)) return false;
+    BlockingCall call(*this);
     const int64_t size = SeekFile(destHandle_, 2, 0);
     // The bytes there are kept only when they can be the start of this source: a file longer
     // than the source cannot, and the end of what is there must match the source.
@@ -825,11 +931,12 @@ void TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
         currentOffset_ = size;
         copiedSizes_[item.Kind] += currentOffset_;
         SeekFile(sourceHandle_, 0, currentOffset_);
-        return;
+        return true;
     }
     AddLogRecord("Inf023", {ItemSourcePath(item)});
     if (PlatformTruncate(destHandle_, 0) != 0) RaiseOsError(errno);
     SeekFile(destHandle_, 0, 0);
+    return true;
 }
 
 void TDownloadThread::RecordWrite(size_t index, uint8_t mode, const FileStatus& source)
@@ -949,10 +1056,11 @@ bool TDownloadThread::ReopenItemFiles(size_t index)
         if (errno == ENOENT && DirectoryExists(GetSource() + item.Dir)) return false;
         RaiseOsError(errno);
     }
-    options.noAtime = false;
-    options.noFollow = true;
-    options.beneath = GetDestination();
-    destHandle_ = CreateFileChecked(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
+    FileStatus source;
+    if (PlatformStat(sourceHandle_, source) != 0) RaiseOsError(errno);
+    // Another's file put in place of the copy meanwhile is not written into; the retry replaces it.
+    if (!OpenDestFile(index, FileAccess::Write, source))
+        throw OsError(EPERM, "The copy was replaced by a file of " + PlatformUserName(foreignOwner_) + " meanwhile");
     SeekFile(sourceHandle_, 0, currentOffset_);
     SeekFile(destHandle_, 0, currentOffset_);
     // `Source` may have changed meanwhile (a new path); the bytes so far must still be its.
@@ -971,6 +1079,8 @@ void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string&
     CloseItemFiles(false);
     if (destinationFailed_) RewindToDurable(item);
     destinationFailed_ = false;
+    // The retry opens the root again, as it is by then: one removed and made anew is found.
+    ReleaseDestRoot();
     sourceFailed_ = false;
     AddLogRecord("Err005", {errorText, item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     RetryDelay();
@@ -1013,11 +1123,11 @@ void TDownloadThread::DistrustRecentSource(const TItemAttrs& item)
     // after a crash cannot keep them.
     if (destHandle_ != NoHandle) {
         PlatformTruncate(destHandle_, from);
-    } else {
+    } else if (destRoot_ != NoHandle) {
         FileOpenOptions options;
         options.regularOnly = true;
         options.noFollow = true;
-        options.beneath = GetDestination();
+        options.beneath = destRootPath_;
         const FileHandle dest = PlatformOpen(ItemDestPath(item), FileAccess::Write, CreationMode::OpenExisting, options);
         if (dest != NoHandle) {
             PlatformTruncate(dest, from);
@@ -1035,7 +1145,7 @@ void TDownloadThread::VerifySuspectRegions(size_t index)
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;
-    options.beneath = GetDestination();
+    options.beneath = DestRoot();
     FileHandle copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
     std::string wanted(static_cast<size_t>(CompareBlock), '\0');
     std::string there(static_cast<size_t>(CompareBlock), '\0');
@@ -1106,7 +1216,8 @@ bool TDownloadThread::FlushWrittenData()
         durableOffset_ = currentOffset_;
     }
     if (unsyncedFiles_) {
-        const int fd = ::open(GetDestination().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const std::string root = destRoot_ != NoHandle ? destRootPath_ : GetDestination();
+        const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const int result = fd < 0 ? -1 : PlatformSyncFileSystem(fd);
         const int error = errno;
         if (fd >= 0) ::close(fd);
@@ -1321,25 +1432,30 @@ void TDownloadThread::ClosingPass()
     for (size_t i = 0; i < items_.size(); ++i) {
         if (items_[i].Kind != KindFile || !itemCopied_[i]) continue;
         const FileTimes& times = itemTimes_[i];
-        CopyItemInfo(ItemSourcePath(items_[i]), ItemDestPath(items_[i]), times.Modified != 0 ? &times : nullptr);
+        CopyItemInfo(ItemSourcePath(items_[i]), items_[i].Dir + items_[i].Name, times.Modified != 0 ? &times : nullptr);
     }
     for (auto it = items_.rbegin(); it != items_.rend(); ++it)
-        if (it->Kind == KindFolder) CopyItemInfo(ItemSourcePath(*it), ItemDestPath(*it));
-    if (sourceKind_ == SourceFolder) CopyItemInfo(GetSource(), GetDestination());
+        if (it->Kind == KindFolder) CopyItemInfo(ItemSourcePath(*it), it->Dir + it->Name);
+    if (sourceKind_ == SourceFolder) CopyItemInfo(GetSource(), "");
 }
 
-void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::string& destPath, const FileTimes* times)
+void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::string& relative, const FileTimes* times)
 {
     if (!options_.CopyAttributes && !options_.CopySecurity) return;
-    // Nothing to carry over to an item that was never copied.
-    if (!FileExists(destPath) && !DirectoryExists(destPath)) return;
-    // The calls go through the folder reached without links, and do not follow one at the end.
-    const PathBeneath pinned(GetDestination(), destPath);
-    if (!pinned.Valid()) {
-        AddLogRecord("Err009", {"^Msg014^", sourcePath, destPath, SystemErrorText(pinned.Error())});
+    const std::string destPath = GetDestination() + relative;
+    // Every part is set on a descriptor of the item itself, reached through the held root
+    // without following a link: a name swapped meanwhile cannot lead the calls elsewhere.
+    FileHandle held = NoHandle;
+    try {
+        held = PlatformHoldBeneath(DestRoot(), DestRoot() + relative);
+        if (held == NoHandle) {
+            if (errno == ENOENT) return;  // nothing to carry over to an item that is not there
+            RaiseOsError(errno);
+        }
+    } catch (const OsError& error) {
+        AddLogRecord("Err009", {"^Msg014^", sourcePath, destPath, error.what()});
         return;
     }
-    const std::string dest = pinned.Path();
     unsyncedFiles_ = true;  // "finished" waits until the changed attributes are on disk
     std::string copied;
     const auto part = [&](const char* reference, const auto& copy) {
@@ -1352,27 +1468,38 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
             return false;
         }
     };
-    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, dest, times); });
+    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, held, times); });
     if (options_.CopySecurity) {
-        bool owned = part("^Msg016^", [&] { CopyFileSecurity(sourcePath, dest, SecurityGroup); });
-        owned &= part("^Msg017^", [&] { CopyFileSecurity(sourcePath, dest, SecurityOwner); });
+        bool owned = part("^Msg016^", [&] { CopyFileSecurity(sourcePath, held, SecurityGroup); });
+        owned &= part("^Msg017^", [&] { CopyFileSecurity(sourcePath, held, SecurityOwner); });
         // Auditing lists have no counterpart here: not copied and not reported. The set-id bits
         // go only with the owner and group they were given for.
-        part("^Msg015^", [&] { CopyFileSecurity(sourcePath, dest, SecurityPermissions, owned); });
+        part("^Msg015^", [&] { CopyFileSecurity(sourcePath, held, SecurityPermissions, owned); });
     }
+    PlatformClose(held);
     if (!copied.empty()) AddLogRecord("Inf021", {copied, sourcePath, destPath});
 }
 
 void TDownloadThread::DeleteCopiedItems()
 {
     // Only what this task created or overwrote: a file that existed before and was skipped,
-    // resumed or not reached yet belongs to the user.
+    // resumed or not reached yet belongs to the user. Nothing is deleted through a link put in
+    // place of the task's top folder.
+    std::string root;
+    try {
+        root = DestRoot();
+    } catch (const OsError&) {
+        return;
+    }
     for (size_t i = 0; i < items_.size(); ++i)
         if (itemWrites_[i] == WriteNew || itemWrites_[i] == WriteOver)
-            PlatformDeleteFileBeneath(GetDestination(), ItemDestPath(items_[i]));
+            PlatformDeleteFileBeneath(root, ItemDestPath(items_[i]));
     for (size_t i = items_.size(); i-- > 0;)
-        if (itemWrites_[i] == WriteFolder) PlatformRemoveFolderBeneath(GetDestination(), ItemDestPath(items_[i]));
-    if (sourceKind_ == SourceFolder && destinationCreated_) PlatformRemoveFolder(GetDestination());
+        if (itemWrites_[i] == WriteFolder) PlatformRemoveFolderBeneath(root, ItemDestPath(items_[i]));
+    if (sourceKind_ == SourceFolder && destinationCreated_) {
+        const std::string top = ExcludeTrailingDelimiter(GetDestination());
+        PlatformRemoveFolderBeneath(ExtractFilePath(top), top);
+    }
 }
 
 void TDownloadThread::ResetForRestart()
@@ -1417,6 +1544,7 @@ void TDownloadThread::ResetForRestart()
     itemTimes_.clear();
     suspect_.clear();
     destinationCreated_ = false;
+    ReleaseDestRoot();
 }
 
 void TDownloadThread::FinalStep()
@@ -1434,6 +1562,7 @@ void TDownloadThread::FinalStep()
         DeleteCopiedItems();
         AddLogRecord("Inf016");
     }
+    ReleaseDestRoot();
     SaveRestoreFiles(true, false, true, true);
     SyncLogFile();
     if (logFile_ != NoHandle) PlatformClose(logFile_);

@@ -39,11 +39,11 @@ void CopyAclAttribute(const std::string& source, const std::string& destination,
 {
     std::string value;
     if (GetExtendedAttribute(source, name, value)) {
-        if (!SetExtendedAttribute(destination, name, value, false)) RaiseOsError(errno);
+        if (!SetExtendedAttribute(destination, name, value)) RaiseOsError(errno);
         return;
     }
     if (errno != ENODATA && errno != ENOTSUP) RaiseOsError(errno);
-    if (!RemoveExtendedAttribute(destination, name, false) && errno != ENODATA && errno != ENOTSUP)
+    if (!RemoveExtendedAttribute(destination, name) && errno != ENODATA && errno != ENOTSUP)
         RaiseOsError(errno);
 }
 
@@ -185,25 +185,26 @@ void SplitQuotedPaths(const std::string& text, std::vector<std::string>& paths)
 
 bool EnablePrivilege(const std::string&) { return true; }
 
-void CopyFileSecurity(const std::string& source, const std::string& destination, int part, bool keepSetId)
+void CopyFileSecurity(const std::string& source, int destination, int part, bool keepSetId)
 {
+    // The descriptor may be O_PATH, which fchmod and fsetxattr refuse; its /proc path reaches
+    // the very file it holds, never a name that could have been swapped meanwhile.
+    const std::string held = DescriptorPath(destination);
     struct stat st;
     switch (part) {
     case SecurityOwner:
         CheckedStat(source, st);
-        Checked([&] { return ::lchown(destination.c_str(), st.st_uid, static_cast<gid_t>(-1)); });
+        Checked([&] { return ::fchownat(destination, "", st.st_uid, static_cast<gid_t>(-1), AT_EMPTY_PATH); });
         break;
     case SecurityGroup:
         CheckedStat(source, st);
-        Checked([&] { return ::lchown(destination.c_str(), static_cast<uid_t>(-1), st.st_gid); });
+        Checked([&] { return ::fchownat(destination, "", static_cast<uid_t>(-1), st.st_gid, AT_EMPTY_PATH); });
         break;
     case SecurityPermissions: {
         CheckedStat(source, st);
-        Checked([&] {
-            return ::fchmodat(AT_FDCWD, destination.c_str(), st.st_mode & (keepSetId ? 07777 : 01777), AT_SYMLINK_NOFOLLOW);
-        });
-        CopyAclAttribute(source, destination, "system.posix_acl_access");
-        if (S_ISDIR(st.st_mode)) CopyAclAttribute(source, destination, "system.posix_acl_default");
+        Checked([&] { return ::chmod(held.c_str(), st.st_mode & (keepSetId ? 07777 : 01777)); });
+        CopyAclAttribute(source, held, "system.posix_acl_access");
+        if (S_ISDIR(st.st_mode)) CopyAclAttribute(source, held, "system.posix_acl_default");
         break;
     }
     default:
@@ -212,17 +213,18 @@ void CopyFileSecurity(const std::string& source, const std::string& destination,
     SetLastError(0);
 }
 
-void CopyFileAttributes(const std::string& source, const std::string& destination, const FileTimes* times)
+void CopyFileAttributes(const std::string& source, int destination, const FileTimes* times)
 {
+    const std::string held = DescriptorPath(destination);
     struct stat st;
     CheckedStat(source, st);
-    Checked([&] { return ::fchmodat(AT_FDCWD, destination.c_str(), st.st_mode & 01777, AT_SYMLINK_NOFOLLOW); });
+    Checked([&] { return ::chmod(held.c_str(), st.st_mode & 01777); });
     const auto toTimespec = [](int64_t nanoseconds) {
         return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
     };
     const timespec stamps[2] = {times ? toTimespec(times->Accessed) : st.st_atim,
                                 times ? toTimespec(times->Modified) : st.st_mtim};
-    Checked([&] { return ::utimensat(AT_FDCWD, destination.c_str(), stamps, AT_SYMLINK_NOFOLLOW); });
+    Checked([&] { return ::utimensat(AT_FDCWD, held.c_str(), stamps, 0); });
 }
 
 bool ForceDirectories(const std::string& folder)

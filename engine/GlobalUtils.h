@@ -65,12 +65,12 @@ enum SecurityPart : int {
     SecurityPermissions = 4,  // mode bits and POSIX ACLs
     SecurityAuditing = 8,     // no counterpart on Linux
 };
-// Copies one part of the source's security to the destination; raises OsError on failure.
-// Neither this nor CopyFileAttributes follows a symbolic link at the end of `destination`.
+// Copies one part of the source's security to the destination, an open descriptor of it (O_PATH
+// will do), so that nothing reaches another file by its name; raises OsError on failure.
 // The auditing part has nothing to copy and does nothing. The permissions keep the set-user-id
 // and set-group-id bits only with `keepSetId`, which is for a copy whose owner and group are
 // the source's.
-void CopyFileSecurity(const std::string& source, const std::string& destination, int part, bool keepSetId = true);
+void CopyFileSecurity(const std::string& source, int destination, int part, bool keepSetId = true);
 // A file's access and modification times, nanoseconds since 1970.
 struct FileTimes {
     int64_t Accessed = 0;
@@ -79,7 +79,7 @@ struct FileTimes {
 // Copies the mode bits (without the set-id bits, which belong with the owner) and the access and
 // modification times: `times` when given, as they were before the copy read the file, otherwise
 // the source's now. Raises OsError on failure.
-void CopyFileAttributes(const std::string& source, const std::string& destination, const FileTimes* times = nullptr);
+void CopyFileAttributes(const std::string& source, int destination, const FileTimes* times = nullptr);
 // Creates every missing folder of the path; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& folder);
 // The same; on failure `failed` names the folder that could not be made and errno says why.

@@ -39,6 +39,19 @@ std::string PathOfDescriptor(int fd)
     return n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string();
 }
 
+// A path through a held folder ("/proc/self/fd/N/rest") as the folder's own path and the
+// rest, so that faults name the files a test knows.
+std::string ResolvedPath(const std::string& path)
+{
+    static const std::string prefix = "/proc/self/fd/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return path;
+    const size_t end = path.find('/', prefix.size());
+    const std::string number = path.substr(prefix.size(), end == std::string::npos ? std::string::npos : end - prefix.size());
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return path;
+    const std::string folder = PathOfDescriptor(std::stoi(number));
+    return folder.empty() || end == std::string::npos ? path : folder + path.substr(end);
+}
+
 std::atomic<long> injected{0};
 
 }  // namespace
@@ -84,9 +97,10 @@ int StalledCalls()
     return stalledCalls;
 }
 
-int TakeFault(FaultOp op, const std::string& path)
+int TakeFault(FaultOp op, const std::string& given)
 {
     if (!armed.load(std::memory_order_relaxed)) return -1;
+    const std::string path = ResolvedPath(given);
     std::unique_lock lock(faultMutex);
     const auto stalled = [&] {
         for (const auto& stall : stalls)

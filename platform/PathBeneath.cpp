@@ -11,6 +11,18 @@
 
 namespace tarn {
 
+int OpenFolderNoFollow(int folder, const std::string& name)
+{
+    const int fd = ::openat(folder, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int error = errno;
+    if (fd < 0 && (error == ENOTDIR || error == ELOOP)) {
+        struct stat st;
+        if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) error = ErrorLinkInPath;
+    }
+    errno = error;
+    return fd;
+}
+
 PathBeneath::PathBeneath(const std::string& root, const std::string& path)
 {
     if (path.compare(0, root.size(), root) != 0) {
@@ -35,13 +47,8 @@ PathBeneath::PathBeneath(const std::string& root, const std::string& path)
     int folder = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     for (const auto& part : parts) {
         if (folder < 0) break;
-        const int next = ::openat(folder, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        int error = errno;
-        if (next < 0 && (error == ENOTDIR || error == ELOOP)) {
-            struct stat st;
-            if (::fstatat(folder, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
-                error = ErrorLinkInPath;
-        }
+        const int next = OpenFolderNoFollow(folder, part);
+        const int error = errno;
         ::close(folder);
         folder = next;
         errno = error;

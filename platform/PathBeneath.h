@@ -9,6 +9,10 @@
 // calls through Path() reach that very folder, whatever is renamed or swapped meanwhile.
 namespace tarn {
 
+// Opens the folder `name` inside `folder` (O_PATH) without following a link there: a link
+// fails with ErrorLinkInPath.
+int OpenFolderNoFollow(int folder, const std::string& name);
+
 class PathBeneath {
 public:
     // `path` must begin with `root`; `root` itself is followed as the user gave it.

@@ -1,6 +1,7 @@
 #include "platform/PlatformFile.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "platform/FaultInjection.h"
 #include "platform/OsError.h"
@@ -61,6 +63,7 @@ void FillStatus(const struct stat& st, FileStatus& status)
     status.allocated = static_cast<int64_t>(st.st_blocks) * 512;
     status.device = st.st_dev;
     status.inode = st.st_ino;
+    status.owner = st.st_uid;
 }
 
 }  // namespace
@@ -372,6 +375,70 @@ int PlatformMakeFolderBeneath(const std::string& root, const std::string& path)
     const PathBeneath beneath(root, path);
     if (!beneath.Valid()) return Fail(beneath.Error());
     return ::mkdirat(beneath.Folder(), beneath.Name().c_str(), 0777);
+}
+
+int PlatformLinkStatusBeneath(const std::string& root, const std::string& path, FileStatus& status)
+{
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    struct stat st;
+    if (::fstatat(beneath.Folder(), beneath.Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    FillStatus(st, status);
+    return 0;
+}
+
+int PlatformHoldBeneath(const std::string& root, const std::string& path)
+{
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    const int fd = ::openat(beneath.Folder(), beneath.Name().c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    const bool examined = ::fstat(fd, &st) == 0;
+    if (!examined || S_ISLNK(st.st_mode)) {
+        const int error = examined ? ErrorLinkInPath : errno;
+        ::close(fd);
+        return Fail(error);
+    }
+    return fd;
+}
+
+int PlatformRenameBeneath(const std::string& root, const std::string& from, const std::string& to)
+{
+    const PathBeneath source(root, from);
+    if (!source.Valid()) return Fail(source.Error());
+    const PathBeneath target(root, to);
+    if (!target.Valid()) return Fail(target.Error());
+    return ::renameat(source.Folder(), source.Name().c_str(), target.Folder(), target.Name().c_str());
+}
+
+int PlatformOpenFolder(const std::string& path, bool followLast)
+{
+    if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    const size_t end = path.find_last_not_of('/');
+    const size_t slash = end == std::string::npos ? std::string::npos : path.rfind('/', end);
+    if (followLast || slash == std::string::npos) return ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int above = ::open(path.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (above < 0) return -1;
+    const int fd = OpenFolderNoFollow(above, path.substr(slash + 1, end - slash));
+    const int error = errno;
+    ::close(above);
+    errno = error;
+    return fd;
+}
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+uid_t PlatformEffectiveUser() { return ::geteuid(); }
+
+std::string PlatformUserName(uid_t uid)
+{
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 16384));
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) return found->pw_name;
+    return "uid " + std::to_string(uid);
 }
 
 }  // namespace tarn

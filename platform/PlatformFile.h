@@ -50,6 +50,7 @@ struct FileStatus {
     int64_t allocated = 0;  // bytes of storage held; below `size` for a file with holes
     dev_t device = 0;
     ino_t inode = 0;
+    uid_t owner = 0;
 };
 
 // With `regularOnly`, `status` (when given) receives what the check found of the open file.
@@ -104,5 +105,22 @@ int PlatformMakeFolder(const std::string& path, mode_t mode = 0777);
 int PlatformDeleteFileBeneath(const std::string& root, const std::string& path);
 int PlatformRemoveFolderBeneath(const std::string& root, const std::string& path);
 int PlatformMakeFolderBeneath(const std::string& root, const std::string& path);
+// PlatformLinkStatus for a path inside `root`, reached without following a link below it.
+int PlatformLinkStatusBeneath(const std::string& root, const std::string& path, FileStatus& status);
+// An O_PATH descriptor of the file or folder `path` inside `root` itself, reached without
+// following a link below `root`; a symbolic link at `path` fails with ErrorLinkInPath.
+int PlatformHoldBeneath(const std::string& root, const std::string& path);
+// Moves `from` over `to`, both inside `root` and in the same folder, replacing what `to` names.
+int PlatformRenameBeneath(const std::string& root, const std::string& from, const std::string& to);
+// A folder held open (O_PATH) so that calls reach it through its descriptor whatever is renamed
+// or swapped meanwhile. The folders above the last component are followed as given; with
+// `followLast` false, a symbolic link standing at the last one fails with ErrorLinkInPath.
+int PlatformOpenFolder(const std::string& path, bool followLast);
+// The path by which calls that take no descriptor reach an open file or folder itself.
+std::string DescriptorPath(int fd);
+// The user whose rights the program's calls have.
+uid_t PlatformEffectiveUser();
+// The name of the user `uid`, or "uid N" where the system knows no name for it.
+std::string PlatformUserName(uid_t uid);
 
 }  // namespace tarn

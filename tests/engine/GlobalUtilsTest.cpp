@@ -178,8 +178,10 @@ TEST_F(FileWrapperTest, AttributesAndPermissionsArriveOnAReadOnlyDestination)
     const timespec times[2] = {{1000000, 0}, {2000000, 500}};
     ::utimensat(AT_FDCWD, source.c_str(), times, 0);
     ::chmod(destination.c_str(), 0400);
+    const int held = ::open(destination.c_str(), O_PATH | O_CLOEXEC);
+    ASSERT_GE(held, 0);
 
-    CopyFileAttributes(source, destination);
+    CopyFileAttributes(source, held);
     struct stat st;
     ASSERT_EQ(::stat(destination.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0440u);
@@ -188,13 +190,14 @@ TEST_F(FileWrapperTest, AttributesAndPermissionsArriveOnAReadOnlyDestination)
     EXPECT_EQ(st.st_atim.tv_sec, 1000000);
 
     ::chmod(source.c_str(), 0751);
-    CopyFileSecurity(source, destination, SecurityPermissions);
-    CopyFileSecurity(source, destination, SecurityOwner);
-    CopyFileSecurity(source, destination, SecurityGroup);
-    CopyFileSecurity(source, destination, SecurityAuditing);
+    CopyFileSecurity(source, held, SecurityPermissions);
+    CopyFileSecurity(source, held, SecurityOwner);
+    CopyFileSecurity(source, held, SecurityGroup);
+    CopyFileSecurity(source, held, SecurityAuditing);
     ASSERT_EQ(::stat(destination.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0751u);
-    EXPECT_THROW(CopyFileAttributes(temp / "missing", destination), OsError);
+    EXPECT_THROW(CopyFileAttributes(temp / "missing", held), OsError);
+    ::close(held);
 }
 
 }  // namespace
