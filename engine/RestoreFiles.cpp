@@ -1,10 +1,113 @@
 #include "engine/RestoreFiles.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "engine/DataBytes.h"
 #include "engine/GlobalUtils.h"
 
 namespace tarn {
 namespace {
+
+// A data file's bound and what it is called in messages.
+struct SizeBound {
+    int64_t Limit;
+    const char* What;
+};
+constexpr SizeBound TaskListBound{TaskListSizeLimit, "a task list"};
+constexpr SizeBound VarBound{VarFileSizeLimit, "a task's variables (.var)"};
+constexpr SizeBound ConBound{ConFileSizeLimit, "a task's file list (.con)"};
+constexpr SizeBound LogBound{LogFileSizeLimit, "a task's log (.log)"};
+constexpr SizeBound NoBound{INT64_MAX, "a file"};
+// Each read call takes at most this much.
+constexpr int64_t ReadPiece = int64_t{1} << 20;
+
+SizeBound BoundOf(const std::string& path)
+{
+    const std::string name = ExtractFileName(path);
+    if (name == "TaskList") return TaskListBound;
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    if (extension == ".var") return VarBound;
+    if (extension == ".con") return ConBound;
+    if (extension == ".log") return LogBound;
+    return NoBound;
+}
+
+std::string TooLarge(int64_t size, const SizeBound& bound)
+{
+    return "is " + std::to_string(size) + " bytes, more than the " + std::to_string(bound.Limit) + " bytes " +
+           bound.What + " may hold";
+}
+
+void CheckSize(std::string_view bytes, const SizeBound& bound)
+{
+    if (static_cast<int64_t>(bytes.size()) > bound.Limit)
+        throw DataFileError("The file " + TooLarge(static_cast<int64_t>(bytes.size()), bound));
+}
+
+// Up to `count` bytes from the current position, fewer when the file ends first.
+std::string ReadPart(FileHandle handle, int64_t count)
+{
+    std::string bytes(static_cast<size_t>(std::max<int64_t>(count, 0)), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const int64_t n = ReadBytes(handle, bytes.data() + done, std::min<int64_t>(ReadPiece, bytes.size() - done));
+        if (n == 0) break;  // the file shrank meanwhile
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// The rest of the file from the current position, as large as it was when this began.
+std::string ReadBounded(FileHandle handle, const SizeBound& bound, const std::string& subject)
+{
+    const int64_t size = GetFileSize64(handle) - SeekFile(handle, 1, 0);
+    if (size > bound.Limit) throw DataFileError(subject + " " + TooLarge(size, bound));
+    return ReadPart(handle, size);
+}
+
+FileHandle OpenDataFile(const std::string& path)
+{
+    FileOpenOptions options;
+    options.noFollow = true;
+    options.regularOnly = true;
+    return CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, options);
+}
+
+TaskListContents DecodeWithinBound(std::string_view bytes)
+{
+    constexpr size_t HeaderSize = 6;
+    TaskListContents contents;
+    if (bytes.empty()) return contents;
+    if (bytes.size() < HeaderSize) {
+        contents.Damage = "holds " + std::to_string(bytes.size()) + " bytes, less than its header";
+        return contents;
+    }
+    ByteReader reader(bytes);
+    reader.Byte();
+    reader.Byte();
+    const int32_t count = reader.Int32();
+    // Each entry takes at least its 4-byte length, which bounds what a damaged count can cost.
+    try {
+        while (static_cast<int64_t>(contents.Names.size()) < count) contents.Names.push_back(reader.LenString());
+    } catch (const DataFileError&) {
+    }
+    if (count < 0 || static_cast<int64_t>(contents.Names.size()) < count)
+        contents.Damage = "names " + std::to_string(count) + " tasks but holds only " +
+                          std::to_string(contents.Names.size());
+    return contents;
+}
+
+// The entries of a task list's first bytes, up to its bound; `size` is the whole file's.
+TaskListContents DecodeTaskListPart(std::string_view bytes, int64_t size)
+{
+    TaskListContents contents = DecodeWithinBound(bytes.substr(0, TaskListBound.Limit));
+    contents.Size = size;
+    if (size > TaskListBound.Limit) contents.Damage = TooLarge(size, TaskListBound);
+    return contents;
+}
 
 void WriteVersion(ByteWriter& writer)
 {
@@ -57,6 +160,7 @@ std::string EncodeVarFile(const TaskVariables& v)
 
 TaskVariables DecodeVarFile(std::string_view bytes)
 {
+    CheckSize(bytes, VarBound);
     ByteReader reader(bytes);
     TaskVariables v;
     reader.Byte();
@@ -100,6 +204,7 @@ std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOption
 
 CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItemAttrs&&)>& addItem)
 {
+    CheckSize(bytes, ConBound);
     ByteReader reader(bytes);
     const uint8_t major = reader.Byte();
     const uint8_t minor = reader.Byte();
@@ -168,6 +273,7 @@ bool IsInternalRecord(const TMsg& record) { return !record.Id.empty() && record.
 
 TaskLogContents DecodeLogFile(std::string_view bytes)
 {
+    CheckSize(bytes, LogBound);
     TaskLogContents contents;
     ByteReader reader(bytes);
     try {
@@ -178,10 +284,11 @@ TaskLogContents DecodeLogFile(std::string_view bytes)
             TMsg record;
             record.Time = reader.Double();
             record.Id = reader.LenString();
+            if (record.Id.empty())
+                throw DataFileError("A record without an id at byte " + std::to_string(contents.WholeSize));
             const uint32_t count = reader.UInt32();
             if (count > reader.Remaining() / 4)
                 throw DataFileError("A parameter count of " + std::to_string(count) + " is more than the file holds");
-            record.Params.reserve(count);
             for (uint32_t i = 0; i < count; ++i) record.Params.push_back(reader.LenString());
             contents.Records.push_back(std::move(record));
             contents.WholeSize = reader.Position();
@@ -204,26 +311,7 @@ std::string EncodeTaskList(const std::vector<std::string>& names)
 
 TaskListContents DecodeTaskList(std::string_view bytes)
 {
-    constexpr size_t HeaderSize = 6;
-    TaskListContents contents;
-    if (bytes.empty()) return contents;
-    if (bytes.size() < HeaderSize) {
-        contents.Damage = "holds " + std::to_string(bytes.size()) + " bytes, less than its header";
-        return contents;
-    }
-    ByteReader reader(bytes);
-    reader.Byte();
-    reader.Byte();
-    const int32_t count = reader.Int32();
-    // Each entry takes at least its 4-byte length, which bounds what a damaged count can cost.
-    try {
-        while (static_cast<int64_t>(contents.Names.size()) < count) contents.Names.push_back(reader.LenString());
-    } catch (const DataFileError&) {
-    }
-    if (count < 0 || static_cast<int64_t>(contents.Names.size()) < count)
-        contents.Damage = "names " + std::to_string(count) + " tasks but holds only " +
-                          std::to_string(contents.Names.size());
-    return contents;
+    return DecodeTaskListPart(bytes, static_cast<int64_t>(bytes.size()));
 }
 
 bool IsSafeTaskName(const std::string& name)
@@ -234,13 +322,10 @@ bool IsSafeTaskName(const std::string& name)
 
 std::string ReadFileBytes(const std::string& path)
 {
-    FileOpenOptions options;
-    options.noFollow = true;
-    options.regularOnly = true;
-    FileHandle handle = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting, options);
+    FileHandle handle = OpenDataFile(path);
     std::string bytes;
     try {
-        bytes = ReadToEnd(handle);
+        bytes = ReadBounded(handle, BoundOf(path), "\"" + path + "\"");
     } catch (...) {
         PlatformClose(handle);
         throw;
@@ -252,7 +337,23 @@ std::string ReadFileBytes(const std::string& path)
 std::string ReadFileBytes(FileHandle handle)
 {
     SeekFile(handle, 0, 0);
-    return ReadToEnd(handle);
+    return ReadBounded(handle, LogBound, "The task's log");
+}
+
+TaskListContents ReadTaskListFile(const std::string& path)
+{
+    FileHandle handle = OpenDataFile(path);
+    std::string bytes;
+    int64_t size = 0;
+    try {
+        size = GetFileSize64(handle);
+        bytes = ReadPart(handle, std::min(size, TaskListBound.Limit));
+    } catch (...) {
+        PlatformClose(handle);
+        throw;
+    }
+    CloseFile(handle);
+    return DecodeTaskListPart(bytes, std::max(size, static_cast<int64_t>(bytes.size())));
 }
 
 }  // namespace tarn

@@ -41,7 +41,7 @@ struct CopyOptions {
 
 std::string EncodeVarFile(const TaskVariables& variables);
 // Anything after the last field is ignored: a shorter Source leaves old bytes behind. A
-// destination that is not an absolute path is damage.
+// destination that is not an absolute path, or a file beyond VarFileSizeLimit, is damage.
 TaskVariables DecodeVarFile(std::string_view bytes);
 
 // The ".con" file: the file list and the copy options.
@@ -51,7 +51,7 @@ std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOption
 // anything else a file, and the options are off. Items whose paths are absolute or climb out
 // with ".." are rejected: they would be written outside the destination. A stream item must
 // follow its file or folder: its name is that one's name, a colon and an attribute name, which
-// may hold any character.
+// may hold any character. A file beyond ConFileSizeLimit is damage.
 CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItemAttrs&&)>& addItem);
 
 // The ".log" file: two version bytes, then records appended one by one.
@@ -72,6 +72,8 @@ struct TaskLogContents {
     std::string Damage;
     size_t WholeSize = 0;  // bytes up to the end of the last whole record
 };
+// A record without an id is no record: zeros that a crash or a sparse extension left end the
+// records as a cut-off one does. A file beyond LogFileSizeLimit raises DataFileError.
 TaskLogContents DecodeLogFile(std::string_view bytes);
 
 // The file "TaskList": two version bytes, a signed count, then that many names. Bytes after
@@ -80,17 +82,38 @@ std::string EncodeTaskList(const std::vector<std::string>& names);
 struct TaskListContents {
     std::vector<std::string> Names;  // the whole entries, in order
     std::string Damage;              // empty when the file holds every entry its count names
+    int64_t Size = 0;                // of the whole file
 };
 // An empty file holds no tasks. Names are returned as written: the caller checks that each
-// stays inside its folder (IsSafeTaskName).
+// stays inside its folder (IsSafeTaskName). A list larger than its bound is damaged, but the
+// whole entries within the bound are kept.
 TaskListContents DecodeTaskList(std::string_view bytes);
 // A task name becomes part of file paths: it must name a file in the restore folder itself.
 bool IsSafeTaskName(const std::string& name);
 
-// The whole content of a restore file: a regular file, not reached through a symbolic link.
+// The most bytes each data file may hold. Each lies far above any real file, so a larger one is
+// damage (a sparse file, a write far past the end) and is refused before it is read into memory.
+// TaskList: 12 bytes an entry of an 8-character name, so some 87,000 tasks, each a thread.
+constexpr int64_t TaskListSizeLimit = int64_t{1} << 20;
+// .var: two paths of at most PATH_MAX (4096) bytes and 44 bytes of numbers.
+constexpr int64_t VarFileSizeLimit = int64_t{64} << 10;
+// The .con and the .log grow with the copy. The .con takes 17 bytes and the relative path per
+// item, some 100 bytes in an ordinary tree: ten million items. Restored, a list takes several
+// times its file's size in memory, so a real task this long is beyond any desktop already.
+constexpr int64_t ConFileSizeLimit = int64_t{1} << 30;
+// The .log gets two records per copied file (its name and both folders; its size and time),
+// some 300 bytes, and one per error or retry: the log of seven million files, or of a task that
+// retried every few seconds for years.
+constexpr int64_t LogFileSizeLimit = int64_t{2} << 30;
+
+// The whole content of a data file: a regular file, not reached through a symbolic link, read
+// in pieces. "TaskList" and a task's ".var", ".con" and ".log" (told by their names, so every
+// reader of them gets it) larger than their bound raise DataFileError before anything is read.
 // Raises OsError when it cannot be opened or read.
 std::string ReadFileBytes(const std::string& path);
-// The whole content of a file already open, read from its start.
+// The whole content of a task's .log already open (its task holds it locked), from its start.
 std::string ReadFileBytes(FileHandle handle);
+// TaskList as DecodeTaskList reads it, of which only the bytes within its bound are read.
+TaskListContents ReadTaskListFile(const std::string& path);
 
 }  // namespace tarn

@@ -159,17 +159,17 @@ std::string TaskList::MoveToDamaged(const std::string& path, std::string& error)
 std::vector<std::string> TaskList::ReadTaskList()
 {
     const std::string path = folder_ + TaskListFileName;
-    std::string bytes;
+    TaskListContents list;
     try {
-        bytes = ReadFileBytes(path);  // a link in its place is not followed
+        list = ReadTaskListFile(path);  // a link in its place is not followed
     } catch (const OsError& error) {
         if (error.Code() == ENOENT) return {};
         ReportProblem(Quoted(path) + ": " + error.what());
         ReleaseFolderLock();
         return {};
     }
-    auto [names, damage] = DecodeTaskList(bytes);
-    listWhole_ = !bytes.empty() && damage.empty();
+    auto& [names, damage, size] = list;
+    listWhole_ = size > 0 && damage.empty();
     if (damage.empty()) return names;
 
     std::string moveError;

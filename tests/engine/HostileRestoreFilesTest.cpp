@@ -80,6 +80,14 @@ TEST_F(HostileRestoreFilesTest, FilesThatWouldLeadOutsideOrSkipTheCopyAreRefused
     fs::create_symlink(temp / "elsewhere.var", RestoreDir() + "0000ABCD.var");
     EXPECT_FALSE(RestoreError().empty());
     EXPECT_FALSE(fs::exists(Dst() + "tree"));
+
+    // Sparse far past its bound: refused by its size before a byte is read into memory.
+    for (const char* extension : {".var", ".con", ".log"}) {
+        fs::remove_all(RestoreDir());
+        WriteTask(Variables(), Items());
+        fs::resize_file(RestoreDir() + "0000ABCD" + extension, uintmax_t{64} << 30);
+        EXPECT_NE(RestoreError().find(" is 68719476736 bytes, more than the "), std::string::npos) << extension;
+    }
 }
 
 }  // namespace

@@ -168,6 +168,10 @@ TEST(LogFileTest, ACutLastRecordKeepsTheOnesBefore)
     }
     std::string hugeCount = LogFileHeader() + F64(1) + Str("Inf001") + U32(0xFFFFFFFF);
     EXPECT_TRUE(DecodeLogFile(hugeCount).Damaged);
+    // Zeros after the records (a crash, a sparse extension) end them: a record has an id.
+    const auto zeros = DecodeLogFile(LogFileHeader() + first + std::string(4096, '\0'));
+    EXPECT_EQ(zeros.Records.size(), 1u);
+    EXPECT_EQ(zeros.WholeSize, LogFileHeader().size() + first.size());
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // Feeds arbitrary bytes to the reader of the file "TaskList". A damaged list gives its whole
-// entries and says what is wrong; an undamaged one survives a write and a read unchanged.
+// entries and says what is wrong; an undamaged one survives a write and a read unchanged, and
+// extended by zeros past its bound (as a sparse file is) keeps its entries and is damaged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "engine/RestoreFiles.h"
@@ -16,5 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!list.Damage.empty() || size == 0) return 0;
     const TaskListContents again = DecodeTaskList(EncodeTaskList(list.Names));
     if (!again.Damage.empty() || again.Names != list.Names) std::abort();
+
+    static std::string sparse(TaskListSizeLimit + 1, '\0');
+    if (size >= sparse.size()) return 0;
+    std::memcpy(sparse.data(), data, size);
+    const TaskListContents beyond = DecodeTaskList(sparse);
+    std::memset(sparse.data(), 0, size);
+    if (beyond.Names != list.Names || beyond.Damage.find("more than the") == std::string::npos) std::abort();
     return 0;
 }

@@ -1,9 +1,12 @@
 // Feeds arbitrary bytes to the task-log reader and writes the program log text for them, as the
-// removal of a task whose log was damaged would.
+// removal of a task whose log was damaged would. Zeros after a whole log (left by a crash or a
+// sparse extension) are never taken as records.
 #include <QLocale>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "core/MessageList.h"
@@ -19,5 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const TaskLogContents log = DecodeLogFile(std::string_view(reinterpret_cast<const char*>(data), size));
     TaskSummaryText(msgs, task, log, locale);
+    if (log.Damaged) return 0;
+    const TaskLogContents zeros =
+        DecodeLogFile(std::string(reinterpret_cast<const char*>(data), size) + std::string(64, '\0'));
+    if (!zeros.Damaged || zeros.WholeSize != size || zeros.Records != log.Records) std::abort();
     return 0;
 }

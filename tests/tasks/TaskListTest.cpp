@@ -183,6 +183,16 @@ TEST_F(TaskListTest, ADamagedTaskListIsMovedAsideAndItsWholeEntriesLoad)
     EXPECT_NE(views.errors[0].find("names 1000000 tasks but holds only 1"), std::string::npos) << views.errors[0];
     EXPECT_EQ(tasks->LoadProblems(), 1);
     EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});  // saved at once
+
+    // Sparse far past its bound: only the bound's bytes are read, and the entries there load.
+    tasks->Close();
+    WriteFile(Restore() + "TaskList", TaskListBytes({"AAAAAAAA"}));
+    std::filesystem::resize_file(Restore() + "TaskList", uintmax_t{64} << 30);
+    Reload();
+    EXPECT_EQ(Names(), std::vector<std::string>{"AAAAAAAA"});
+    EXPECT_TRUE(HasError("\"" + Restore() + "TaskList\" is 68719476736 bytes, more than the 1048576 bytes a task list "
+                         "may hold; it was moved to \"" + Restore() + "damaged/TaskList.6\""));
+    EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});
 }
 
 TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptButNeverLost)
