@@ -11,6 +11,7 @@
 #include "core/SettingsStorage.h"
 #include "engine/DownloadThread.h"
 #include "engine/RestoreFiles.h"
+#include "platform/OwnFolder.h"
 #include "tasks/TaskNames.h"
 
 namespace tarn {
@@ -21,6 +22,7 @@ namespace fs = std::filesystem;
 constexpr char TaskListFileName[] = "TaskList";
 constexpr char LockFileName[] = "TaskList.lock";
 constexpr char DamagedFolderName[] = "damaged";
+constexpr char DamagedFolderText[] = "The folder of damaged restore files";
 constexpr const char* RestoreExtensions[] = {"var", "con", "log"};
 // How long the exit waits for all workers together before it leaves stuck ones behind. A stop
 // must end at once for the user; a worker cut off in its last save is no worse off than after a
@@ -121,6 +123,7 @@ bool TaskList::TakeFolderLock()
         FileOpenOptions options;
         options.lock = FileLock::Exclusive;
         options.noFollow = true;
+        options.regularOnly = true;  // a pipe planted there would hold the open for good
         options.mode = 0600;
         lock_ = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenAlways, options);
         return true;
@@ -136,6 +139,19 @@ bool TaskList::TakeFolderLock()
     }
 }
 
+bool TaskList::FolderIsOwn()
+{
+    // Whoever can write the folder can plant a task that copies the user's files to them, or a
+    // link at damaged/ that moves the user's files where they say: nothing in it is read then.
+    std::string why = WhyNotOwnFolder(folder_, "The restore folder");
+    const std::string damaged = folder_ + DamagedFolderName;
+    if (why.empty() && Present(damaged)) why = WhyNotOwnFolder(damaged, DamagedFolderText);
+    if (why.empty()) return true;
+    ++loadProblems_;
+    views_.ShowError(why);
+    return false;
+}
+
 void TaskList::ReleaseFolderLock()
 {
     if (lock_ != NoHandle) PlatformClose(lock_);
@@ -147,12 +163,21 @@ std::string TaskList::MoveToDamaged(const std::string& path, std::string& error)
     const fs::path folder = fs::path(folder_) / DamagedFolderName;
     const std::string name = ExtractFileName(path);
     fs::path target = folder / name;
-    std::error_code code;
-    if (!ForcePrivateDirectories(folder.string())) code.assign(errno, std::generic_category());
+    const std::string cannot = "it cannot be moved to " + Quoted(folder.string() + "/") + ": ";
+    // Made the user's alone; one standing there already must be the user's own, and no link.
+    if (PlatformMakeFolder(folder.string(), 0700) != 0 && errno != EEXIST) {
+        error = cannot + SystemErrorText(errno);
+        return target.string();
+    }
+    if (const std::string why = WhyNotOwnFolder(folder.string(), DamagedFolderText); !why.empty()) {
+        error = cannot + why;
+        return target.string();
+    }
     // An earlier damaged file of the same name is kept too.
-    for (int n = 1; !code && Present(target); ++n) target = folder / (name + "." + std::to_string(n));
-    if (!code) fs::rename(path, target, code);
-    if (code) error = "it cannot be moved to " + Quoted(folder.string() + "/") + ": " + code.message();
+    for (int n = 1; Present(target); ++n) target = folder / (name + "." + std::to_string(n));
+    std::error_code code;
+    fs::rename(path, target, code);
+    if (code) error = cannot + code.message();
     return target.string();
 }
 
@@ -260,6 +285,7 @@ void TaskList::LoadTaskList(EarlierTasks earlier)
         ReportProblem(Quoted(folder_) + ": " + SystemErrorText(errno));
         return;
     }
+    if (!FolderIsOwn()) return;
     if (!TakeFolderLock()) return;
     listWhole_ = false;
     for (const auto& name : ReadTaskList()) LoadEntry(name, earlier);

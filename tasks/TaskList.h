@@ -103,6 +103,8 @@ private:
     };
 
     void Append(std::unique_ptr<TDownloadThread> worker);
+    // The restore folder and its damaged/ are the user's own, or the user is told why not.
+    bool FolderIsOwn();
     bool TakeFolderLock();
     void ReleaseFolderLock();
     std::vector<std::string> ReadTaskList();

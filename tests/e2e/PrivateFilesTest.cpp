@@ -75,6 +75,26 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
     EXPECT_EQ(Mode(restore + "tarn_log.txt"), 0600u);
 }
 
+TEST_F(PrivateFilesTest, ARestoreFolderOthersCanWriteIsRefusedByEveryCommand)
+{
+    const std::string restore = temp / "shared";
+    fs::create_directories(restore);
+    fs::permissions(restore, fs::perms(0775));
+    WriteFile(temp / "f", "contents");
+    const std::vector<std::vector<std::string>> commands = {
+        {"copy", "--restore-dir", restore, temp / "f", temp / "dst"}, {"resume", "--restore-dir", restore}};
+    for (const auto& command : commands) {
+        std::string errors;
+        EXPECT_EQ(RunCommand(TARNCTL_PATH, command, temp / "home", &errors), 2) << command[0];
+        EXPECT_NE(errors.find("tarnctl: The restore folder \"" + restore + "\" can be written by other users (mode "
+                              "0775); only its owner may write it: chmod go-w \"" + restore + "\"\n"),
+                  std::string::npos)
+            << errors;
+    }
+    EXPECT_TRUE(fs::is_empty(restore));
+    EXPECT_FALSE(fs::exists(temp / "dst"));
+}
+
 TEST_F(PrivateFilesTest, AProgramLogReplacedByALinkIsNotWrittenThrough)
 {
     const std::string restore = temp / "restore/";

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "engine/DataBytes.h"
@@ -13,6 +14,7 @@ namespace {
 
 using test::FakeViews;
 using test::MakeFolders;
+using test::NamesOnDisk;
 using test::ReadFile;
 using test::TasksTest;
 using test::WaitUntil;
@@ -193,6 +195,51 @@ TEST_F(TaskListTest, ADamagedTaskListIsMovedAsideAndItsWholeEntriesLoad)
     EXPECT_TRUE(HasError("\"" + Restore() + "TaskList\" is 68719476736 bytes, more than the 1048576 bytes a task list "
                          "may hold; it was moved to \"" + Restore() + "damaged/TaskList.6\""));
     EXPECT_EQ(SavedNames(), std::vector<std::string>{"AAAAAAAA"});
+}
+
+TEST_F(TaskListTest, ARestoreFolderOthersCouldWriteIsRefusedBeforeAnythingInItIsRead)
+{
+    namespace fs = std::filesystem;
+    const std::string folder = ExcludeTrailingDelimiter(Restore());
+    const std::string outside = temp / "outside";
+    // TaskList names a task but is damaged: a folder taken would load the task and move the list.
+    const std::string list = TaskListBytes({"AAAAAAAA"}, 3, 1, 2);
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"group", [&] { fs::permissions(folder, fs::perms(0770)); },
+         "The restore folder \"" + folder + "\" can be written by other users (mode 0770); only its owner may write "
+         "it: chmod go-w \"" + folder + "\""},
+        {"others", [&] { fs::permissions(folder, fs::perms(01777)); }, "(mode 1777)"},
+        {"link", [&] { fs::rename(folder, outside + "/real"); fs::create_symlink(outside + "/real", folder); },
+         "The restore folder \"" + folder + "\" is a symbolic link, which is not followed"},
+        {"damaged/", [&] { fs::create_symlink(outside, folder + "/damaged"); },
+         "The folder of damaged restore files \"" + folder + "/damaged\" is a symbolic link"},
+        {"owner", [&] { ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0); }, "(uid 65534), not to you"},
+    };
+    for (const auto& c : cases) {
+        if (c.what == std::string("owner") && ::geteuid() != 0)
+            GTEST_SKIP() << "a folder of another user takes root to make; run as root to test it";
+        tasks->Close();
+        fs::remove_all(folder);
+        fs::remove_all(outside);
+        MakeFolders(outside);
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms(0700));
+        WriteFinishedTask("AAAAAAAA");
+        WriteFile(Restore() + "TaskList", list);
+        c.make();
+        Reload();
+        EXPECT_FALSE(tasks->IsOpen()) << c.what;
+        EXPECT_EQ(tasks->Count(), 0) << c.what;
+        EXPECT_TRUE(HasError(c.error)) << c.what << ": " << ::testing::PrintToString(views.errors);
+        EXPECT_EQ(ReadFile(Restore() + "TaskList"), list) << c.what;
+        EXPECT_FALSE(fs::exists(Restore() + "TaskList.lock")) << c.what;
+        EXPECT_EQ(NamesOnDisk(outside).size(), c.what == std::string("link") ? 1u : 0u) << c.what;
+    }
 }
 
 TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptButNeverLost)
