@@ -1,0 +1,49 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarn::test {
+
+// A USB stick for one test: a FAT32 or exFAT file system made in a sparse image file and mounted
+// through FUSE (fusefat, exfat-fuse). Unmounted when the object goes, also after a failed test.
+// Needs root (exfat-fuse mounts only block devices, so its image goes through a loop device).
+class FuseStick {
+public:
+    enum class Kind { Fat32, ExFat };
+
+    // Makes and mounts a stick of `size` bytes in `folder` (its image and its mount point); null
+    // with the reason in `why` where this machine cannot (not root, no /dev/fuse, a tool missing,
+    // the mount fails), for the test to skip.
+    static std::unique_ptr<FuseStick> Make(Kind kind, const std::string& folder, std::string* why,
+                                           uint64_t size = uint64_t{512} << 20);
+    ~FuseStick();
+    FuseStick(const FuseStick&) = delete;
+    FuseStick& operator=(const FuseStick&) = delete;
+
+    const std::string& Path() const { return mountPoint_; }  // ends with '/'
+    // Unmounts and mounts again, so that what is read next comes from the image, not a cache.
+    ::testing::AssertionResult Remount();
+
+private:
+    FuseStick(Kind kind, const std::string& folder);
+    std::string Mount();  // the reason it failed, or nothing
+    void Unmount();
+    std::string Log(uintmax_t from = 0) const;  // what the tools said from byte `from` on
+
+    Kind kind_;
+    std::string image_;
+    std::string mountPoint_;
+    std::string log_;     // what the tools said
+    pid_t daemon_ = -1;   // fusefat runs in the foreground as our child
+    bool mounted_ = false;
+};
+
+const char* KindName(FuseStick::Kind kind);  // "Fat32", "ExFat": for test names
+inline void PrintTo(FuseStick::Kind kind, std::ostream* out) { *out << KindName(kind); }
+
+}  // namespace tarn::test
