@@ -1,6 +1,8 @@
 // The kill -9 campaign: tarnctl copies a tree and is killed at random moments (during the scan,
 // mid-file, between files, during a save), then resumed and killed again, until it finishes.
 // Every run must end byte-identical with no task lost, whatever the answer for existing files.
+// It copies onto the local disk, and onto an exFAT stick mounted through FUSE (read back from
+// its image after a remount; skipped without root and FUSE).
 //
 // The test command runs a few rounds; TARN_CAMPAIGN_ROUNDS runs more, and TARN_CAMPAIGN_SEED
 // repeats the kill times of a failed round (each failure prints its seed).
@@ -13,12 +15,14 @@
 #include <thread>
 
 #include "tests/e2e/CommandRunner.h"
+#include "tests/support/FuseStick.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {
 namespace {
 
 using test::CommandRunner;
+using test::FuseStick;
 using test::MakeFolders;
 using test::RandomBytes;
 using test::ReadFile;
@@ -33,8 +37,24 @@ int EnvironmentNumber(const char* name, int fallback)
     return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
 
-class KillCampaignTest : public TempFolderTest {
+struct Destination {
+    const char* name;
+    bool exFatStick;
+    int rounds;  // without TARN_CAMPAIGN_ROUNDS
+};
+
+class KillCampaignTest : public TempFolderTest, public ::testing::WithParamInterface<Destination> {
 protected:
+    void SetUp() override
+    {
+        destination_ = temp / "dst";
+        if (!GetParam().exFatStick) return;
+        std::string why;
+        stick_ = FuseStick::Make(FuseStick::Kind::ExFat, temp.Path(), &why);
+        if (!stick_) GTEST_SKIP() << why;
+        destination_ = stick_->Path() + "dst";
+    }
+
     // A tree with big files to be killed in, and many small ones to be killed between.
     void MakeTree()
     {
@@ -56,7 +76,7 @@ protected:
         const std::string restore = temp / "restore";
         const std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "3M", "--delay-on-error", "50",
                                                "--on-exists", answer, "--restore-dir", restore,
-                                               temp / "src/tree", temp / "dst"};
+                                               temp / "src/tree", destination_};
         const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
                                                  "--restore-dir", restore};
 
@@ -85,12 +105,15 @@ protected:
             return status;
         }
     }
+
+    std::unique_ptr<FuseStick> stick_;
+    std::string destination_;
 };
 
-TEST_F(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
+TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
 {
     MakeTree();
-    const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", 3);
+    const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", GetParam().rounds);
     const unsigned firstSeed = static_cast<unsigned>(
         EnvironmentNumber("TARN_CAMPAIGN_SEED", static_cast<int>(std::random_device()() & 0x7FFFFFFF)));
     int kills = 0;
@@ -103,17 +126,24 @@ TEST_F(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
         SCOPED_TRACE("round " + std::to_string(round) + ", --on-exists " + answer + ", TARN_CAMPAIGN_SEED=" +
                      std::to_string(seed) + " TARN_CAMPAIGN_ROUNDS=1");
         ASSERT_EQ(Round(answer, random, kills), 0);
-        ASSERT_TRUE(SameTree(temp / "src/tree", temp / "dst/tree"));
+        if (stick_) {
+            ASSERT_TRUE(stick_->Remount());
+        }
+        ASSERT_TRUE(SameTree(temp / "src/tree", destination_ + "/tree"));
         // Nothing is left behind: every task finished and left the list.
         EXPECT_FALSE(fs::exists(temp / "restore/TaskList"));
         for (const auto& entry : fs::directory_iterator(temp / "restore")) {
             const std::string name = entry.path().filename();
             EXPECT_TRUE(name == "tarn_log.txt" || name == "TaskList.lock") << name;
         }
-        fs::remove_all(temp / "dst");
+        fs::remove_all(destination_);
     }
     RecordProperty("kills", kills);
 }
+
+INSTANTIATE_TEST_SUITE_P(KillCampaign, KillCampaignTest,
+                         ::testing::Values(Destination{"LocalDisk", false, 3}, Destination{"ExFatStick", true, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarn
