@@ -16,6 +16,19 @@
 namespace tarn {
 namespace {
 
+// The names of a path between its delimiters, without the empty ones and ".".
+std::vector<std::string> PathNames(const std::string& path)
+{
+    std::vector<std::string> names;
+    for (size_t start = 0; start < path.size();) {
+        const size_t end = std::min(path.find(PathDelimiter, start), path.size());
+        const std::string name = path.substr(start, end - start);
+        if (!name.empty() && name != ".") names.push_back(name);
+        start = end + 1;
+    }
+    return names;
+}
+
 // Runs a platform call the wrapper way: last error cleared before, raised after a failure.
 template <typename Call>
 auto Checked(Call call)
@@ -313,14 +326,53 @@ std::string ExtractRelativePath(const std::string& base, const std::string& path
 
 std::string AbsolutePath(const std::string& path)
 {
-    if (path.empty() || path.front() == PathDelimiter) return path;
-    std::string relative = path;
-    while (relative.compare(0, 2, "./") == 0) relative.erase(0, relative.find_first_not_of(PathDelimiter, 2));
-    if (relative == ".") relative.clear();
-    std::string folder(PATH_MAX, '\0');
-    if (!::getcwd(folder.data(), folder.size())) return path;
-    folder.resize(std::strlen(folder.c_str()));
-    return IncludeTrailingDelimiter(folder) + relative;
+    if (path.empty()) return path;
+    std::string absolute = path;
+    if (path.front() != PathDelimiter) {
+        std::string folder(PATH_MAX, '\0');
+        if (!::getcwd(folder.data(), folder.size())) return path;
+        folder.resize(std::strlen(folder.c_str()));
+        absolute = IncludeTrailingDelimiter(folder) + path;
+    }
+    const std::vector<std::string> names = PathNames(absolute);
+    const std::string last = absolute.substr(absolute.find_last_of(PathDelimiter) + 1);
+    const bool folder = last.empty() || last == "." || last == "..";
+    // Two leading delimiters are kept: "//server/share" names a server.
+    std::string root = absolute.compare(0, 2, "//") == 0 && absolute.compare(0, 3, "///") != 0 ? "//" : "/";
+
+    // A ".." means what the system makes of it when the path is opened: the parent of the real
+    // folder before it. "link/.." is the folder holding the link's target, as ls, cp and every
+    // file manager show it, not the folder holding the link, as only the shell's own cd
+    // pretends: the task must copy what the user sees listed under that path. So the part up to
+    // the last ".." becomes its real path; where it does not exist yet, its missing names count
+    // as written. Links in a path without ".." stay as the user named them.
+    const auto dots = std::find(names.rbegin(), names.rend(), std::string(".."));
+    const size_t through = static_cast<size_t>(names.rend() - dots);
+    std::vector<std::string> result;
+    size_t next = 0;
+    for (size_t count = through; count > 0; --count) {
+        std::string prefix = root;
+        for (size_t i = 0; i < count; ++i) prefix += (i > 0 ? "/" : "") + names[i];
+        char resolved[PATH_MAX];
+        if (::realpath(prefix.c_str(), resolved)) {
+            root = "/";
+            result = PathNames(resolved);
+            next = count;
+            break;
+        }
+        // Only a missing folder may come yet; any other failure leaves the names as written.
+        if (errno != ENOENT) break;
+    }
+    for (size_t i = next; i < names.size(); ++i) {
+        if (names[i] != "..") {
+            result.push_back(names[i]);
+        } else if (!result.empty()) {
+            result.pop_back();
+        }
+    }
+    std::string normal = root;
+    for (size_t i = 0; i < result.size(); ++i) normal += (i > 0 ? "/" : "") + result[i];
+    return folder && !result.empty() ? normal + PathDelimiter : normal;
 }
 
 std::string StripTrailingDelimiters(const std::string& path)

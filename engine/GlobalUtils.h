@@ -102,7 +102,9 @@ std::string ExtractFileName(const std::string& path);
 // What follows `base` in `path`, for a path below the folder `base`; `path` otherwise.
 std::string ExtractRelativePath(const std::string& base, const std::string& path);
 // `path` made absolute against the current folder, so that it names the same file from any
-// other folder; "." components go, an absolute path comes back as it is.
+// other folder, and normal: no "." or empty names, and the part up to the last ".." replaced by
+// its real path (as far as it exists), so that the last name is the file's or folder's own. A
+// trailing delimiter, ".", or ".." ends the result with a delimiter.
 std::string AbsolutePath(const std::string& path);
 // `path` without any trailing delimiters ("a//" is "a"); the root stays "/".
 std::string StripTrailingDelimiters(const std::string& path);

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <utility>
 
 #include "platform/FaultInjection.h"
 #include "tests/support/TestSupport.h"
@@ -72,6 +74,35 @@ class FileWrapperTest : public TempFolderTest {
 protected:
     void TearDown() override { ClearFaults(); }
 };
+
+// A task takes its name from its source's last name: after "." or ".." that is the folder's own,
+// and a ".." leads where the system leads, whatever links stand before it.
+TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
+{
+    namespace fs = std::filesystem;
+    const std::string real = fs::canonical(temp.Path());
+    test::MakeFolders(real + "/a/b");
+    fs::create_symlink(real + "/a/b", real + "/link");
+    const std::pair<const char*, std::string> cases[] = {
+        {"", ""},
+        {"x", real + "/x"},
+        {"./x/./y//", real + "/x/y/"},
+        {".", real + "/"},
+        {"..", fs::path(real).parent_path().string() + "/"},
+        {"a/b/..", real + "/a/"},
+        {"link/..", real + "/a/"},  // the parent of the link's target, not of the link
+        {"link/../b/c", real + "/a/b/c"},
+        {"link/x", real + "/link/x"},  // without a "..", links stay as named
+        {"a/new/deeper/../../b", real + "/a/b"},  // the names still to be made count as written
+        {"/srv//share/./x", "/srv/share/x"},
+        {"//no-such-server/share/..", "//no-such-server/"},
+        {"/..", "/"},
+    };
+    const fs::path before = fs::current_path();
+    fs::current_path(real);
+    for (const auto& [path, absolute] : cases) EXPECT_EQ(AbsolutePath(path), absolute) << path;
+    fs::current_path(before);
+}
 
 TEST_F(FileWrapperTest, CreationModesAndSeek)
 {

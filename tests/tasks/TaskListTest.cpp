@@ -94,11 +94,12 @@ TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
     EXPECT_EQ(ReadFile(LogFile()).find("Log file - Tarnwell version 3.1"), 0u);
     for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + removed + extension));
 
-    // Paths given relative to the current folder name the same files from any other.
+    // Paths given relative to the current folder name the same files from any other; a ".."
+    // in them is resolved.
     const std::string before = std::filesystem::current_path();
     std::filesystem::current_path(temp.Path());
     WriteFile(temp / "src/rel", "relative");
-    const bool added = tasks->AddTask("src/rel", "./dst/rel", StatePaused, 0, 0, false, false, false);
+    const bool added = tasks->AddTask("src/../src/./rel", "./dst/rel", StatePaused, 0, 0, false, false, false);
     std::filesystem::current_path(before);
     ASSERT_TRUE(added);
     EXPECT_EQ(tasks->Task(1).GetSourceAsGiven(), temp / "src/rel");
