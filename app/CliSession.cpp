@@ -4,13 +4,13 @@
 #include <climits>
 #include <thread>
 
-#include "app/SourceCheck.h"
 #include "app/StopSignals.h"
 #include "core/ProgramLog.h"
 #include "core/SettingsStorage.h"
 #include "engine/DownloadThread.h"
 #include "platform/DateTime.h"
 #include "tasks/QueueScheduler.h"
+#include "tasks/SourceCheck.h"
 
 namespace tarn {
 namespace {
@@ -74,11 +74,18 @@ void CliSession::ShowError(const std::string& text)
 bool CliSession::SourcesCanBeCopied()
 {
     // All or nothing: a command that cannot do everything it was asked starts nothing.
+    const std::string& destination = arguments_.Destination;
+    if (const std::string reason = WhyDestinationCannotBeUsed(destination); !reason.empty()) {
+        Error("cannot copy into \"" + destination + "\": " + reason);
+        return false;
+    }
     bool good = true;
-    for (const auto& source : arguments_.Sources) {
-        const std::string reason = WhySourceCannotBeCopied(source, arguments_.Destination);
+    const std::vector<std::string>& sources = arguments_.Sources;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        std::string reason = WhySourceCannotBeCopied(sources[i], destination);
+        if (reason.empty()) reason = WhyNameIsTaken(sources, i, destination);
         if (reason.empty()) continue;
-        Error("cannot copy \"" + source + "\": " + reason);
+        Error("cannot copy \"" + sources[i] + "\": " + reason);
         good = false;
     }
     return good;

@@ -22,7 +22,7 @@ class TSettingsStorage;
 // Exit statuses of tarnctl.
 enum ExitStatus : int {
     ExitFinished = 0,    // every task finished
-    ExitUsage = 1,       // bad usage, or a source that cannot be copied
+    ExitUsage = 1,       // bad usage, or a source or destination that cannot be copied
     ExitTaskFailed = 2,  // a task failed, left items out, or could not be made or restored
 };
 

@@ -32,6 +32,7 @@
 #include "engine/TaskTypes.h"
 #include "platform/DateTime.h"
 #include "tasks/DestinationHistory.h"
+#include "tasks/SourceCheck.h"
 
 namespace tarn {
 namespace {
@@ -329,6 +330,28 @@ void TfrmNewTask::btnBrowseForDstFolderClick()
     if (folder.isEmpty()) return;
     cbDstPath_->setEditText(folder);
     PathsChange();
+}
+
+void TfrmNewTask::accept()
+{
+    // The same rule as the command line's, asked while the user can still mend the paths: the
+    // tasks would otherwise merge or replace each other's copies, or retry for nothing.
+    const std::string destination = cbDstPath_->currentText().toStdString();
+    std::vector<std::string> sources;
+    SplitQuotedPaths(edtSrcPath_->text().toStdString(), sources);
+    std::vector<std::string> problems;
+    if (const std::string reason = WhyDestinationCannotBeUsed(destination); !reason.empty())
+        problems.push_back("Cannot copy into \"" + destination + "\": " + reason + ".");
+    for (size_t i = 0; i < sources.size(); ++i)
+        if (const std::string reason = WhyNameIsTaken(sources, i, destination); !reason.empty())
+            problems.push_back("Cannot copy \"" + sources[i] + "\": " + reason + ".");
+    if (problems.empty()) {
+        QDialog::accept();
+        return;
+    }
+    std::string text;
+    for (const auto& problem : problems) text += (text.empty() ? "" : "\n") + problem;
+    ShowError(text);
 }
 
 void TfrmNewTask::done(int result)

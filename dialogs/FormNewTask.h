@@ -46,6 +46,9 @@ public:
     // What was entered, complete once the dialog was accepted.
     const NewTaskAnswer& Answer() const { return answer_; }
 
+    // OK: refused with a message, the dialog staying open, when the destination is a file or
+    // two sources have the same name (their copies would be one).
+    void accept() override;
     // Closing, with any result: stores what the dialog remembers.
     void done(int result) override;
 

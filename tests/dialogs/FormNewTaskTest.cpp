@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -192,6 +193,36 @@ TEST_F(FormNewTaskTest, ReturnAfterTheFocusPassedCancelIsOK)
     const auto answer = Dialog()->Ask("/srv/share/film.mkv");
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(answer->Destination, "/home/me/Videos");
+}
+
+// OK refuses what would go wrong only as the tasks run, with a message over the dialog, which
+// stays open and remembers nothing yet.
+TEST_F(FormNewTaskTest, OKRefusesSourcesOfOneNameAndADestinationThatIsAFile)
+{
+    test::WriteFile(temp / "file", "x");
+    const struct {
+        std::string source;
+        std::string destination;
+        std::string message;
+    } cases[] = {
+        {JoinQuotedPaths({"/srv/a/photos", "/srv/b/Photos", "/srv/c/photos/."}), "/home/me",
+         "Cannot copy \"/srv/c/photos/.\": \"/srv/a/photos\" has the same name; both would be copied to "
+         "\"/home/me/photos\"."},
+        {"/srv/a", temp / "file", "Cannot copy into \"" + temp / "file\": it is a file, not a folder."},
+    };
+    for (const auto& c : cases) {
+        auto dialog = Dialog();
+        Type(*dialog, c.source, c.destination);
+        std::string shown;
+        AnswerNextModal([&shown](QWidget& box) {
+            shown = dynamic_cast<QMessageBox&>(box).text().toStdString();
+            dynamic_cast<QMessageBox&>(box).button(QMessageBox::Ok)->click();
+        });
+        dialog->accept();
+        EXPECT_EQ(shown, c.message);
+        EXPECT_EQ(dialog->result(), QDialog::Rejected);
+        EXPECT_FALSE(Key()->contains(regvalue::PathsCount));
+    }
 }
 
 TEST_F(FormNewTaskTest, WithoutAnAskerTheScheduleDialogStartsAtThePresentMoment)

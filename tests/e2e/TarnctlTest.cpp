@@ -41,7 +41,10 @@ TEST_F(TarnctlTest, CopiesEverySourceAndSaysWhat)
     WriteFile(temp / "a/sub/f", RandomBytes(100000, 1));
     WriteFile(temp / "b.bin", RandomBytes(5000, 2));
     std::string errors;
-    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", temp / "a", temp / "b.bin", temp / "out"}, &errors), 0);
+    // "a/sub/.." is the folder "a", copied as "a".
+    EXPECT_EQ(Tarnctl({"copy", "--restore-dir", temp / "restore", temp / "a/sub/..", temp / "b.bin", temp / "out"},
+                      &errors),
+              0);
     EXPECT_EQ(ReadFile(temp / "out/a/sub/f"), ReadFile(temp / "a/sub/f"));
     EXPECT_EQ(ReadFile(temp / "out/b.bin"), ReadFile(temp / "b.bin"));
     EXPECT_NE(errors.find("Copied \"" + temp / "a/\" to \"" + temp / "out/a/\""), std::string::npos) << errors;
@@ -93,11 +96,14 @@ TEST_F(TarnctlTest, EverySourceIsCheckedBeforeAnythingIsCopied)
     EXPECT_FALSE(fs::exists(temp / "out"));
 }
 
-TEST_F(TarnctlTest, ASourceThatWouldBeCopiedOntoOrIntoItselfStopsTheCommand)
+TEST_F(TarnctlTest, ACopyOntoItselfOntoAnotherOrOntoAFileStopsTheCommand)
 {
     MakeFolders(temp / "dir/sub");
     MakeFolders(temp / "links");
     MakeFolders(temp / "hard");
+    MakeFolders(temp / "a/photos");
+    MakeFolders(temp / "b/photos");
+    MakeFolders(temp / "b/Photos");
     WriteFile(temp / "f", "data");
     WriteFile(temp / "g", "other");
     fs::create_symlink(temp / "f", temp / "links/f");
@@ -109,6 +115,10 @@ TEST_F(TarnctlTest, ASourceThatWouldBeCopiedOntoOrIntoItselfStopsTheCommand)
     const auto inItself = [](const std::string& source, const std::string& copy,
                              const char* where = "inside the folder") {
         return "tarnctl: cannot copy \"" + source + "\": its copy \"" + copy + "\" would be " + where + "\n";
+    };
+    const auto sameName = [](const std::string& source, const std::string& earlier, const std::string& copy) {
+        return "tarnctl: cannot copy \"" + source + "\": \"" + earlier +
+               "\" has the same name; both would be copied to \"" + copy + "\"\n";
     };
     const struct {
         std::vector<std::string> sources;
@@ -126,6 +136,20 @@ TEST_F(TarnctlTest, ASourceThatWouldBeCopiedOntoOrIntoItselfStopsTheCommand)
         // Links are followed, and a ".." in the part still to be made counts as it will then.
         {{temp / "dir-link"}, temp / "dir/sub/new", {inItself(temp / "dir-link", temp / "dir/sub/new/dir-link/")}},
         {{temp / "dir"}, temp / "dir-link/new/../x", {inItself(temp / "dir", temp / "dir-link/new/../x/dir/")}},
+        // A source ending in ".." or "." is the folder it leads to, named as that folder.
+        {{temp / "dir/sub/.."}, temp.Path(), {inItself(temp / "dir/sub/..", temp / "dir/", "the folder itself")}},
+        {{temp / "dir/."}, temp / "dir", {inItself(temp / "dir/.", temp / "dir/dir/")}},
+        // Two copies of one name would be one; letter case tells names apart.
+        {{temp / "a/photos", temp / "b/Photos", temp / "b/photos"},
+         temp / "out",
+         {sameName(temp / "b/photos", temp / "a/photos", temp / "out/photos")}},
+        {{temp / "g", temp / "dir/sub", temp / "a/photos/../../dir/sub/", temp / "links/f"},
+         temp / "out",
+         {sameName(temp / "a/photos/../../dir/sub/", temp / "dir/sub", temp / "out/sub")}},
+        // A destination that is a file takes no copy.
+        {{temp / "g", temp / "dir"},
+         temp / "f",
+         {"tarnctl: cannot copy into \"" + temp / "f\": it is a file, not a folder\n"}},
     };
     for (const auto& [sources, destination, messages] : cases) {
         std::vector<std::string> arguments = {"copy", "--restore-dir", temp / "restore"};

@@ -1,7 +1,8 @@
-#include "app/SourceCheck.h"
+#include "tasks/SourceCheck.h"
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "engine/GlobalUtils.h"
 
@@ -36,6 +37,12 @@ int FolderAbove(const fs::path& path, const fs::path& folder)
 
 }  // namespace
 
+std::string CopyName(const std::string& source)
+{
+    // The task takes the source's name the same way: "bin//" names the folder "bin".
+    return ExtractFileName(StripTrailingDelimiters(AbsolutePath(source)));
+}
+
 std::string WhySourceCannotBeCopied(const std::string& source, const std::string& destination)
 {
     std::error_code error;
@@ -44,9 +51,7 @@ std::string WhySourceCannotBeCopied(const std::string& source, const std::string
     const bool folder = fs::is_directory(status);
     if (!folder && !fs::is_regular_file(status)) return "not a regular file or folder";
 
-    // The task takes the source's name the same way: "bin//" names the folder "bin".
-    const std::string name = ExtractFileName(StripTrailingDelimiters(AbsolutePath(source)));
-    const std::string copy = IncludeTrailingDelimiter(destination) + name;
+    const std::string copy = IncludeTrailingDelimiter(destination) + CopyName(source);
     if (!folder) {
         if (!fs::equivalent(source, AbsolutePath(copy), error)) return {};
         return "its copy " + Quoted(copy) + " would be the file itself";
@@ -55,6 +60,27 @@ std::string WhySourceCannotBeCopied(const std::string& source, const std::string
     if (above < 0) return {};
     return "its copy " + Quoted(IncludeTrailingDelimiter(copy)) + " would be " +
            (above == 0 ? "the folder itself" : "inside the folder");
+}
+
+std::string WhyNameIsTaken(const std::vector<std::string>& sources, size_t index, const std::string& destination)
+{
+    const std::string name = CopyName(sources[index]);
+    for (size_t earlier = 0; earlier < index; ++earlier) {
+        if (CopyName(sources[earlier]) != name) continue;
+        return Quoted(sources[earlier]) + " has the same name; both would be copied to " +
+               Quoted(IncludeTrailingDelimiter(destination) + name);
+    }
+    return {};
+}
+
+std::string WhyDestinationCannotBeUsed(const std::string& destination)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(destination, error);
+    // A destination that cannot be looked at now is the task's to report, and to retry.
+    if (error || !fs::exists(status) || fs::is_directory(status)) return {};
+    if (fs::is_regular_file(status)) return "it is a file, not a folder";
+    return "it is not a folder";
 }
 
 }  // namespace tarn
