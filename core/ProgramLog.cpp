@@ -194,10 +194,15 @@ std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const
 void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task)
 {
     std::string taskLog;
+    const auto unreadable = [&](const std::exception& error) {
+        return ProgramLogError("The task log " + Quoted(task.TaskLogPath) + " cannot be read: " + error.what());
+    };
     try {
         taskLog = ReadFileBytes(task.TaskLogPath);
     } catch (const OsError& error) {
-        throw ProgramLogError("The task log " + Quoted(task.TaskLogPath) + " cannot be read: " + error.what());
+        throw unreadable(error);
+    } catch (const DataFileError& error) {
+        throw unreadable(error);  // beyond the bound of a task log
     }
     const std::string block = TaskSummaryText(msgs, task, DecodeLogFile(taskLog));
 

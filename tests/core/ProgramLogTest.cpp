@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
@@ -239,6 +240,10 @@ TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
     };
 
     expectError(logFile, task.TaskLogPath.c_str());
+    EXPECT_FALSE(FileExists(logFile));
+    WriteTaskLog({{"Inf001", 45000.25, {}}});
+    std::filesystem::resize_file(task.TaskLogPath, LogFileSizeLimit + 1);  // refused by its size
+    expectError(logFile, ("The task log \"" + task.TaskLogPath + "\" cannot be read: ").c_str());
     EXPECT_FALSE(FileExists(logFile));
 
     WriteTaskLog({{"Inf001", 45000.25, {}}});
