@@ -198,9 +198,10 @@ TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsWaitsInErrorForTheUser)
     for (const bool restartProgram : {false, true}) {
         InjectFault(FaultOp::Allocate, "", ENOMEM);
         auto task = NewTask(Src() + "f", Dst());
-        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed(); }));
+        // The run is marked failed and its reason logged one after the other: wait for both.
+        ASSERT_TRUE(
+            WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", "Not enough memory"); }));
         EXPECT_EQ(task->GetState(), StateError);
-        EXPECT_TRUE(Logged(*task, "Err005", "Not enough memory"));
         ASSERT_TRUE(WaitUntil([&] { return DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).State == StateError; }));
         ClearFaults();
         // Start tries again now; so does the next start of the program.
