@@ -21,7 +21,7 @@ struct BuiltInMsg {
 constexpr BuiltInMsg BuiltInMessages[] = {
     {"Err001", "Source doesn't exists: \"%s\""},
     {"Err002", "Scan error. %s \"%s\""},
-    {"Err003", "Can't create a destination directory \"%s\""},
+    {"Err003", "Can't create a destination directory \"%s\": %s"},
     {"Err004", "A file \"%s\" doesn't exist in a destination folder. Program tries to copy the file again."},
     {"Err005", "%s. File \"%s\" source \"%s\" destination \"%s\""},
     {"Err006", "%s \"%s\""},
@@ -55,6 +55,8 @@ constexpr BuiltInMsg BuiltInMessages[] = {
     {"Inf023", "File \"%s\" does not match its source before the point of resume; it is copied again from its start"},
     {"Inf024", "File \"%s\" changed since its copy began; it is copied again from its start"},
     {"Inf025", "File \"%s\" belonged to %s, who may not read its source; a new file of the task's took its place"},
+    {"Inf026", "After %s seconds the system answers again for \"%s\""},
+    {"Inf027", "File \"%s\" has the size and time of its source and is taken as copied"},
     {"Log001", "Source: \"%s\""},
     {"Log002", "Destination: \"%s\""},
     {"Log003", "Start date and time:  %s"},

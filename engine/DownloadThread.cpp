@@ -56,6 +56,8 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     options_ = {copyAttributes, copySecurity, copyStreams};
 
     CreateRestoreFiles();
+    // The first record, before any command can log its own.
+    AddLogRecord("Inf001");
     scheduleWaiting_ = initialState == StateScheduled;
     Launch();
 }
@@ -166,9 +168,11 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
         if (it->Id == "Inf003") first = it + 1;
     std::unordered_map<std::string, size_t> byDestination;
     for (size_t i = 0; i < items_.size(); ++i) byDestination.emplace(destination_ + items_[i].Dir + items_[i].Name, i);
-    int32_t leftOut = 0;
+    ResetResultCounts();
     for (auto it = first; it != log.Records.end(); ++it) {
-        if (it->Id == "Err002" || it->Id == "Err010") ++leftOut;
+        if (it->Id == "Err002" || it->Id == "Err010") ++leftOut_;
+        if (it->Id == "Inf014") ++skipped_;
+        if (it->Id == "Err009") ++infoNotSet_;
         if (it->Id == "Inf007" && it->Params.size() == 3)
             if (const auto found = byDestination.find(it->Params[2] + it->Params[0]); found != byDestination.end())
                 itemCopied_[found->second] = true;
@@ -187,7 +191,8 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
             currentSourceKnown_ = true;
         }
     }
-    leftOut_ = leftOut;
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (itemCopied_[i] && items_[i].Kind == KindFile) ++filesCopied_;
 
     // Every folder above a file the task created may be one it made; only empty ones go.
     std::unordered_set<std::string> madeFolders;

@@ -6,11 +6,13 @@
 #include <deque>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/GlobalUtils.h"
@@ -101,6 +103,11 @@ public:
     // Items that could not be listed or copied (a folder that cannot be read, a file that is no
     // regular file or that vanished): the task finishes without them.
     int32_t GetLeftOutCount() const { return leftOut_.load(); }
+    // Of the current pass: files copied in full, items skipped (an existing file kept, or a
+    // skip), and attribute or security parts that could not be set (each logged with Err009).
+    int32_t GetCopiedFileCount() const { return filesCopied_.load(); }
+    int32_t GetSkippedCount() const { return skipped_.load(); }
+    int32_t GetUnsetInfoCount() const { return infoNotSet_.load(); }
     // The source as the user named it: the folder, or the file itself once the scan has cut
     // `Source` to the file's folder.
     std::string GetSourceAsGiven() const;
@@ -186,12 +193,13 @@ private:
     // "/proc/self/fd/N/" of the destination's root folder, opened on first use and held until
     // the run ends; raises OsError (ErrorLinkInPath for a link where the task's own top folder goes).
     const std::string& DestRoot();
+    void RefreshDestRoot();
     void ReleaseDestRoot();
     // A folder source is copied into a folder of its name that the task makes in the destination.
     bool HasTopFolder() const;
     void WorkOnItem();
     void MakeFolderItem(size_t index);
-    void FolderError(const std::string& failed);
+    void FolderError(const std::string& failed, int error);
     ItemStep CopyStreamItem(size_t index);
     ItemStep CopyFileItem(size_t index);
     Opened OpenDestination(size_t index, const FileStatus& source, const std::string& destPath);
@@ -199,11 +207,22 @@ private:
     bool OpenDestFile(size_t index, FileAccess access, const FileStatus& source);
     Opened ReplaceForeignFile(size_t index, const FileStatus& source, const std::string& destPath);
     bool UploadFrom(size_t index, const FileStatus& source);
+    // The first offset in [from, to) where `copy` differs from the source, or `to`.
+    int64_t FirstDifference(FileHandle copy, int64_t from, int64_t to);
+    // Takes the write lock of the open destination: another task writing it is an error.
+    void LockDestination();
+    // Raises `error` for making `path`, told apart from a folder that is missing.
+    [[noreturn]] void RaiseDestinationError(int error, const std::string& path);
+    // An item before `index` whose file the task wrote and that the destination's file system
+    // takes for this one's (it folds letter case); items_.size() for none.
+    size_t WrittenUnderOtherName(size_t index);
     void RecordWrite(size_t index, uint8_t mode, const FileStatus& source);
     void StartItemOver(size_t index, const FileStatus& source);
     bool SourceUnchanged(size_t index);
     void SetItemSize(size_t index, int64_t size);
     void LeaveOut(size_t index, const std::string& reason);
+    void LogSkipped(const std::string& sourcePath);
+    void ResetResultCounts();
     void ItemClose(const TItemAttrs& item);
     void CloseItemFiles(bool raise);
     // False when the source was deleted from its folder meanwhile.
@@ -294,6 +313,9 @@ private:
     std::atomic<bool> retryRequest_{false};
     std::atomic<bool> rescanRequest_{false};
     std::atomic<int32_t> leftOut_{0};
+    std::atomic<int32_t> filesCopied_{0};
+    std::atomic<int32_t> skipped_{0};
+    std::atomic<int32_t> infoNotSet_{0};
 
     // Worker-only fields.
     std::vector<TItemAttrs> items_;
@@ -317,6 +339,13 @@ private:
     FileHandle destRoot_ = NoHandle;    // the destination root, held while the run uses it
     std::string destRootPath_;          // DescriptorPath of destRoot_ with a final delimiter
     uid_t foreignOwner_ = 0;            // owner of the destination file OpenDestFile refused
+    // A folder of the list (relative, with its delimiter; "" for the root) that could not be
+    // made for good: the items below it are left out with it.
+    std::optional<std::string> leftOutFolder_;
+    // The names in the destination folder of the current items, as listed when one of them met
+    // an existing file, with the files the task made there since.
+    std::optional<std::unordered_set<std::string>> destNames_;
+    std::string destNamesDir_;
     std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
     std::vector<bool> itemCopied_;      // per item: copied in full in this pass
     std::vector<FileTimes> itemTimes_;  // per item: the source's times before the copy read it

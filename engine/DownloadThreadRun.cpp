@@ -16,6 +16,7 @@
 #include "engine/FileStreams.h"
 #include "platform/DateTime.h"
 #include "platform/ExtendedAttributes.h"
+#include "platform/FolderEnumerator.h"
 #include "platform/PathBeneath.h"
 
 namespace tarn {
@@ -31,8 +32,6 @@ constexpr int64_t KeepSourceCacheBelow = 64 * 1024 * 1024;
 constexpr int64_t WriteBackAtCloseFrom = 256 * 1024;
 // The largest chunk the kernel copies in one call.
 constexpr int64_t MaxRangeChunk = 32 * 1024 * 1024;
-// Bytes at the end of a destination file compared with the source before an upload keeps them.
-constexpr int64_t UploadCheckBytes = 64 * 1024;
 // Times one item starts over because its source changed while it was copied, before it is
 // left out rather than copied for ever.
 constexpr int MaxSourceChanges = 3;
@@ -47,6 +46,16 @@ constexpr int64_t SuspectBytes = 16 * 1024 * 1024;
 constexpr auto RecentSeconds = std::chrono::seconds(10);
 // Blocks in which suspect regions are compared.
 constexpr int64_t CompareBlock = 64 * 1024;
+
+// Errors that no wait mends: the destination refuses the name, the size or the attribute, or
+// cannot be written at all, or the path holds a link. Retrying would meet them again and fail
+// the task, with every later file uncopied; the item is left out at once instead.
+bool IsLastingError(int error)
+{
+    return error == ErrorLinkInPath || error == ErrorNameRefused || error == EINVAL || error == EILSEQ ||
+           error == ENAMETOOLONG || error == EFBIG || error == EROFS || error == EOPNOTSUPP || error == E2BIG ||
+           error == EPERM;
+}
 
 int64_t SteadyNanoseconds()
 {
@@ -69,8 +78,11 @@ struct TDownloadThread::BlockingCall {
     explicit BlockingCall(TDownloadThread& task) : task_(task) { task_.blockedSince_ = SteadyNanoseconds(); }
     ~BlockingCall()
     {
-        task_.blockedSince_ = 0;
-        task_.stallReported_ = false;
+        const int64_t since = task_.blockedSince_.exchange(0);
+        // A stall the user was told of gets its end too.
+        if (task_.stallReported_.exchange(false))
+            task_.AddLogRecord("Inf026", {std::to_string((SteadyNanoseconds() - since) / 1000000000),
+                                          task_.GetSource() + task_.GetCurrentDir() + task_.GetCurrentName()});
     }
     BlockingCall(const BlockingCall&) = delete;
     BlockingCall& operator=(const BlockingCall&) = delete;
@@ -82,6 +94,11 @@ void TDownloadThread::CheckForStall(std::chrono::seconds limit)
     const int64_t since = blockedSince_;
     if (since == 0 || SteadyNanoseconds() - since < std::chrono::nanoseconds(limit).count()) return;
     if (stallReported_.exchange(true)) return;
+    // The call may have returned meanwhile: then there is no stall to tell of.
+    if (blockedSince_ != since) {
+        stallReported_ = false;
+        return;
+    }
     const int64_t seconds = (SteadyNanoseconds() - since) / 1000000000;
     AddLogRecord("Err011", {std::to_string(seconds), GetSource() + GetCurrentDir() + GetCurrentName()});
 }
@@ -165,7 +182,6 @@ bool TDownloadThread::Begin()
             std::unique_lock lock(lock_);
             startTime_ = NowDateTime();
         }
-        AddLogRecord("Inf001");
         SaveRestoreFiles(true, true, true, true);
     }
     switch (state_.load()) {
@@ -242,21 +258,36 @@ bool TDownloadThread::RunPass()
     const std::string chosen = HasTopFolder() ? ExtractFilePath(ExcludeTrailingDelimiter(destination)) : destination;
     const bool chosenExisted = DirectoryExists(chosen);
     bool madeTop = false;
+    leftOutFolder_.reset();
     for (std::string failed;;) {
-        if (ForceDirectories(chosen, failed)) {
-            if (!HasTopFolder()) break;
-            if (PlatformMakeFolder(destination) == 0) {
-                madeTop = true;
-                break;
-            }
+        int error = 0;
+        if (!ForceDirectories(chosen, failed)) {
+            error = errno;
+        } else if (!HasTopFolder()) {
+            break;
+        } else if (PlatformMakeFolder(destination) == 0) {
+            madeTop = true;
+            break;
+        } else {
+            error = errno;
             FileStatus top;
-            if (errno == EEXIST && PlatformLinkStatus(ExcludeTrailingDelimiter(destination), top) == 0 &&
+            if (error == EEXIST && PlatformLinkStatus(ExcludeTrailingDelimiter(destination), top) == 0 &&
                 (top.isFolder || top.isLink))
                 break;
+            // A file standing where the folder goes leaves EEXIST, which says little; a name
+            // refused in a folder that is there may leave ENOENT.
+            if (error == EEXIST) error = ENOTDIR;
+            if (error == ENOENT && DirectoryExists(chosen)) error = ErrorNameRefused;
             failed = destination;
         }
         skipRequest_ = false;  // no file is being worked on yet
-        FolderError(failed);
+        if (IsLastingError(error)) {
+            // A name the destination refuses: every item would meet it.
+            AddLogRecord("Err003", {failed, SystemErrorText(error)});
+            leftOutFolder_ = "";
+            break;
+        }
+        FolderError(failed, error);
         if (restartRequest_) return false;
     }
     if (HasTopFolder() ? madeTop : !chosenExisted) {
@@ -435,6 +466,17 @@ const std::string& TDownloadThread::DestRoot()
     return destRootPath_;
 }
 
+void TDownloadThread::RefreshDestRoot()
+{
+    // The retry reaches the root as it is by then (one removed and made anew, a share's stale
+    // folder), through the same descriptor number, so that paths made before stay good. A root
+    // that cannot be opened now keeps the old one: its calls fail, and the retries go on.
+    if (destRoot_ == NoHandle) return;
+    const FileHandle fresh = PlatformOpenFolder(GetDestination(), !HasTopFolder());
+    if (fresh == NoHandle) return;
+    PlatformMoveDescriptor(fresh, destRoot_);
+}
+
 void TDownloadThread::ReleaseDestRoot()
 {
     if (destRoot_ != NoHandle) PlatformClose(destRoot_);
@@ -461,7 +503,7 @@ void TDownloadThread::WorkOnItem()
             if (Terminated()) throw TerminateRun{};
             if (restartRequest_) return;
             if (TakeRequest(skipRequest_)) {
-                AddLogRecord("Inf014", {ItemSourcePath(item)});
+                LogSkipped(ItemSourcePath(item));
                 ItemClose(item);
                 return;
             }
@@ -469,6 +511,13 @@ void TDownloadThread::WorkOnItem()
             SetState(StateCopying);
             SaveRestoreFiles(true, false, true, false);
             RaisePendingFlushError();
+            // What lies in a folder that could not be made goes with it (the list holds a
+            // folder's whole tree right after the folder).
+            if (leftOutFolder_ && item.Dir.compare(0, leftOutFolder_->size(), *leftOutFolder_) == 0) {
+                LeaveOut(index, "Its folder \"" + GetDestination() + *leftOutFolder_ + "\" could not be made");
+                return;
+            }
+            leftOutFolder_.reset();
 
             ItemStep step = ItemStep::Done;
             switch (item.Kind) {
@@ -478,8 +527,17 @@ void TDownloadThread::WorkOnItem()
             }
             if (step == ItemStep::Done) return;
         } catch (const OsError& error) {
-            // Retrying would meet the same link; the item is left out, nothing written through it.
-            if (error.Code() == ErrorLinkInPath) {
+            if (IsLastingError(error.Code())) {
+                sourceFailed_ = false;
+                destinationFailed_ = false;
+                // A partial copy must not stay; nothing is deleted through a link.
+                if (error.Code() != ErrorLinkInPath) {
+                    try {
+                        DropPartialCopy(index);
+                    } catch (const OsError&) {
+                    }
+                }
+                if (item.Kind == KindFolder) leftOutFolder_ = item.Dir + item.Name;
                 LeaveOut(index, error.what());
                 return;
             }
@@ -495,14 +553,19 @@ void TDownloadThread::MakeFolderItem(size_t index)
     const bool existed = PlatformLinkStatusBeneath(DestRoot(), folder, status) == 0 && status.isFolder;
     std::string failed;
     while (!ForceDirectoriesBeneath(DestRoot(), folder, failed)) {
+        int error = errno;
+        FileStatus above;
+        if (error == ENOENT && PlatformLinkStatusBeneath(DestRoot(), ExtractFilePath(failed), above) == 0 && above.isFolder)
+            error = ErrorNameRefused;  // as a file's name, above
         const std::string shown = GetDestination() + failed.substr(std::min(failed.size(), DestRoot().size()));
-        if (errno == ErrorLinkInPath) {
-            LeaveOut(index, SystemErrorText(ErrorLinkInPath) + ": \"" + shown + "\"");
+        if (IsLastingError(error)) {
+            leftOutFolder_ = items_[index].Dir + items_[index].Name;
+            LeaveOut(index, SystemErrorText(error) + ": \"" + shown + "\"");
             return;
         }
-        FolderError(shown);
+        FolderError(shown, error);
         if (TakeRequest(skipRequest_)) {
-            AddLogRecord("Inf014", {ItemSourcePath(items_[index])});
+            LogSkipped(ItemSourcePath(items_[index]));
             return ItemClose(items_[index]);
         }
         if (restartRequest_) return;
@@ -518,10 +581,10 @@ void TDownloadThread::MakeFolderItem(size_t index)
     ForgetErrorsPastTheirPoint();
 }
 
-void TDownloadThread::FolderError(const std::string& failed)
+void TDownloadThread::FolderError(const std::string& failed, int error)
 {
     CountError();
-    AddLogRecord("Err003", {failed});
+    AddLogRecord("Err003", {failed, SystemErrorText(error)});
     RetryDelay();
     Checkpoint();
 }
@@ -550,7 +613,13 @@ TDownloadThread::ItemStep TDownloadThread::CopyStreamItem(size_t index)
     }
     const std::string attribute = item.Name.substr(file.size() + 1, item.Name.size() - file.size() - 1 - suffix.size());
     std::string value;
-    if (!GetExtendedAttribute(GetSource() + item.Dir + file, attribute, value)) RaiseOsError(errno);
+    if (!GetExtendedAttribute(GetSource() + item.Dir + file, attribute, value)) {
+        if (errno == ENOENT && DirectoryExists(GetSource())) {
+            LeaveOut(index, "Its file vanished after the scan");
+            return ItemStep::Done;
+        }
+        RaiseOsError(errno);
+    }
     const PathBeneath dest(DestRoot(), DestRoot() + item.Dir + file);
     if (!dest.Valid()) RaiseOsError(dest.Error());
     if (!SetExtendedAttribute(dest.Path(), attribute, value, false)) RaiseOsError(errno);
@@ -588,14 +657,17 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     }
     if (sourceHandle_ == NoHandle) {
         const int error = errno;
-        // A pipe or device would never end or would block the task; it is no file to copy.
-        if (error == ErrorNotRegularFile || error == EISDIR) {
+        // A pipe or device would never end or would block the task; it is no file to copy. A
+        // file the user may not read stays so however long the task waits.
+        if (error == ErrorNotRegularFile || error == EISDIR || error == EACCES || error == EPERM) {
             LeaveOut(index, SystemErrorText(error));
             return ItemStep::Done;
         }
-        // A file gone from a folder that is still there was deleted; a folder gone may come back.
-        if (error == ENOENT && DirectoryExists(GetSource() + items_[index].Dir)) {
-            LeaveOut(index, "The file vanished after the scan");
+        // A file gone from a source that is still there was deleted, or its folder was; a whole
+        // source gone (a share lost) may come back.
+        if (error == ENOENT && DirectoryExists(GetSource())) {
+            LeaveOut(index, DirectoryExists(GetSource() + items_[index].Dir) ? "The file vanished after the scan"
+                                                                             : "Its folder vanished after the scan");
             return ItemStep::Done;
         }
         RaiseOsError(error);
@@ -609,6 +681,8 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
         return ItemStep::Again;
     case Opened::Ready: break;
     }
+    FileStatus written;
+    if (PlatformStat(destHandle_, written) != 0) RaiseOsError(errno);
 
     // The file is copied as it is now, whatever size the scan saw.
     SetItemSize(index, currentSource_.size);
@@ -667,7 +741,19 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
         CloseItemFiles(true);
     }
     if (whole) {
+        // What the destination kept: a file system may cut a file short without an error.
+        FileStatus kept;
+        if (PlatformLinkStatusBeneath(DestRoot(), destPath, kept) != 0) RaiseOsError(errno);
+        if (kept.size != item.Size) {
+            const uint8_t mode = itemWrites_[index];
+            if (SameFile(kept, written) && (mode == WriteNew || mode == WriteOver))
+                PlatformDeleteFileBeneath(DestRoot(), destPath);
+            LeaveOut(index, "The destination kept " + std::to_string(kept.size) + " of its " +
+                                std::to_string(item.Size) + " bytes");
+            return ItemStep::Done;
+        }
         itemCopied_[index] = true;
+        ++filesCopied_;
         AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     }
     ItemClose(item);
@@ -726,8 +812,11 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         BlockingCall call(*this);
         SetLastError(0);
         destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, create);
-        if (destHandle_ == NoHandle && errno != EEXIST) RaiseOsError(errno);
-        return destHandle_ != NoHandle;
+        if (destHandle_ == NoHandle && errno != EEXIST) RaiseDestinationError(errno, destPath);
+        if (destHandle_ == NoHandle) return false;
+        LockDestination();
+        if (destNames_ && destNamesDir_ == item.Dir) destNames_->insert(item.Name);
+        return true;
     };
     // An existing file, emptied; another's that may not receive the source is replaced.
     const auto openEmptied = [&] {
@@ -761,6 +850,15 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         // A link there is never followed: whatever the answer, the copy takes its place.
         const bool link = exists && dest.isLink;
         const uint8_t written = link ? uint8_t{WriteNone} : itemWrites_[index];
+        // Never one file for two items: a file system that folds letter case (a FAT or exFAT
+        // stick) opens "Case" for the "case" the task wrote.
+        if (exists && !link && written == WriteNone) {
+            if (const size_t other = WrittenUnderOtherName(index); other < items_.size()) {
+                LeaveOut(index, "The destination's file system takes its name for that of \"" +
+                                    ItemSourcePath(items_[other]) + "\", whose copy is there");
+                return Opened::Closed;
+            }
+        }
         if (!exists) {
             if (currentOffset_ > 0) {
                 // The half-copied file has gone: copy it again from its start.
@@ -832,7 +930,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
             RecordWrite(index, WriteOver, source);
             break;
         default:
-            AddLogRecord("Inf014", {sourcePath});
+            LogSkipped(sourcePath);
             ItemClose(item);
             return Opened::Closed;
         }
@@ -840,6 +938,26 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         if (PlatformDeleteFileBeneath(DestRoot(), destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
         if (createNew()) return Opened::Ready;
     }
+}
+
+size_t TDownloadThread::WrittenUnderOtherName(size_t index)
+{
+    // Only what the folder's listing lacks stands there under another name. The listing is
+    // kept while the items of one folder, which come together, are worked on.
+    const TItemAttrs& item = items_[index];
+    if (!destNames_ || destNamesDir_ != item.Dir) {
+        destNames_.emplace();
+        destNamesDir_ = item.Dir;
+        FolderEnumerator folder;
+        FolderEntry entry;
+        if (folder.Open(DestRoot() + item.Dir))
+            while (folder.Next(entry)) destNames_->insert(entry.name);
+    }
+    if (destNames_->count(item.Name)) return items_.size();
+    // Letter case folded as ASCII: a stick that also folds other letters goes unnoticed there.
+    for (size_t i = index; i-- > 0 && items_[i].Dir == item.Dir;)
+        if (items_[i].Kind == KindFile && itemWrites_[i] != WriteNone && SameText(items_[i].Name, item.Name)) return i;
+    return items_.size();
 }
 
 bool TDownloadThread::OpenDestFile(size_t index, FileAccess access, const FileStatus& source)
@@ -858,8 +976,10 @@ bool TDownloadThread::OpenDestFile(size_t index, FileAccess access, const FileSt
     // The source's bytes go into someone else's file only where that one may read the source
     // anyway (its owner, or everyone): the file's owner reads what is written into it.
     if (dest.owner == PlatformEffectiveUser() || (dest.owner == source.owner && (source.mode & S_IRUSR)) ||
-        (source.mode & S_IROTH))
+        (source.mode & S_IROTH)) {
+        LockDestination();
         return true;
+    }
     foreignOwner_ = dest.owner;
     PlatformClose(destHandle_);
     destHandle_ = NoHandle;
@@ -889,6 +1009,7 @@ TDownloadThread::Opened TDownloadThread::ReplaceForeignFile(size_t index, const 
             destHandle_ = PlatformOpen(temporary, FileAccess::Write, CreationMode::CreateNew, create);
         } while (destHandle_ == NoHandle && errno == EEXIST);
         if (destHandle_ == NoHandle) RaiseOsError(errno);
+        LockDestination();
     }
     if (PlatformRenameBeneath(DestRoot(), temporary, destPath) != 0) {
         const int error = errno;
@@ -911,32 +1032,66 @@ bool TDownloadThread::UploadFrom(size_t index, const FileStatus& source)
     const TItemAttrs& item = items_[index];
     RecordWrite(index, WriteUpload, source);
     if (!OpenDestFile(index, FileAccess::ReadWrite, source)) return false;
-    BlockingCall call(*this);
-    const int64_t size = SeekFile(destHandle_, 2, 0);
-    // The bytes there are kept only when they can be the start of this source: a file longer
-    // than the source cannot, and the end of what is there must match the source.
-    bool matches = size <= source.size;
-    const int64_t compared = std::min<int64_t>(size, UploadCheckBytes);
-    if (matches && compared > 0) {
-        std::string there(static_cast<size_t>(compared), '\0');
-        std::string wanted(static_cast<size_t>(compared), '\0');
-        const int64_t from = size - compared;
-        const ssize_t a = PlatformReadAt(destHandle_, there.data(), there.size(), from);
-        if (a < 0) RaiseOsError(errno);
-        const ssize_t b = PlatformReadAt(sourceHandle_, wanted.data(), wanted.size(), from);
-        if (b < 0) RaiseOsError(errno);
-        matches = a == compared && b == compared && there == wanted;
+    FileStatus there;
+    if (PlatformStat(destHandle_, there) != 0) RaiseOsError(errno);
+    if (there.size == source.size && there.modified == source.modified) {
+        // The quick check users know: the same size and time are the same file.
+        AddLogRecord("Inf027", {ItemSourcePath(item)});
+        currentOffset_ = there.size;
+    } else {
+        // What is there is kept as far as it is the source's, and the copy goes on from there.
+        currentOffset_ = FirstDifference(destHandle_, 0, std::min(there.size, source.size));
+        if (currentOffset_ < there.size) {
+            AddLogRecord("Inf023", {ItemSourcePath(item)});
+            if (PlatformTruncate(destHandle_, currentOffset_) != 0) RaiseOsError(errno);
+        }
     }
-    if (matches) {
-        currentOffset_ = size;
-        copiedSizes_[item.Kind] += currentOffset_;
-        SeekFile(sourceHandle_, 0, currentOffset_);
-        return true;
-    }
-    AddLogRecord("Inf023", {ItemSourcePath(item)});
-    if (PlatformTruncate(destHandle_, 0) != 0) RaiseOsError(errno);
-    SeekFile(destHandle_, 0, 0);
+    copiedSizes_[item.Kind] += currentOffset_;
+    SeekFile(destHandle_, 0, currentOffset_);
+    SeekFile(sourceHandle_, 0, currentOffset_);
     return true;
+}
+
+int64_t TDownloadThread::FirstDifference(FileHandle copy, int64_t from, int64_t to)
+{
+    std::string wanted(static_cast<size_t>(CompareBlock), '\0');
+    std::string there(static_cast<size_t>(CompareBlock), '\0');
+    for (int64_t at = from; at < to; at += CompareBlock) {
+        if (Terminated()) throw TerminateRun{};
+        const size_t count = static_cast<size_t>(std::min(CompareBlock, to - at));
+        BlockingCall call(*this);
+        sourceFailed_ = true;
+        const ssize_t a = PlatformReadAt(sourceHandle_, wanted.data(), count, at);
+        if (a < 0) RaiseOsError(errno);
+        sourceFailed_ = false;
+        const ssize_t b = PlatformReadAt(copy, there.data(), count, at);
+        if (b < 0) RaiseOsError(errno);
+        const size_t same = static_cast<size_t>(std::min(a, b));
+        const auto differ = std::mismatch(wanted.begin(), wanted.begin() + static_cast<std::ptrdiff_t>(same), there.begin());
+        if (differ.first != wanted.begin() + static_cast<std::ptrdiff_t>(same) || same < count)
+            return at + (differ.first - wanted.begin());
+    }
+    return to;
+}
+
+void TDownloadThread::RaiseDestinationError(int error, const std::string& path)
+{
+    // Some file systems answer a name they refuse with "no such file" although its folder is
+    // there (an exFAT stick does): no wait mends that either.
+    FileStatus folder;
+    if (error == ENOENT && PlatformLinkStatusBeneath(DestRoot(), ExtractFilePath(path), folder) == 0 && folder.isFolder)
+        error = ErrorNameRefused;
+    RaiseOsError(error);
+}
+
+void TDownloadThread::LockDestination()
+{
+    if (PlatformLockForWriting(destHandle_) == 0) return;
+    const int error = errno;
+    PlatformClose(destHandle_);
+    destHandle_ = NoHandle;
+    if (error == EBUSY) throw OsError(EBUSY, "Another task is writing this file now");
+    RaiseOsError(error);
 }
 
 void TDownloadThread::RecordWrite(size_t index, uint8_t mode, const FileStatus& source)
@@ -999,6 +1154,20 @@ void TDownloadThread::LeaveOut(size_t index, const std::string& reason)
     ItemClose(items_[index]);
 }
 
+void TDownloadThread::LogSkipped(const std::string& sourcePath)
+{
+    ++skipped_;
+    AddLogRecord("Inf014", {sourcePath});
+}
+
+void TDownloadThread::ResetResultCounts()
+{
+    leftOut_ = 0;
+    filesCopied_ = 0;
+    skipped_ = 0;
+    infoNotSet_ = 0;
+}
+
 void TDownloadThread::ItemClose(const TItemAttrs& item)
 {
     CloseItemFiles(false);
@@ -1053,7 +1222,7 @@ bool TDownloadThread::ReopenItemFiles(size_t index)
     sourceHandle_ = PlatformOpen(ItemSourcePath(item), FileAccess::Read, CreationMode::OpenExisting, options);
     if (sourceHandle_ == NoHandle) {
         // Deleted from a folder that is still there: the file is gone for good.
-        if (errno == ENOENT && DirectoryExists(GetSource() + item.Dir)) return false;
+        if (errno == ENOENT && DirectoryExists(GetSource())) return false;
         RaiseOsError(errno);
     }
     FileStatus source;
@@ -1079,8 +1248,7 @@ void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string&
     CloseItemFiles(false);
     if (destinationFailed_) RewindToDurable(item);
     destinationFailed_ = false;
-    // The retry opens the root again, as it is by then: one removed and made anew is found.
-    ReleaseDestRoot();
+    RefreshDestRoot();
     sourceFailed_ = false;
     AddLogRecord("Err005", {errorText, item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
     RetryDelay();
@@ -1141,29 +1309,16 @@ void TDownloadThread::VerifySuspectRegions(size_t index)
 {
     if (suspect_.empty()) return;
     const TItemAttrs& item = items_[index];
-    BlockingCall call(*this);
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;
     options.beneath = DestRoot();
     FileHandle copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
-    std::string wanted(static_cast<size_t>(CompareBlock), '\0');
-    std::string there(static_cast<size_t>(CompareBlock), '\0');
     int64_t differsAt = -1;
-    size_t region = 0;
     try {
-        for (; region < suspect_.size() && differsAt < 0; ++region) {
-            const auto [from, to] = suspect_[region];
-            for (int64_t at = from; at < std::min(to, item.Size) && differsAt < 0; at += CompareBlock) {
-                const size_t count = static_cast<size_t>(std::min(CompareBlock, std::min(to, item.Size) - at));
-                sourceFailed_ = true;
-                const ssize_t a = PlatformReadAt(sourceHandle_, wanted.data(), count, at);
-                if (a < 0) RaiseOsError(errno);
-                sourceFailed_ = false;
-                const ssize_t b = PlatformReadAt(copy, there.data(), count, at);
-                if (b < 0) RaiseOsError(errno);
-                if (a != b || wanted.compare(0, count, there, 0, count) != 0) differsAt = from;
-            }
+        for (size_t region = 0; region < suspect_.size() && differsAt < 0; ++region) {
+            const int64_t to = std::min(suspect_[region].second, item.Size);
+            if (const int64_t at = FirstDifference(copy, suspect_[region].first, to); at < to) differsAt = at;
         }
     } catch (...) {
         PlatformClose(copy);
@@ -1174,7 +1329,7 @@ void TDownloadThread::VerifySuspectRegions(size_t index)
         suspect_.clear();
         return;
     }
-    // Copied again from the start of that region, and compared again after.
+    // Copied again from there, and compared again after.
     copiedSizes_[item.Kind] -= currentOffset_ - differsAt;
     currentOffset_ = differsAt;
     durableOffset_ = std::min(durableOffset_, differsAt);
@@ -1258,7 +1413,7 @@ void TDownloadThread::ChunkLoop(size_t index)
         if (Terminated()) throw TerminateRun{};
         if (restartRequest_) return;
         if (TakeRequest(skipRequest_)) {
-            AddLogRecord("Inf014", {ItemSourcePath(item)});
+            LogSkipped(ItemSourcePath(item));
             return;
         }
         if (WaitWhileHeld(true)) continue;
@@ -1297,8 +1452,10 @@ void TDownloadThread::ChunkLoop(size_t index)
                     if (moved == 0) {
                         if (!SourceUnchanged(index)) continue;
                         sourceFailed_ = true;
-                        throw OsError(EIO, "The source file ended at byte " + std::to_string(currentOffset_) +
-                                               " of the " + std::to_string(item.Size) + " bytes it had when its copy began");
+                        // Its size and time are as before: a connection that died gives nothing
+                        // more, where a file that shrank would have changed.
+                        throw OsError(EIO, "The source stopped answering at byte " + std::to_string(currentOffset_) +
+                                               " of its " + std::to_string(item.Size) + " bytes, its size unchanged");
                     }
                     currentOffset_ += moved;
                     copiedSizes_[item.Kind] += moved;
@@ -1333,6 +1490,7 @@ void TDownloadThread::ChunkLoop(size_t index)
             if (speed > peakSpeed_) peakSpeed_ = speed;
             ForgetErrorsPastTheirPoint();
         } catch (const OsError& error) {
+            if (IsLastingError(error.Code())) throw;  // the item procedure leaves it out
             waitingCycle = false;
             pendingWait = 0;
             HandleItemError(items_[index], error.what());
@@ -1453,6 +1611,7 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
             RaiseOsError(errno);
         }
     } catch (const OsError& error) {
+        ++infoNotSet_;
         AddLogRecord("Err009", {"^Msg014^", sourcePath, destPath, error.what()});
         return;
     }
@@ -1464,6 +1623,7 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
             copied += copied.empty() ? reference : std::string(", ") + reference;
             return true;
         } catch (const OsError& error) {
+            ++infoNotSet_;
             AddLogRecord("Err009", {reference, sourcePath, destPath, error.what()});
             return false;
         }
@@ -1529,7 +1689,7 @@ void TDownloadThread::ResetForRestart()
     currentSourceKnown_ = false;
     sourceChanges_ = 0;
     errorPoint_ = {-1, -1};
-    leftOut_ = 0;
+    ResetResultCounts();
     existsAnswer_ = AnswerOverwriteAll;
     needScan_ = false;
     skipRequest_ = false;
@@ -1543,6 +1703,8 @@ void TDownloadThread::ResetForRestart()
     itemCopied_.clear();
     itemTimes_.clear();
     suspect_.clear();
+    destNames_.reset();
+    leftOutFolder_.reset();
     destinationCreated_ = false;
     ReleaseDestRoot();
 }

@@ -80,8 +80,9 @@ void TDownloadThread::ScanSource()
     itemWrites_.clear();
     itemCopied_.clear();
     itemTimes_.clear();
+    destNames_.reset();
     ResetCounters();
-    leftOut_ = 0;
+    ResetResultCounts();
     // The state shows the scan from its start, even while a slow share lists its first folder.
     SetState(StateScanning);
     const std::string source = GetSource();

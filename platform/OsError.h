@@ -13,6 +13,8 @@ constexpr int ErrorInsufficientBuffer = 0x10000 + 122;
 constexpr int ErrorNotRegularFile = 0x10000 + 1;
 // A symbolic link stands where the destination has a folder: it is never followed.
 constexpr int ErrorLinkInPath = 0x10000 + 2;
+// The destination's file system refuses a name although its folder is there.
+constexpr int ErrorNameRefused = 0x10000 + 3;
 
 // A failed platform call: the error code and the system's text for it.
 class OsError : public std::runtime_error {

@@ -1,29 +1,23 @@
 #include "platform/OwnFolder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <vector>
 
 #include "platform/OsError.h"
+#include "platform/PlatformFile.h"
 
 namespace tarn {
 namespace {
 
 std::string UserText(uid_t uid)
 {
-    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(static_cast<size_t>(size > 0 ? size : 16384));
-    struct passwd entry;
-    struct passwd* found = nullptr;
+    const std::string name = PlatformUserName(uid);
     const std::string number = "uid " + std::to_string(uid);
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        return std::string("user ") + found->pw_name + " (" + number + ")";
-    return number;
+    return name == number ? number : "user " + name + " (" + number + ")";
 }
 
 }  // namespace

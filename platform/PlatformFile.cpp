@@ -427,7 +427,23 @@ int PlatformOpenFolder(const std::string& path, bool followLast)
     return fd;
 }
 
+void PlatformMoveDescriptor(int from, int to)
+{
+    ::dup3(from, to, O_CLOEXEC);
+    ::close(from);
+}
+
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int PlatformLockForWriting(int fd)
+{
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return 0;
+    if (errno == EAGAIN || errno == EACCES) return Fail(EBUSY);
+    return errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP ? 0 : -1;
+}
 
 uid_t PlatformEffectiveUser() { return ::geteuid(); }
 

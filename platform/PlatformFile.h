@@ -85,6 +85,10 @@ int PlatformTruncate(int fd, int64_t size);
 // old content or the new one, never a mix. A symbolic link at `path` is replaced, not followed.
 int PlatformReplaceFile(const std::string& path, const void* bytes, size_t count, mode_t mode);
 int PlatformClose(int fd);
+// Takes a write lock on the whole file, held by this open file until it is closed, without
+// waiting: EBUSY when another holds one. Where the file system keeps no locks (ENOLCK, a
+// share without a lock service) the file goes unlocked and the call succeeds.
+int PlatformLockForWriting(int fd);
 int PlatformDataSync(int fd);
 // Starts writing a range of the file to its device and returns without waiting. Only a hint:
 // where the file system cannot, nothing happens, and the flush that follows reports failures.
@@ -116,6 +120,8 @@ int PlatformRenameBeneath(const std::string& root, const std::string& from, cons
 // or swapped meanwhile. The folders above the last component are followed as given; with
 // `followLast` false, a symbolic link standing at the last one fails with ErrorLinkInPath.
 int PlatformOpenFolder(const std::string& path, bool followLast);
+// Puts the open file `from` in the place of `to` (closing what `to` held) and closes `from`.
+void PlatformMoveDescriptor(int from, int to);
 // The path by which calls that take no descriptor reach an open file or folder itself.
 std::string DescriptorPath(int fd);
 // The user whose rights the program's calls have.

@@ -162,7 +162,7 @@ TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheA
     }
 }
 
-TEST_F(DownloadThreadFaultTest, AFullOrReadOnlyDiskFailsTheTaskInsteadOfRetryingForEver)
+TEST_F(DownloadThreadFaultTest, AFullDiskFailsTheTaskAndAReadOnlyOneLeavesItsItemsOut)
 {
     TmpfsMount disk(temp / "disk", "1m");
     if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
@@ -185,11 +185,15 @@ TEST_F(DownloadThreadFaultTest, AFullOrReadOnlyDiskFailsTheTaskInsteadOfRetrying
     EXPECT_TRUE(Logged(*blocked, "Err003", temp / "disk/in/tree/sub"));
     blocked.reset();
 
+    // No wait mends a read-only disk: the task ends at once, its items left out, and says why.
     ASSERT_TRUE(disk.MakeReadOnly());
     auto readOnly = NewTask(Src() + "tree", temp / "disk/ro/deeper", {}, "00000003");
-    ASSERT_TRUE(WaitUntil([&] { return readOnly->GetErrorCount() >= 3; }));
+    ASSERT_TRUE(WaitForState(*readOnly, StateFinished));
     EXPECT_TRUE(Logged(*readOnly, "Err003", temp / "disk/ro"));
+    EXPECT_TRUE(Logged(*readOnly, "Err003", "Read-only file system"));
     EXPECT_FALSE(Logged(*readOnly, "Err003", temp / "disk/ro/deeper"));
+    EXPECT_EQ(readOnly->GetLeftOutCount(), 2);
+    EXPECT_EQ(readOnly->GetErrorCount(), 0);
 }
 
 TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsWaitsInErrorForTheUser)

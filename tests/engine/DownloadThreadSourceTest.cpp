@@ -46,7 +46,7 @@ protected:
 
 TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
 {
-    // As an sshfs mount whose server died: reads full of zeros, then an early end, then a
+    // As an sshfs mount whose server died: reads full of zeros, then no more bytes, then a
     // failing close; then the share is back.
     const std::string data = RandomBytes(3000000, 1);
     WriteFile(Src() + "f", data);
@@ -59,7 +59,7 @@ TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
     auto task = NewTask(Src() + "f", Dst(), setup);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);
-    EXPECT_TRUE(Logged(*task, "Err005", "The source file ended"));
+    EXPECT_TRUE(Logged(*task, "Err005", "The source stopped answering"));
     EXPECT_TRUE(Logged(*task, "Err005", "Input/output error"));
     EXPECT_EQ(CountId(*task, "Inf007"), 1);
     EXPECT_EQ(task->GetCopiedSize(), 3000000);
@@ -91,6 +91,7 @@ TEST_F(DownloadThreadSourceTest, AReadThatHangsIsReportedAndDoesNotHoldTheWorker
     EXPECT_FALSE(task->WaitFor(std::chrono::milliseconds(200)));  // stuck in the kernel, as far as it knows
     ReleaseStalls();
     EXPECT_TRUE(task->WaitFor(std::chrono::seconds(20)));
+    EXPECT_TRUE(Logged(*task, "Inf026", Src() + "f"));  // and the end of the stall is told too
 }
 
 TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)

@@ -1,0 +1,121 @@
+// Honest results where a destination or a source does not do what the copy asks: errors no
+// wait mends leave their item out at once and the task goes on, a file another task writes is
+// waited for, and what vanished after the scan is left out, not retried for ever. (Names that
+// a stick folds together are tried on real sticks in tests/e2e/StickNameTest.cpp.)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/FaultInjection.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace tarn {
+namespace {
+
+using test::EngineTest;
+using test::MakeFolders;
+using test::RandomBytes;
+using test::ReadFile;
+using test::TaskSetup;
+using test::WaitUntil;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+class DestinationResultTest : public EngineTest {
+protected:
+    // A retry would wait this long: a test that finishes has taken none.
+    TaskSetup NoRetry() const
+    {
+        TaskSetup setup;
+        setup.delayOnError = 600000;
+        return setup;
+    }
+};
+
+TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
+{
+    // As a FAT stick answers a name it refuses, a name too long, a file over 4 GiB, an
+    // attribute it cannot keep; and a folder whose name it refuses takes its files with it.
+    struct Case {
+        FaultOp op;
+        const char* path;
+        int error;
+        int leftOut;
+    };
+    const Case cases[] = {{FaultOp::Open, "dst/tree/bad", EINVAL, 1},
+                          {FaultOp::Open, "dst/tree/bad", ENAMETOOLONG, 1},
+                          {FaultOp::Open, "dst/tree/bad", EILSEQ, 1},
+                          {FaultOp::Write, "dst/tree/bad", EFBIG, 1},
+                          {FaultOp::Open, "dst/tree/sub", EINVAL, 2}};
+    MakeFolders(Src() + "tree/sub");
+    WriteFile(Src() + "tree/good", RandomBytes(100000, 1));
+    WriteFile(Src() + "tree/bad", RandomBytes(300000, 2));
+    WriteFile(Src() + "tree/sub/inner", "x");
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        fs::remove_all(Dst() + "tree");
+        InjectFault(c.op, c.path, c.error, 1000000);
+        auto task = NewTask(Src() + "tree", Dst(), NoRetry(), "0000000" + std::to_string(i + 1));
+        ASSERT_TRUE(WaitForState(*task, StateFinished)) << c.path << " " << c.error;
+        ClearFaults();
+        EXPECT_EQ(task->GetErrorCount(), 0) << c.error;
+        EXPECT_EQ(task->GetLeftOutCount(), c.leftOut) << c.error;
+        EXPECT_TRUE(Logged(*task, "Err010", SystemErrorText(c.error)) || Logged(*task, "Err010", "could not be made"));
+        EXPECT_EQ(ReadFile(Dst() + "tree/good"), ReadFile(Src() + "tree/good"));
+        EXPECT_FALSE(fs::exists(Dst() + "tree/bad") && c.op == FaultOp::Write);  // no partial copy stays
+    }
+}
+
+TEST_F(DestinationResultTest, AFileAnotherTaskWritesIsWaitedFor)
+{
+    WriteFile(Src() + "f", RandomBytes(100000, 1));
+    WriteFile(Dst() + "f", "being written");
+    const int other = ::open((Dst() + "f").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
+    auto task = NewTask(Src() + "f", Dst());
+    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+    task->Answer(AnswerOverwrite);
+    ASSERT_TRUE(WaitForLog(*task, "Err005", 2));
+    EXPECT_TRUE(Logged(*task, "Err005", "Another task is writing this file"));
+    EXPECT_EQ(ReadFile(Dst() + "f"), "being written");  // not emptied under the other
+    ::close(other);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(ReadFile(Dst() + "f"), ReadFile(Src() + "f"));
+}
+
+TEST_F(DestinationResultTest, WhatVanishedFromAStillPresentSourceIsLeftOut)
+{
+    MakeFolders(Src() + "tree/gone");
+    WriteFile(Src() + "tree/a", "a");
+    WriteFile(Src() + "tree/gone/f", "f");
+    WriteFile(Src() + "tree/z", "z");
+    StallOn(FaultOp::Open, "src/tree/a");
+    auto task = NewTask(Src() + "tree", Dst(), NoRetry());
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    fs::remove_all(Src() + "tree/gone");
+    ReleaseStalls();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    ClearFaults();
+    EXPECT_EQ(task->GetLeftOutCount(), 1);
+    EXPECT_TRUE(Logged(*task, "Err010", "Its folder vanished"));
+    EXPECT_EQ(ReadFile(Dst() + "tree/z"), "z");
+}
+
+TEST_F(DestinationResultTest, TheTasksFirstRecordSaysItWasCreated)
+{
+    // Started at once by its owner, as the queue does, a task still begins its log created.
+    WriteFile(Src() + "f", "x");
+    TaskSetup setup;
+    setup.initialState = StatePaused;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    task->Start();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(LogIds(*task).front(), "Inf001");
+}
+
+}  // namespace
+}  // namespace tarn
