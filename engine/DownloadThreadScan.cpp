@@ -50,6 +50,10 @@ void TDownloadThread::ResolveSource()
         // /srv/share/Photos to /home/u/In/ fills /home/u/In/Photos/.
         const std::string folder = StripTrailingDelimiters(source);
         const std::string name = ExtractFileName(folder);
+        // Its name becomes a folder of the destination: "." or ".." would lead the copy out of it.
+        if (name == "." || name == "..")
+            throw std::runtime_error("The source \"" + source + "\" names its folder by \"" + name +
+                                     "\"; give the folder's own path");
         const std::string destination = GetDestination() + (name.empty() ? std::string() : name + PathDelimiter);
         // A copy inside its own source would copy itself for ever; no retry mends that.
         if (IsSameOrInside(destination, folder))
