@@ -31,6 +31,27 @@ void WaitUnlessStopped(TDownloadThread& task, std::chrono::milliseconds limit)
 
 }  // namespace
 
+void CliSession::Results::Add(const TDownloadThread& task)
+{
+    Copied += task.GetCopiedFileCount();
+    Skipped += task.GetSkippedCount();
+    LeftOut += task.GetLeftOutCount();
+    UnsetInfo += task.GetUnsetInfoCount();
+}
+
+std::string CliSession::Results::Text(int failedTasks) const
+{
+    const auto count = [](int64_t number, const std::string& one, const std::string& more) {
+        return std::to_string(number) + " " + (number == 1 ? one : more);
+    };
+    std::string text = "Copied " + count(Copied, "file", "files") + ", " + std::to_string(Skipped) +
+                       " skipped as existing, " + std::to_string(LeftOut) + " left out";
+    if (UnsetInfo > 0)
+        text += ", " + count(UnsetInfo, "attribute or security setting", "attribute or security settings") + " not set";
+    if (failedTasks > 0) text += "; " + count(failedTasks, "task", "tasks") + " failed";
+    return text;
+}
+
 std::string DefaultCliRestoreDir()
 {
     TSettingsStorage settings;
@@ -160,8 +181,13 @@ int CliSession::RunList()
         std::this_thread::sleep_for(PollInterval);
     }
     progress_.Break();
+    // What the failed tasks did before they stopped counts too; they stay for a resume.
+    for (int i = 0; i < tasks_->Count(); ++i)
+        if (failed_.count(tasks_->Task(i).TaskName())) done_.Add(tasks_->Task(i));
+    if (total_ > 0 && !arguments_.Quiet) progress_.Print(done_.Text(static_cast<int>(failed_.size())));
     // Tasks that could not be restored, or a damaged TaskList, were reported as the list loaded.
-    return failed_.empty() && !itemsLeftOut_ && tasks_->LoadProblems() == 0 ? ExitFinished : ExitTaskFailed;
+    const bool everything = failed_.empty() && done_.LeftOut == 0 && done_.UnsetInfo == 0;
+    return everything && tasks_->LoadProblems() == 0 ? ExitFinished : ExitTaskFailed;
 }
 
 std::vector<int> CliSession::QueuePositions() const
@@ -211,11 +237,17 @@ void CliSession::ReportFinished()
         const TDownloadThread& task = tasks_->Task(i);
         if (task.GetState() != StateFinished || !reported_.insert(task.TaskName()).second) continue;
         ++finished_;
+        done_.Add(task);
         const std::string what = "\"" + task.GetSourceAsGiven() + "\" to \"" + task.GetDestination() + "\"";
-        if (const int32_t leftOut = task.GetLeftOutCount(); leftOut > 0) {
-            itemsLeftOut_ = true;
-            Error("copied " + what + " without " + std::to_string(leftOut) +
-                  " item(s) that could not be copied; the reasons are above and in \"" + settings_->LogFile() + "\"");
+        const int32_t leftOut = task.GetLeftOutCount();
+        const int32_t unset = task.GetUnsetInfoCount();
+        if (leftOut > 0 || unset > 0) {
+            std::string missing;
+            if (leftOut > 0) missing = " without " + std::to_string(leftOut) + " item(s) that could not be copied";
+            if (unset > 0)
+                missing += std::string(leftOut > 0 ? ", and " : ", but ") + std::to_string(unset) +
+                           " attribute or security setting(s) could not be set";
+            Error("copied " + what + missing + "; the reasons are above and in \"" + settings_->LogFile() + "\"");
             continue;
         }
         if (arguments_.Quiet) continue;

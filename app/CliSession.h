@@ -1,7 +1,8 @@
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,7 +24,9 @@ class TSettingsStorage;
 enum ExitStatus : int {
     ExitFinished = 0,    // every task finished
     ExitUsage = 1,       // bad usage, or a source or destination that cannot be copied
-    ExitTaskFailed = 2,  // a task failed, left items out, or could not be made or restored
+    // A task failed, left items out, could not set attributes or security it was asked to, or
+    // could not be made or restored.
+    ExitTaskFailed = 2,
 };
 
 // The command line's run of a task list, worked one at a time by the "Global Queue" rule, each
@@ -61,6 +64,17 @@ private:
     bool ConfirmShutDown() override { return false; }
     bool PowerOff(std::string&) override { return false; }
 
+    // What the tasks of this run did, summed as each finishes (failed ones at the end).
+    struct Results {
+        int64_t Copied = 0;     // files copied in full
+        int64_t Skipped = 0;    // existing files kept
+        int64_t LeftOut = 0;    // items that could not be copied
+        int64_t UnsetInfo = 0;  // attribute or security settings that could not be set
+        void Add(const TDownloadThread& task);
+        // The command's last line: "Copied 120 files, 3 skipped as existing, 2 left out".
+        std::string Text(int failedTasks) const;
+    };
+
     CopyArguments arguments_;
     std::string restoreDir_;
     std::unique_ptr<TSettingsStorage> settings_;
@@ -73,7 +87,7 @@ private:
     std::map<std::string, int> recordsSeen_;  // per task name: log records already looked at
     int total_ = 0;
     int finished_ = 0;
-    bool itemsLeftOut_ = false;
+    Results done_;
 };
 
 // The default restore folder of the command line: "Restore-cli/" beside the program's own.

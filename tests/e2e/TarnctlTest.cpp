@@ -1,5 +1,9 @@
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -49,6 +53,7 @@ TEST_F(TarnctlTest, CopiesEverySourceAndSaysWhat)
     EXPECT_EQ(ReadFile(temp / "out/b.bin"), ReadFile(temp / "b.bin"));
     EXPECT_NE(errors.find("Copied \"" + temp / "a/\" to \"" + temp / "out/a/\""), std::string::npos) << errors;
     EXPECT_NE(errors.find("Copied \"" + temp / "b.bin\" to \"" + temp / "out/\""), std::string::npos) << errors;
+    EXPECT_TRUE(errors.ends_with("\nCopied 2 files, 0 skipped as existing, 0 left out\n")) << errors;
     EXPECT_EQ(RestoreFiles(), (std::vector<std::string>{"TaskList.lock", "tarn_log.txt"}));
 }
 
@@ -210,6 +215,7 @@ TEST_F(TarnctlTest, ItemsLeftOutAndDamagedRestoreFilesFailTheRun)
                           temp / "restore/tarn_log.txt\""),
               std::string::npos)
         << errors;
+    EXPECT_TRUE(errors.ends_with("\nCopied 1 file, 0 skipped as existing, 1 left out\n")) << errors;
     EXPECT_NE(ReadFile(temp / "restore/tarn_log.txt").find("\r\nItems left out: 1\r\n"), std::string::npos);
 
     // A task whose restore files are damaged is moved aside; the rest of the list still runs.
@@ -224,6 +230,43 @@ TEST_F(TarnctlTest, ItemsLeftOutAndDamagedRestoreFilesFailTheRun)
         << errors;
     EXPECT_TRUE(FileExists(temp / "restore/damaged/0000DEAD.var"));
     EXPECT_EQ(Tarnctl({"resume", "--restore-dir", temp / "restore"}, &errors), 0) << errors;
+}
+
+// Attributes asked for and not set fail the run as an item left out does. A folder made
+// immutable before the copy is one whose mode and times nobody can set.
+TEST_F(TarnctlTest, AttributesThatCannotBeSetFailTheRun)
+{
+    MakeFolders(temp / "src/locked");
+    WriteFile(temp / "src/f", "data");
+    MakeFolders(temp / "out/src/locked");
+    const int folder = ::open((temp / "out/src/locked").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    int flags = 0;
+    bool locked = ::ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0;
+    if (locked) {
+        flags |= FS_IMMUTABLE_FL;
+        locked = ::ioctl(folder, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (!locked) {
+        ::close(folder);
+        GTEST_SKIP() << "no immutable folder here: needs root and a file system with the flag";
+    }
+    std::string errors;
+    const int status =
+        Tarnctl({"copy", "--attributes", "--restore-dir", temp / "restore", temp / "src", temp / "out"}, &errors);
+    flags &= ~FS_IMMUTABLE_FL;  // so that the test's folder can go
+    ::ioctl(folder, FS_IOC_SETFLAGS, &flags);
+    ::close(folder);
+    EXPECT_EQ(status, 2) << errors;
+    EXPECT_EQ(ReadFile(temp / "out/src/f"), "data");
+    EXPECT_NE(errors.find("copied \"" + temp / "src/\" to \"" + temp / "out/src/\", but 1 attribute or security "
+                          "setting(s) could not be set; the reasons are above and in \"" +
+                          temp / "restore/tarn_log.txt\""),
+              std::string::npos)
+        << errors;
+    EXPECT_TRUE(errors.ends_with(
+        "\nCopied 1 file, 0 skipped as existing, 0 left out, 1 attribute or security setting not set\n"))
+        << errors;
 }
 
 TEST_F(TarnctlTest, SizesTakeUnitsAndTheVersionIsTheProgramsOwn)
@@ -267,8 +310,12 @@ TEST_F(TarnctlTest, ExistingFilesFollowThePolicy)
     WriteFile(temp / "f", "new content");
     MakeFolders(temp / "out");
     WriteFile(temp / "out/f", "new");
-    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--on-exists", "skip", "--restore-dir", temp / "restore", temp / "f", temp / "out"}), 0);
+    std::string errors;
+    EXPECT_EQ(Tarnctl({"copy", "--on-exists", "skip", "--restore-dir", temp / "restore", temp / "f", temp / "out"},
+                      &errors),
+              0);
     EXPECT_EQ(ReadFile(temp / "out/f"), "new");
+    EXPECT_TRUE(errors.ends_with("\nCopied 0 files, 1 skipped as existing, 0 left out\n")) << errors;
     EXPECT_EQ(Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", temp / "f", temp / "out"}), 0);
     EXPECT_EQ(ReadFile(temp / "out/f"), "new content");  // upload keeps the bytes there and adds the rest
     EXPECT_NE(ReadFile(temp / "restore/tarn_log.txt").find("will be uploaded"), std::string::npos);
