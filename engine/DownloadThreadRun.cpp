@@ -142,8 +142,9 @@ void TDownloadThread::FailRun(const std::string& reason)
         state_ = StateError;
     }
     speed_ = 0;
-    runFailed_ = true;
+    // The reason first: whoever sees the failed mark finds it logged.
     AddLogRecord("Err005", {reason, GetCurrentName(), GetSource() + GetCurrentDir(), GetDestination() + GetCurrentDir()});
+    runFailed_ = true;
 }
 
 bool TDownloadThread::AwaitRetry()

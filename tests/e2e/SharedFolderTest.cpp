@@ -319,6 +319,12 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
     ASSERT_EQ(::stat((folder + "secret").c_str(), &st), 0);
     switch (c.expect) {
     case ForeignFileCase::Replaced:
+        // Swapped while it is copied, the copy may find the other's file in its place at the
+        // end and say so (status 2); it never reports that file copied.
+        if (c.when == When::During && status == 2) {
+            EXPECT_NE(Log().find("secret"), std::string::npos) << Log();
+            break;
+        }
         EXPECT_EQ(status, 0) << run->Errors() << Log();
         EXPECT_EQ(st.st_uid, Uid(Victim));
         EXPECT_EQ(st.st_mode & 0777, 0600u);
