@@ -6,12 +6,14 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -98,6 +100,15 @@ public:
         dialog.findChild<QPushButton*>("btnOptions")->click();
         dialog.findChild<QComboBox*>("cbDstPath")->setEditText("/home/anna/Pictures/Archive");
         Save("new-task-options", dialog);
+        // OK with two sources of one name: the dialog refuses them in a message box of its own.
+        dialog.SetSourceText("\"/srv/share/a/Photos\" \"/srv/share/b/Photos\"");
+        QTimer::singleShot(300, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                Save("new-task-refused", *box);
+                box->accept();
+            }
+        });
+        dialog.accept();
     }
 
     void Settings()
