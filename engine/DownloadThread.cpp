@@ -289,8 +289,12 @@ void TDownloadThread::Pause()
 
 void TDownloadThread::Restart()
 {
-    // A pending schedule stays: the task starts over when its time comes.
+    // The task starts over now: a schedule it waits for is dropped. Both change under the lock,
+    // where the schedule wait looks at them together.
+    std::unique_lock lock(lock_);
+    scheduleWaiting_ = false;
     restartRequest_ = true;
+    lock.unlock();
     signal_.Wake();
 }
 
@@ -301,6 +305,11 @@ void TDownloadThread::SkipFile()
     // Only a file being worked on can be skipped; a request kept for later would skip another.
     if (state == StateScanning || state == StateFinished || currentName_.empty()) return;
     skipRequest_ = true;
+    // A scheduled task goes on now with the next file, as after Start.
+    if (state == StateScheduled) {
+        AppendLogLocked("Inf005", {});
+        scheduleWaiting_ = false;
+    }
     lock.unlock();
     signal_.Wake();
 }

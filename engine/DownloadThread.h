@@ -366,6 +366,7 @@ private:
     bool useCopyRange_ = true;  // off for good after the kernel refused it once
     MonotonicClock measurement_;
     int64_t bytesMeasured_ = 0;
+    int32_t measuredSpeed_ = 0;  // bytes a second since the measurement restarted: sizes the chunks
 
     std::string sourceFileName_;  // locked: the file of a file source, once `Source` was cut
 

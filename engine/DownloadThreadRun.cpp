@@ -23,6 +23,9 @@ namespace tarn {
 namespace {
 
 constexpr int SliceMilliseconds = 500;
+// A speed the views show spans at least the window's tick: one over a chunk's few milliseconds
+// would be one the task never kept to.
+constexpr double ShownSpeedSeconds = 1.0;
 constexpr int ScheduleSliceMilliseconds = 3000;
 // Bytes of a file written before the device is asked to start writing them.
 constexpr int64_t WriteBackBatch = 8 * 1024 * 1024;
@@ -142,6 +145,7 @@ void TDownloadThread::FailRun(const std::string& reason)
         state_ = StateError;
     }
     speed_ = 0;
+    measuredSpeed_ = 0;
     // The reason first: whoever sees the failed mark finds it logged.
     AddLogRecord("Err005", {reason, GetCurrentName(), GetSource() + GetCurrentDir(), GetDestination() + GetCurrentDir()});
     runFailed_ = true;
@@ -379,11 +383,18 @@ void TDownloadThread::WaitForSchedule(bool forItem)
     }
     SaveRestoreFiles(true, false, true, true);
     for (;;) {
-        if (!scheduleWaiting_ || Terminated()) break;
-        // Carried out now, while the task stays scheduled; the caller comes back to the wait.
-        if (restartRequest_ || (forItem && skipRequest_)) {
-            scheduleResumed_ = true;
-            return;
+        if (Terminated()) break;
+        {
+            // Under the lock: Restart and Skip File end the wait and make their request at once.
+            std::shared_lock lock(lock_);
+            if (!scheduleWaiting_) break;
+            // A restart or skip that leaves the schedule on (a new file source, a skip asked
+            // before the task was scheduled) is carried out now, while the task stays
+            // scheduled; the caller comes back to the wait.
+            if (restartRequest_ || (forItem && skipRequest_)) {
+                scheduleResumed_ = true;
+                return;
+            }
         }
         const double left = (GetScheduleTime() - NowDateTime()) * MillisecondsPerDay;
         if (left <= 0) break;
@@ -907,9 +918,9 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         if (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll) {
             do {
                 waitingForAnswer_ = true;
-                // Any other request ends the question; the item asks again when it goes on.
-                while (waitingForAnswer_ && !Terminated() && !restartRequest_ && !skipRequest_ && !PauseWanted() &&
-                       !ScheduleWanted())
+                // A pause waits for the answer, which is carried out first. Any other request
+                // ends the question; the item asks again when it goes on.
+                while (waitingForAnswer_ && !Terminated() && !restartRequest_ && !skipRequest_ && !ScheduleWanted())
                     signal_.Wait();
                 if (waitingForAnswer_.exchange(false)) return Opened::Interrupted;
             } while (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll);
@@ -1243,6 +1254,7 @@ void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string&
     SetState(StateError);
     CountError();
     speed_ = 0;
+    measuredSpeed_ = 0;
     // A failed read lost nothing of its own, but what the source gave just before may be wrong.
     // A failed write or close may have lost bytes written since the last flush.
     if (sourceFailed_) DistrustRecentSource(item);
@@ -1444,7 +1456,7 @@ void TDownloadThread::ChunkLoop(size_t index)
             if (!waitingCycle) {
                 pendingWait = 0;
                 if (sparseSource_ && SkipHole(index)) continue;
-                const int64_t want = std::min(ChunkSize(speed_), item.Size - currentOffset_);
+                const int64_t want = std::min(ChunkSize(measuredSpeed_), item.Size - currentOffset_);
                 if (want == 0) {
                     // Nothing may move (a limit of 0): idle until a request or a new limit.
                     signal_.SleepFor(SliceMilliseconds);
@@ -1486,9 +1498,13 @@ void TDownloadThread::ChunkLoop(size_t index)
                 waitingCycle = false;
             }
             const double t = measurement_.Seconds();
-            const int32_t speed = t > 0 ? ClampSpeed(static_cast<double>(bytesMeasured_) / t) : 0;
-            speed_ = speed;
-            if (speed > peakSpeed_) peakSpeed_ = speed;
+            measuredSpeed_ = t > 0 ? ClampSpeed(static_cast<double>(bytesMeasured_) / t) : 0;
+            // Shown only once the throttle has slept off the last chunk: before, the chunk
+            // counts as moved in less time than the limit gives it.
+            if (t >= ShownSpeedSeconds && !waitingCycle) {
+                speed_ = measuredSpeed_;
+                if (measuredSpeed_ > peakSpeed_) peakSpeed_ = measuredSpeed_;
+            }
             ForgetErrorsPastTheirPoint();
         } catch (const OsError& error) {
             if (IsLastingError(error.Code())) throw;  // the item procedure leaves it out
@@ -1681,6 +1697,7 @@ void TDownloadThread::ResetForRestart()
     sourceKind_ = SourceUnresolved;
     ResetCounters();
     speed_ = 0;
+    measuredSpeed_ = 0;
     peakSpeed_ = 0;
     waitingForAnswer_ = false;
     deletedByUser_ = false;

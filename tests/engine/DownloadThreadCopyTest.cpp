@@ -467,6 +467,25 @@ TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingUntilRaised)
     EXPECT_EQ(ReadFile(Dst() + "f"), ReadFile(Src() + "f"));
 }
 
+TEST_F(DownloadThreadCopyTest, ALimitedCopyShowsNoSpeedAboveItsLimit)
+{
+    // Measured over a first chunk's microseconds, or before the throttle slept off a chunk of
+    // a big buffer, the speed, and the scale that keeps its peak, went far past the limit.
+    WriteFile(Src() + "f", RandomBytes(5000000, 16));
+    TaskSetup setup;
+    setup.speedLimit = 2000000;
+    setup.bufferSize = 4000000;
+    setup.maxLinkSpeed = 0;
+    auto task = NewTask(Src() + "f", Dst(), setup);
+    int32_t highest = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        highest = std::max({highest, task->GetSpeed(), task->GetSpeedScale()});
+        return task->GetState() == StateFinished;
+    }));
+    EXPECT_GT(highest, 0);
+    EXPECT_LE(highest, 3000000);
+}
+
 TEST_F(DownloadThreadCopyTest, ScheduledTaskStartsAtItsTime)
 {
     WriteFile(Src() + "f", "x");

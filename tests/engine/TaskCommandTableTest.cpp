@@ -43,6 +43,10 @@ struct Cell {
     uint8_t state;                      // the state the task settles in, or Ended
     std::vector<std::string> logged;    // records the command leads to, in this order
     std::vector<std::string> notLogged; // records it must not lead to
+    // Asking, the question left open: answered Overwrite, the state and records that follow,
+    // each once.
+    uint8_t answeredState = 0;
+    std::vector<std::string> answered = {};
 };
 
 const char* Name(Situation s)
@@ -76,9 +80,9 @@ const Cell Table[] = {
     {S::Scheduled,        C::Start, StateCopying,   {"Inf005"}, {"Inf012"}},
     {S::ScheduledAtStart, C::Start, StateCopying,   {"Inf005"}, {"Inf012"}},
     {S::Finished,         C::Start, StateFinished,  {},         {"Inf005"}},
-    {S::Asking,           C::Start, StateCopying,   {},         {"Inf005"}},
+    {S::Asking,           C::Start, StateCopying,   {},         {"Inf005"}, StateFinished, {"Inf018", "Inf008"}},
     {S::Failed,           C::Start, StateFinished,  {"Inf005", "Inf008"}, {}},
-    // Pause: a task at work pauses at once; a scan runs to its end first.
+    // Pause: a task at work pauses at once; a scan runs to its end first, a question is answered first.
     {S::Scanning,         C::Pause, StateFinished,  {},         {"Inf009"}},
     {S::Copying,          C::Pause, StatePaused,    {"Inf009"}, {}},
     {S::Error,            C::Pause, StatePaused,    {"Inf009"}, {}},
@@ -87,27 +91,27 @@ const Cell Table[] = {
     {S::Scheduled,        C::Pause, StatePaused,    {"Inf009"}, {"Inf012"}},
     {S::ScheduledAtStart, C::Pause, StatePaused,    {"Inf009"}, {"Inf012"}},
     {S::Finished,         C::Pause, StateFinished,  {},         {"Inf009"}},
-    {S::Asking,           C::Pause, StatePaused,    {"Inf009"}, {}},
+    {S::Asking,           C::Pause, StateCopying,   {},         {"Inf009"}, StatePaused, {"Inf018", "Inf009"}},
     {S::Failed,           C::Pause, StatePaused,    {"Inf009"}, {}},
-    // Restart: always starts over; a schedule still to come is kept.
+    // Restart: always starts over at once; a schedule is dropped.
     {S::Scanning,         C::Restart, StateFinished,  {"Inf013", "Inf003", "Inf008"}, {}},
     {S::Copying,          C::Restart, StateCopying,   {"Inf013", "Inf003"}, {}},
     {S::Error,            C::Restart, StateError,     {"Inf013", "Inf003"}, {}},
     {S::Paused,           C::Restart, StateCopying,   {"Inf013", "Inf003"}, {"Inf005"}},
     {S::PausedAtStart,    C::Restart, StateCopying,   {"Inf013", "Inf003"}, {"Inf005"}},
-    {S::Scheduled,        C::Restart, StateScheduled, {"Inf013"}, {"Inf012", "Inf003"}},
-    {S::ScheduledAtStart, C::Restart, StateScheduled, {"Inf013"}, {"Inf012", "Inf003"}},
+    {S::Scheduled,        C::Restart, StateCopying,   {"Inf013", "Inf003"}, {"Inf012", "Inf005"}},
+    {S::ScheduledAtStart, C::Restart, StateCopying,   {"Inf013", "Inf003"}, {"Inf012", "Inf005"}},
     {S::Finished,         C::Restart, StateFinished,  {"Inf013", "Inf003", "Inf008"}, {}},
     {S::Asking,           C::Restart, StateFinished,  {"Inf013", "Inf017", "Inf018", "Inf008"}, {}},
     {S::Failed,           C::Restart, StateFinished,  {"Inf013", "Inf008"}, {}},
-    // Skip File: the file being worked on is skipped; a pause or a schedule stays.
+    // Skip File: the file being worked on is skipped; a pause stays, a schedule's wait ends.
     {S::Scanning,         C::SkipFile, StateFinished,  {},                   {"Inf014"}},
     {S::Copying,          C::SkipFile, StateFinished,  {"Inf014", "Inf008"}, {"Inf007"}},
     {S::Error,            C::SkipFile, StateFinished,  {"Inf014", "Inf008"}, {"Inf007"}},
     {S::Paused,           C::SkipFile, StatePaused,    {"Inf014"},           {"Inf005", "Inf009", "Inf007"}},
     {S::PausedAtStart,    C::SkipFile, StatePaused,    {},                   {"Inf014"}},
-    {S::Scheduled,        C::SkipFile, StateScheduled, {"Inf014"},           {"Inf012", "Inf011", "Inf007"}},
-    {S::ScheduledAtStart, C::SkipFile, StateScheduled, {},                   {"Inf014"}},
+    {S::Scheduled,        C::SkipFile, StateFinished,  {"Inf005", "Inf014", "Inf008"}, {"Inf012", "Inf011", "Inf007"}},
+    {S::ScheduledAtStart, C::SkipFile, StateScheduled, {},                   {"Inf014", "Inf005"}},
     {S::Finished,         C::SkipFile, StateFinished,  {},                   {"Inf014"}},
     {S::Asking,           C::SkipFile, StateFinished,  {"Inf014", "Inf008"}, {"Inf007"}},
     {S::Failed,           C::SkipFile, StateFinished,  {"Inf014", "Inf008"}, {"Inf007"}},
@@ -120,7 +124,7 @@ const Cell Table[] = {
     {S::Scheduled,        C::ChangeSource, StateScheduled, {"Inf010"}, {"Inf012"}},
     {S::ScheduledAtStart, C::ChangeSource, StateScheduled, {"Inf010"}, {"Inf012"}},
     {S::Finished,         C::ChangeSource, StateFinished,  {"Inf010"}, {"Inf013"}},
-    {S::Asking,           C::ChangeSource, StateCopying,   {"Inf010"}, {}},
+    {S::Asking,           C::ChangeSource, StateCopying,   {"Inf010"}, {}, StateFinished, {"Inf018", "Inf008"}},
     {S::Failed,           C::ChangeSource, StateError,     {"Inf010"}, {}},
     // Schedule: waits for the time from where it was.
     {S::Scanning,         C::Schedule, StateScheduled, {"Inf011"}, {}},
@@ -302,6 +306,12 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
         EXPECT_EQ(std::count(records.begin(), records.end(), id), 0) << id << " in: " << seen;
     if (cell.state != Ended && cell.state != StateCopying) {
         EXPECT_FALSE(task->IsWaitingForAnswer());
+    }
+    if (!cell.answered.empty()) {
+        task->Answer(AnswerOverwrite);
+        EXPECT_TRUE(WaitUntil([&] { return task->GetState() == cell.answeredState && InOrder(newRecords(), cell.answered); }));
+        const auto after = newRecords();
+        for (const auto& id : cell.answered) EXPECT_EQ(std::count(after.begin(), after.end(), id), 1) << id;
     }
 
     // Deleting with the files takes what the task wrote, never what was there before it.
