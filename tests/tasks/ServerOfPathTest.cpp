@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+
+#include "tests/support/TestSupport.h"
 
 namespace tarn {
 namespace {
@@ -21,7 +24,9 @@ const MountTable Mounts = MountTable::Parse(
     Line("/net/ssh-nouser", "fuse.sshfs", "build-box:") +
     Line("/net/ssh-at", "fuse.sshfs", "ann@corp.example@gateway:/src") +
     Line("/net/ssh6", "fuse.sshfs", "ann@[2001:db8::7]:/home/ann") + Line("/net/bad-nfs", "nfs", "no-colon") +
-    Line("/net/bad-cifs", "cifs", "srv3/share") + Line("/net/no-host", "nfs", ":/export"));
+    Line("/net/bad-cifs", "cifs", "srv3/share") + Line("/net/no-host", "nfs", ":/export") +
+    Line("/gvfs", "fuse.gvfsd-fuse", "gvfsd-fuse") + Line("/smb", "fuse.smbnetfs", "smbnetfs") +
+    Line("/net/rclone", "fuse.rclone", "Photos:2024/raw") + Line("/net/rclone-adhoc", "fuse.rclone", ":s3:bucket"));
 
 TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
 {
@@ -35,8 +40,19 @@ TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
         {"/net/cifs/docs/a.txt", "Srv1"}, {"/net/smb3/film.mkv", "srv2"}, {"/net/nfs/ann/.profile", "SRV1"},
         {"/net/nfs4/pub", "files.example.org"}, {"/net/nfs6/x", "fe80::1"}, {"/net/ssh/index.html", "build-box"},
         {"/net/ssh-nouser/x", "build-box"}, {"/net/ssh-at/main.cpp", "gateway"}, {"/net/ssh6/notes", "2001:db8::7"},
+        {"/net/rclone/a.jpg", "Photos"},
+        // Mounts of many servers give the host that the first folders name, lower-cased.
+        {"/gvfs/smb-share:server=FS1.example.org,share=photos,user=anna/2024/a.jpg", "fs1.example.org"},
+        {"/gvfs/smb-share:domain=CORP,server=fs1.example.org,share=video", "fs1.example.org"},
+        {"/gvfs/sftp:host=Build-Box,user=ann/x", "build-box"}, {"/gvfs/nfs:host=nas,prefix=%2Fexport/x", "nas"},
+        {"/gvfs/dav:host=%5Bfe80%3A%3A1%5D,port=8080,ssl=false/x", "fe80::1"},
+        {"/gvfs//afp-volume:host=Mac,volume=Data/x", "mac"}, {"/smb/FS1/photos/a.jpg", "fs1"}, {"/smb/Fs1", "fs1"},
         // A network source without a host falls back to the mount point.
         {"/net/bad-nfs/x", "/net/bad-nfs"}, {"/net/bad-cifs/x", "/net/bad-cifs"}, {"/net/no-host/x", "/net/no-host"},
+        {"/net/rclone-adhoc/x", "/net/rclone-adhoc"},
+        // So does a path in a mount of many servers that names none.
+        {"/gvfs", "/gvfs"}, {"/gvfs/mtp:host=Phone/DCIM", "/gvfs"}, {"/gvfs/smb-share:share=x,servers=y/z", "/gvfs"},
+        {"/gvfs/sftp:host=/x", "/gvfs"}, {"/gvfs/sftp", "/gvfs"}, {"/smb/", "/smb"},
         // Local mounts give their mount point, on folder boundaries: one key per disk.
         {"/home/ann/Video/a.mkv", "/home"}, {"/home/bob/b.iso", "/home"}, {"/data/x/y", "/data"},
         {"/database/x", "/"}, {"/etc/fstab", "/"},
@@ -48,6 +64,19 @@ TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
     const MountTable none;
     EXPECT_EQ(ServerOfPath("/home/ann/a", none), "/");
     EXPECT_EQ(ServerOfPath("//srv/share", none), "srv");
+}
+
+// smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
+TEST(ServerOfPathTest, AnSmbnetfsWorkgroupLeadsToItsHosts)
+{
+    const test::TempFolder smb;
+    test::MakeFolders(smb / "WORKGROUP/FS1/");
+    std::filesystem::create_directory_symlink("../FS2", smb / "WORKGROUP/FS2");
+    const std::string mountPoint = smb.Path().substr(0, smb.Path().size() - 1);
+    const MountTable mounts = MountTable::Parse(Line(mountPoint, "fuse.smbnetfs", "smbnetfs"));
+    EXPECT_EQ(ServerOfPath(smb / "WORKGROUP/FS2/photos/a.jpg", mounts), "fs2");
+    EXPECT_EQ(ServerOfPath(smb / "WORKGROUP/FS1/photos", mounts), "workgroup");  // a folder, not a link
+    EXPECT_EQ(ServerOfPath(smb / "WORKGROUP", mounts), "workgroup");
 }
 
 TEST(ServerOfPathTest, WithoutATableTheProcessMountsDecide)
