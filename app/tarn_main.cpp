@@ -6,6 +6,7 @@
 
 #include "app/QuitSignals.h"
 #include "core/Globals.h"
+#include "core/Units.h"
 #include "dialogs/Icons.h"
 #include "tasks/FormMain.h"
 
@@ -27,6 +28,7 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QString::fromLatin1(tarn::RegistryOrganization));
     QApplication::setWindowIcon(tarn::TarnIcon("tarnwell"));
     QApplication::setDesktopFileName(QStringLiteral("tarnwell"));
+    tarn::UseLocaleDateTimeFormat();
     // Hidden in the notification area, the program keeps running; it ends by Exit.
     QApplication::setQuitOnLastWindowClosed(false);
 

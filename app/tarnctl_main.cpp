@@ -9,6 +9,7 @@
 #include "app/CliSession.h"
 #include "app/StopSignals.h"
 #include "core/ProgramLog.h"
+#include "core/Units.h"
 
 // tarnctl: the copy engine on the command line.
 int main(int argc, char* argv[])
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
     std::setlocale(LC_ALL, "");
     // Qt Core gives the settings and the user's locale; no event loop runs.
     QCoreApplication app(argc, argv);
+    tarn::UseLocaleDateTimeFormat();
     std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         std::fputs(tarn::UsageText, words.empty() ? stderr : stdout);

@@ -165,7 +165,7 @@ std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const
                             const QLocale& locale)
 {
     const auto timeText = [&](const TMsg* record) {
-        return record != nullptr ? FormatLocaleDateTime(record->Time, locale) : msgs.GetMsg("Msg004");
+        return record != nullptr ? FormatDateTime(record->Time) : msgs.GetMsg("Msg004");
     };
     std::vector<const TMsg*> records;
     for (const auto& record : log.Records)
@@ -187,7 +187,7 @@ std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const
     text += Line(msgs.FormatMsg("Log008", {FormatDecimal(speed.Value, locale), speed.Unit}));
     if (log.Damaged) text += Line(msgs.GetMsg("Err007") + " " + log.Damage);
     for (const TMsg* record : records)
-        text += Line(FormatLocaleDateTime(record->Time, locale) + " " + RenderLogRecord(msgs, *record));
+        text += Line(FormatDateTime(record->Time) + " " + RenderLogRecord(msgs, *record));
     return text;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "core/MessageList.h"
+#include "platform/DateTime.h"
 
 namespace tarn {
 namespace {
@@ -91,6 +92,11 @@ std::string FormatLocaleDateTime(double dateTime, const QLocale& locale)
     QString text = locale.toString(date, QLocale::ShortFormat);
     if (time != QTime(0, 0)) text += u' ' + locale.toString(time, LongTimeFormat(locale));
     return text.toStdString();
+}
+
+void UseLocaleDateTimeFormat()
+{
+    SetDateTimeFormatter([](double dateTime) { return FormatLocaleDateTime(dateTime); });
 }
 
 QString LongTimeFormat(const QLocale& locale)

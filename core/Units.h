@@ -41,6 +41,9 @@ std::string FormatClockTime(double days);
 // A date-time value as the locale's short date, a blank and its long time without a time zone;
 // at exactly midnight only the date. "" for a value outside the years 1 to 9999.
 std::string FormatLocaleDateTime(double dateTime, const QLocale& locale = QLocale());
+// Makes FormatLocaleDateTime in the default locale the program's FormatDateTime, which the
+// engine's messages use too: the windows and tarnctl call it once at start.
+void UseLocaleDateTimeFormat();
 // The locale's long time format without its time zone ("h:mm:ss AP", "HH:mm:ss"): a value of
 // the data files is local time and carries no zone.
 QString LongTimeFormat(const QLocale& locale = QLocale());

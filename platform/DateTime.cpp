@@ -1,5 +1,6 @@
 #include "platform/DateTime.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
@@ -7,6 +8,18 @@ namespace tarn {
 namespace {
 
 constexpr double UnixEpochDays = 25569.0;  // 1 January 1970 in days since 30 December 1899
+
+std::string FormatCDateTime(double dateTime)
+{
+    const std::tm local = DateTimeToTm(dateTime);
+    const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0;
+    char text[128];
+    const size_t n = std::strftime(text, sizeof text, midnight ? "%x" : "%x %X", &local);
+    return std::string(text, n);
+}
+
+// Read by the tasks' workers while they log.
+std::atomic<DateTimeFormatter> formatter = FormatCDateTime;
 
 }  // namespace
 
@@ -50,13 +63,8 @@ double TmToDateTime(const std::tm& local)
     return UnixEpochDays + static_cast<double>(asUtc) / SecondsPerDay;
 }
 
-std::string FormatDateTime(double dateTime)
-{
-    const std::tm local = DateTimeToTm(dateTime);
-    const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0;
-    char text[128];
-    const size_t n = std::strftime(text, sizeof text, midnight ? "%x" : "%x %X", &local);
-    return std::string(text, n);
-}
+std::string FormatDateTime(double dateTime) { return formatter.load()(dateTime); }
+
+void SetDateTimeFormatter(DateTimeFormatter installed) { formatter = installed; }
 
 }  // namespace tarn

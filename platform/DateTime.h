@@ -16,8 +16,13 @@ double UnixTimeToDateTime(time_t seconds, long nanoseconds = 0);
 std::tm DateTimeToTm(double dateTime);
 double TmToDateTime(const std::tm& local);
 
-// The C library locale's short date and long time ("%x %X"); the time is left out at exactly
-// midnight. The engine's only locale-made text; the windows use their own formats.
+// Every date-time the program shows goes through FormatDateTime, the engine's message
+// parameters as the windows' columns, so that a message reads as the log beside it. The
+// programs install the format of the user's locale once at start, before any task runs; until
+// then it is the C library locale's short date and long time ("%x %X"), the time left out at
+// exactly midnight.
+using DateTimeFormatter = std::string (*)(double dateTime);
+void SetDateTimeFormatter(DateTimeFormatter formatter);
 std::string FormatDateTime(double dateTime);
 
 }  // namespace tarn

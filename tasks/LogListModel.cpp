@@ -2,8 +2,8 @@
 
 #include "core/MessageList.h"
 #include "core/ProgramLog.h"
-#include "core/Units.h"
 #include "dialogs/Icons.h"
+#include "platform/DateTime.h"
 #include "tasks/ViewTexts.h"
 
 namespace tarn {
@@ -48,7 +48,7 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     switch (index.column()) {
     case ColTime:
-        return role == Qt::DisplayRole ? QString::fromStdString(FormatLocaleDateTime(record.Time)) : QVariant();
+        return role == Qt::DisplayRole ? QString::fromStdString(FormatDateTime(record.Time)) : QVariant();
     case ColMessage:
         return QString::fromStdString(RenderLogRecord(msgs_, record));
     default:

@@ -8,6 +8,7 @@
 #include "core/ProgramLog.h"
 #include "core/Units.h"
 #include "engine/DownloadThread.h"
+#include "platform/DateTime.h"
 
 namespace tarn {
 namespace {
@@ -64,7 +65,7 @@ LogRow MakeLogRow(const TMsg& record, const TMsgList& msgs)
 {
     LogRow row;
     row.Icon = LogIcon(record);
-    row.Time = FormatLocaleDateTime(record.Time);
+    row.Time = FormatDateTime(record.Time);
     row.Text = RenderLogRecord(msgs, record);
     return row;
 }

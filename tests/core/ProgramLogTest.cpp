@@ -7,6 +7,7 @@
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
+#include "core/Units.h"
 #include "engine/DownloadThread.h"
 #include "engine/GlobalUtils.h"
 #include "engine/RestoreFiles.h"
@@ -26,6 +27,7 @@ protected:
     void SetUp() override
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        UseLocaleDateTimeFormat();
         task.Source = "/srv/share/Photos/";
         task.Destination = "/home/u/In/Photos/";
         task.Elapsed = 3723.0 / 86400;  // 01:02:03

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -24,6 +25,7 @@
 #include "dialogs/FormSchedule.h"
 #include "dialogs/FormSettings.h"
 #include "dialogs/FormShutDown.h"
+#include "dialogs/QtTranslation.h"
 #include "engine/TaskTypes.h"
 #include "tests/support/TestSupport.h"
 
@@ -110,6 +112,21 @@ TEST_F(GermanTextsTest, EveryWindowIsTranslated)
         return std::make_unique<TfrmDstFileExists>(nullptr, s, *catalogues_.back(), temp / "src/", temp / "dst/",
                                                    TItemAttrs{"", "f", 3, KindFile});
     });
+}
+
+// Qt's own texts follow the language, each change replacing the translation before it.
+TEST_F(GermanTextsTest, TheKeyNamesOfShortcutsAreInTheLanguage)
+{
+    const std::pair<const char*, const char*> cases[] = {{"Deutsch", "Eingabe, Leertaste, Entf"},
+                                                         {"English", "Return, Space, Del"},
+                                                         {"Deutsch", "Eingabe, Leertaste, Entf"},
+                                                         {"NoSuchLanguage", "Return, Space, Del"}};
+    for (const auto& [language, keys] : cases) {
+        InstallQtTranslation(*Settings(language));
+        EXPECT_EQ(QKeySequence(Qt::Key_Return, Qt::Key_Space, Qt::Key_Delete).toString(QKeySequence::NativeText),
+                  keys)
+            << language;
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "core/SettingsStorage.h"
+#include "core/Units.h"
 #include "dialogs/SpeedGraph.h"
 #include "engine/DownloadThread.h"
 #include "tasks/FormMain.h"
@@ -320,6 +321,29 @@ TEST_F(FormMainTest, LogRecordsGetTheInformationIconOnlyForInfIds)
         ASSERT_TRUE(window->Tasks().Task(1).GetLogRecord(row, record));
         EXPECT_EQ(later.Record(row), record) << row;
     }
+}
+
+// A date the engine puts into a message reads as the log's date column shows it, in any locale.
+TEST_F(FormMainTest, DatesInMessagesReadAsTheDateColumnShowsThem)
+{
+    UseLocaleDateTimeFormat();
+    const double when = 48653.75;  // 15 March 2033, 18:00
+    const std::pair<QLocale, std::string> cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), "3/15/33 6:00:00 PM"},
+        {QLocale(QLocale::German, QLocale::Germany), "15.03.33 18:00:00"}};
+    for (int task = 0; task < 2; ++task) {
+        const auto& [locale, shown] = cases[task];
+        QLocale::setDefault(locale);
+        ASSERT_TRUE(window->Tasks().AddTask(temp / "src", temp / "dst/", StateScheduled, when, 0, false, false, false));
+        const LogListModel& log = window->LogModel(task);
+        ASSERT_TRUE(TickUntil([&] { return log.rowCount() > 1 && log.Record(1).Id == "Inf011"; }));
+        LogListModel column(window->Msgs());
+        column.Append({{"Inf001", when, {}}});
+        EXPECT_EQ(column.index(0, LogListModel::ColTime).data().toString().toStdString(), shown);
+        EXPECT_EQ(log.index(1, LogListModel::ColMessage).data().toString().toStdString(),
+                  "Task was scheduled and will resume at " + shown);
+    }
+    QLocale::setDefault(QLocale::system());
 }
 
 TEST_F(FormMainTest, ThreeDroppedFilesBecomeThreeQuotedPathsAndThreeTasks)

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/SettingsStorage.h"
+#include "core/Units.h"
 #include "dialogs/FormAbout.h"
 #include "engine/TaskTypes.h"
 #include "platform/DateTime.h"
@@ -77,6 +78,7 @@ int main(int argc, char* argv[])
     setenv("XDG_DATA_HOME", qPrintable(home.path() + "/data"), 1);
     setenv("XDG_CONFIG_HOME", qPrintable(home.path() + "/config"), 1);
     QApplication app(argc, argv);
+    UseLocaleDateTimeFormat();
 
     const RegistryLocation registry{(home.path() + "/user.ini").toStdString(), (home.path() + "/system.ini").toStdString()};
     {
