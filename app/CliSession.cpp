@@ -260,7 +260,8 @@ void CliSession::ReportNewErrors()
 {
     for (int i = 0; i < tasks_->Count(); ++i) {
         const TDownloadThread& task = tasks_->Task(i);
-        int& seen = recordsSeen_[task.TaskName()];
+        // A resumed task's earlier errors were reported by the run that met them.
+        int& seen = recordsSeen_.try_emplace(task.TaskName(), task.GetEarlierRecordCount()).first->second;
         TMsg record;
         for (; task.GetLogRecord(seen, record); ++seen)
             if (record.Id.rfind("Err", 0) == 0) Error(RenderLogRecord(msgs_, record));

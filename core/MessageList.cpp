@@ -30,6 +30,7 @@ constexpr BuiltInMsg BuiltInMessages[] = {
     {"Err009", "An error occured while copying a %s from \"%s\" to \"%s\". Operation system reporting: \"%s\""},
     {"Err010", "File \"%s\" was left out: %s"},
     {"Err011", "Nothing has moved for %s seconds: the system does not answer for \"%s\""},
+    {"Err012", "No web browser could be started to show the help file \"%s\""},
     {"Inf001", "Task was created"},
     {"Inf002", "Task was restored"},
     {"Inf003", "Scan was started"},

@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QHelpEvent>
@@ -11,6 +12,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QStyleHints>
+#include <QTimer>
 #include <QToolTip>
 #include <QUrl>
 #include <QWindow>
@@ -24,6 +27,7 @@
 #include "core/RegistryLayout.h"
 #include "core/SettingsStorage.h"
 #include "core/Units.h"
+#include "dialogs/DroppedSources.h"
 #include "dialogs/Icons.h"
 #include "engine/GlobalUtils.h"
 
@@ -33,16 +37,6 @@ namespace {
 constexpr int MinRowPixelSize = 6;
 // Corners grip along this much of each edge.
 constexpr int CornerGrip = 3 * TfrmQuickInfo::FrameWidth;
-
-std::vector<std::string> DroppedPaths(const QMimeData* data)
-{
-    std::vector<std::string> paths;
-    if (!data) return paths;
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-    }
-    return paths;
-}
 
 Qt::CursorShape CursorFor(Qt::Edges edges)
 {
@@ -75,6 +69,13 @@ TfrmQuickInfo::TfrmQuickInfo(const TSettingsStorage& settings)
          ReadRegInteger(*key, regvalue::Top, DefaultQuickInfoTop));
     resize(ReadRegInteger(*key, regvalue::Width, DesignWidth), ReadRegInteger(*key, regvalue::Height, DesignHeight));
     storedSize_ = size();
+
+    // A plain click is known to be one only when no second click followed in time: the first
+    // click of a double click must not show the main window that the double click then hides.
+    clickTimer_ = new QTimer(this);
+    clickTimer_->setSingleShot(true);
+    clickTimer_->setInterval(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    connect(clickTimer_, &QTimer::timeout, this, &TfrmQuickInfo::ActivateMainWindowRequested);
 }
 
 TfrmQuickInfo::~TfrmQuickInfo()
@@ -249,7 +250,10 @@ void TfrmQuickInfo::mouseDoubleClickEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton) return;
     mousePressEvent(event);
     // Acted on at the release that follows, so the double click toggles once.
-    if (dragging_) doubleClickSeen_ = true;
+    if (dragging_) {
+        clickTimer_->stop();
+        doubleClickSeen_ = true;
+    }
 }
 
 void TfrmQuickInfo::mouseMoveEvent(QMouseEvent* event)
@@ -293,7 +297,7 @@ void TfrmQuickInfo::mouseReleaseEvent(QMouseEvent* event)
         doubleClickSeen_ = false;
         emit ToggleApplicationRequested();
     } else if (dragged && pos() == positionAtPress_) {
-        emit ActivateMainWindowRequested();
+        clickTimer_->start();
     } else if (dragged) {
         StorePosition();
     }
@@ -314,15 +318,16 @@ void TfrmQuickInfo::contextMenuEvent(QContextMenuEvent* event)
 
 void TfrmQuickInfo::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TfrmQuickInfo::dropEvent(QDropEvent* event)
 {
-    const std::vector<std::string> paths = DroppedPaths(event->mimeData());
-    if (paths.empty()) return;
+    const DroppedSources sources = SourcesOfDrop(event->mimeData());
+    if (sources.Paths.empty() && sources.Refused.empty()) return;
     event->acceptProposedAction();
-    emit AddTasksRequested(QString::fromStdString(JoinQuotedPaths(paths)));
+    if (!sources.Refused.empty()) emit DropRefused(QString::fromStdString(sources.Refused));
+    if (!sources.Paths.empty()) emit AddTasksRequested(QString::fromStdString(JoinQuotedPaths(sources.Paths)));
 }
 
 void TfrmQuickInfo::StorePosition() const

@@ -9,6 +9,8 @@
 
 #include "tasks/ViewRefresh.h"
 
+class QTimer;
+
 class QMenu;
 
 namespace tarn {
@@ -69,6 +71,8 @@ signals:
     void ActivateMainWindowRequested();
     // Dropped files, as one source list: a single path as it is, several each in quotes.
     void AddTasksRequested(const QString& sources);
+    // Dropped addresses that have no path here, one line each with its reason.
+    void DropRefused(const QString& reasons);
 
 protected:
     bool event(QEvent* event) override;
@@ -97,6 +101,7 @@ private:
     QMenu* contextMenu_ = nullptr;
     bool dragging_ = false;
     bool doubleClickSeen_ = false;
+    QTimer* clickTimer_ = nullptr;
     QPoint cursorAtPress_;
     QPoint positionAtPress_;
     // A resize by the border that the window system does not run itself.

@@ -122,6 +122,11 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
         for (int k = 0; k < ItemKindCount; ++k) copiedSizes_[k] = totalSizes_[k].load();
     }
     RebuildFromLog(log);
+    // The log view shows the task's whole history, not only what this run adds to it.
+    for (TMsg& record : log.Records)
+        if (!IsInternalRecord(record)) messages_.push_back(std::move(record));
+    earlierRecords_ = static_cast<int>(messages_.size());
+    logWritten_ = earlierRecords_;
     if (log.Damaged)
         AddLogRecord("Err006", {"The end of the task log was cut off by a crash and is dropped: " + log.Damage,
                                 RestoreFilePath("log")});

@@ -92,6 +92,8 @@ public:
     int64_t GetCopiedSize() const;
     bool GetLogRecord(int index, TMsg& record) const;
     int GetLogHigh() const;
+    // Records of earlier runs that a restored task holds before its own: reported once already.
+    int GetEarlierRecordCount() const { return earlierRecords_; }
     uint8_t GetSourceKind() const { return sourceKind_.load(std::memory_order_relaxed); }
     int32_t GetErrorCount() const { return errorCount_.load(std::memory_order_relaxed); }
     bool IsWaitingForAnswer() const { return waitingForAnswer_.load(); }
@@ -266,6 +268,7 @@ private:
     const std::string taskName_;
     const std::string restoreDir_;
     const bool restored_;
+    int earlierRecords_ = 0;
 
     mutable std::shared_mutex lock_;  // guards the strings and times below, and the log
 

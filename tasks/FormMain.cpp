@@ -38,6 +38,8 @@
 #include "core/Globals.h"
 #include "core/RegistryLayout.h"
 #include "core/SettingsStorage.h"
+#include "dialogs/DroppedSources.h"
+#include "dialogs/FileOrFolderDialog.h"
 #include "dialogs/FormAbout.h"
 #include "dialogs/FormDelTask.h"
 #include "dialogs/FormDstFileExists.h"
@@ -47,6 +49,7 @@
 #include "dialogs/FormSettings.h"
 #include "dialogs/FormShutDown.h"
 #include "dialogs/Icons.h"
+#include "dialogs/QtTranslation.h"
 #include "dialogs/SpeedGraph.h"
 #include "dialogs/TranslateForm.h"
 #include "engine/DownloadThread.h"
@@ -90,6 +93,19 @@ QString EnglishCaption(const char* action)
     return QString::fromUtf8(action);
 }
 
+// Widens a column to its caption in the header's font, never narrows it.
+void FitHeader(QTreeView& view, int column)
+{
+    const QString caption = view.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    const int wanted = view.header()->fontMetrics().horizontalAdvance(caption) + 2 * FitPadding;
+    if (view.columnWidth(column) < wanted) view.setColumnWidth(column, wanted);
+}
+
+// Whether a log list follows its newest record.
+constexpr char FollowEndProperty[] = "followEnd";
+
+bool AtEnd(const QTreeView& list) { return list.verticalScrollBar()->value() == list.verticalScrollBar()->maximum(); }
+
 // Widens a column to a text, never narrows it.
 void FitColumn(QTreeView& view, int column, const QString& text)
 {
@@ -124,11 +140,18 @@ TfrmMain::TfrmMain(RegistryLocation registry, std::unique_ptr<PowerControl> powe
     quickInfo_->SetContextMenu(trayMenu_);
     connect(quickInfo_.get(), &TfrmQuickInfo::ToggleApplicationRequested, this, &TfrmMain::ToggleApplication);
     connect(quickInfo_.get(), &TfrmQuickInfo::ActivateMainWindowRequested, this, &TfrmMain::BringToFront);
-    connect(quickInfo_.get(), &TfrmQuickInfo::AddTasksRequested, this, [this](const QString& sources) {
-        std::vector<std::string> paths;
-        SplitQuotedPaths(sources.toStdString(), paths);
-        AddTasksByDialog(paths);
-    });
+    // Queued: the dialogs open after the drop has ended, not inside it.
+    connect(
+        quickInfo_.get(), &TfrmQuickInfo::AddTasksRequested, this,
+        [this](const QString& sources) {
+            std::vector<std::string> paths;
+            SplitQuotedPaths(sources.toStdString(), paths);
+            AddTasksByDialog(paths);
+        },
+        Qt::QueuedConnection);
+    connect(
+        quickInfo_.get(), &TfrmQuickInfo::DropRefused, this, [this](const QString& reasons) { ShowError(reasons.toStdString()); },
+        Qt::QueuedConnection);
 
     commands_->LoadQueueModes();
     SyncQueueChecks();
@@ -292,9 +315,21 @@ QTreeView* TfrmMain::CreateLogView(LogListModel& model)
     view->setColumnWidth(LogListModel::ColIcon, LogIconColumnWidth);
     view->setColumnWidth(LogListModel::ColTime, LogTimeColumnWidth);
     view->setColumnWidth(LogListModel::ColMessage, LogMessageColumnWidth);
-    // The date and time column fits a typical time in the user's font and format at once.
-    FitColumn(*view, LogListModel::ColTime, model.headerData(LogListModel::ColTime, Qt::Horizontal, Qt::DisplayRole).toString());
+    FitHeader(*view, LogListModel::ColTime);
+    view->setProperty(FollowEndProperty, true);
+    view->installEventFilter(this);
     return view;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    // A hidden list's scroll range is only brought up to date when it shows: records that came
+    // meanwhile are scrolled to then, unless the user had scrolled back to read when it hid.
+    auto* list = qobject_cast<QTreeView*>(watched);
+    if (list != nullptr && event->type() == QEvent::Hide) list->setProperty(FollowEndProperty, AtEnd(*list));
+    if (list != nullptr && event->type() == QEvent::Show && list->property(FollowEndProperty).toBool())
+        QTimer::singleShot(0, list, &QTreeView::scrollToBottom);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 TSpeedGraph* TfrmMain::CreateSpeedGraph(SpeedGraphModel& model)
@@ -421,6 +456,8 @@ void TfrmMain::TranslateGraph(TSpeedGraph& graph) const
 
 void TfrmMain::Translate()
 {
+    // Qt's own texts (key names in the menus, the pickers) first, so the menus measure them.
+    InstallQtTranslation(*settings_);
     // English first, then the language file over it; a hint left empty shows the caption.
     for (QAction* action : findChildren<QAction*>()) {
         const QString name = action->objectName();
@@ -441,8 +478,10 @@ void TfrmMain::Translate()
     for (const TaskViews& views : taskViews_) {
         TranslateGraph(*views.Graph);
         views.LogModel->Retranslate();
+        FitHeader(*views.LogView, LogListModel::ColTime);
     }
     overallLogModel_->Retranslate();
+    FitHeader(*static_cast<QTreeView*>(logStack_->widget(0)), LogListModel::ColTime);
     trayIcon_->setToolTip(QString::fromLatin1(ProgramName));
 }
 
@@ -507,11 +546,31 @@ void TfrmMain::ReadPlacement()
     const int height = ReadRegInteger(*key, regvalue::Height, std::max(DesignHeight, hint.height()));
     resize(std::max(width, minimumSizeHint().width()), std::max(height, minimumSizeHint().height()));
     if (key->contains(QString::fromLatin1(regvalue::Left)) && key->contains(QString::fromLatin1(regvalue::Top)))
-        move(ReadRegInteger(*key, regvalue::Left, 0), ReadRegInteger(*key, regvalue::Top, 0));
+        PlaceOnScreen(QPoint(ReadRegInteger(*key, regvalue::Left, 0), ReadRegInteger(*key, regvalue::Top, 0)));
 
     pcInfo_->setCurrentIndex(std::clamp(ReadRegInteger(*key, regvalue::ActivePageIndex, DefaultActivePageIndex), 0, 1));
     const int listHeight = std::max(ReadRegInteger(*key, regvalue::TaskListHeight, DesignTaskListHeight), MinimumPaneHeight);
     splitter_->setSizes({listHeight, std::max(height - listHeight, MinimumPaneHeight)});
+}
+
+void TfrmMain::PlaceOnScreen(QPoint frameCorner)
+{
+    // A placement stored under another screen layout or scale may lie off every screen now: the
+    // window goes onto the screen nearest its stored corner, shrunk to fit and whole.
+    QScreen* target = QGuiApplication::screenAt(frameCorner);
+    if (target == nullptr) target = QGuiApplication::primaryScreen();
+    if (target == nullptr) {
+        move(frameCorner);
+        return;
+    }
+    const QRect area = target->availableGeometry();
+    // The frame is not known before the window is shown: a title bar's height is kept free.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QSize room(area.width(), area.height() - titleBar);
+    resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+    const int left = std::clamp(frameCorner.x(), area.left(), std::max(area.left(), area.right() + 1 - width()));
+    const int top = std::clamp(frameCorner.y(), area.top(), std::max(area.top(), area.bottom() + 1 - titleBar - height()));
+    move(left, top);
 }
 
 void TfrmMain::WritePlacement()
@@ -522,8 +581,10 @@ void TfrmMain::WritePlacement()
         widths[static_cast<size_t>(c)] = lvTaskList_->horizontalHeader()->sectionSize(c);
     WriteRegBinary(*key, regvalue::ColWidth, widths.data(), sizeof(widths));
     const QRect bounds = normalGeometry().isValid() ? normalGeometry() : geometry();
-    WriteRegInteger(*key, regvalue::Left, bounds.x());
-    WriteRegInteger(*key, regvalue::Top, bounds.y());
+    // Left and Top are the frame's corner, as move() takes it; the sizes are the inside's.
+    const QPoint frameCorner = bounds.topLeft() - (geometry().topLeft() - frameGeometry().topLeft());
+    WriteRegInteger(*key, regvalue::Left, frameCorner.x());
+    WriteRegInteger(*key, regvalue::Top, frameCorner.y());
     WriteRegInteger(*key, regvalue::Height, bounds.height());
     WriteRegInteger(*key, regvalue::Width, bounds.width());
     const QueueModes& modes = scheduler_->Modes();
@@ -600,8 +661,7 @@ void TfrmMain::AppendLogRecords(TaskViews& views, std::vector<TMsg> records)
 {
     if (records.empty()) return;
     QTreeView& list = *views.LogView;
-    const QScrollBar& bar = *list.verticalScrollBar();
-    const bool atEnd = bar.value() == bar.maximum();
+    if (list.isVisible()) list.setProperty(FollowEndProperty, AtEnd(list));
     const int first = views.LogModel->rowCount();
     const int count = static_cast<int>(records.size());
     views.LogModel->Append(std::move(records));
@@ -610,7 +670,7 @@ void TfrmMain::AppendLogRecords(TaskViews& views, std::vector<TMsg> records)
         FitColumn(list, LogListModel::ColMessage, views.LogModel->index(row, LogListModel::ColMessage).data().toString());
     }
     // The newest record stays in sight unless the user scrolled back to read.
-    if (atEnd) list.scrollToBottom();
+    if (list.isVisible() && list.property(FollowEndProperty).toBool()) list.scrollToBottom();
 }
 
 void TfrmMain::ApplyCommandStates(const CommandStates& states)
@@ -673,10 +733,12 @@ void TfrmMain::InsertViews(int index)
     logStack_->insertWidget(index + 1, views.LogView);
     speedStack_->insertWidget(index + 1, views.Graph);
     taskViews_.insert(taskViews_.begin() + index, views);
+    taskModel_->InsertTaskRow(index);
 }
 
 void TfrmMain::RemoveViews(int index)
 {
+    taskModel_->RemoveTaskRow(index);
     const TaskViews views = taskViews_[static_cast<size_t>(index)];
     taskViews_.erase(taskViews_.begin() + index);
     logStack_->removeWidget(views.LogView);
@@ -695,6 +757,7 @@ void TfrmMain::MoveViews(int from, int to)
     logStack_->insertWidget(to + 1, views.LogView);
     speedStack_->removeWidget(views.Graph);
     speedStack_->insertWidget(to + 1, views.Graph);
+    taskModel_->MoveTaskRow(from, to);
 }
 
 // ---- Questions ----
@@ -729,8 +792,7 @@ std::optional<std::string> TfrmMain::AskNewSource(uint8_t sourceKind)
     QString chosen;
     switch (sourceKind) {
     case SourceUnresolved:
-        // Not yet known to be a folder or a file: a folder picker that shows the files too.
-        chosen = QFileDialog::getExistingDirectory(this, caption, {}, QFileDialog::Options());
+        chosen = TFileOrFolderDialog::Ask(this, caption);
         break;
     case SourceFolder:
         chosen = QFileDialog::getExistingDirectory(this, caption);
@@ -772,7 +834,12 @@ void TfrmMain::AskAboutExistingFile(TDownloadThread& task)
     if (answer != 0 && !closed_) task.Answer(answer);
 }
 
-bool TfrmMain::ConfirmShutDown() { return TfrmShutDown::Confirm(this, *settings_); }
+bool TfrmMain::ConfirmShutDown()
+{
+    // The tick turned the mode off before asking: the items show it while the question is open.
+    SyncQueueChecks();
+    return TfrmShutDown::Confirm(this, *settings_);
+}
 
 void TfrmMain::ShowError(const std::string& text)
 {
@@ -797,8 +864,8 @@ void TfrmMain::actRestartAllExecute() { commands_->RestartAll(); }
 void TfrmMain::actDeleteExecute()
 {
     if (ListInUse()) return;
-    commands_->Delete(SelectedRows());
-    lvTaskList_->clearSelection();
+    // The rows that take the deleted ones' places are not chosen by the user.
+    if (commands_->Delete(SelectedRows())) lvTaskList_->clearSelection();
     RunTickSoon();
 }
 
@@ -880,8 +947,11 @@ void TfrmMain::actRestDefSettingsExecute() { commands_->RestoreDefaultSettings()
 void TfrmMain::actHelpTopicsExecute()
 {
     const std::string page = HelpFolder(settings_->RootDir(), settings_->Language()) + HelpTopicIntroduction;
-    if (FileExists(page) && QDesktopServices::openUrl(QUrl::fromLocalFile(Text(page)))) return;
-    ShowError(msgs_.FormatMsg("Err008", {page}));
+    if (!FileExists(page)) {
+        ShowError(msgs_.FormatMsg("Err008", {page}));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Text(page)))) ShowError(msgs_.FormatMsg("Err012", {page}));
 }
 
 void TfrmMain::actAboutExecute()
@@ -943,6 +1013,10 @@ void TfrmMain::Exit()
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    // Window managers take Alt+F4 for themselves and turn it into the close request of the
+    // close button. Alt still held tells the key from the button: the key ends the program,
+    // as File > Exit does.
+    if (event->spontaneous() && (QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier)) exiting_ = true;
     if (!exiting_ && !closed_ && settings_->MinimizeInsteadClose()) {
         event->ignore();
         HideToTray();
@@ -973,23 +1047,19 @@ void TfrmMain::FormClose()
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!event->mimeData()->hasUrls()) return;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) {
-            event->acceptProposedAction();
-            return;
-        }
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TfrmMain::dropEvent(QDropEvent* event)
 {
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-    if (paths.empty()) return;
+    const DroppedSources sources = SourcesOfDrop(event->mimeData());
+    if (sources.Paths.empty() && sources.Refused.empty()) return;
     event->acceptProposedAction();
-    // The dialog is modal: it opens after the drop has ended, not inside it.
-    QTimer::singleShot(0, this, [this, paths] { AddTasksByDialog(paths); });
+    // The dialogs are modal: they open after the drop has ended, not inside it.
+    QTimer::singleShot(0, this, [this, sources] {
+        if (!sources.Refused.empty()) ShowError(sources.Refused);
+        if (!sources.Paths.empty()) AddTasksByDialog(sources.Paths);
+    });
 }
 
 }  // namespace tarn

@@ -110,6 +110,7 @@ public:
     void MoveViews(int from, int to) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -136,6 +137,7 @@ private:
     // What a cell of a task-list column typically needs, for the first start's widths.
     int TypicalCellWidth(int column, const QFontMetrics& metrics) const;
     void ReadPlacement();
+    void PlaceOnScreen(QPoint frameCorner);
     void WritePlacement();
 
     void ApplyRefresh(ViewRefresh& view);

@@ -1,6 +1,7 @@
 #include "tasks/TaskCommands.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/MessageList.h"
 #include "core/Registry.h"
@@ -40,81 +41,119 @@ void TaskCommands::AddTasksDirect(const std::vector<std::string>& sources, const
         tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed(), false, false, false);
 }
 
+std::vector<TaskId> TaskCommands::IdsOf(const std::vector<int>& rows) const
+{
+    std::vector<TaskId> ids;
+    for (const int row : rows)
+        if (row >= 0 && row < tasks_.Count()) ids.push_back(tasks_.IdOf(row));
+    return ids;
+}
+
+std::vector<TaskId> TaskCommands::AllIds() const
+{
+    std::vector<TaskId> ids;
+    for (int i = 0; i < tasks_.Count(); ++i) ids.push_back(tasks_.IdOf(i));
+    return ids;
+}
+
+std::vector<int> TaskCommands::RowsOf(const std::vector<TaskId>& ids) const
+{
+    std::vector<int> rows;
+    for (const TaskId id : ids)
+        if (const int row = tasks_.IndexOf(id); row >= 0) rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool TaskCommands::Unfinished(TaskId id) const
+{
+    const int row = tasks_.IndexOf(id);
+    return row >= 0 && tasks_.Task(row).GetState() != StateFinished;
+}
+
 void TaskCommands::Start(const std::vector<int>& selection)
 {
-    for (const int row : selection) tasks_.Task(row).Start();
+    for (const int row : RowsOf(IdsOf(selection))) tasks_.Task(row).Start();
 }
 
 void TaskCommands::StartAll() { Start(scheduler_.AllPositions()); }
 
 void TaskCommands::Pause(const std::vector<int>& selection)
 {
-    for (const int row : selection) tasks_.Task(row).Pause();
+    for (const int row : RowsOf(IdsOf(selection))) tasks_.Task(row).Pause();
 }
 
 void TaskCommands::PauseAll() { Pause(scheduler_.AllPositions()); }
 
+// Ticks go on while a question is open: tasks may finish and leave the list, or come and move.
+// So the commands name their tasks by identity and, after the question, act on those of them
+// still listed, wherever they are then.
+
 void TaskCommands::Restart(const std::vector<int>& selection)
 {
-    if (selection.empty() || !host_.Confirm("Msg001")) return;
-    for (const int row : selection) tasks_.Task(row).Restart();
+    const auto ids = IdsOf(selection);
+    if (ids.empty() || !host_.Confirm("Msg001")) return;
+    for (const int row : RowsOf(ids)) tasks_.Task(row).Restart();
 }
 
 void TaskCommands::RestartAll()
 {
+    const auto ids = AllIds();
     if (!host_.Confirm("Msg011")) return;
-    for (int i = 0; i < tasks_.Count(); ++i) tasks_.Task(i).Restart();
+    for (const int row : RowsOf(ids)) tasks_.Task(row).Restart();
 }
 
 void TaskCommands::SkipFile(const std::vector<int>& selection)
 {
-    if (selection.empty() || !host_.Confirm("Msg002")) return;
-    for (const int row : selection) tasks_.Task(row).SkipFile();
+    const auto ids = IdsOf(selection);
+    if (ids.empty() || !host_.Confirm("Msg002")) return;
+    for (const int row : RowsOf(ids)) tasks_.Task(row).SkipFile();
 }
 
-void TaskCommands::Delete(const std::vector<int>& selection)
+bool TaskCommands::Delete(const std::vector<int>& selection)
 {
-    if (selection.empty()) return;
-    const bool unfinished = std::any_of(selection.begin(), selection.end(),
-                                        [&](int row) { return tasks_.Task(row).GetState() != StateFinished; });
+    const auto ids = IdsOf(selection);
     bool deleteFiles = false;
-    if (unfinished) {
+    if (std::any_of(ids.begin(), ids.end(), [&](TaskId id) { return Unfinished(id); })) {
         const auto answer = host_.AskDeleteTask();
-        if (!answer) return;
+        if (!answer) return false;
         deleteFiles = *answer;
     }
-    for (auto it = selection.rbegin(); it != selection.rend(); ++it) {
-        if (tasks_.Task(*it).GetState() != StateFinished) {
-            tasks_.DeleteTaskByUser(*it, deleteFiles);
-        } else {
-            tasks_.StopAndRemoveTask(*it, Removal::Confirmed);
-        }
-    }
+    const auto rows = RowsOf(ids);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) RemoveConfirmed(*it, deleteFiles);
+    return !ids.empty();
 }
 
 void TaskCommands::DeleteAll()
 {
     // Finished tasks go without a question; the first unfinished one, walking from the end,
     // asks, and a Cancel there keeps it and everything before it.
+    const auto ids = AllIds();
     std::optional<bool> deleteFiles;
-    for (int i = tasks_.Count() - 1; i >= 0; --i) {
-        if (tasks_.Task(i).GetState() == StateFinished) {
-            tasks_.StopAndRemoveTask(i, Removal::Confirmed);
-            continue;
-        }
-        if (!deleteFiles) {
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+        if (!deleteFiles && Unfinished(*it)) {
             deleteFiles = host_.AskDeleteTask();
             if (!deleteFiles) return;
         }
-        tasks_.DeleteTaskByUser(i, *deleteFiles);
+        if (const int row = tasks_.IndexOf(*it); row >= 0) RemoveConfirmed(row, deleteFiles.value_or(false));
     }
+}
+
+void TaskCommands::RemoveConfirmed(int row, bool deleteFiles)
+{
+    // A task that finished while the question was open keeps its files.
+    if (tasks_.Task(row).GetState() != StateFinished)
+        tasks_.DeleteTaskByUser(row, deleteFiles);
+    else
+        tasks_.StopAndRemoveTask(row, Removal::Confirmed);
 }
 
 void TaskCommands::Schedule(const std::vector<int>& selection)
 {
-    if (selection.empty()) return;
+    const auto ids = IdsOf(selection);
+    if (ids.empty()) return;
     double proposed = NowDateTime();
-    for (const int row : selection) {
+    for (const int row : RowsOf(ids)) {
         if (tasks_.Task(row).GetState() == StateScheduled) {
             proposed = tasks_.Task(row).GetScheduleTime();
             break;
@@ -122,23 +161,25 @@ void TaskCommands::Schedule(const std::vector<int>& selection)
     }
     const auto time = host_.AskScheduleTime(proposed);
     if (!time) return;
-    for (const int row : selection) tasks_.Task(row).Schedule(*time);
+    for (const int row : RowsOf(ids)) tasks_.Task(row).Schedule(*time);
 }
 
 void TaskCommands::ScheduleAll()
 {
+    const auto ids = AllIds();
     const auto time = host_.AskScheduleTime(NowDateTime());
     if (!time) return;
-    for (int i = 0; i < tasks_.Count(); ++i) tasks_.Task(i).Schedule(*time);
+    for (const int row : RowsOf(ids)) tasks_.Task(row).Schedule(*time);
 }
 
 void TaskCommands::ChangeSource(const std::vector<int>& selection)
 {
-    if (selection.size() != 1) return;
-    TDownloadThread& task = tasks_.Task(selection.front());
-    const uint8_t kind = task.GetSourceKind();
+    const auto ids = IdsOf(selection);
+    if (ids.size() != 1) return;
+    const uint8_t kind = tasks_.Task(tasks_.IndexOf(ids.front())).GetSourceKind();
     if (kind > SourceFile) return;
-    if (const auto path = host_.AskNewSource(kind)) task.ChangeSource(*path);
+    const auto path = host_.AskNewSource(kind);
+    if (const int row = tasks_.IndexOf(ids.front()); path && row >= 0) tasks_.Task(row).ChangeSource(*path);
 }
 
 void TaskCommands::DeleteFinished()

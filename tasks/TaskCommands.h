@@ -3,17 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "tasks/TaskList.h"
+
 namespace tarn {
 
 class CommandHost;
 class QueueScheduler;
-class TaskList;
 class TMsgList;
 class TSettingsStorage;
 
 // The commands of the main window on the task list, as plain logic: which worker operation or
 // list operation runs on which tasks, after which question. A selection is a list of rows in
-// ascending order.
+// ascending order, valid when the command begins.
 class TaskCommands {
 public:
     TaskCommands(TaskList& tasks, QueueScheduler& scheduler, TSettingsStorage& settings, TMsgList& msgs,
@@ -31,7 +32,8 @@ public:
     void PauseAll();
     void Restart(const std::vector<int>& selection);
     void RestartAll();
-    void Delete(const std::vector<int>& selection);
+    // False when the user kept the tasks.
+    bool Delete(const std::vector<int>& selection);
     void DeleteAll();
     void Schedule(const std::vector<int>& selection);
     void ScheduleAll();
@@ -56,6 +58,12 @@ public:
     void RestoreDefaultSettings();
 
 private:
+    // Rows of the list now to identities and back; rows of tasks that left the list are dropped.
+    std::vector<TaskId> IdsOf(const std::vector<int>& rows) const;
+    std::vector<TaskId> AllIds() const;
+    std::vector<int> RowsOf(const std::vector<TaskId>& ids) const;
+    bool Unfinished(TaskId id) const;
+    void RemoveConfirmed(int row, bool deleteFiles);
     void WriteFormMainBool(const char* name, bool value);
 
     TaskList& tasks_;

@@ -91,9 +91,15 @@ void TaskList::ReportProblem(const std::string& detail)
 
 void TaskList::Append(std::unique_ptr<TDownloadThread> worker)
 {
-    entries_.push_back(Entry{std::move(worker), std::make_unique<SpeedGraphModel>(), 0, false});
+    entries_.push_back(Entry{std::move(worker), std::make_unique<SpeedGraphModel>(), ++lastId_, 0, false});
     UpdateRestorePathLock();
     views_.InsertViews(Count() - 1);
+}
+
+int TaskList::IndexOf(TaskId id) const
+{
+    const auto found = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& entry) { return entry.Id == id; });
+    return found == entries_.end() ? -1 : static_cast<int>(found - entries_.begin());
 }
 
 void TaskList::UpdateRestorePathLock()

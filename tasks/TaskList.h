@@ -15,6 +15,8 @@ class TDownloadThread;
 class TMsgList;
 class TSettingsStorage;
 
+using TaskId = uint64_t;
+
 // What LoadTaskList does with the tasks TaskList already names.
 enum class EarlierTasks {
     Restore,  // each gets its worker again
@@ -41,6 +43,11 @@ public:
 
     int Count() const { return static_cast<int>(entries_.size()); }
     TDownloadThread& Task(int index) const { return *entries_[static_cast<size_t>(index)].Worker; }
+    // A task's identity for as long as this list lives: never given to another task, so that
+    // whoever holds it across a question finds the task again, or finds it gone.
+    TaskId IdOf(int index) const { return entries_[static_cast<size_t>(index)].Id; }
+    // The task's index now, or -1 once it has left the list.
+    int IndexOf(TaskId id) const;
     // A task's speed history keeps its address while tasks come, go and move, so that the graph
     // drawing it can hold it for the task's life.
     SpeedGraphModel& Graph(int index) { return *entries_[static_cast<size_t>(index)].Graph; }
@@ -91,6 +98,7 @@ private:
     struct Entry {
         std::unique_ptr<TDownloadThread> Worker;
         std::unique_ptr<SpeedGraphModel> Graph;
+        TaskId Id = 0;
         int LogRowsShown = 0;
         bool RemovalFailed = false;
     };
@@ -123,6 +131,7 @@ private:
     std::vector<KeptName> kept_;
     FileHandle lock_ = NoHandle;
     std::string folder_;
+    TaskId lastId_ = 0;
     int loadProblems_ = 0;
     bool saveAfterLoad_ = false;
     bool listWhole_ = false;  // the last read found TaskList and every entry it names

@@ -44,6 +44,31 @@ void TaskTableModel::Update(const std::vector<TaskRow>& rows)
     }
 }
 
+void TaskTableModel::InsertTaskRow(int row)
+{
+    beginInsertRows({}, row, row);
+    rows_.insert(rows_.begin() + row, TaskRow{});
+    endInsertRows();
+}
+
+void TaskTableModel::RemoveTaskRow(int row)
+{
+    beginRemoveRows({}, row, row);
+    rows_.erase(rows_.begin() + row);
+    endRemoveRows();
+}
+
+void TaskTableModel::MoveTaskRow(int from, int to)
+{
+    if (from == to) return;
+    // Qt names the place before which the row goes, counted before it leaves.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    const TaskRow moved = rows_[static_cast<size_t>(from)];
+    rows_.erase(rows_.begin() + from);
+    rows_.insert(rows_.begin() + to, moved);
+    endMoveRows();
+}
+
 void TaskTableModel::SetCaptions(const QStringList& captions)
 {
     captions_ = captions;

@@ -22,6 +22,11 @@ public:
 
     // Adds or removes rows at the end to match `rows`, then announces each changed cell.
     void Update(const std::vector<TaskRow>& rows);
+    // A task came, left or moved: its row does the same, so that the selection stays with the
+    // tasks the user chose. The cells are filled by the next Update.
+    void InsertTaskRow(int row);
+    void RemoveTaskRow(int row);
+    void MoveTaskRow(int from, int to);
     // The column captions, in column order.
     void SetCaptions(const QStringList& captions);
     const TaskRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }

@@ -117,7 +117,7 @@ TEST_F(FormQuickInfoTest, ADragStoresThePlaceAPlainClickDoesNotAResizeStoresAtOn
     QSignalSpy activate(window.get(), &Window::ActivateMainWindowRequested);
     Mouse(*window, QEvent::MouseButtonPress, {40, 30});
     Mouse(*window, QEvent::MouseButtonRelease, {40, 30});
-    EXPECT_EQ(activate.count(), 1);
+    ASSERT_TRUE(activate.wait());
     EXPECT_FALSE(Stored("Left"));
     EXPECT_FALSE(Stored("Width"));  // showing the window is no resize
 
@@ -164,11 +164,12 @@ TEST_F(FormQuickInfoTest, ADoubleClickTogglesTheMainWindowOnce)
     EXPECT_EQ(toggle.count(), 0);  // at the release, not at the second press
     Mouse(*window, QEvent::MouseButtonRelease, {40, 30});
     EXPECT_EQ(toggle.count(), 1);
-    EXPECT_EQ(activate.count(), 1);  // the first click's
+    // The first click of the pair brings nothing to the front, which the toggle would undo.
     Mouse(*window, QEvent::MouseButtonPress, {40, 30});
     Mouse(*window, QEvent::MouseButtonRelease, {40, 30});
+    ASSERT_TRUE(activate.wait());
+    EXPECT_EQ(activate.count(), 1);
     EXPECT_EQ(toggle.count(), 1);
-    EXPECT_EQ(activate.count(), 2);
 }
 
 TEST_F(FormQuickInfoTest, TheWindowSnapsToTheWorkAreaEdgesItComesNear)
@@ -252,16 +253,19 @@ TEST_F(FormQuickInfoTest, EachTaskGetsARowWithItsProgressBar)
 
 }
 
+// Local files become one source list; an address with no path here is refused with its reason.
 TEST_F(FormQuickInfoTest, DroppedFilesBecomeOneSourceList)
 {
     auto window = Make();
     QSignalSpy added(window.get(), &Window::AddTasksRequested);
-    const std::vector<std::pair<QList<QUrl>, QString>> cases = {
-        {{QUrl::fromLocalFile("/srv/share/one file.iso")}, "/srv/share/one file.iso"},
+    QSignalSpy refused(window.get(), &Window::DropRefused);
+    const std::vector<std::tuple<QList<QUrl>, QString, int>> cases = {
+        {{QUrl::fromLocalFile("/srv/share/one file.iso")}, "/srv/share/one file.iso", 0},
         {{QUrl::fromLocalFile("/srv/a"), QUrl("https://example.org/x"), QUrl::fromLocalFile("/srv/b c/")},
-         "\"/srv/a\" \"/srv/b c/\""},
+         "\"/srv/a\" \"/srv/b c\"", 1},
+        {{QUrl("https://example.org/x")}, "", 1},
     };
-    for (const auto& [urls, sources] : cases) {
+    for (const auto& [urls, sources, refusals] : cases) {
         QMimeData data;
         data.setUrls(urls);
         QDragEnterEvent enter({10, 10}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -269,19 +273,10 @@ TEST_F(FormQuickInfoTest, DroppedFilesBecomeOneSourceList)
         EXPECT_TRUE(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(window.get(), &drop);
-        ASSERT_EQ(added.count(), 1);
-        EXPECT_EQ(added.takeFirst().at(0).toString(), sources);
+        EXPECT_EQ(added.isEmpty() ? QString() : added.takeFirst().at(0).toString(), sources);
+        EXPECT_EQ(refused.count(), refusals);
+        refused.clear();
     }
-
-    QMimeData web;
-    web.setUrls({QUrl("https://example.org/x")});
-    QDragEnterEvent enter({10, 10}, Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
-    enter.setAccepted(false);
-    QCoreApplication::sendEvent(window.get(), &enter);
-    EXPECT_FALSE(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window.get(), &drop);
-    EXPECT_EQ(added.count(), 0);
 }
 
 }  // namespace

@@ -95,7 +95,9 @@ TEST_F(DownloadThreadRecordTest, RestoredTaskReadsItsFilesBack)
     EXPECT_EQ(restored->GetSource(), Src() + "x");
     EXPECT_EQ(restored->GetDestination(), Dst());
     EXPECT_EQ(restored->GetSpeedLimit(), 4096);
-    EXPECT_EQ(restored->GetLogHigh(), 0);  // the old records stay on disk only
+    // The log view gets the whole history, each record once.
+    EXPECT_EQ(restored->GetEarlierRecordCount(), 1);
+    EXPECT_EQ(restored->GetLogHigh(), 1);
     restored->Stop();
     restored->WaitFor();
     // Both runs' records are in the file, one after the other.

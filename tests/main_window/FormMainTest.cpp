@@ -1,17 +1,22 @@
 // The main window over real tasks copying real files in a temporary folder, offscreen: what its
 // views show after ticks, which commands it enables, what its controls do to the tasks, and
 // that closing it keeps every task for the next window.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdlib>
@@ -43,11 +48,13 @@ public:
     bool PowerOff(std::string&) override { return false; }
 };
 
-// The window with its questions answered at once: no dialog may block a test.
+// The window with its questions answered at once: no dialog may block a test. A live window
+// shows its real dialogs, which the test answers while the window's own timer ticks.
 class TestWindow : public TfrmMain {
 public:
     explicit TestWindow(const RegistryLocation& registry) : TfrmMain(registry, std::make_unique<NoPower>()) {}
     using TfrmMain::dropEvent;
+    bool live = false;
 
     std::optional<NewTaskAnswer> AskNewTask(bool, const std::string& sourceText) override
     {
@@ -60,10 +67,10 @@ public:
         answer.SpeedLimit = 1000;
         return answer;
     }
-    bool Confirm(const std::string&) override { return true; }
-    std::optional<bool> AskDeleteTask() override { return false; }
+    bool Confirm(const std::string& id) override { return !live || TfrmMain::Confirm(id); }
+    std::optional<bool> AskDeleteTask() override { return live ? TfrmMain::AskDeleteTask() : false; }
     void AskAboutExistingFile(TDownloadThread& task) override { task.Answer(AnswerOverwriteAll); }
-    bool ConfirmShutDown() override { return false; }
+    bool ConfirmShutDown() override { return live && TfrmMain::ConfirmShutDown(); }
     void ShowError(const std::string& text) override { errors.push_back(text); }
 
     std::vector<std::string> askedSources;
@@ -256,6 +263,129 @@ TEST_F(FormMainTest, KeysInTheListActOnTheSelectedTasks)
     QApplication::processEvents();
     EXPECT_EQ(window->Tasks().Count(), 1);
     EXPECT_EQ(window->Tasks().Task(0).GetSourceAsGiven(), temp / "src/a.bin");
+}
+
+// A command whose question is open while ticks go on acts, once answered, on the tasks the user
+// chose and on no other, wherever the rows went meanwhile: a task ahead of them finishes and
+// leaves the list before the answer comes.
+struct QuestionCase {
+    const char* action;
+    int chosen;            // row of the task chosen: 0 is the one that leaves
+    const char* recordId;  // what the chosen task logs; none when it is deleted
+    bool cancel = false;
+};
+
+class CommandQuestionTest : public FormMainTest, public testing::WithParamInterface<QuestionCase> {
+protected:
+    int RowOf(const std::string& name) const
+    {
+        for (int row = 0; row < window->Tasks().Count(); ++row)
+            if (window->Tasks().Task(row).GetSourceAsGiven() == temp / ("src/" + name)) return row;
+        return -1;
+    }
+    bool Logged(const std::string& name, const std::string& id) const
+    {
+        TMsg record;
+        const TDownloadThread& task = window->Tasks().Task(RowOf(name));
+        for (int i = 0; task.GetLogRecord(i, record); ++i)
+            if (record.Id == id) return true;
+        return false;
+    }
+    // Answers the question that opens next once `ready` holds, while the window's timer ticks.
+    bool AnswerWhen(const char* action, const std::function<bool()>& ready, bool cancel)
+    {
+        bool answered = false;
+        QTimer answerer;
+        answerer.setInterval(20);
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || answered || !ready()) return;
+            answered = true;
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                box->button(cancel ? QMessageBox::Cancel : QMessageBox::Ok)->click();
+            } else if (auto* picker = qobject_cast<QFileDialog*>(modal); picker && !cancel) {
+                picker->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromStdString(temp / "src/new.bin"));
+                static_cast<QDialog*>(picker)->accept();
+            } else if (cancel) {
+                static_cast<QDialog*>(modal)->reject();
+            } else {
+                static_cast<QDialog*>(modal)->accept();
+            }
+        });
+        answerer.start();
+        Action(action).trigger();
+        return answered;
+    }
+};
+
+TEST_P(CommandQuestionTest, ActsOnlyOnTheChosenTasksWhereverTheyMoved)
+{
+    const QuestionCase& c = GetParam();
+    const std::string names[] = {"leaving.bin", "second.bin", "third.bin"};
+    const std::string chosen = names[c.chosen];
+    const std::string other = c.chosen == 2 ? names[1] : names[2];
+    window->Settings().SetAutoDeleteFinished(true);
+    AddTask(names[0], 1000, INT32_MAX, StatePaused);
+    AddTask(names[1], 4000000, 2000);
+    AddTask(names[2], 4000000, 2000);
+    WriteFile(temp / "src/new.bin", ReadFile(temp / ("src/" + chosen)));
+    // A file is being copied in each: Skip File has one to skip.
+    ASSERT_TRUE(TickUntil([&] { return window->Tasks().Task(1).GetCopiedSize() > 0 && window->Tasks().Task(2).GetCopiedSize() > 0; }));
+    window->live = true;
+    Select({c.chosen});
+
+    bool started = false;
+    ASSERT_TRUE(AnswerWhen(c.action, [&] {
+        if (!started) window->Tasks().Task(0).Start();
+        started = true;
+        return RowOf(names[0]) < 0;  // the window's tick removed it
+    }, c.cancel));
+
+    QApplication::processEvents();
+    window->tmTaskGridTimer();
+    ASSERT_GE(RowOf(other), 0);
+    EXPECT_FALSE(Logged(other, c.recordId == nullptr ? "Inf015" : c.recordId));
+    if (c.chosen == 0) {
+        EXPECT_EQ(window->Tasks().Count(), 2);
+    } else if (c.cancel) {
+        EXPECT_EQ(window->Tasks().Count(), 2);
+        EXPECT_EQ(window->SelectedRows(), std::vector<int>{RowOf(chosen)});
+    } else if (c.recordId == nullptr) {
+        EXPECT_EQ(window->Tasks().Count(), 1);
+    } else {
+        // The task chosen for a new source is known by it from then on.
+        const std::string now = std::string(c.action) == "actChangeSource" ? "new.bin" : chosen;
+        EXPECT_TRUE(WaitUntil([&] { return RowOf(now) >= 0 && Logged(now, c.recordId); })) << c.recordId;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCommandWithAQuestion, CommandQuestionTest,
+                         testing::Values(QuestionCase{"actDelete", 1, nullptr}, QuestionCase{"actDelete", 2, nullptr},
+                                         QuestionCase{"actDelete", 0, nullptr}, QuestionCase{"actDelete", 2, nullptr, true},
+                                         QuestionCase{"actRestart", 1, "Inf013"}, QuestionCase{"actSkipFile", 2, "Inf014"},
+                                         QuestionCase{"actSchedule", 1, "Inf011"}, QuestionCase{"actChangeSource", 2, "Inf010"}));
+
+// The tick turns "Shut Down when done" off as it asks; the menu, toolbar and tray items show it
+// at once, so that the next click turns it on again rather than off.
+TEST_F(FormMainTest, ShutDownWhenDoneShowsOffOnceTheQuestionComes)
+{
+    AddTask("done.bin", 1000, INT32_MAX);
+    ASSERT_TRUE(TickUntil([&] { return window->Tasks().Task(0).GetState() == StateFinished; }));
+    Action("actShutDown").trigger();
+    window->live = true;
+    bool checkedDuringQuestion = true;
+    QTimer answerer;
+    answerer.setInterval(20);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* question = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            checkedDuringQuestion = Action("actShutDown").isChecked();
+            question->reject();
+        }
+    });
+    answerer.start();
+    window->tmTaskGridTimer();
+    EXPECT_FALSE(checkedDuringQuestion);
+    EXPECT_FALSE(Action("actShutDown").isChecked());
 }
 
 TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
