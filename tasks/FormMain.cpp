@@ -425,9 +425,9 @@ void TfrmMain::CreateStatusBar()
     for (int panel = 0; panel < 6; ++panel) {
         auto* label = new QLabel;
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(panel));
-        label->setMinimumWidth(StatusPanelWidth);
-        // A text longer than its panel (German, a large font) still keeps apart from the next.
-        label->setContentsMargins(0, 0, label->fontMetrics().averageCharWidth() * 2, 0);
+        // A window narrower than the panels clips them rather than laying them over each other,
+        // which a minimum width would: the layout cannot make a widget narrower than that.
+        label->setMinimumWidth(1);
         statusBar()->addWidget(label);
         statusPanels_.push_back(label);
     }
@@ -652,8 +652,14 @@ void TfrmMain::ApplyRefresh(ViewRefresh& view)
     lblSpeedValue_->setEnabled(view.TrackBarEnabled);
     lblSpeedValue_->setText(Text(view.SpeedLabel));
 
-    for (size_t panel = 0; panel < statusPanels_.size(); ++panel)
-        statusPanels_[panel]->setText(Text(view.StatusTexts[panel]));
+    for (size_t panel = 0; panel < statusPanels_.size(); ++panel) {
+        QLabel& label = *statusPanels_[panel];
+        label.setText(Text(view.StatusTexts[panel]));
+        // Where there is room a panel is at least its designed width, and a longer text (German,
+        // a large font) still keeps apart from the next.
+        const int gap = label.fontMetrics().averageCharWidth() * 2;
+        label.setContentsMargins(0, 0, std::max(gap, StatusPanelWidth - label.fontMetrics().horizontalAdvance(label.text())), 0);
+    }
     ApplyCommandStates(view.Commands);
 }
 

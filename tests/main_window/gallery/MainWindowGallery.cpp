@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QAction>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -135,6 +136,12 @@ int main(int argc, char* argv[])
     tray->popup(window.geometry().center());
     saved &= Save(*tray, output + "/tray-menu-" + language + ".png");
     tray->hide();
+
+    // The Actions menu, with its keys named in the language.
+    QMenu* actions = window.findChild<QAction*>(QStringLiteral("actActions"))->menu();
+    actions->popup(window.geometry().center());
+    saved &= Save(*actions, output + "/actions-menu-" + language + ".png");
+    actions->hide();
 
     TfrmAbout about(&window, window.Settings());
     about.show();
