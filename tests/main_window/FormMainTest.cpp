@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -386,6 +387,25 @@ TEST_F(FormMainTest, ShutDownWhenDoneShowsOffOnceTheQuestionComes)
     window->tmTaskGridTimer();
     EXPECT_FALSE(checkedDuringQuestion);
     EXPECT_FALSE(Action("actShutDown").isChecked());
+}
+
+// Records that came while the Log tab was hidden are scrolled to when it opens.
+TEST_F(FormMainTest, TheLogTabOpensAtItsNewestRecord)
+{
+    MakeFolders(temp / "src/tree");
+    for (int i = 0; i < 80; ++i) WriteFile(temp / ("src/tree/f" + std::to_string(i)), "x");
+    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/tree", temp / "dst/", StateCopying, 0, INT32_MAX, false, false, false));
+    window->resize(800, 500);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    Select({0});
+    ASSERT_TRUE(TickUntil([&] { return window->LogModel(0).rowCount() > 80; }));
+    window->findChild<QTabWidget*>(QStringLiteral("pcInfo"))->setCurrentIndex(1);
+    const auto& list = *static_cast<QAbstractScrollArea*>(window->findChild<QStackedWidget*>(QStringLiteral("pnLogLists"))->currentWidget());
+    EXPECT_TRUE(WaitUntil([&] {
+        QApplication::processEvents();
+        return list.verticalScrollBar()->maximum() > 0 && list.verticalScrollBar()->value() == list.verticalScrollBar()->maximum();
+    }));
 }
 
 TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
