@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
 #include <QStackedWidget>
@@ -24,6 +25,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "core/Registry.h"
+#include "core/RegistryLayout.h"
 #include "core/SettingsStorage.h"
 #include "core/Units.h"
 #include "dialogs/SpeedGraph.h"
@@ -550,6 +553,22 @@ TEST_F(FormMainTest, ClosingKeepsTasksForTheNextWindowAndDeletesAnEmptyTaskList)
     window->Tasks().Task(0).SetSpeedLimit(INT32_MAX);
     ASSERT_TRUE(TickUntil([&] { return Cell(0, 0) == " Finished"; }));
     EXPECT_EQ(ReadFile(temp / "dst/slow.bin"), ReadFile(temp / "src/slow.bin"));
+}
+
+// A placement stored under another screen or scale opens on the screen, whole.
+TEST_F(FormMainTest, AStoredPlacementOffTheScreenOpensOnIt)
+{
+    window.reset();
+    {
+        TSettingsStorage settings(Registry());
+        const auto key = settings.OpenKey(regkey::FormMain);
+        WriteRegInteger(*key, regvalue::Left, 5000);
+        WriteRegInteger(*key, regvalue::Top, -3000);
+        WriteRegInteger(*key, regvalue::Width, 9000);
+        FlushRegistryKey(*key);
+    }
+    window = std::make_unique<TestWindow>(Registry());
+    EXPECT_TRUE(window->screen()->availableGeometry().contains(window->geometry()));
 }
 
 TEST_F(FormMainTest, TheCloseButtonOnlyHidesWhenSoSetAndExitCloses)
