@@ -8,9 +8,12 @@ namespace tarn {
 namespace {
 
 constexpr double UnixEpochDays = 25569.0;  // 1 January 1970 in days since 30 December 1899
+constexpr double FirstDateTime = -693593.0;  // 1 January 1
+constexpr double EndDateTime = 2958466.0;    // 1 January 10000
 
 std::string FormatCDateTime(double dateTime)
 {
+    if (!(dateTime >= FirstDateTime && dateTime < EndDateTime)) return {};
     const std::tm local = DateTimeToTm(dateTime);
     const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0;
     char text[128];
@@ -41,6 +44,8 @@ double NowDateTime()
 
 std::tm DateTimeToTm(double dateTime)
 {
+    // 1 January of the year 1 to the end of 9999; beyond, the day count has no calendar date.
+    if (!(dateTime >= FirstDateTime && dateTime < EndDateTime)) return std::tm{};
     // Work in whole milliseconds so that 23:59:59.9996 does not print as 24:00:00.
     const double totalMs = std::round((dateTime - UnixEpochDays) * MillisecondsPerDay);
     const double totalSeconds = std::floor(totalMs / 1000.0);

@@ -12,7 +12,7 @@ constexpr double MillisecondsPerDay = 86400000.0;
 
 double NowDateTime();
 double UnixTimeToDateTime(time_t seconds, long nanoseconds = 0);
-// The broken-down local time of a date-time value.
+// The broken-down local time of a date-time value; all zero outside the years 1 to 9999.
 std::tm DateTimeToTm(double dateTime);
 double TmToDateTime(const std::tm& local);
 
