@@ -27,6 +27,7 @@ enum ExitStatus : int {
     // A task failed, left items out, could not set attributes or security it was asked to, or
     // could not be made or restored.
     ExitTaskFailed = 2,
+    ExitNotTaken = 3,  // send: no desktop program runs, or it refused the files
 };
 
 // The command line's run of a task list, worked one at a time by the "Global Queue" rule, each

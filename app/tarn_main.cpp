@@ -1,13 +1,19 @@
 #include <QApplication>
+#include <QMessageBox>
 #include <QSessionManager>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/AutoRun.h"
+#include "app/HandOverReceiver.h"
+#include "app/OneInstance.h"
 #include "app/QuitSignals.h"
 #include "core/Globals.h"
+#include "core/SettingsStorage.h"
 #include "core/Units.h"
 #include "dialogs/Icons.h"
+#include "platform/OsError.h"
 #include "tasks/FormMain.h"
 
 // The desktop program: the main window over the task list.
@@ -32,8 +38,22 @@ int main(int argc, char* argv[])
     // Hidden in the notification area, the program keeps running; it ends by Exit.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second start wakes the first and ends without a window.
+    tarn::OneInstance instance;
+    if (!instance.CheckFirstInstance()) return 0;
+    try {
+        const tarn::TSettingsStorage settings;
+        if (!tarn::AutoRunCheck(app.arguments().mid(1), settings)) return 0;
+    } catch (const tarn::OsError& error) {
+        QMessageBox::critical(nullptr, QString::fromLatin1(tarn::ProgramName), QString::fromUtf8(error.what()));
+        return 1;
+    }
+
     tarn::TfrmMain window;
     window.show();
+    tarn::HandOverReceiver receiver(window, instance.SocketName());
+    if (QString error; !receiver.Listen(error))
+        std::fprintf(stderr, "tarn: other programs cannot hand files over: %s\n", qPrintable(error));
 
     tarn::QuitSignals quitSignals;
     QObject::connect(&quitSignals, &tarn::QuitSignals::QuitRequested, &window, &tarn::TfrmMain::Exit);

@@ -2,14 +2,51 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/CopyArguments.h"
+#include "app/HandOverSender.h"
 #include "app/CliSession.h"
 #include "app/StopSignals.h"
 #include "core/ProgramLog.h"
 #include "core/Units.h"
+
+namespace {
+
+// A path as the desktop program, which runs elsewhere, must get it: absolute.
+std::string Absolute(const std::string& path)
+{
+    return std::filesystem::absolute(std::filesystem::path(path)).lexically_normal().string();
+}
+
+// send [--to DESTINATION] SOURCE...: the files handed to the running desktop program.
+int Send(const std::vector<std::string>& words)
+{
+    tarn::HandOver handOver;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--to" && i + 1 < words.size()) {
+            handOver.Destination = Absolute(words[++i]);
+        } else if (words[i] == "--to" || (words[i].rfind("--", 0) == 0 && words[i].size() > 2)) {
+            std::fprintf(stderr, "tarnctl: send: \"%s\" needs a value or is no option\n\n%s",
+                         tarn::EscapeControls(words[i]).c_str(), tarn::UsageText);
+            return tarn::ExitUsage;
+        } else {
+            handOver.Sources.push_back(Absolute(words[i]));
+        }
+    }
+    if (handOver.Sources.empty()) {
+        std::fprintf(stderr, "tarnctl: send: no SOURCE given\n\n%s", tarn::UsageText);
+        return tarn::ExitUsage;
+    }
+    std::string error;
+    if (tarn::SendHandOver(handOver, error) == tarn::SendResult::Taken) return tarn::ExitFinished;
+    std::fprintf(stderr, "tarnctl: %s\n", tarn::EscapeControls(error).c_str());
+    return tarn::ExitNotTaken;
+}
+
+}  // namespace
 
 // tarnctl: the copy engine on the command line.
 int main(int argc, char* argv[])
@@ -47,6 +84,7 @@ int main(int argc, char* argv[])
         tarn::InstallStopSignals();
         return tarn::CliSession(arguments).Resume();
     }
+    if (command == "send") return Send(words);
     std::fprintf(stderr, "tarnctl: unknown command \"%s\"\n\n%s", tarn::EscapeControls(command).c_str(),
                  tarn::UsageText);
     return tarn::ExitUsage;

@@ -72,6 +72,14 @@ std::string EncodeHandOverFrame(const HandOver& handOver)
     return frame + block;
 }
 
+std::string EncodeHandOverActivation()
+{
+    std::string frame;
+    PutWord(frame, ActivationKind);
+    PutWord(frame, 0);
+    return frame;
+}
+
 std::string EncodeHandOverAnswer(bool taken)
 {
     std::string answer;
@@ -91,9 +99,12 @@ HandOverFrameReader::Status HandOverFrameReader::Feed(std::string_view bytes)
         bytes.remove_prefix(take);
         if (buffer_.size() < HandOverHeaderSize) return status_;
         blockSize_ = WordAt(buffer_, 4);
-        if (WordAt(buffer_, 0) != HandOverKind || blockSize_ > HandOverBlockLimit) return status_ = Status::Refused;
+        const uint32_t kind = WordAt(buffer_, 0);
+        activation_ = kind == ActivationKind && blockSize_ == 0;
+        if ((kind != HandOverKind && !activation_) || blockSize_ > HandOverBlockLimit) return status_ = Status::Refused;
         headerRead_ = true;
         buffer_.clear();
+        if (activation_) return status_ = bytes.empty() ? Status::Complete : Status::Refused;
     }
     if (bytes.size() > blockSize_ - buffer_.size()) return status_ = Status::Refused;
     buffer_.append(bytes);

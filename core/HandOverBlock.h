@@ -26,11 +26,14 @@ std::optional<HandOver> DecodeHandOverBlock(std::string_view block);
 // The frame the block travels in over the local socket: a 32-bit kind (HandOverKind), a 32-bit
 // length, then that many bytes of block. The answer is one 32-bit word: 1 taken, 0 refused.
 inline constexpr uint32_t HandOverKind = 1;
+// A later start of the program asks the first to come to the front: this kind, no block.
+inline constexpr uint32_t ActivationKind = 2;
 inline constexpr size_t HandOverHeaderSize = 8;
 // A block longer than this is refused unread: thousands of paths fit in it.
 inline constexpr uint32_t HandOverBlockLimit = 16u << 20;
 
 std::string EncodeHandOverFrame(const HandOver& handOver);
+std::string EncodeHandOverActivation();
 std::string EncodeHandOverAnswer(bool taken);
 
 // Reads one frame from bytes as they arrive, never holding more than the frame announced.
@@ -42,11 +45,13 @@ public:
     // is wrong or its block is not one. Bytes after a complete frame are refused too.
     Status Feed(std::string_view bytes);
     const HandOver& Result() const { return result_; }
+    bool IsActivation() const { return activation_; }
 
 private:
     std::string buffer_;
     uint32_t blockSize_ = 0;
     bool headerRead_ = false;
+    bool activation_ = false;
     Status status_ = Status::NeedMore;
     HandOver result_;
 };

@@ -977,6 +977,12 @@ void TfrmMain::AddTasksByDialog(const std::vector<std::string>& sources)
     RunTickSoon();
 }
 
+void TfrmMain::AddTasksDirect(const std::vector<std::string>& sources, const std::string& destination)
+{
+    commands_->AddTasksDirect(sources, destination);
+    RunTickSoon();
+}
+
 void TfrmMain::BringToFront()
 {
     if (isHidden() || isMinimized()) showNormal();

@@ -76,6 +76,8 @@ public:
 
     // New tasks through the new-task dialog, its source filled in (dropped files).
     void AddTasksByDialog(const std::vector<std::string>& sources);
+    // One task per source into `destination`, started at once.
+    void AddTasksDirect(const std::vector<std::string>& sources, const std::string& destination);
     // Shows the program from the notification area or hides it there.
     void ToggleApplication();
     void BringToFront();

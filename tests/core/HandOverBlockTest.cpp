@@ -27,7 +27,8 @@ TEST(HandOverBlockTest, FramesAreTakenWholeOrRefused)
         {"no source, a destination", EncodeHandOverFrame({{}, "/d"}), S::Complete, {{}, "/d"}},
         {"cut short", good.substr(0, good.size() - 1), S::NeedMore},
         {"a byte more than announced", good + "x", S::Refused},
-        {"another kind", Word(2) + good.substr(4), S::Refused},
+        {"another kind", Word(3) + good.substr(4), S::Refused},
+        {"an activation with a block", Word(2) + good.substr(4), S::Refused},
         {"a block over the limit", Word(1) + Word(HandOverBlockLimit + 1), S::Refused},
         {"a count the block cannot hold", Word(1) + Word(8) + Word(0x7FFFFFFF) + Word(0), S::Refused},
         {"a path running past the block", Word(1) + Word(12) + Word(1) + Word(100) + "abcd", S::Refused},
@@ -46,12 +47,20 @@ TEST(HandOverBlockTest, FramesAreTakenWholeOrRefused)
                 status = reader.Feed(c.frame);
             }
             EXPECT_EQ(status, c.status) << c.what << (byByte ? ", byte by byte" : "");
+            EXPECT_FALSE(reader.IsActivation()) << c.what;
             if (status == S::Complete) {
                 EXPECT_EQ(reader.Result().Sources, c.expected.Sources) << c.what;
                 EXPECT_EQ(reader.Result().Destination, c.expected.Destination) << c.what;
             }
         }
     }
+}
+
+TEST(HandOverBlockTest, ALaterStartAsksForTheFrontWithAnActivation)
+{
+    HandOverFrameReader reader;
+    EXPECT_EQ(reader.Feed(EncodeHandOverActivation()), HandOverFrameReader::Status::Complete);
+    EXPECT_TRUE(reader.IsActivation());
 }
 
 }  // namespace
