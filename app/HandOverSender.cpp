@@ -17,8 +17,8 @@ SendResult SendHandOver(const HandOver& handOver, std::string& error)
     QLocalSocket socket;
     socket.connectToServer(OneInstance::FileStem() + QStringLiteral(".socket"));
     if (!socket.waitForConnected(ConnectWait)) {
-        error = "Tarnwell is not running (" + socket.errorString().toStdString() +
-                "): start it from the applications menu or with the command tarn, then send again";
+        error = "Tarnwell is not running: start it from the applications menu or with the command tarn, then send "
+                "again";
         return SendResult::NotRunning;
     }
     socket.write(QByteArray::fromStdString(EncodeHandOverFrame(handOver)));
