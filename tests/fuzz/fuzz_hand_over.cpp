@@ -17,10 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto status = whole.Feed(bytes);
     HandOverFrameReader split;
     const size_t cut = std::min<size_t>(data[0], bytes.size());
-    auto splitStatus = split.Feed(bytes.substr(0, cut));
-    if (splitStatus == HandOverFrameReader::Status::NeedMore || cut == bytes.size())
-        splitStatus = split.Feed(bytes.substr(cut));
-    if (splitStatus != status) std::abort();
+    split.Feed(bytes.substr(0, cut));
+    if (split.Feed(bytes.substr(cut)) != status) std::abort();
     if (status != HandOverFrameReader::Status::Complete || whole.IsActivation()) return 0;
     const HandOver& read = whole.Result();
     if (read.Sources != split.Result().Sources || read.Destination != split.Result().Destination) std::abort();
