@@ -258,8 +258,8 @@ TEST_F(FormMainTest, KeysInTheListActOnTheSelectedTasks)
     window->TaskListView().setFocus();
     const auto state = [&](int i) { return window->Tasks().Task(i).GetState() & 0x7F; };
     QTest::keyClick(&window->TaskListView(), Qt::Key_Return);
-    // Copying, past the scan, during which a pause is not taken.
-    EXPECT_TRUE(WaitUntil([&] { return state(1) == StateCopying; }));
+    // Copying, past the scan, during which a pause is not taken: bytes have moved.
+    EXPECT_TRUE(WaitUntil([&] { return state(1) == StateCopying && window->Tasks().Task(1).GetCopiedSize() > 0; }));
     EXPECT_EQ(state(0), StatePaused);
     QTest::keyClick(&window->TaskListView(), Qt::Key_Space);
     EXPECT_TRUE(WaitUntil([&] { return state(1) == StatePaused; }));
