@@ -15,7 +15,7 @@ constexpr int AnswerWait = 10000;
 SendResult SendHandOver(const HandOver& handOver, std::string& error)
 {
     QLocalSocket socket;
-    socket.connectToServer(OneInstance::FileStem() + QStringLiteral(".socket"));
+    socket.connectToServer(OneInstance::SocketPath());
     if (!socket.waitForConnected(ConnectWait)) {
         error = "Tarnwell is not running: start it from the applications menu or with the command tarn, then send "
                 "again";

@@ -17,10 +17,12 @@ QString OneInstance::FileStem(const QString& folder)
     return QDir(base).filePath(QStringLiteral("tarnwell-") + QString::fromLatin1(AppGUID));
 }
 
+QString OneInstance::SocketPath(const QString& folder) { return FileStem(folder) + QStringLiteral(".socket"); }
+
 OneInstance::OneInstance(const QString& folder)
 {
     const QString stem = FileStem(folder);
-    socketName_ = stem + QStringLiteral(".socket");
+    socketName_ = SocketPath(folder);
     lock_ = std::make_unique<QLockFile>(stem + QStringLiteral(".lock"));
     // Only a lock whose process is gone is stale, however old it is.
     lock_->setStaleLockTime(0);

@@ -22,10 +22,13 @@ public:
     bool CheckFirstInstance(int waitMilliseconds = 2000);
     // The socket's name for QLocalServer and QLocalSocket: a full path.
     const QString& SocketName() const { return socketName_; }
-    // The lock and socket files' common start, in `folder` or the user's runtime folder.
-    static QString FileStem(const QString& folder = {});
+    // The socket of the instance running for this user, in `folder` or the user's runtime folder.
+    static QString SocketPath(const QString& folder = {});
 
 private:
+    // The lock and socket files' common start.
+    static QString FileStem(const QString& folder);
+
     QString socketName_;
     std::unique_ptr<QLockFile> lock_;
 };

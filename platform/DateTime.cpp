@@ -11,9 +11,12 @@ constexpr double UnixEpochDays = 25569.0;  // 1 January 1970 in days since 30 De
 constexpr double FirstDateTime = -693593.0;  // 1 January 1
 constexpr double EndDateTime = 2958466.0;    // 1 January 10000
 
+// Beyond these years a day count has no calendar date (and NaN has none either).
+bool HasCalendarDate(double dateTime) { return dateTime >= FirstDateTime && dateTime < EndDateTime; }
+
 std::string FormatCDateTime(double dateTime)
 {
-    if (!(dateTime >= FirstDateTime && dateTime < EndDateTime)) return {};
+    if (!HasCalendarDate(dateTime)) return {};
     const std::tm local = DateTimeToTm(dateTime);
     const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0;
     char text[128];
@@ -44,8 +47,7 @@ double NowDateTime()
 
 std::tm DateTimeToTm(double dateTime)
 {
-    // 1 January of the year 1 to the end of 9999; beyond, the day count has no calendar date.
-    if (!(dateTime >= FirstDateTime && dateTime < EndDateTime)) return std::tm{};
+    if (!HasCalendarDate(dateTime)) return std::tm{};
     // Work in whole milliseconds so that 23:59:59.9996 does not print as 24:00:00.
     const double totalMs = std::round((dateTime - UnixEpochDays) * MillisecondsPerDay);
     const double totalSeconds = std::floor(totalMs / 1000.0);
