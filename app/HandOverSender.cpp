@@ -17,8 +17,12 @@ SendResult SendHandOver(const HandOver& handOver, std::string& error)
     QLocalSocket socket;
     socket.connectToServer(OneInstance::SocketPath());
     if (!socket.waitForConnected(ConnectWait)) {
-        error = "Tarnwell is not running: start it from the applications menu or with the command tarn, then send "
-                "again";
+        // A socket there that refuses us is not ours: another user's, reached through a link.
+        error = socket.error() == QLocalSocket::SocketAccessError
+                    ? "Tarnwell's socket " + OneInstance::SocketPath().toStdString() +
+                          " refuses you: " + socket.errorString().toStdString()
+                    : "Tarnwell is not running: start it from the applications menu or with the command tarn, "
+                      "then send again";
         return SendResult::NotRunning;
     }
     socket.write(QByteArray::fromStdString(EncodeHandOverFrame(handOver)));

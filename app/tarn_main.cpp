@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSessionManager>
 
@@ -9,7 +10,9 @@
 #include "app/HandOverReceiver.h"
 #include "app/OneInstance.h"
 #include "app/QuitSignals.h"
+#include "core/AutoStartEntry.h"
 #include "core/Globals.h"
+#include "core/Registry.h"
 #include "core/SettingsStorage.h"
 #include "core/Units.h"
 #include "dialogs/Icons.h"
@@ -41,12 +44,18 @@ int main(int argc, char* argv[])
     // A second start wakes the first and ends without a window.
     tarn::OneInstance instance;
     if (!instance.CheckFirstInstance()) return 0;
+    // No settings file yet: the first start, which makes the log-on entry the setting's default
+    // (on) asks for. Later ones leave it to the settings dialog, so one the user removed stays away.
+    const bool firstStart = !QFileInfo::exists(tarn::OpenRegistryKey({}, "")->fileName());
     try {
         const tarn::TSettingsStorage settings;
         if (!tarn::AutoRunCheck(app.arguments().mid(1), settings)) return 0;
+        if (firstStart && settings.AutoRun()) tarn::SetAutoStartEntry(true);
     } catch (const tarn::OsError& error) {
         QMessageBox::critical(nullptr, QString::fromLatin1(tarn::ProgramName), QString::fromUtf8(error.what()));
         return 1;
+    } catch (const std::runtime_error& error) {
+        std::fprintf(stderr, "tarn: %s\n", error.what());
     }
 
     tarn::TfrmMain window;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "core/AutoStartEntry.h"
 #include "core/MessageList.h"
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
@@ -279,6 +280,7 @@ void TaskCommands::ApplyChangedSettings()
         host_.LanguageChanged();
     }
     if (settings_.EnableQuickInfoChanged()) host_.QuickInfoChanged(settings_.EnableQuickInfo());
+    UpdateAutoStartEntry();
     if (settings_.RestorePathChanged() && tasks_.Count() == 0) tasks_.ReopenAfterRestorePathChange();
     for (int i = 0; i < tasks_.Count(); ++i) {
         TDownloadThread& task = tasks_.Task(i);
@@ -304,6 +306,17 @@ void TaskCommands::RestoreDefaultSettings()
     // next start, which reads the folder saved at exit.
     settings_.SetDefaults();
     if (settings_.RestorePathChanged() && tasks_.Count() == 0) tasks_.ReopenAfterRestorePathChange();
+    UpdateAutoStartEntry();
+}
+
+void TaskCommands::UpdateAutoStartEntry()
+{
+    if (!settings_.AutoRunChanged()) return;
+    try {
+        SetAutoStartEntry(settings_.AutoRun());
+    } catch (const std::runtime_error& error) {
+        host_.ShowError(error.what());
+    }
 }
 
 }  // namespace tarn

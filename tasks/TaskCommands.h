@@ -58,6 +58,8 @@ public:
     void RestoreDefaultSettings();
 
 private:
+    // Writes or removes the log-on entry when the AutoRun setting changed; a failure is shown.
+    void UpdateAutoStartEntry();
     // Rows of the list now to identities and back; rows of tasks that left the list are dropped.
     std::vector<TaskId> IdsOf(const std::vector<int>& rows) const;
     std::vector<TaskId> AllIds() const;
