@@ -1,5 +1,7 @@
 // Checks the language files and help pages shipped in data/.
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <set>
 
 #include "core/FormCaptions.h"
@@ -82,6 +84,34 @@ TEST(ShippedLanguageTest, EveryLanguageHasTheHelpTopics)
              {HelpTopicIntroduction, HelpTopicSettingsGeneral, HelpTopicSettingsTask, HelpTopicSettingsRestore})
             EXPECT_TRUE(FileExists(HelpFolder(DataDir, language) + topic)) << language << ": " << topic;
     }
+}
+
+// A link between help pages that leads nowhere, or a page that one language lacks, shows only
+// when a user follows it in the browser.
+TEST(ShippedLanguageTest, EveryHelpLinkLeadsToAFileAndEveryLanguageHasEveryPage)
+{
+    namespace fs = std::filesystem;
+    auto languages = ShippedLanguages();
+    languages.push_back(DefaultLanguage);
+    std::map<std::string, std::set<std::string>> pages;
+    for (const auto& language : languages) {
+        const fs::path folder = DataDir + HelpDir + language;
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            if (entry.path().extension() != ".html") continue;
+            pages[language].insert(entry.path().lexically_relative(folder).string());
+            const std::string text = test::ReadFile(entry.path().string());
+            const std::string mark = "href=\"";
+            for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+                const size_t begin = at + mark.size();
+                std::string target = text.substr(begin, text.find('"', begin) - begin);
+                target = target.substr(0, target.find('#'));
+                // An address with a scheme (https:, mailto:) leads out of the help.
+                if (target.empty() || target.find(':') < target.find('/')) continue;
+                EXPECT_TRUE(fs::exists(entry.path().parent_path() / target)) << entry.path() << " links to " << target;
+            }
+        }
+    }
+    for (const auto& language : languages) EXPECT_EQ(pages[language], pages[DefaultLanguage]) << language;
 }
 
 }  // namespace
