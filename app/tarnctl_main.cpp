@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "app/CopyArguments.h"
+#include "app/FileManagerMenus.h"
 #include "app/HandOverSender.h"
+#include "app/SendFromMenu.h"
 #include "app/CliSession.h"
 #include "app/StopSignals.h"
 #include "core/ProgramLog.h"
+#include "core/SettingsStorage.h"
 #include "core/Units.h"
 
 namespace {
@@ -21,14 +24,23 @@ std::string Absolute(const std::string& path)
     return std::filesystem::absolute(std::filesystem::path(path)).lexically_normal().string();
 }
 
-// send [--to DESTINATION] SOURCE...: the files handed to the running desktop program.
+// send [--from-menu] [--to DESTINATION] [--] SOURCE...: the files handed to the running desktop
+// program.
 int Send(const std::vector<std::string>& words)
 {
     tarn::HandOver handOver;
+    bool fromMenu = false;
+    bool optionsEnded = false;
     for (size_t i = 0; i < words.size(); ++i) {
-        if (words[i] == "--to" && i + 1 < words.size()) {
+        if (optionsEnded) {
+            handOver.Sources.push_back(Absolute(words[i]));
+        } else if (words[i] == "--") {
+            optionsEnded = true;
+        } else if (words[i] == "--from-menu") {
+            fromMenu = true;
+        } else if (words[i] == "--to" && i + 1 < words.size()) {
             handOver.Destination = Absolute(words[++i]);
-        } else if (words[i] == "--to" || (words[i].rfind("--", 0) == 0 && words[i].size() > 2)) {
+        } else if (words[i] == "--to" || words[i].rfind("--", 0) == 0) {
             std::fprintf(stderr, "tarnctl: send: \"%s\" needs a value or is no option\n\n%s",
                          tarn::EscapeControls(words[i]).c_str(), tarn::UsageText);
             return tarn::ExitUsage;
@@ -41,9 +53,21 @@ int Send(const std::vector<std::string>& words)
         return tarn::ExitUsage;
     }
     std::string error;
-    if (tarn::SendHandOver(handOver, error) == tarn::SendResult::Taken) return tarn::ExitFinished;
+    if (fromMenu ? tarn::SendFromMenu(handOver, error) : tarn::SendHandOver(handOver, error) == tarn::SendResult::Taken)
+        return tarn::ExitFinished;
     std::fprintf(stderr, "tarnctl: %s\n", tarn::EscapeControls(error).c_str());
     return tarn::ExitNotTaken;
+}
+
+// menu install | menu remove: "Copy to..." in the file managers of this user.
+int Menu(const std::vector<std::string>& words)
+{
+    if (words.size() != 1 || (words[0] != "install" && words[0] != "remove")) {
+        std::fprintf(stderr, "tarnctl: menu takes install or remove\n\n%s", tarn::UsageText);
+        return tarn::ExitUsage;
+    }
+    tarn::FileManagerMenus menus(QString::fromStdString(tarn::TSettingsStorage().RootDir() + "file-manager"));
+    return (words[0] == "install" ? menus.Install() : menus.Remove()) ? tarn::ExitFinished : tarn::ExitUsage;
 }
 
 }  // namespace
@@ -85,6 +109,7 @@ int main(int argc, char* argv[])
         return tarn::CliSession(arguments).Resume();
     }
     if (command == "send") return Send(words);
+    if (command == "menu") return Menu(words);
     std::fprintf(stderr, "tarnctl: unknown command \"%s\"\n\n%s", tarn::EscapeControls(command).c_str(),
                  tarn::UsageText);
     return tarn::ExitUsage;
