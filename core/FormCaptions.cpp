@@ -75,6 +75,8 @@ constexpr CaptionText SettingsProperties[] = {
     {"chkAutoRun.Caption", "Run on logon when a task unfinished exists"},
     {"chkEnableContextMenu.Caption", "Enable the \"Copy to...\" menu item in the file manager"},
     {"chkEnableQuickInfo.Caption", "Enable the semi-transparent information window"},
+    {"chkEnableNotifications.Caption", "Show a notification when a task finishes or is paused for errors"},
+    {"chkEnableLauncherProgress.Caption", "Show the progress on the launcher icon"},
     {"chkMinimizeInsteadClose.Caption", "Minimize main window on click [X]"},
     // Task
     {"lblBufferSize.Caption", "Buffer size"},

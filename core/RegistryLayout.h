@@ -36,6 +36,8 @@ inline constexpr char EnableContextMenu[] = "EnableContextMenu";
 inline constexpr char MaxLinkSpeed[] = "MaxLinkSpeed";
 inline constexpr char EnableQuickInfo[] = "EnableQuickInfo";
 inline constexpr char MinimizeInsteadClose[] = "MinimizeInsteadClose";
+inline constexpr char EnableNotifications[] = "EnableNotifications";
+inline constexpr char EnableLauncherProgress[] = "EnableLauncherProgress";
 
 // FormMain and QuickInfo: window bounds (defaults: the designed bounds; QuickInfo's position 16, 16).
 inline constexpr char Left[] = "Left";

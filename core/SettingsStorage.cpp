@@ -74,6 +74,8 @@ void TSettingsStorage::SetDefaults()
     SetMaxLinkSpeed(LinkSpeed100Mbit);
     SetEnableQuickInfo(true);
     SetMinimizeInsteadClose(true);
+    SetEnableNotifications(true);
+    SetEnableLauncherProgress(true);
 
     // Without a home folder the desktop names no user folders; the installation folder serves.
     const std::string dataHome = UserFolder(QStandardPaths::GenericDataLocation);
@@ -100,6 +102,8 @@ void TSettingsStorage::ForEachSetting(Visit&& visit)
     visit(regvalue::MaxLinkSpeed, maxLinkSpeed_);
     visit(regvalue::EnableQuickInfo, enableQuickInfo_);
     visit(regvalue::MinimizeInsteadClose, minimizeInsteadClose_);
+    visit(regvalue::EnableNotifications, enableNotifications_);
+    visit(regvalue::EnableLauncherProgress, enableLauncherProgress_);
 }
 
 void TSettingsStorage::LoadFromRegistry()
@@ -203,6 +207,8 @@ void TSettingsStorage::SetAutoDeleteFinished(bool value) { Assign(autoDeleteFini
 void TSettingsStorage::SetAutoRun(bool value) { Assign(autoRun_, value); }
 void TSettingsStorage::SetEnableContextMenu(bool value) { Assign(enableContextMenu_, value); }
 void TSettingsStorage::SetEnableQuickInfo(bool value) { Assign(enableQuickInfo_, value); }
+void TSettingsStorage::SetEnableNotifications(bool value) { Assign(enableNotifications_, value); }
+void TSettingsStorage::SetEnableLauncherProgress(bool value) { Assign(enableLauncherProgress_, value); }
 void TSettingsStorage::SetMinimizeInsteadClose(bool value) { Assign(minimizeInsteadClose_, value); }
 
 int LinkSpeedEntry(int32_t maxLinkSpeed)

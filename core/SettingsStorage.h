@@ -47,6 +47,9 @@ public:
     int32_t MaxLinkSpeed() const { return maxLinkSpeed_.Value; }
     bool EnableQuickInfo() const { return enableQuickInfo_.Value; }
     bool MinimizeInsteadClose() const { return minimizeInsteadClose_.Value; }
+    // Notifications when tasks finish or fail, and the launcher icon's progress and count.
+    bool EnableNotifications() const { return enableNotifications_.Value; }
+    bool EnableLauncherProgress() const { return enableLauncherProgress_.Value; }
     // The installation folder with Lang/ and Help/, ending with '/'. Not a setting: never written.
     const std::string& RootDir() const { return rootDir_; }
 
@@ -65,6 +68,8 @@ public:
     bool MaxLinkSpeedChanged() const { return maxLinkSpeed_.Changed; }
     bool EnableQuickInfoChanged() const { return enableQuickInfo_.Changed; }
     bool MinimizeInsteadCloseChanged() const { return minimizeInsteadClose_.Changed; }
+    bool EnableNotificationsChanged() const { return enableNotifications_.Changed; }
+    bool EnableLauncherProgressChanged() const { return enableLauncherProgress_.Changed; }
 
     // The restore folder holds TaskList and the restore files of every listed task: moving it
     // under them would lose them at the next start. Whoever holds tasks there (the task list)
@@ -94,6 +99,8 @@ public:
     void SetEnableContextMenu(bool value);
     void SetEnableQuickInfo(bool value);
     void SetMinimizeInsteadClose(bool value);
+    void SetEnableNotifications(bool value);
+    void SetEnableLauncherProgress(bool value);
 
     // A subkey of the user's settings file in use, for the windows that keep their own values
     // beside the settings (RegistryLayout.h).
@@ -130,6 +137,8 @@ private:
     Marked<int32_t> maxLinkSpeed_;
     Marked<bool> enableQuickInfo_;
     Marked<bool> minimizeInsteadClose_;
+    Marked<bool> enableNotifications_;
+    Marked<bool> enableLauncherProgress_;
     std::string rootDir_;
     int restorePathLocks_ = 0;
 };

@@ -211,6 +211,13 @@ QWidget* TfrmSettings::BuildGeneralPage()
     chkEnableQuickInfo = Named(new QCheckBox(QStringLiteral("Enable the semi-transparent information window"), page),
                                "chkEnableQuickInfo");
     form->addRow(chkEnableQuickInfo);
+    chkEnableNotifications = Named(
+        new QCheckBox(QStringLiteral("Show a notification when a task finishes or is paused for errors"), page),
+        "chkEnableNotifications");
+    form->addRow(chkEnableNotifications);
+    chkEnableLauncherProgress =
+        Named(new QCheckBox(QStringLiteral("Show the progress on the launcher icon"), page), "chkEnableLauncherProgress");
+    form->addRow(chkEnableLauncherProgress);
     chkMinimizeInsteadClose =
         Named(new QCheckBox(QStringLiteral("Minimize main window on click [X]"), page), "chkMinimizeInsteadClose");
     form->addRow(chkMinimizeInsteadClose);
@@ -304,6 +311,8 @@ void TfrmSettings::LoadControls()
     chkAutoRun->setChecked(settings_.AutoRun());
     chkEnableContextMenu->setChecked(settings_.EnableContextMenu());
     chkEnableQuickInfo->setChecked(settings_.EnableQuickInfo());
+    chkEnableNotifications->setChecked(settings_.EnableNotifications());
+    chkEnableLauncherProgress->setChecked(settings_.EnableLauncherProgress());
     chkMinimizeInsteadClose->setChecked(settings_.MinimizeInsteadClose());
     cbConnectionSpeed->setCurrentIndex(LinkSpeedEntry(settings_.MaxLinkSpeed()));
 
@@ -328,6 +337,8 @@ void TfrmSettings::SaveControls()
     settings_.SetAutoRun(chkAutoRun->isChecked());
     settings_.SetEnableContextMenu(chkEnableContextMenu->isChecked());
     settings_.SetEnableQuickInfo(chkEnableQuickInfo->isChecked());
+    settings_.SetEnableNotifications(chkEnableNotifications->isChecked());
+    settings_.SetEnableLauncherProgress(chkEnableLauncherProgress->isChecked());
     settings_.SetMinimizeInsteadClose(chkMinimizeInsteadClose->isChecked());
     if (const int entry = cbConnectionSpeed->currentIndex(); entry >= 0)
         settings_.SetMaxLinkSpeed(LinkSpeedEntries[entry]);

@@ -50,6 +50,8 @@ private:
     QCheckBox* chkAutoRun = nullptr;
     QCheckBox* chkEnableContextMenu = nullptr;
     QCheckBox* chkEnableQuickInfo = nullptr;
+    QCheckBox* chkEnableNotifications = nullptr;
+    QCheckBox* chkEnableLauncherProgress = nullptr;
     QCheckBox* chkMinimizeInsteadClose = nullptr;
     QSpinBox* seBufferSize = nullptr;
     QCheckBox* chkAutoDelFinished = nullptr;

@@ -443,6 +443,9 @@ void TfrmMain::CreateTrayIcon()
     connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) ToggleApplication();
     });
+    desktopFeedback_ = std::make_unique<DesktopFeedback>([this](const QString& title, const QString& text) {
+        if (trayIcon_->isVisible()) trayIcon_->showMessage(title, text, trayIcon_->icon());
+    });
 }
 
 void TfrmMain::TranslateGraph(TSpeedGraph& graph) const
@@ -850,6 +853,24 @@ bool TfrmMain::ConfirmShutDown()
 void TfrmMain::ShowError(const std::string& text)
 {
     QMessageBox::critical(isVisible() ? this : nullptr, Text(msgs_.GetMsg("Msg005")), Text(text));
+}
+
+void TfrmMain::Notify(const FeedbackEvent& event)
+{
+    if (!settings_->EnableNotifications()) return;
+    std::string text;
+    switch (event.What) {
+    case FeedbackEvent::Kind::TaskFinished: text = msgs_.FormatMsg("Msg022", {event.Name}); break;
+    case FeedbackEvent::Kind::TaskPausedForErrors: text = msgs_.FormatMsg("Msg023", {event.Name}); break;
+    case FeedbackEvent::Kind::AllDone: text = msgs_.GetMsg("Msg024"); break;
+    }
+    desktopFeedback_->Notify(QString::fromLatin1(ProgramName), Text(text));
+}
+
+void TfrmMain::ShowLauncher(const LauncherState& state)
+{
+    // Turned off, the icon is cleared once and left alone.
+    desktopFeedback_->ShowLauncher(settings_->EnableLauncherProgress() ? state : LauncherState{});
 }
 
 // ---- Commands ----

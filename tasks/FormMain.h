@@ -9,6 +9,7 @@
 #include "core/MessageList.h"
 #include "core/Registry.h"
 #include "tasks/CommandHost.h"
+#include "tasks/DesktopFeedback.h"
 #include "tasks/PowerControl.h"
 #include "tasks/SchedulerHost.h"
 #include "tasks/SpeedGraphModel.h"
@@ -105,6 +106,8 @@ public:
     void AskAboutExistingFile(TDownloadThread& task) override;
     bool ConfirmShutDown() override;
     void ShowError(const std::string& text) override;
+    void Notify(const FeedbackEvent& event) override;
+    void ShowLauncher(const LauncherState& state) override;
 
     // The log list and speed graph of each task, kept at its index.
     void InsertViews(int index) override;
@@ -197,6 +200,7 @@ private:
     std::vector<QLabel*> statusPanels_;
     QMenu* trayMenu_ = nullptr;
     QSystemTrayIcon* trayIcon_ = nullptr;
+    std::unique_ptr<DesktopFeedback> desktopFeedback_;
     QTimer* tmTaskGrid_ = nullptr;
     std::unique_ptr<TfrmQuickInfo> quickInfo_;
 

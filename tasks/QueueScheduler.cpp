@@ -40,6 +40,7 @@ std::vector<int> QueueScheduler::AllPositions() const
 ViewRefresh QueueScheduler::Tick(const std::vector<int>& selection)
 {
     AskWaitingQuestions();
+    ReportFeedback();
     ShutDownWhenDone();
     RemoveFinishedTasks();
     if (tasks_.Count() > 0) ApplyQueueRule(AllPositions());
@@ -67,6 +68,18 @@ void QueueScheduler::ShutDownComputer()
 {
     std::string error;
     if (!power_.PowerOff(error)) host_.ShowError(error);
+}
+
+void QueueScheduler::ReportFeedback()
+{
+    std::vector<FeedbackTask> snapshot;
+    snapshot.reserve(static_cast<size_t>(tasks_.Count()));
+    for (int i = 0; i < tasks_.Count(); ++i) {
+        const TDownloadThread& task = tasks_.Task(i);
+        snapshot.push_back({tasks_.IdOf(i), task.GetState(), task.GetSource(), task.GetCopiedSize(), task.GetTotalSize()});
+    }
+    for (const FeedbackEvent& event : feedback_.Update(snapshot)) host_.Notify(event);
+    host_.ShowLauncher(TaskFeedback::Launcher(snapshot));
 }
 
 void QueueScheduler::RemoveFinishedTasks()
@@ -109,6 +122,7 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
         // A run that failed beyond what retries mend counts as over the limit.
         if ((task.GetErrorCount() > limit || task.HasRunFailed()) && task.GetState() == StateError) {
             task.SuspendForErrors(limit);
+            feedback_.PausedForErrors(task.GetSource());
             suspended = position;
             break;
         }

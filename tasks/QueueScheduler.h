@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tasks/TaskFeedback.h"
 #include "tasks/ViewRefresh.h"
 
 namespace tarn {
@@ -60,6 +61,9 @@ public:
 private:
     // Powers the computer off; a refusal is shown with the system's reason.
     void ShutDownComputer();
+    // Hands the host the events since the last tick and the launcher's figures, before finished
+    // tasks are removed, so that a task removed at once is still reported.
+    void ReportFeedback();
 
     TaskList& tasks_;
     const TSettingsStorage& settings_;
@@ -68,6 +72,7 @@ private:
     PowerControl& power_;
     QueueModes modes_;
     std::chrono::seconds stallLimit_{30};
+    TaskFeedback feedback_;
 };
 
 // Scanning, Copying and Error are the states of an active task.

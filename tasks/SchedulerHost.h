@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tasks/TaskFeedback.h"
+
 namespace tarn {
 
 class TDownloadThread;
@@ -17,6 +19,9 @@ public:
     // The shut-down question; true when the computer is to be powered off.
     virtual bool ConfirmShutDown() = 0;
     virtual void ShowError(const std::string& text) = 0;
+    // The desktop's notifications and launcher icon; the command line shows neither.
+    virtual void Notify(const FeedbackEvent&) {}
+    virtual void ShowLauncher(const LauncherState&) {}
 };
 
 }  // namespace tarn
