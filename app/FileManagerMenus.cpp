@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "app/ThunarActions.h"
+#include "core/AutoStartEntry.h"
 
 namespace tarn {
 namespace {
@@ -77,18 +78,6 @@ bool RemoveFile(const QString& path, bool& removed, QString& error)
 // A word of a POSIX shell's command line.
 QString ShellWord(QString text) { return u'\'' + text.replace(u'\'', QStringLiteral("'\\''")) + u'\''; }
 
-// An argument of a desktop entry's Exec line: quoted, then escaped again as the entry's string.
-QString ExecArgument(const QString& text)
-{
-    QString quoted(u'"');
-    for (const QChar c : text) {
-        if (c == u'"' || c == u'`' || c == u'$') quoted += QStringLiteral("\\\\");
-        if (c == u'\\') quoted += QStringLiteral("\\\\\\");
-        if (c == u'%') quoted += u'%';
-        quoted += c;
-    }
-    return quoted + u'"';
-}
 
 // Thunar's actions in the file at `path` (an absent file when empty). Refused, the file left as
 // it is, unless it is well-formed and our splice keeps its other bytes.
@@ -183,7 +172,7 @@ bool FileManagerMenus::InstallDolphin(const QString& copyTo)
     QStringList lines{QStringLiteral("# Written by tarnctl menu install; tarnctl menu remove deletes it.")};
     for (const QString& line : QString::fromUtf8(menu).split(u'\n')) {
         if (line.startsWith(u"Exec="))
-            lines << QStringLiteral("Exec=%1 %F").arg(ExecArgument(copyTo));
+            lines << QStringLiteral("Exec=%1 %F").arg(QString::fromStdString(DesktopExecArgument(copyTo.toStdString())));
         else if (!line.startsWith(u'#'))
             lines << line;
     }

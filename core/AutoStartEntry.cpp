@@ -13,13 +13,11 @@
 
 namespace tarn {
 
-namespace {
-
 // An Exec argument as the desktop entry format wants it: plain when it holds only characters
 // without meaning to the launcher, otherwise in double quotes with `"`, `` ` ``, `$` and `\`
 // escaped; `%` doubled, as it opens a field code; then `\` escaped once more and line breaks and
 // tabs written as escapes, since the whole value is a string of one line whose own escape is `\`.
-std::string ExecArgument(const std::string& argument)
+std::string DesktopExecArgument(const std::string& argument)
 {
     const bool plain = !argument.empty() &&
                        argument.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
@@ -42,8 +40,6 @@ std::string ExecArgument(const std::string& argument)
     return escaped;
 }
 
-}  // namespace
-
 std::string AutoStartEntryPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
@@ -59,7 +55,7 @@ std::string AutoStartEntryText(const std::string& executable)
            "\n"
            "Comment=Carries on with unfinished copy tasks after log-on\n"
            "Exec=" +
-           ExecArgument(executable) +
+           DesktopExecArgument(executable) +
            " AutoRun\n"
            "Icon=tarnwell\n"
            "Terminal=false\n"

@@ -11,6 +11,11 @@ namespace tarn {
 // The entry's path: $XDG_CONFIG_HOME/autostart/tarnwell.desktop.
 std::string AutoStartEntryPath();
 
+// One argument of a desktop entry's Exec line, written so that the desktop's launcher reads it
+// back unchanged: plain when it holds only characters without meaning there, otherwise quoted,
+// with field-code percents doubled and the entry's own string escapes applied.
+std::string DesktopExecArgument(const std::string& argument);
+
 // The entry's text for the program at `executable`, its Exec value quoted as desktop entries
 // require where the path holds spaces or characters the launcher would read otherwise.
 std::string AutoStartEntryText(const std::string& executable);
