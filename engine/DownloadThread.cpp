@@ -173,6 +173,10 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
         if (it->Id == "Inf003") first = it + 1;
     std::unordered_map<std::string, size_t> byDestination;
     for (size_t i = 0; i < items_.size(); ++i) byDestination.emplace(destination_ + items_[i].Dir + items_[i].Name, i);
+    // Per item, the first index of the claim that names it (npos: none), and each claim's end.
+    constexpr size_t None = std::string::npos;
+    std::vector<size_t> claimedBy(items_.size(), None);
+    std::unordered_map<size_t, size_t> claimEnds;
     ResetResultCounts();
     for (auto it = first; it != log.Records.end(); ++it) {
         if (it->Id == "Err002" || it->Id == "Err010") ++leftOut_;
@@ -181,6 +185,19 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
         if (it->Id == "Inf007" && it->Params.size() == 3)
             if (const auto found = byDestination.find(it->Params[2] + it->Params[0]); found != byDestination.end())
                 itemCopied_[found->second] = true;
+        int64_t first = 0;
+        int64_t end = 0;
+        if (it->Id == ClaimRecordId && it->Params.size() == 2 && ParseNumber(it->Params[0], first) &&
+            ParseNumber(it->Params[1], end) && first >= 0 && first <= end &&
+            static_cast<size_t>(end) <= items_.size()) {
+            claimEnds[static_cast<size_t>(first)] = static_cast<size_t>(end);
+            for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
+                if (items_[i].Kind != KindFile) continue;
+                claimedBy[i] = static_cast<size_t>(first);
+                itemWrites_[i] = WriteNone;
+            }
+            continue;
+        }
         if (it->Id != WriteRecordId || it->Params.size() != 4) continue;
         int64_t index = 0;
         int64_t mode = 0;
@@ -188,21 +205,32 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
         if (!ParseNumber(it->Params[0], index) || !ParseNumber(it->Params[1], mode) ||
             !ParseNumber(it->Params[2], source.size) || !ParseNumber(it->Params[3], source.modified) || index < 0 ||
             static_cast<size_t>(index) >= items_.size() || items_[static_cast<size_t>(index)].Kind != KindFile ||
-            mode < WriteNew || mode > WriteUpload)
+            mode < WriteNone || mode > WriteUpload)
             continue;
-        itemWrites_[static_cast<size_t>(index)] = static_cast<uint8_t>(mode);
+        const auto at = static_cast<size_t>(index);
+        // A withdrawn file ends its claim: the task made none of the files the claim names after it.
+        if (const size_t claim = claimedBy[at]; mode == WriteNone && claim != None)
+            for (size_t i = at + 1, end = claimEnds[claim]; i < end; ++i)
+                if (claimedBy[i] == claim) claimedBy[i] = None;
+        claimedBy[at] = None;
+        itemWrites_[at] = static_cast<uint8_t>(mode);
         if (index == currentIndex_) {
             currentSource_ = source;
-            currentSourceKnown_ = true;
+            currentSourceKnown_ = mode != WriteNone;
         }
     }
+    // Claimed files before the saved position were made: one the task did not make was withdrawn
+    // before the position passed it. From there on a claim holds only as far as its files stand.
+    const auto saved = static_cast<size_t>(currentIndex_.load());
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (claimedBy[i] != None) itemWrites_[i] = i < saved ? WriteNew : WriteClaimed;
     for (size_t i = 0; i < items_.size(); ++i)
         if (itemCopied_[i] && items_[i].Kind == KindFile) ++filesCopied_;
 
     // Every folder above a file the task created may be one it made; only empty ones go.
     std::unordered_set<std::string> madeFolders;
     for (size_t i = 0; i < items_.size(); ++i) {
-        if (itemWrites_[i] != WriteNew && itemWrites_[i] != WriteOver) continue;
+        if (itemWrites_[i] != WriteNew && itemWrites_[i] != WriteOver && itemWrites_[i] != WriteClaimed) continue;
         destinationCreated_ = true;
         for (std::string dir = items_[i].Dir; !dir.empty(); dir = ExtractFilePath(ExcludeTrailingDelimiter(dir)))
             if (!madeFolders.insert(dir).second) break;
@@ -547,7 +575,7 @@ void TDownloadThread::SaveRestoreFiles(bool var, bool con, bool log, bool force)
     // bytes are on disk; a failure of any of them keeps the old .var.
     if (log) WriteLogFile();
     if (con || conUnsaved_) WriteConFile();
-    if (var && !conUnsaved_ && SyncLogFile() && FlushWrittenData()) WriteVarFile();
+    if (var && !conUnsaved_ && unloggedRecords_.empty() && SyncLogFile() && FlushWrittenData()) WriteVarFile();
     lastSave_ = now;
 }
 
@@ -599,6 +627,7 @@ void TDownloadThread::AppendToLog(const std::string& extra)
         GetLogRecord(i, record);
         block += EncodeLogRecord(record);
     }
+    block += unloggedRecords_;
     block += extra;
     if (block.empty()) return;
     // Every new record goes at the known end in one call; after a failed write the next one
@@ -606,11 +635,19 @@ void TDownloadThread::AppendToLog(const std::string& extra)
     WriteBytesAt(logFile_, block.data(), static_cast<int64_t>(block.size()), logFileSize_);
     logFileSize_ += static_cast<int64_t>(block.size());
     logWritten_ = high + 1;
+    unloggedRecords_.clear();
     logUnsynced_ = true;
 }
 
 void TDownloadThread::WriteLogFile()
 {
+    // A position saved inside a file that a claim made comes with the source the copy began
+    // from, so that a resume goes on from it.
+    if (sourceUnrecorded_ && currentOffset_ > 0) {
+        const auto index = static_cast<size_t>(currentIndex_.load());
+        unloggedRecords_ += EncodeLogRecord(WriteRecordOf(index, WriteNew, currentSource_));
+        sourceUnrecorded_ = false;
+    }
     try {
         AppendToLog(std::string());
     } catch (const OsError& error) {

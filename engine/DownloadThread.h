@@ -136,6 +136,9 @@ private:
         WriteOver = 2,    // the user's file, emptied and written anew (answer overwrite)
         WriteUpload = 3,  // the user's file, continued (answer upload)
         WriteFolder = 4,  // a folder the task made
+        // Named by a claim of an earlier run (ClaimNewFiles) and not reached since: the task's
+        // own only while the claimed files before it stand (ResolveClaim).
+        WriteClaimed = 5,
     };
 
     struct ScanInterrupted {};  // thrown at a scan checkpoint when the scan must start again
@@ -219,6 +222,19 @@ private:
     // takes for this one's (it folds letter case); items_.size() for none.
     size_t WrittenUnderOtherName(size_t index);
     void RecordWrite(size_t index, uint8_t mode, const FileStatus& source);
+    static TMsg WriteRecordOf(size_t index, uint8_t mode, const FileStatus& source);
+    // Appends the task's own record (with the records made so far); raises when the log cannot
+    // be written.
+    void AppendRecord(const TMsg& record);
+    // A file of a folder this pass made, not written yet: it is made new under a claim.
+    bool InFreshFolder(size_t index) const;
+    // One record names the next files of the folder, from `index` on, as made new.
+    void ClaimNewFiles(size_t index);
+    // Ends the claim at `index`, whose file the task did not make.
+    void WithdrawClaim(size_t index);
+    // An earlier run's claim on the current item holds when its file stands, a regular file;
+    // otherwise that run never got here, and no claim after it holds either.
+    void ResolveClaim(size_t index, bool standing);
     void StartItemOver(size_t index, const FileStatus& source);
     bool SourceUnchanged(size_t index);
     void SetItemSize(size_t index, int64_t size);
@@ -328,6 +344,7 @@ private:
     int logWritten_ = 0;
     int64_t logFileSize_ = 0;
     bool logUnsynced_ = false;
+    std::string unloggedRecords_;       // records of the task's own for the next write of the log (kept when it fails)
     bool conUnsaved_ = false;           // the .con on disk is not the list in memory
     double lastSave_ = 0;
     FileHandle logFile_ = NoHandle;     // held, and locked, from construction to the end of the run
@@ -350,6 +367,9 @@ private:
     std::optional<std::unordered_set<std::string>> destNames_;
     std::string destNamesDir_;
     std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
+    std::optional<std::string> freshFolder_;  // a folder this pass made (relative; "" for the top folder)
+    size_t claimedTo_ = 0;              // the last claim of this run names the items up to here
+    bool sourceUnrecorded_ = false;     // the current file's source is in no record (a claim made it)
     std::vector<bool> itemCopied_;      // per item: copied in full in this pass
     std::vector<FileTimes> itemTimes_;  // per item: the source's times before the copy read it
     std::vector<std::pair<int64_t, int64_t>> suspect_;  // regions of the current item read from a failing source

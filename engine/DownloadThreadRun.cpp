@@ -38,6 +38,9 @@ constexpr int64_t MaxRangeChunk = 32 * 1024 * 1024;
 // Times one item starts over because its source changed while it was copied, before it is
 // left out rather than copied for ever.
 constexpr int MaxSourceChanges = 3;
+// Files of a folder the task made that one record of the task log names before they are made:
+// one write for many small files, and little to go through when a restore reads the records.
+constexpr size_t ClaimSpan = 64;
 
 // The same file content as far as the system tells: size and modification time.
 bool SameFileContent(const FileStatus& a, const FileStatus& b) { return a.size == b.size && a.modified == b.modified; }
@@ -264,6 +267,7 @@ bool TDownloadThread::RunPass()
     const bool chosenExisted = DirectoryExists(chosen);
     bool madeTop = false;
     leftOutFolder_.reset();
+    freshFolder_.reset();
     for (std::string failed;;) {
         int error = 0;
         if (!ForceDirectories(chosen, failed)) {
@@ -299,6 +303,7 @@ bool TDownloadThread::RunPass()
         destinationCreated_ = true;
         unsyncedFiles_ = true;
     }
+    if (madeTop) freshFolder_ = "";
 
     while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) WorkOnItem();
     // A task paused or scheduled while its last file was skipped stays so.
@@ -585,6 +590,7 @@ void TDownloadThread::MakeFolderItem(size_t index)
     if (!existed) {
         itemWrites_[index] = WriteFolder;
         unsyncedFiles_ = true;  // a saved position past the folder must not outlive it
+        freshFolder_ = items_[index].Dir + items_[index].Name;
     }
     itemCopied_[index] = true;
     SetState(StateCopying);
@@ -693,9 +699,6 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
         return ItemStep::Again;
     case Opened::Ready: break;
     }
-    FileStatus written;
-    if (PlatformStat(destHandle_, written) != 0) RaiseOsError(errno);
-
     // The file is copied as it is now, whatever size the scan saw.
     SetItemSize(index, currentSource_.size);
     sparseSource_ = currentSource_.allocated < currentSource_.size;
@@ -731,13 +734,15 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
 
     const TItemAttrs& item = items_[index];
     const bool whole = currentOffset_ >= item.Size;
+    // What the destination kept: a file system may cut a file short without an error. Asked of
+    // the open file, which is the copy whatever its name leads to by now.
+    FileStatus kept;
     if (whole) {
-        if (itemWrites_[index] == WriteNew && (currentSource_.mode & S_IWUSR) == 0) {
-            // Made writable for the owner so that a retry could open it again; now as the source.
-            FileStatus made;
-            if (PlatformStat(destHandle_, made) != 0 || PlatformSetMode(destHandle_, made.mode & ~S_IWUSR) != 0)
-                RaiseOsError(errno);
-        }
+        if (PlatformStat(destHandle_, kept) != 0) RaiseOsError(errno);
+        // Made writable for the owner so that a retry could open it again; now as the source.
+        if (itemWrites_[index] == WriteNew && (currentSource_.mode & S_IWUSR) == 0 &&
+            PlatformSetMode(destHandle_, kept.mode & ~S_IWUSR) != 0)
+            RaiseOsError(errno);
         if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
             const PathBeneath dest(DestRoot(), destPath);
             if (!dest.Valid()) RaiseOsError(dest.Error());
@@ -753,13 +758,12 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
         CloseItemFiles(true);
     }
     if (whole) {
-        // What the destination kept: a file system may cut a file short without an error.
-        FileStatus kept;
-        if (PlatformLinkStatusBeneath(DestRoot(), destPath, kept) != 0) RaiseOsError(errno);
         if (kept.size != item.Size) {
             const uint8_t mode = itemWrites_[index];
-            if (SameFile(kept, written) && (mode == WriteNew || mode == WriteOver))
-                PlatformDeleteFileBeneath(DestRoot(), destPath);
+            FileStatus there;
+            if ((mode == WriteNew || mode == WriteOver) && PlatformLinkStatusBeneath(DestRoot(), destPath, there) == 0 &&
+                SameFile(there, kept) && PlatformDeleteFileBeneath(DestRoot(), destPath) == 0)
+                itemWrites_[index] = WriteNone;
             LeaveOut(index, "The destination kept " + std::to_string(kept.size) + " of its " +
                                 std::to_string(item.Size) + " bytes");
             return ItemStep::Done;
@@ -806,7 +810,8 @@ void TDownloadThread::DropPartialCopy(size_t index)
     // still the start of the source as it was, and stays.
     CloseItemFiles(false);
     const uint8_t mode = itemWrites_[index];
-    if (mode == WriteNew || mode == WriteOver) PlatformDeleteFileBeneath(DestRoot(), ItemDestPath(items_[index]));
+    if ((mode == WriteNew || mode == WriteOver) && PlatformDeleteFileBeneath(DestRoot(), ItemDestPath(items_[index])) == 0)
+        itemWrites_[index] = WriteNone;
 }
 
 // Opens the current item's destination as the records and the answers say.
@@ -826,6 +831,8 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         destHandle_ = PlatformOpen(destPath, FileAccess::Write, CreationMode::CreateNew, create);
         if (destHandle_ == NoHandle && errno != EEXIST) RaiseDestinationError(errno, destPath);
         if (destHandle_ == NoHandle) return false;
+        // Made under a claim: the task's from here on, whatever follows.
+        if (itemWrites_[index] == WriteNone) itemWrites_[index] = WriteNew;
         LockDestination();
         if (destNames_ && destNamesDir_ == item.Dir) destNames_->insert(item.Name);
         return true;
@@ -839,6 +846,18 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
     const auto upload = [&] {
         return UploadFrom(index, source) ? Opened::Ready : ReplaceForeignFile(index, source, destPath);
     };
+    // In a folder this pass made, the file is made at once under a claim on the folder's files;
+    // only a name someone else took meanwhile leads to the look at what stands there.
+    if (InFreshFolder(index)) {
+        ClaimNewFiles(index);
+        if (createNew()) {
+            currentSource_ = source;
+            currentSourceKnown_ = true;
+            sourceUnrecorded_ = true;
+            return Opened::Ready;
+        }
+        WithdrawClaim(index);
+    }
     for (;;) {
         FileStatus dest;
         bool exists = false;
@@ -854,6 +873,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
                 return Opened::Closed;
             }
         }
+        if (itemWrites_[index] == WriteClaimed) ResolveClaim(index, exists && dest.isRegular);
         if (exists && !dest.isRegular && !dest.isLink) {
             LeaveOut(index, dest.isFolder ? "A folder of that name is in the destination"
                                           : "The destination of that name is not a regular file");
@@ -881,7 +901,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
             RecordWrite(index, WriteNew, source);
             if (createNew()) return Opened::Ready;
             // Someone made it meanwhile: it is theirs.
-            itemWrites_[index] = WriteNone;
+            WithdrawClaim(index);
             continue;
         }
         if (!link && currentOffset_ > 0 && (written == WriteNone || SameFileContent(source, currentSource_)) &&
@@ -1110,17 +1130,68 @@ void TDownloadThread::RecordWrite(size_t index, uint8_t mode, const FileStatus& 
 {
     // In the task log before the file is touched (with the records made so far), so that a task
     // killed at any moment after it knows the file as its own. A failure leaves the file alone.
-    const TMsg record{WriteRecordId, NowDateTime(),
-                      {std::to_string(index), std::to_string(mode), std::to_string(source.size),
-                       std::to_string(source.modified)}};
+    AppendRecord(WriteRecordOf(index, mode, source));
+    itemWrites_[index] = mode;
+    currentSource_ = source;
+    currentSourceKnown_ = true;
+    sourceUnrecorded_ = false;
+}
+
+TMsg TDownloadThread::WriteRecordOf(size_t index, uint8_t mode, const FileStatus& source)
+{
+    return {WriteRecordId, NowDateTime(),
+            {std::to_string(index), std::to_string(mode), std::to_string(source.size), std::to_string(source.modified)}};
+}
+
+void TDownloadThread::AppendRecord(const TMsg& record)
+{
     try {
         AppendToLog(EncodeLogRecord(record));
     } catch (const OsError& error) {
         throw OsError(error.Code(), "The task log \"" + RestoreFilePath("log") + "\" cannot be written: " + error.what());
     }
-    itemWrites_[index] = mode;
-    currentSource_ = source;
-    currentSourceKnown_ = true;
+}
+
+bool TDownloadThread::InFreshFolder(size_t index) const
+{
+    const TItemAttrs& item = items_[index];
+    return freshFolder_ && item.Kind == KindFile && item.Dir == *freshFolder_ && itemWrites_[index] == WriteNone &&
+           currentOffset_ == 0;
+}
+
+void TDownloadThread::ClaimNewFiles(size_t index)
+{
+    // The files are made in the order of the list, so after a kill the claimed files that stand
+    // one after the other from the first on are the task's, and the first missing one ends the
+    // claim (ResolveClaim). Only a folder the task made holds none of someone else's files.
+    if (index < claimedTo_) return;
+    const std::string& dir = items_[index].Dir;
+    size_t end = index + 1;
+    for (size_t files = 1; end < items_.size() && items_[end].Kind != KindFolder && items_[end].Dir == dir; ++end)
+        if (items_[end].Kind == KindFile && ++files > ClaimSpan) break;
+    AppendRecord({ClaimRecordId, NowDateTime(), {std::to_string(index), std::to_string(end)}});
+    claimedTo_ = end;
+}
+
+void TDownloadThread::WithdrawClaim(size_t index)
+{
+    // A file the log names that the task did not make, or took away again: a record says so, so
+    // that whatever stands there (someone else's file) is never taken for the task's, and a
+    // claim ends before it. It goes with the next write when this one fails.
+    itemWrites_[index] = WriteNone;
+    claimedTo_ = 0;
+    unloggedRecords_ += EncodeLogRecord(WriteRecordOf(index, WriteNone, {}));
+    WriteLogFile();
+}
+
+void TDownloadThread::ResolveClaim(size_t index, bool standing)
+{
+    if (standing) {
+        itemWrites_[index] = WriteNew;
+        return;
+    }
+    for (size_t i = index; i < items_.size(); ++i)
+        if (itemWrites_[i] == WriteClaimed) itemWrites_[i] = WriteNone;
 }
 
 bool TDownloadThread::SourceUnchanged(size_t index)
@@ -1183,6 +1254,10 @@ void TDownloadThread::ResetResultCounts()
 void TDownloadThread::ItemClose(const TItemAttrs& item)
 {
     CloseItemFiles(false);
+    sourceUnrecorded_ = false;
+    if (const size_t index = static_cast<size_t>(currentIndex_.load());
+        item.Kind == KindFile && index < claimedTo_ && itemWrites_[index] != WriteNew)
+        WithdrawClaim(index);
     copiedSizes_[item.Kind] += item.Size - std::min(item.Size, currentOffset_);
     const uint8_t answer = existsAnswer_;
     if (answer == AnswerOverwrite || answer == AnswerUpload || answer == AnswerSkip) existsAnswer_ = AnswerAsk;
@@ -1668,9 +1743,14 @@ void TDownloadThread::DeleteCopiedItems()
     } catch (const OsError&) {
         return;
     }
-    for (size_t i = 0; i < items_.size(); ++i)
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (itemWrites_[i] == WriteClaimed) {
+            FileStatus there;
+            ResolveClaim(i, PlatformLinkStatusBeneath(root, ItemDestPath(items_[i]), there) == 0 && there.isRegular);
+        }
         if (itemWrites_[i] == WriteNew || itemWrites_[i] == WriteOver)
             PlatformDeleteFileBeneath(root, ItemDestPath(items_[i]));
+    }
     for (size_t i = items_.size(); i-- > 0;)
         if (itemWrites_[i] == WriteFolder) PlatformRemoveFolderBeneath(root, ItemDestPath(items_[i]));
     if (sourceKind_ == SourceFolder && destinationCreated_) {
@@ -1723,6 +1803,9 @@ void TDownloadThread::ResetForRestart()
     suspect_.clear();
     destNames_.reset();
     leftOutFolder_.reset();
+    freshFolder_.reset();
+    claimedTo_ = 0;
+    sourceUnrecorded_ = false;
     destinationCreated_ = false;
     ReleaseDestRoot();
 }

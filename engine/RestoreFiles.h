@@ -61,8 +61,13 @@ std::string EncodeLogRecord(const TMsg& record);
 // never shown as a message.
 bool IsInternalRecord(const TMsg& record);
 // The record a task writes before it creates or opens a destination file for writing: item
-// index, how it writes it, and the source's size and modification time as the copy began.
+// index, how it writes it, and the source's size and modification time as the copy began. How
+// 0 withdraws a claim (below) from the item on: the task did not make its file.
 constexpr char WriteRecordId[] = "#Wrt";
+// The record a task writes before it makes the files of a folder it made itself: the items from
+// the first index to the end index (exclusive) are made new, one after the other, as the task
+// reaches them. The files it made are those that stand in order from the first one on.
+constexpr char ClaimRecordId[] = "#New";
 
 struct TaskLogContents {
     std::vector<TMsg> Records;

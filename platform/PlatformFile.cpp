@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <vector>
 
 #include "platform/FaultInjection.h"
@@ -72,17 +71,14 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
                  const FileOpenOptions& options, FileStatus* status)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
-    std::optional<PathBeneath> beneath;
-    if (!options.beneath.empty()) {
-        beneath.emplace(options.beneath, path);
-        if (!beneath->Valid()) return Fail(beneath->Error());
-    }
-    const int folder = beneath ? beneath->Folder() : AT_FDCWD;
-    const char* name = beneath ? beneath->Name().c_str() : path.c_str();
-    const int flags = OpenFlags(access, creation, options) | (beneath ? O_NOFOLLOW : 0);
-    int fd = ::openat(folder, name, flags, options.mode);
+    const auto openWith = [&](int flags) {
+        return options.beneath.empty() ? ::open(path.c_str(), flags, options.mode)
+                                       : OpenBeneath(options.beneath, path, flags, options.mode);
+    };
+    const int flags = OpenFlags(access, creation, options);
+    int fd = openWith(flags);
     // Only the owner of a file may keep its access time; anyone else reads it the plain way.
-    if (fd < 0 && errno == EPERM && options.noAtime) fd = ::openat(folder, name, flags & ~O_NOATIME, options.mode);
+    if (fd < 0 && errno == EPERM && options.noAtime) fd = openWith(flags & ~O_NOATIME);
     if (fd < 0) return -1;
     if (options.regularOnly) {
         struct stat st;

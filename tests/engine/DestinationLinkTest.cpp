@@ -48,12 +48,18 @@ TEST_F(DestinationLinkTest, PathsBelowTheRootAreReachedWithoutFollowingALink)
     WriteFile(temp / "root/real/f", "x");
     fs::create_directory_symlink(Outside(), temp / "root/link");
     fs::create_directory_symlink(temp / "root", temp / "rootlink");
+    // A root the caller holds, named by its descriptor, is used through that descriptor.
+    const int held = ::open((temp / "root").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    const std::string heldRoot = DescriptorPath(held) + "/";
     struct Case {
         std::string root;
         std::string path;
         int error;  // 0: valid
     };
     const Case cases[] = {
+        {heldRoot, heldRoot + "real/f", 0},
+        {heldRoot, heldRoot + "link/f", ErrorLinkInPath},
         {temp / "root/", temp / "root/real/f", 0},
         {temp / "rootlink/", temp / "rootlink/real/f", 0},  // the root itself is the user's choice
         {temp / "root/", temp / "root/", 0},
@@ -67,7 +73,12 @@ TEST_F(DestinationLinkTest, PathsBelowTheRootAreReachedWithoutFollowingALink)
         const PathBeneath path(c.root, c.path);
         EXPECT_EQ(path.Valid(), c.error == 0) << c.path;
         EXPECT_EQ(path.Valid() ? 0 : path.Error(), c.error) << c.path;
+        // Resolved in one call or walked, an open below the root meets the same.
+        const int fd = OpenBeneath(c.root, c.path, O_RDONLY | O_CLOEXEC, 0);
+        EXPECT_EQ(fd >= 0 ? 0 : errno, c.error) << c.path;
+        if (fd >= 0) ::close(fd);
     }
+    ::close(held);
     // The last component is left to the caller, who does not follow it.
     const PathBeneath link(temp / "root/", temp / "root/link");
     ASSERT_TRUE(link.Valid());

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "engine/DataBytes.h"
@@ -11,10 +12,12 @@ namespace tarn {
 namespace {
 
 using test::EngineTest;
+using test::MakeFolders;
 using test::ReadFile;
 using test::TaskSetup;
 using test::WaitUntil;
 using test::WriteFile;
+namespace fs = std::filesystem;
 
 std::string Header() { return std::string("\x03\x01", 2); }
 
@@ -146,6 +149,53 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
     WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
     auto done = RestoreTask();
     EXPECT_EQ(done->GetCopiedSize(), done->GetTotalSize());
+}
+
+TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrder)
+{
+    // A task killed while it made the files of a folder it had made, under one record that names
+    // them before they are made. Its saved position is the first file; the standing answer is
+    // Skip. The files it takes for its own are copied anew ('n'); any other is kept ('k').
+    const std::vector<TItemAttrs> items = {{"", "d/", 0, KindFolder}, {"d/", "a", 4, KindFile}, {"d/", "b", 4, KindFile},
+                                           {"d/", "c", 4, KindFile}, {"d/", "e", 4, KindFile}};
+    const std::string files = "abce";
+    MakeFolders(Src() + "d");
+    for (const char f : files) WriteFile(Src() + "d/" + f, std::string("new") + f);
+    struct Case {
+        const char* what;
+        std::string claimEnd;
+        std::vector<TMsg> after;  // records after the claim
+        std::string standing;     // files in the destination before the resume
+        std::string expected;     // per file of `files`
+    };
+    const Case cases[] = {
+        {"made up to the cut", "5", {}, "abc", "nnnn"},
+        {"a gap: the kill came before b", "5", {}, "ace", "nnkk"},
+        {"b withdrawn: someone else's", "5", {{WriteRecordId, 0, {"2", "0", "0", "0"}}}, "abce", "nkkk"},
+        {"past the claim's end", "4", {}, "abce", "nnnk"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(Dst());
+        MakeFolders(Dst() + "d");
+        for (const char f : c.standing) WriteFile(Dst() + "d/" + f, "old!");
+        TaskVariables v;
+        v.Source = Src();
+        v.Destination = Dst();
+        v.SourceKind = SourceFolder;
+        v.CurrentIndex = 1;
+        v.ExistsAnswer = AnswerSkipAll;
+        v.SpeedLimit = 2147483647;
+        WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
+        std::string log = LogFileHeader() + EncodeLogRecord({ClaimRecordId, 0, {"1", c.claimEnd}});
+        for (const TMsg& record : c.after) log += EncodeLogRecord(record);
+        WriteFile(RestoreDir() + "0000ABCD.log", log);
+
+        auto task = RestoreTask();
+        ASSERT_TRUE(WaitForState(*task, StateFinished)) << c.what;
+        std::string outcome;
+        for (const char f : files) outcome += ReadFile(Dst() + "d/" + f) == ReadFile(Src() + "d/" + f) ? 'n' : 'k';
+        EXPECT_EQ(outcome, c.expected) << c.what;
+    }
 }
 
 TEST_F(DownloadThreadRecordTest, OlderFileListWithoutKindsRestores)
