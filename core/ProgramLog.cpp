@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -35,13 +37,20 @@ double AverageSpeed(const TaskSummary& task)
     return std::round(static_cast<double>(task.TotalSize) / seconds);
 }
 
-// Appends `block` to the program log (after the header when the file is new) in one write, and
-// makes it reach the disk: the task's restore files, its only other record, are deleted next.
-void AppendToProgramLog(const std::string& logFile, const std::string& block)
+// The size of the pieces a summary is written in: the summary of a task of a million logged
+// files is never laid out whole.
+constexpr size_t PieceSize = size_t{1} << 20;
+
+using PieceWriter = std::function<void(const std::string& piece)>;
+
+// Appends the block that `compose` hands to its writer piece by piece to the program log (after
+// the header when the file is new), and makes it reach the disk: the task's restore files, its
+// only other record, are deleted next. A failure cuts the file back to where the block began.
+void AppendToProgramLog(const std::string& logFile, const std::function<void(const PieceWriter&)>& compose)
 {
     const bool exists = FileExists(logFile);
-    const std::string text = exists ? block : ProgramLogHeader() + block;
     FileHandle handle = NoHandle;
+    int64_t blockStart = 0;
     try {
         // The log holds every task's paths: private to the user, and never written through a link
         // planted in its place (to append to a file of the user's choosing).
@@ -51,17 +60,63 @@ void AppendToProgramLog(const std::string& logFile, const std::string& block)
         options.mode = 0600;
         handle = CreateFileChecked(logFile, FileAccess::Write,
                                    exists ? CreationMode::OpenExisting : CreationMode::CreateNew, options);
-        SeekFile(handle, 2, 0);
-        WriteBytes(handle, text.data(), static_cast<int64_t>(text.size()));
+        blockStart = SeekFile(handle, 2, 0);
+        const auto write = [&](const std::string& piece) {
+            WriteBytes(handle, piece.data(), static_cast<int64_t>(piece.size()));
+        };
+        if (!exists) write(ProgramLogHeader());
+        compose(write);
         if (PlatformDataSync(handle) != 0) RaiseOsError(errno);
         CloseFile(handle);
     } catch (const OsError& error) {
-        if (handle != NoHandle) PlatformClose(handle);
+        if (handle != NoHandle) {
+            PlatformTruncate(handle, blockStart);
+            PlatformClose(handle);
+        }
         FileStatus status;
         const bool link = PlatformLinkStatus(logFile, status) == 0 && status.isLink;
         throw ProgramLogError("The program log " + Quoted(logFile) + " cannot be " + (exists ? "written" : "created") +
                               ": " + (link ? std::string("it is a symbolic link, which is not followed") : error.what()));
     }
+}
+
+bool IsShown(const TMsg& record) { return record.Id.empty() || record.Id.front() != InternalRecordMark; }
+
+// Hands a task's summary block to `write` in pieces of about PieceSize bytes.
+void ComposeSummary(const TMsgList& msgs, const TaskSummary& task, const LogRecordReader& records,
+                    const QLocale& locale, const PieceWriter& write)
+{
+    TMsg record;
+    std::optional<double> first;
+    double last = 0;
+    for (int i = 0; records(i, record); ++i) {
+        if (!IsShown(record)) continue;
+        if (!first) first = record.Time;
+        last = record.Time;
+    }
+    const auto timeText = [&](double time) { return first ? FormatDateTime(time) : msgs.GetMsg("Msg004"); };
+    const ScaledValue size = ScaleSize(task.TotalSize, msgs);
+    const ScaledValue speed = FormatSpeed(AverageSpeed(task), msgs);
+
+    std::string text = LineEnd;
+    text += Line(msgs.FormatMsg("Log001", {task.Source}));
+    text += Line(msgs.FormatMsg("Log002", {task.Destination}));
+    text += Line(msgs.FormatMsg("Log003", {timeText(first.value_or(0))}));
+    text += Line(msgs.FormatMsg("Log004", {timeText(last)}));
+    text += Line(msgs.FormatMsg("Log005", {FormatClockTime(task.Elapsed)}));
+    text += Line(msgs.FormatMsg("Log006", {std::to_string(task.FileCount)}));
+    if (task.LeftOut > 0) text += Line(msgs.FormatMsg("Log011", {std::to_string(task.LeftOut)}));
+    text += Line(msgs.FormatMsg("Log007", {FormatDecimal(size.Value, locale), size.Unit}));
+    text += Line(msgs.FormatMsg("Log008", {FormatDecimal(speed.Value, locale), speed.Unit}));
+    for (int i = 0; records(i, record); ++i) {
+        if (!IsShown(record)) continue;
+        text += Line(FormatDateTime(record.Time) + " " + RenderLogRecord(msgs, record));
+        if (text.size() >= PieceSize) {
+            write(text);
+            text.clear();
+        }
+    }
+    write(text);
 }
 
 // The length of the well-formed UTF-8 sequence at `at` (1 to 4), or 0 when the byte there
@@ -161,51 +216,17 @@ std::string ProgramLogHeader()
            Line(std::string("Support: ") + MakerSupportAddress);
 }
 
-std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const TaskLogContents& log,
+std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const LogRecordReader& records,
                             const QLocale& locale)
 {
-    const auto timeText = [&](const TMsg* record) {
-        return record != nullptr ? FormatDateTime(record->Time) : msgs.GetMsg("Msg004");
-    };
-    std::vector<const TMsg*> records;
-    for (const auto& record : log.Records)
-        if (record.Id.empty() || record.Id.front() != InternalRecordMark) records.push_back(&record);
-    const TMsg* first = records.empty() ? nullptr : records.front();
-    const TMsg* last = records.empty() ? nullptr : records.back();
-    const ScaledValue size = ScaleSize(task.TotalSize, msgs);
-    const ScaledValue speed = FormatSpeed(AverageSpeed(task), msgs);
-
-    std::string text = LineEnd;
-    text += Line(msgs.FormatMsg("Log001", {task.Source}));
-    text += Line(msgs.FormatMsg("Log002", {task.Destination}));
-    text += Line(msgs.FormatMsg("Log003", {timeText(first)}));
-    text += Line(msgs.FormatMsg("Log004", {timeText(last)}));
-    text += Line(msgs.FormatMsg("Log005", {FormatClockTime(task.Elapsed)}));
-    text += Line(msgs.FormatMsg("Log006", {std::to_string(task.FileCount)}));
-    if (task.LeftOut > 0) text += Line(msgs.FormatMsg("Log011", {std::to_string(task.LeftOut)}));
-    text += Line(msgs.FormatMsg("Log007", {FormatDecimal(size.Value, locale), size.Unit}));
-    text += Line(msgs.FormatMsg("Log008", {FormatDecimal(speed.Value, locale), speed.Unit}));
-    if (log.Damaged) text += Line(msgs.GetMsg("Err007") + " " + log.Damage);
-    for (const TMsg* record : records)
-        text += Line(FormatDateTime(record->Time) + " " + RenderLogRecord(msgs, *record));
+    std::string text;
+    ComposeSummary(msgs, task, records, locale, [&](const std::string& piece) { text += piece; });
     return text;
 }
 
-void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task)
+void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task,
+                      const LogRecordReader& records)
 {
-    std::string taskLog;
-    const auto unreadable = [&](const std::exception& error) {
-        return ProgramLogError("The task log " + Quoted(task.TaskLogPath) + " cannot be read: " + error.what());
-    };
-    try {
-        taskLog = ReadFileBytes(task.TaskLogPath);
-    } catch (const OsError& error) {
-        throw unreadable(error);
-    } catch (const DataFileError& error) {
-        throw unreadable(error);  // beyond the bound of a task log
-    }
-    const std::string block = TaskSummaryText(msgs, task, DecodeLogFile(taskLog));
-
     // create_directories names the component that stands in the way, which ForceDirectories cannot.
     const std::string folder = ExcludeTrailingDelimiter(ExtractFilePath(logFile));
     std::error_code error;
@@ -213,7 +234,7 @@ void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const Ta
     if (error)
         throw ProgramLogError("The folder of the program log " + Quoted(folder) + " cannot be created: " +
                               error.message());
-    AppendToProgramLog(logFile, block);
+    AppendToProgramLog(logFile, [&](const PieceWriter& write) { ComposeSummary(msgs, task, records, QLocale(), write); });
 }
 
 }  // namespace tarn

@@ -3,10 +3,10 @@
 #include <QLocale>
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
-#include "engine/RestoreFiles.h"
 #include "engine/TaskTypes.h"
 
 // The program log: a text file that receives, for every task leaving the task list, a summary
@@ -25,11 +25,13 @@ struct TaskSummary {
     int32_t FileCount = 0;
     int64_t TotalSize = 0;
     int32_t LeftOut = 0;  // items the task could not copy
-    std::string TaskLogPath;  // the task's ".log" restore file
 };
 
-// The program log or the task log could not be written or read; the message names the file
-// and gives the system's reason.
+// A task's log records in order: the one at `index` into `record`, false past the last.
+using LogRecordReader = std::function<bool(int index, TMsg& record)>;
+
+// The program log could not be written; the message names the file and gives the system's
+// reason.
 class ProgramLogError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -54,18 +56,18 @@ std::string RenderLogRecord(const TMsgList& msgs, const TMsg& record);
 // The first lines of a new program log.
 std::string ProgramLogHeader();
 // A task's summary block followed by one line per record, the text of each line escaped
-// (EscapeControls). A log whose end was cut off gets a line saying so after the summary; its
-// whole records are all there. Records whose Id begins with '#' are the engine's own
-// bookkeeping and are left out.
-std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const TaskLogContents& log,
+// (EscapeControls). Records whose Id begins with '#' are the engine's own bookkeeping and are
+// left out.
+std::string TaskSummaryText(const TMsgList& msgs, const TaskSummary& task, const LogRecordReader& records,
                             const QLocale& locale = QLocale());
 
 // Appends the summary of a task to the program log `logFile`, creating its folder and the file
-// with its header when missing. Raises ProgramLogError when the task log cannot be read or the
-// program log cannot be created or written; a damaged task log is no error.
-void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task);
-// The same for a task leaving the list: waits until its worker has ended (the caller has
-// stopped it), then writes to the settings' LogFile.
+// with its header when missing. Raises ProgramLogError when the program log cannot be created
+// or written; a block that failed part way is taken back.
+void WriteTaskSummary(const std::string& logFile, const TMsgList& msgs, const TaskSummary& task,
+                      const LogRecordReader& records);
+// The same for a task leaving the list, from the records its worker holds: waits until the
+// worker has ended (the caller has stopped it), then writes to the settings' LogFile.
 void WriteTaskSummary(const TSettingsStorage& settings, const TMsgList& msgs, TDownloadThread& task);
 
 }  // namespace tarn

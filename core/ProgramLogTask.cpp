@@ -7,7 +7,7 @@ namespace tarn {
 
 void WriteTaskSummary(const TSettingsStorage& settings, const TMsgList& msgs, TDownloadThread& task)
 {
-    // The worker closes the task's restore files when it ends; only then is its log complete.
+    // Once the worker has ended its log is complete.
     task.WaitFor();
     TaskSummary summary;
     summary.Source = task.GetSource();
@@ -16,8 +16,10 @@ void WriteTaskSummary(const TSettingsStorage& settings, const TMsgList& msgs, TD
     summary.FileCount = task.GetCount(KindFile);
     summary.TotalSize = task.GetTotalSize();
     summary.LeftOut = task.GetLeftOutCount();
-    summary.TaskLogPath = task.RestoreFilePath("log");
-    WriteTaskSummary(settings.LogFile(), msgs, summary);
+    // The records the task holds are those of its log file without the engine's own, whose
+    // reading back would cost several times the file's size for a task of many files.
+    WriteTaskSummary(settings.LogFile(), msgs, summary,
+                     [&task](int index, TMsg& record) { return task.GetLogRecord(index, record); });
 }
 
 }  // namespace tarn

@@ -101,11 +101,6 @@ void FitHeader(QTreeView& view, int column)
     if (view.columnWidth(column) < wanted) view.setColumnWidth(column, wanted);
 }
 
-// Whether a log list follows its newest record.
-constexpr char FollowEndProperty[] = "followEnd";
-
-bool AtEnd(const QTreeView& list) { return list.verticalScrollBar()->value() == list.verticalScrollBar()->maximum(); }
-
 // Widens a column to a text, never narrows it.
 void FitColumn(QTreeView& view, int column, const QString& text)
 {
@@ -316,20 +311,17 @@ QTreeView* TfrmMain::CreateLogView(LogListModel& model)
     view->setColumnWidth(LogListModel::ColTime, LogTimeColumnWidth);
     view->setColumnWidth(LogListModel::ColMessage, LogMessageColumnWidth);
     FitHeader(*view, LogListModel::ColTime);
-    view->setProperty(FollowEndProperty, true);
-    view->installEventFilter(this);
+    // The list follows its newest record while the user is at its end. The range moves later
+    // than the records come (a hidden list's when it shows, and a horizontal scroll bar that a
+    // wider message brings shortens the page), so the end is held at every change of the range
+    // rather than looked at when records come.
+    QScrollBar* bar = view->verticalScrollBar();
+    auto following = std::make_shared<bool>(true);
+    connect(bar, &QScrollBar::valueChanged, view, [bar, following](int value) { *following = value == bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, view, [bar, following](int, int maximum) {
+        if (*following) bar->setValue(maximum);
+    });
     return view;
-}
-
-bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
-{
-    // A hidden list's scroll range is only brought up to date when it shows: records that came
-    // meanwhile are scrolled to then, unless the user had scrolled back to read when it hid.
-    auto* list = qobject_cast<QTreeView*>(watched);
-    if (list != nullptr && event->type() == QEvent::Hide) list->setProperty(FollowEndProperty, AtEnd(*list));
-    if (list != nullptr && event->type() == QEvent::Show && list->property(FollowEndProperty).toBool())
-        QTimer::singleShot(0, list, &QTreeView::scrollToBottom);
-    return QMainWindow::eventFilter(watched, event);
 }
 
 TSpeedGraph* TfrmMain::CreateSpeedGraph(SpeedGraphModel& model)
@@ -396,7 +388,7 @@ void TfrmMain::CreateViews()
     logPage->setObjectName(QStringLiteral("tsLog"));
     logStack_ = new QStackedWidget;
     logStack_->setObjectName(QStringLiteral("pnLogLists"));
-    overallLogModel_ = new LogListModel(msgs_, this);
+    overallLogModel_ = new LogListModel(msgs_, [](int, TMsg&) { return false; }, this);
     logStack_->addWidget(CreateLogView(*overallLogModel_));
     auto* logLayout = new QVBoxLayout(logPage);
     logLayout->setContentsMargins(0, 0, 0, 0);
@@ -630,8 +622,8 @@ void TfrmMain::ApplyRefresh(ViewRefresh& view)
 {
     taskModel_->Update(view.Rows);
     if (quickInfo_) quickInfo_->SetRows(view.QuickInfo);
-    for (size_t i = 0; i < view.NewLogRecords.size() && i < taskViews_.size(); ++i)
-        AppendLogRecords(taskViews_[i], std::move(view.NewLogRecords[i]));
+    for (size_t i = 0; i < view.LogRecordCounts.size() && i < taskViews_.size(); ++i)
+        ShowLogRecords(taskViews_[i], view.LogRecordCounts[i]);
 
     overallGraphModel_.AddValue(view.TotalSpeed);
     // The current row's views, or the overall ones when nothing is selected.
@@ -666,20 +658,16 @@ void TfrmMain::ApplyRefresh(ViewRefresh& view)
     ApplyCommandStates(view.Commands);
 }
 
-void TfrmMain::AppendLogRecords(TaskViews& views, std::vector<TMsg> records)
+void TfrmMain::ShowLogRecords(TaskViews& views, int count)
 {
-    if (records.empty()) return;
-    QTreeView& list = *views.LogView;
-    if (list.isVisible()) list.setProperty(FollowEndProperty, AtEnd(list));
-    const int first = views.LogModel->rowCount();
-    const int count = static_cast<int>(records.size());
-    views.LogModel->Append(std::move(records));
-    for (int row = std::max(first, first + count - FitRowsPerBatch); row < first + count; ++row) {
-        FitColumn(list, LogListModel::ColTime, views.LogModel->index(row, LogListModel::ColTime).data().toString());
-        FitColumn(list, LogListModel::ColMessage, views.LogModel->index(row, LogListModel::ColMessage).data().toString());
+    LogListModel& model = *views.LogModel;
+    const int first = model.rowCount();
+    if (count <= first) return;
+    model.ShowRows(count);
+    for (int row = std::max(first, count - FitRowsPerBatch); row < count; ++row) {
+        FitColumn(*views.LogView, LogListModel::ColTime, model.index(row, LogListModel::ColTime).data().toString());
+        FitColumn(*views.LogView, LogListModel::ColMessage, model.index(row, LogListModel::ColMessage).data().toString());
     }
-    // The newest record stays in sight unless the user scrolled back to read.
-    if (list.isVisible() && list.property(FollowEndProperty).toBool()) list.scrollToBottom();
 }
 
 void TfrmMain::ApplyCommandStates(const CommandStates& states)
@@ -736,7 +724,8 @@ LogListModel& TfrmMain::LogModel(int task) const { return *taskViews_[static_cas
 void TfrmMain::InsertViews(int index)
 {
     TaskViews views;
-    views.LogModel = new LogListModel(msgs_, this);
+    const TDownloadThread& task = tasks_->Task(index);
+    views.LogModel = new LogListModel(msgs_, [&task](int row, TMsg& record) { return task.GetLogRecord(row, record); }, this);
     views.LogView = CreateLogView(*views.LogModel);
     views.Graph = CreateSpeedGraph(tasks_->Graph(index));
     logStack_->insertWidget(index + 1, views.LogView);

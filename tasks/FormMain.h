@@ -115,7 +115,6 @@ public:
     void MoveViews(int from, int to) override;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -146,7 +145,7 @@ private:
     void WritePlacement();
 
     void ApplyRefresh(ViewRefresh& view);
-    void AppendLogRecords(TaskViews& views, std::vector<TMsg> records);
+    void ShowLogRecords(TaskViews& views, int count);
     void ApplyCommandStates(const CommandStates& states);
     void SyncQueueChecks();
     void HideToTray();

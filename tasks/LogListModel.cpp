@@ -8,52 +8,51 @@
 
 namespace tarn {
 
-LogListModel::LogListModel(const TMsgList& msgs, QObject* parent)
-    : QAbstractTableModel(parent), msgs_(msgs), information_(TarnIcon("log-info")), other_(TarnIcon("log-error"))
+LogListModel::LogListModel(const TMsgList& msgs, RecordReader reader, QObject* parent)
+    : QAbstractTableModel(parent), msgs_(msgs), reader_(std::move(reader)), information_(TarnIcon("log-info")),
+      other_(TarnIcon("log-error"))
 {
 }
 
-void LogListModel::Append(std::vector<TMsg> records)
+void LogListModel::ShowRows(int count)
 {
-    if (records.empty()) return;
-    const int first = rowCount();
-    beginInsertRows({}, first, first + static_cast<int>(records.size()) - 1);
-    if (records_.empty()) {
-        records_ = std::move(records);
-    } else {
-        records_.insert(records_.end(), std::make_move_iterator(records.begin()), std::make_move_iterator(records.end()));
-    }
+    if (count <= rows_) return;
+    beginInsertRows({}, rows_, count - 1);
+    rows_ = count;
     endInsertRows();
+}
+
+const TMsg& LogListModel::Record(int row) const
+{
+    if (row != cachedRow_) {
+        cached_ = {};
+        reader_(row, cached_);
+        cachedRow_ = row;
+    }
+    return cached_;
 }
 
 void LogListModel::Retranslate()
 {
     emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
-    if (!records_.empty()) emit dataChanged(index(0, ColTime), index(rowCount() - 1, ColMessage));
+    if (rows_ > 0) emit dataChanged(index(0, ColTime), index(rows_ - 1, ColMessage));
 }
 
-int LogListModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(records_.size());
-}
+int LogListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 int LogListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 QVariant LogListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount()) return {};
-    const TMsg& record = records_[static_cast<size_t>(index.row())];
-    if (role == Qt::DecorationRole && index.column() == ColIcon)
-        return LogIcon(record) == LogIconInformation ? information_ : other_;
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-    switch (index.column()) {
-    case ColTime:
-        return role == Qt::DisplayRole ? QString::fromStdString(FormatDateTime(record.Time)) : QVariant();
-    case ColMessage:
-        return QString::fromStdString(RenderLogRecord(msgs_, record));
-    default:
-        return {};
-    }
+    const bool icon = role == Qt::DecorationRole && index.column() == ColIcon;
+    const bool text = (role == Qt::DisplayRole && index.column() == ColTime) ||
+                      ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && index.column() == ColMessage);
+    if (!icon && !text) return {};
+    const TMsg& record = Record(index.row());
+    if (icon) return LogIcon(record) == LogIconInformation ? information_ : other_;
+    if (index.column() == ColTime) return QString::fromStdString(FormatDateTime(record.Time));
+    return QString::fromStdString(RenderLogRecord(msgs_, record));
 }
 
 QVariant LogListModel::headerData(int section, Qt::Orientation orientation, int role) const

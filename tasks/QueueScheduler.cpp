@@ -182,7 +182,7 @@ ViewRefresh QueueScheduler::Refresh(const std::vector<int>& selection)
 
     view.Rows.reserve(static_cast<size_t>(count));
     view.QuickInfo.reserve(static_cast<size_t>(count));
-    view.NewLogRecords.resize(static_cast<size_t>(count));
+    view.LogRecordCounts.reserve(static_cast<size_t>(count));
     double totalSpeed = 0;
     for (int i = 0; i < count; ++i) {
         const TDownloadThread& task = tasks_.Task(i);
@@ -190,13 +190,7 @@ ViewRefresh QueueScheduler::Refresh(const std::vector<int>& selection)
         view.QuickInfo.push_back(MakeQuickInfoRow(task, msgs_));
         const int32_t speed = task.GetSpeed();
         totalSpeed += speed;
-        int& shown = tasks_.LogRowsShown(i);
-        auto& records = view.NewLogRecords[static_cast<size_t>(i)];
-        TMsg record;
-        while (task.GetLogRecord(shown, record)) {
-            records.push_back(std::move(record));
-            ++shown;
-        }
+        view.LogRecordCounts.push_back(task.GetLogHigh() + 1);
         tasks_.Graph(i).AddValue(speed);
     }
 

@@ -1,5 +1,7 @@
 #include "tasks/TaskList.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -91,7 +93,7 @@ void TaskList::ReportProblem(const std::string& detail)
 
 void TaskList::Append(std::unique_ptr<TDownloadThread> worker)
 {
-    entries_.push_back(Entry{std::move(worker), std::make_unique<SpeedGraphModel>(), ++lastId_, 0, false});
+    entries_.push_back(Entry{std::move(worker), std::make_unique<SpeedGraphModel>(), ++lastId_, false});
     UpdateRestorePathLock();
     views_.InsertViews(Count() - 1);
 }
@@ -414,6 +416,9 @@ bool TaskList::RemoveTask(int index, Removal removal)
     const std::string stem = folder_ + worker->TaskName();
     worker.reset();
     DeleteRestoreFiles(stem);
+    // A task of many files leaves much freed memory in the allocator's arenas, which glibc keeps
+    // for later use; it is given back now, when the program has shrunk for good.
+    malloc_trim(0);
     // Shown only now, with the list whole again.
     if (!summaryError.empty()) views_.ShowError(summaryError);
     return true;

@@ -51,8 +51,6 @@ public:
     // A task's speed history keeps its address while tasks come, go and move, so that the graph
     // drawing it can hold it for the task's life.
     SpeedGraphModel& Graph(int index) { return *entries_[static_cast<size_t>(index)].Graph; }
-    // Log records of task `index` already handed to its log view.
-    int& LogRowsShown(int index) { return entries_[static_cast<size_t>(index)].LogRowsShown; }
     // This program owns the restore folder.
     bool IsOpen() const { return lock_ != NoHandle; }
 
@@ -99,7 +97,6 @@ private:
         std::unique_ptr<TDownloadThread> Worker;
         std::unique_ptr<SpeedGraphModel> Graph;
         TaskId Id = 0;
-        int LogRowsShown = 0;
         bool RemovalFailed = false;
     };
     // A name TaskList keeps without a worker, saved right after the task named `After`

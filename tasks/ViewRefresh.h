@@ -29,13 +29,6 @@ struct QuickInfoRow {
     int ImageIndex = 0;
 };
 
-// One new row of a task's log list.
-struct LogRow {
-    int Icon = LogIconInformation;
-    std::string Time;
-    std::string Text;
-};
-
 // Commands the tick enables or disables; every other command stays enabled.
 struct CommandStates {
     bool Start = false;     // also Pause
@@ -48,9 +41,9 @@ struct CommandStates {
 struct ViewRefresh {
     std::vector<TaskRow> Rows;
     std::vector<QuickInfoRow> QuickInfo;
-    // Per task: the records its log list lacks. They are kept as records and made into text
-    // (MakeLogRow) only when a row is shown, so a restored log of many records costs a copy.
-    std::vector<std::vector<TMsg>> NewLogRecords;
+    // Per task: the records its log holds, which its log list reads from the task when it
+    // draws them.
+    std::vector<int> LogRecordCounts;
     std::array<std::string, 6> StatusTexts;
     // The speeds of all tasks together, for the overall speed graph shown while no row is
     // selected; bytes per second.

@@ -5,10 +5,8 @@
 #include <cmath>
 
 #include "core/MessageList.h"
-#include "core/ProgramLog.h"
 #include "core/Units.h"
 #include "engine/DownloadThread.h"
-#include "platform/DateTime.h"
 
 namespace tarn {
 namespace {
@@ -58,15 +56,6 @@ QuickInfoRow MakeQuickInfoRow(const TDownloadThread& task, const TMsgList& msgs)
     row.Text = task.GetSource();
     if (task.GetSourceKind() == SourceFile) row.Text += task.GetCurrentName();
     row.ImageIndex = task.GetState() & 0x7F;
-    return row;
-}
-
-LogRow MakeLogRow(const TMsg& record, const TMsgList& msgs)
-{
-    LogRow row;
-    row.Icon = LogIcon(record);
-    row.Time = FormatDateTime(record.Time);
-    row.Text = RenderLogRecord(msgs, record);
     return row;
 }
 

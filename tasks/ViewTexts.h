@@ -15,7 +15,6 @@ class TMsgList;
 
 TaskRow MakeTaskRow(const TDownloadThread& task, const TMsgList& msgs);
 QuickInfoRow MakeQuickInfoRow(const TDownloadThread& task, const TMsgList& msgs);
-LogRow MakeLogRow(const TMsg& record, const TMsgList& msgs);
 // The icon of a log record: information for ids beginning "Inf" (any letter case), else other.
 int LogIcon(const TMsg& record);
 // The label under the speed-limit track bar: the limit with one decimal and its unit.

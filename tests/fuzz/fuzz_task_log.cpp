@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the task-log reader and writes the program log text for them, as the
-// removal of a task whose log was damaged would. Zeros after a whole log (left by a crash or a
+// Feeds arbitrary bytes to the task-log reader and writes the program log text for the records
+// it read, as the removal of a task restored from such a log would. Zeros after a whole log (left by a crash or a
 // sparse extension) are never taken as records.
 #include <QLocale>
 
@@ -18,10 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace tarn;
     static const TMsgList msgs;
     static const QLocale locale(QLocale::English, QLocale::UnitedStates);
-    static const TaskSummary task{"/srv/share/", "/home/u/in/share/", 0.5, 12, 123456789, 2, "task.log"};
+    static const TaskSummary task{"/srv/share/", "/home/u/in/share/", 0.5, 12, 123456789, 2};
 
     const TaskLogContents log = DecodeLogFile(std::string_view(reinterpret_cast<const char*>(data), size));
-    TaskSummaryText(msgs, task, log, locale);
+    TaskSummaryText(msgs, task,
+                    [&](int index, TMsg& record) {
+                        if (static_cast<size_t>(index) >= log.Records.size()) return false;
+                        record = log.Records[static_cast<size_t>(index)];
+                        return true;
+                    },
+                    locale);
     if (log.Damaged) return 0;
     const TaskLogContents zeros =
         DecodeLogFile(std::string(reinterpret_cast<const char*>(data), size) + std::string(64, '\0'));

@@ -392,23 +392,35 @@ TEST_F(FormMainTest, ShutDownWhenDoneShowsOffOnceTheQuestionComes)
     EXPECT_FALSE(Action("actShutDown").isChecked());
 }
 
-// Records that came while the Log tab was hidden are scrolled to when it opens.
-TEST_F(FormMainTest, TheLogTabOpensAtItsNewestRecord)
+// The log list follows its newest record: records that came while the Log tab was hidden are
+// scrolled to when it opens, and records that come while it is open are followed.
+TEST_F(FormMainTest, TheLogListFollowsItsNewestRecord)
 {
     MakeFolders(temp / "src/tree");
-    for (int i = 0; i < 80; ++i) WriteFile(temp / ("src/tree/f" + std::to_string(i)), "x");
-    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/tree", temp / "dst/", StateCopying, 0, INT32_MAX, false, false, false));
+    // Names long enough for a horizontal scroll bar, which shortens the page as it comes.
+    for (int i = 0; i < 80; ++i) WriteFile(temp / ("src/tree/f" + std::string(150, 'n') + std::to_string(i)), "x");
     window->resize(800, 500);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    Select({0});
-    ASSERT_TRUE(TickUntil([&] { return window->LogModel(0).rowCount() > 80; }));
-    window->findChild<QTabWidget*>(QStringLiteral("pcInfo"))->setCurrentIndex(1);
-    const auto& list = *static_cast<QAbstractScrollArea*>(window->findChild<QStackedWidget*>(QStringLiteral("pnLogLists"))->currentWidget());
-    EXPECT_TRUE(WaitUntil([&] {
-        QApplication::processEvents();
-        return list.verticalScrollBar()->maximum() > 0 && list.verticalScrollBar()->value() == list.verticalScrollBar()->maximum();
-    }));
+    auto& tabs = *window->findChild<QTabWidget*>(QStringLiteral("pcInfo"));
+    for (const bool openFirst : {false, true}) {
+        SCOPED_TRACE(openFirst ? "open while the records come" : "opened afterwards");
+        tabs.setCurrentIndex(0);
+        const int task = window->Tasks().Count();
+        ASSERT_TRUE(window->Tasks().AddTask(temp / "src/tree", temp / ("dst" + std::to_string(task) + "/"),
+                                            StateCopying, 0, INT32_MAX, false, false, false));
+        Select({task});
+        if (openFirst) tabs.setCurrentIndex(1);
+        ASSERT_TRUE(TickUntil([&] { return window->LogModel(task).rowCount() > 80; }));
+        tabs.setCurrentIndex(1);
+        const auto& list = *static_cast<QAbstractScrollArea*>(
+            window->findChild<QStackedWidget*>(QStringLiteral("pnLogLists"))->currentWidget());
+        EXPECT_TRUE(WaitUntil([&] {
+            QApplication::processEvents();
+            return list.verticalScrollBar()->maximum() > 0 &&
+                   list.verticalScrollBar()->value() == list.verticalScrollBar()->maximum();
+        }));
+    }
 }
 
 TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
@@ -490,8 +502,11 @@ TEST_F(FormMainTest, DatesInMessagesReadAsTheDateColumnShowsThem)
         ASSERT_TRUE(window->Tasks().AddTask(temp / "src", temp / "dst/", StateScheduled, when, 0, false, false, false));
         const LogListModel& log = window->LogModel(task);
         ASSERT_TRUE(TickUntil([&] { return log.rowCount() > 1 && log.Record(1).Id == "Inf011"; }));
-        LogListModel column(window->Msgs());
-        column.Append({{"Inf001", when, {}}});
+        LogListModel column(window->Msgs(), [when](int row, TMsg& record) {
+            record = {"Inf001", when, {}};
+            return row == 0;
+        });
+        column.ShowRows(1);
         EXPECT_EQ(column.index(0, LogListModel::ColTime).data().toString().toStdString(), shown);
         EXPECT_EQ(log.index(1, LogListModel::ColMessage).data().toString().toStdString(),
                   "Task was scheduled and will resume at " + shown);
