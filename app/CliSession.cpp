@@ -171,8 +171,7 @@ int CliSession::RunList()
         scheduler_->QueueStep(QueuePositions());
         if (poll % PollsPerRedraw == 0) {
             for (int i = 0; i < tasks_->Count(); ++i) {
-                const uint8_t state = tasks_->Task(i).GetState();
-                if (state == StateScanning || state == StateCopying || state == StateError) {
+                if (IsActiveState(tasks_->Task(i).GetState())) {
                     progress_.Show(tasks_->Task(i), finished_ + static_cast<int>(failed_.size()) + 1, total_);
                     break;
                 }

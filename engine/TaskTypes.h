@@ -24,6 +24,12 @@ enum TaskState : uint8_t {
     StateFinished = 5,
 };
 
+// Scanning, Copying and Error: the states of a task at work, which the queues count as running.
+inline bool IsActiveState(uint8_t state)
+{
+    return state == StateScanning || state == StateCopying || state == StateError;
+}
+
 // What `Source` turned out to be.
 enum SourceKindValue : uint8_t {
     SourceUnresolved = 0,

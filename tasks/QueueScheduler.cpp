@@ -13,12 +13,6 @@
 #include "tasks/ViewTexts.h"
 
 namespace tarn {
-namespace {
-
-bool IsActive(uint8_t state) { return state == StateScanning || state == StateCopying || state == StateError; }
-
-}  // namespace
-
 int ActiveCount(const StateCounts& counts)
 {
     return counts[StateScanning] + counts[StateCopying] + counts[StateError];
@@ -131,7 +125,7 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
     if (suspended >= 0) {
         // The worker pauses itself a moment later; for the queue it is paused already.
         const uint8_t state = tasks_.Task(suspended).GetState();
-        if (IsActive(state)) {
+        if (IsActiveState(state)) {
             --counts[state];
             ++counts[StatePaused];
         }
@@ -148,7 +142,7 @@ void QueueScheduler::QueueStep(const std::vector<int>& positions)
         // The earliest active task keeps running; a Scanning one ignores the pause but counts
         // as paused, and a later tick catches it.
         for (auto it = positions.rbegin(); it != positions.rend() && active > 1; ++it) {
-            if (*it != suspended && IsActive(tasks_.Task(*it).GetState())) {
+            if (*it != suspended && IsActiveState(tasks_.Task(*it).GetState())) {
                 tasks_.Task(*it).Pause();
                 --active;
             }

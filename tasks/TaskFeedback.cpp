@@ -15,8 +15,6 @@ std::string ShortName(const std::string& source)
     return name.empty() ? path : name;
 }
 
-bool IsActive(uint8_t state) { return state == StateScanning || state == StateCopying || state == StateError; }
-
 }  // namespace
 
 std::vector<FeedbackEvent> TaskFeedback::Update(const std::vector<FeedbackTask>& tasks)
@@ -57,7 +55,7 @@ LauncherState TaskFeedback::Launcher(const std::vector<FeedbackTask>& tasks)
         if (task.State == StateFinished) continue;
         copied += std::min(task.Copied, task.Total);
         total += task.Total;
-        if (IsActive(task.State)) ++launcher.Active;
+        if (IsActiveState(task.State)) ++launcher.Active;
     }
     launcher.ProgressVisible = launcher.Active > 0 && total > 0;
     launcher.Progress = total > 0 ? static_cast<double>(copied) / static_cast<double>(total) : 0;
