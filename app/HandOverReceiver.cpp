@@ -4,7 +4,7 @@
 #include <QLocalSocket>
 
 #include "core/HandOverBlock.h"
-#include "tasks/FormMain.h"
+#include "windows/FormMain.h"
 
 namespace tarn {
 

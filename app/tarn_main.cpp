@@ -15,9 +15,9 @@
 #include "core/Registry.h"
 #include "core/SettingsStorage.h"
 #include "core/Units.h"
-#include "dialogs/Icons.h"
 #include "platform/OsError.h"
-#include "tasks/FormMain.h"
+#include "windows/FormMain.h"
+#include "windows/Icons.h"
 
 // The desktop program: the main window over the task list.
 int main(int argc, char* argv[])

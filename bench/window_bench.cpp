@@ -18,9 +18,9 @@
 #include "core/SettingsStorage.h"
 #include "engine/DownloadThread.h"
 #include "platform/DateTime.h"
-#include "tasks/FormMain.h"
-#include "tasks/LogListModel.h"
 #include "tasks/TaskList.h"
+#include "windows/FormMain.h"
+#include "windows/LogListModel.h"
 
 namespace {
 
