@@ -24,6 +24,7 @@
 
 namespace tarn {
 
+class FileReadAhead;
 class FolderPrefetcher;
 
 // One copy task: at once the task record with its three restore files and the worker thread
@@ -259,6 +260,13 @@ private:
     void ChunkLoop(size_t index);
     bool SkipHole(size_t index);
     int64_t CopyChunk(int64_t count);
+    // Opens the current file's source, or takes it as a helper read it ahead; false: a request
+    // came first. On a failure the handle stays NoHandle and errno says why.
+    bool OpenSource(size_t index, const std::string& path, const FileOpenOptions& options, FileStatus& source);
+    void AnnounceReadAhead(size_t index);
+    int64_t CopyChunkAhead(int64_t count);
+    void DropReadAhead();     // the current file is read from its source from now on
+    void DiscardReadAhead();  // and nothing read ahead is kept
     void StartWriteBack();
     void RewindWriteBack(int64_t to);
     void RaisePendingFlushError();
@@ -384,6 +392,11 @@ private:
     bool sparseSource_ = false;         // the current source has holes to keep
     int sourceChanges_ = 0;             // times the current item started over for a changed source
     std::pair<int32_t, int64_t> errorPoint_{-1, -1};  // item and offset of the last error counted
+    FileReadAhead* readAhead_ = nullptr;  // this pass's reader of the next small files, on shares
+    size_t aheadTo_ = 0;                  // the items before this one were announced or passed over
+    std::vector<char> aheadData_;         // the current file's first bytes as a helper read them
+    int aheadEnd_ = 0;                    // the error that ended that reading early; 0: the file's end
+    bool aheadActive_ = false;            // the copy writes from aheadData_, not from the source
     std::unique_ptr<char[]> buffer_;
     int64_t bufferCapacity_ = 0;
     bool useCopyRange_ = true;  // off for good after the kernel refused it once

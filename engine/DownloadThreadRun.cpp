@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "engine/DownloadThread.h"
+#include "engine/FileReadAhead.h"
 #include "engine/FileStreams.h"
 #include "platform/DateTime.h"
 #include "platform/ExtendedAttributes.h"
@@ -52,6 +53,11 @@ constexpr int64_t SuspectBytes = 16 * 1024 * 1024;
 constexpr auto RecentSeconds = std::chrono::seconds(10);
 // Blocks in which suspect regions are compared.
 constexpr int64_t CompareBlock = 64 * 1024;
+// Small files of a share read ahead: helper threads, and at most this many files and bytes
+// held; a file's open and read are a few round trips, which eight helpers overlap.
+constexpr int ReadAheadHelpers = 8;
+constexpr size_t ReadAheadFiles = 16;
+constexpr int64_t ReadAheadBytes = 32 << 20;
 
 // Errors that no wait mends: the destination refuses the name, the size or the attribute, or
 // cannot be written at all, or the path holds a link. Retrying would meet them again and fail
@@ -305,7 +311,19 @@ bool TDownloadThread::RunPass()
     }
     if (madeTop) freshFolder_ = "";
 
-    while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) WorkOnItem();
+    {
+        // Small files of a share are opened and read a few at a time while the files before them
+        // are written; files reach the destination one by one, in the list's order, as before.
+        std::optional<FileReadAhead> ahead;
+        if (ReadsAhead(GetSource())) ahead.emplace(ReadAheadHelpers, ReadAheadFiles, ReadAheadBytes);
+        readAhead_ = ahead ? &*ahead : nullptr;
+        aheadTo_ = 0;
+        const struct Forget {
+            FileReadAhead*& reader;
+            ~Forget() { reader = nullptr; }
+        } forget{readAhead_};
+        while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) WorkOnItem();
+    }
     // A task paused or scheduled while its last file was skipped stays so.
     Checkpoint();
 
@@ -377,6 +395,7 @@ void TDownloadThread::SleepInSlices(int milliseconds)
 
 void TDownloadThread::WaitForSchedule(bool forItem)
 {
+    DiscardReadAhead();
     {
         std::unique_lock lock(lock_);
         if (stopTime_ == 0) stopTime_ = NowDateTime();
@@ -425,6 +444,7 @@ void TDownloadThread::ResumeCleanTime()
 void TDownloadThread::PauseSelf()
 {
     pauseRequest_ = false;
+    DiscardReadAhead();
     // A pause that goes on after a skip is the same pause: no second record.
     if (std::exchange(holdAfterSkip_, 0) != StatePaused) {
         SetState(StatePaused);
@@ -520,6 +540,7 @@ void TDownloadThread::WorkOnItem()
             if (Terminated()) throw TerminateRun{};
             if (restartRequest_) return;
             if (TakeRequest(skipRequest_)) {
+                DiscardReadAhead();
                 LogSkipped(ItemSourcePath(item));
                 ItemClose(item);
                 return;
@@ -671,7 +692,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     {
         BlockingCall call(*this);
         SetLastError(0);
-        sourceHandle_ = PlatformOpen(sourcePath, FileAccess::Read, CreationMode::OpenExisting, options, &source);
+        if (!OpenSource(index, sourcePath, options, source)) return ItemStep::Again;
     }
     if (sourceHandle_ == NoHandle) {
         const int error = errno;
@@ -1209,6 +1230,7 @@ void TDownloadThread::StartItemOver(size_t index, const FileStatus& source)
     AddLogRecord("Inf024", {ItemSourcePath(item)});
     // A position kept by an older task log has no record; the file is the task's all the same.
     RecordWrite(index, itemWrites_[index] == WriteNone ? uint8_t{WriteNew} : itemWrites_[index], source);
+    DropReadAhead();  // what a helper read is of the file as it was
     if (PlatformTruncate(destHandle_, 0) != 0) RaiseOsError(errno);
     SeekFile(destHandle_, 0, 0);
     SeekFile(sourceHandle_, 0, 0);
@@ -1275,6 +1297,7 @@ void TDownloadThread::CloseItemFiles(bool raise)
     FileHandle dest = destHandle_;
     sourceHandle_ = NoHandle;
     destHandle_ = NoHandle;
+    DropReadAhead();
     if (dest != NoHandle) unsyncedFiles_ = true;
     if (!raise) {
         if (source != NoHandle) PlatformClose(source);
@@ -1326,6 +1349,9 @@ bool TDownloadThread::ReopenItemFiles(size_t index)
 
 void TDownloadThread::HandleItemError(const TItemAttrs& item, const std::string& errorText)
 {
+    // After an error the file is read from its source again: what was read ahead may be part of
+    // what failed.
+    DropReadAhead();
     SetState(StateError);
     CountError();
     speed_ = 0;
@@ -1501,6 +1527,7 @@ void TDownloadThread::ChunkLoop(size_t index)
         if (Terminated()) throw TerminateRun{};
         if (restartRequest_) return;
         if (TakeRequest(skipRequest_)) {
+            DiscardReadAhead();
             LogSkipped(ItemSourcePath(item));
             return;
         }
@@ -1635,6 +1662,7 @@ void TDownloadThread::RewindWriteBack(int64_t to)
 
 int64_t TDownloadThread::CopyChunk(int64_t count)
 {
+    if (aheadActive_) return CopyChunkAhead(count);
     if (sparseSource_) {
         // Up to the next hole only, so that the hole is not filled with zeros.
         const int64_t hole = PlatformNextHole(sourceHandle_, currentOffset_, currentOffset_ + count);
@@ -1671,6 +1699,83 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
     const int64_t written = WriteBytes(destHandle_, buffer_.get(), read);
     destinationFailed_ = false;
     return written;
+}
+
+bool TDownloadThread::OpenSource(size_t index, const std::string& path, const FileOpenOptions& options,
+                                 FileStatus& source)
+{
+    if (readAhead_) {
+        AnnounceReadAhead(index);
+        ReadAheadFile file;
+        switch (readAhead_->Take(index, path, [this] { return SleepInterrupted(); }, file)) {
+        case FileReadAhead::Result::Interrupted: return false;
+        case FileReadAhead::Result::NotRead: break;
+        case FileReadAhead::Result::Taken:
+            // What the helper met is met here, as if this open and read had met it.
+            if (file.handle == NoHandle) {
+                errno = file.openError;
+                return true;
+            }
+            // A file deleted, replaced or changed since the helper opened it is opened again, so
+            // that the copy meets it as it is now: left out when it is gone, read anew otherwise.
+            if (FileStatus now; PlatformStatPath(path, now) != 0 || !SameFile(now, file.status) ||
+                                !SameFileContent(now, file.status) || now.mode != file.status.mode)
+                break;
+            sourceHandle_ = std::exchange(file.handle, NoHandle);
+            source = file.status;
+            aheadData_ = std::move(file.data);
+            aheadEnd_ = file.endError;
+            aheadActive_ = true;
+            return true;
+        }
+    }
+    sourceHandle_ = PlatformOpen(path, FileAccess::Read, CreationMode::OpenExisting, options, &source);
+    return true;
+}
+
+void TDownloadThread::AnnounceReadAhead(size_t index)
+{
+    aheadTo_ = std::max(aheadTo_, index + 1);
+    for (; aheadTo_ < items_.size(); ++aheadTo_) {
+        const TItemAttrs& item = items_[aheadTo_];
+        if (item.Kind != KindFile || item.Size > ReadAheadFileLimit) continue;
+        if (!readAhead_->HasRoom(item.Size)) return;
+        readAhead_->Announce(aheadTo_, ItemSourcePath(item), item.Size);
+    }
+}
+
+int64_t TDownloadThread::CopyChunkAhead(int64_t count)
+{
+    const int64_t held = static_cast<int64_t>(aheadData_.size());
+    if (currentOffset_ >= held) {
+        // Where the helper's reading ended, the copy's own read ends once the same way; the
+        // file is read from its source after that.
+        const int error = aheadEnd_;
+        DropReadAhead();
+        if (error == 0) return 0;
+        sourceFailed_ = true;
+        RaiseOsError(error);
+    }
+    count = std::min(count, held - currentOffset_);
+    BlockingCall call(*this);
+    destinationFailed_ = true;
+    const int64_t written = WriteBytes(destHandle_, aheadData_.data() + currentOffset_, count);
+    destinationFailed_ = false;
+    return written;
+}
+
+void TDownloadThread::DropReadAhead()
+{
+    if (!std::exchange(aheadActive_, false)) return;
+    aheadData_ = {};
+    aheadEnd_ = 0;
+    // The helper read at offsets: the source's position is still at its start.
+    if (sourceHandle_ != NoHandle) SeekFile(sourceHandle_, 0, currentOffset_);
+}
+
+void TDownloadThread::DiscardReadAhead()
+{
+    if (readAhead_) readAhead_->Discard();
 }
 
 // ---- Closing pass, deletion, restart, final step ----

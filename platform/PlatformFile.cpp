@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -451,6 +452,18 @@ std::string PlatformUserName(uid_t uid)
     struct passwd* found = nullptr;
     if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) return found->pw_name;
     return "uid " + std::to_string(uid);
+}
+
+bool PlatformOnRemoteFileSystem(const std::string& path)
+{
+    struct statfs fs {};
+    if (::statfs(path.c_str(), &fs) != 0) return false;
+    // The kernel's magic numbers of NFS, SMB (cifs, smb3), AFS, 9p, Ceph and FUSE (sshfs, gvfs,
+    // rclone and the like).
+    static constexpr unsigned long remote[] = {0x6969, 0xFF534D42, 0xFE534D42, 0x517B, 0x5346414F,
+                                               0x01021997, 0x00C36400, 0x65735546};
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return std::find(std::begin(remote), std::end(remote), type) != std::end(remote);
 }
 
 }  // namespace tarn

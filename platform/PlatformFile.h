@@ -124,6 +124,8 @@ int PlatformOpenFolder(const std::string& path, bool followLast);
 void PlatformMoveDescriptor(int from, int to);
 // The path by which calls that take no descriptor reach an open file or folder itself.
 std::string DescriptorPath(int fd);
+// Whether `path` lies on a network share or a FUSE file system, where every call is a round trip.
+bool PlatformOnRemoteFileSystem(const std::string& path);
 // The user whose rights the program's calls have.
 uid_t PlatformEffectiveUser();
 // The name of the user `uid`, or "uid N" where the system knows no name for it.

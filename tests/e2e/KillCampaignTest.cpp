@@ -1,8 +1,9 @@
 // The kill -9 campaign: tarnctl copies a tree and is killed at random moments (during the scan,
 // mid-file, between files, during a save), then resumed and killed again, until it finishes.
 // Every run must end byte-identical with no task lost, whatever the answer for existing files.
-// It copies onto the local disk, and onto an exFAT stick mounted through FUSE (read back from
-// its image after a remount; skipped without root and FUSE).
+// It copies onto the local disk, with and without the read-ahead of small files that shares get,
+// and onto an exFAT stick mounted through FUSE (read back from its image after a remount; skipped
+// without root and FUSE).
 //
 // The test command runs a few rounds; TARN_CAMPAIGN_ROUNDS runs more, and TARN_CAMPAIGN_SEED
 // repeats the kill times of a failed round (each failure prints its seed).
@@ -41,6 +42,7 @@ struct Destination {
     const char* name;
     bool exFatStick;
     int rounds;  // without TARN_CAMPAIGN_ROUNDS
+    bool readAhead;
 };
 
 class KillCampaignTest : public TempFolderTest, public ::testing::WithParamInterface<Destination> {
@@ -48,6 +50,7 @@ protected:
     void SetUp() override
     {
         destination_ = temp / "dst";
+        if (GetParam().readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
         if (!GetParam().exFatStick) return;
         std::string why;
         stick_ = FuseStick::Make(FuseStick::Kind::ExFat, temp.Path(), &why);
@@ -110,6 +113,8 @@ protected:
         }
     }
 
+    void TearDown() override { ::unsetenv("TARN_READ_AHEAD"); }
+
     std::unique_ptr<FuseStick> stick_;
     std::string destination_;
 };
@@ -146,7 +151,8 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
 }
 
 INSTANTIATE_TEST_SUITE_P(KillCampaign, KillCampaignTest,
-                         ::testing::Values(Destination{"LocalDisk", false, 3}, Destination{"ExFatStick", true, 2}),
+                         ::testing::Values(Destination{"LocalDisk", false, 2, false}, Destination{"LocalDiskReadAhead", false, 2, true},
+                                           Destination{"ExFatStick", true, 2, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
