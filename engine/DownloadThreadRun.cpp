@@ -227,6 +227,7 @@ void TDownloadThread::RunPasses()
                 stopTime_ = NowDateTime();
             }
             SaveRestoreFiles(true, false, true, true);
+            ReleaseFileList();
             {
                 std::unique_lock lock(lock_);
                 currentName_.clear();
@@ -1763,7 +1764,7 @@ void TDownloadThread::ResetForRestart()
 {
     {
         std::unique_lock lock(lock_);
-        if (sourceKind_ == SourceFile && !items_.empty()) source_ += items_.front().Name;
+        if (sourceKind_ == SourceFile) source_ += sourceFileName_;
         sourceFileName_.clear();
         if (sourceKind_ == SourceFolder)
             destination_ = ExtractFilePath(ExcludeTrailingDelimiter(destination_));
