@@ -28,6 +28,14 @@ FileOpenOptions LogFileOptions()
     return options;
 }
 
+// FNV-1a, carried over the parts of a path.
+constexpr uint64_t PathHashStart = 14695981039346656037u;
+uint64_t PathHash(uint64_t hash, std::string_view part)
+{
+    for (const char c : part) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return hash;
+}
+
 bool ParseNumber(const std::string& text, int64_t& value)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -123,8 +131,8 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     }
     RebuildFromLog(log);
     // The log view shows the task's whole history, not only what this run adds to it.
-    for (TMsg& record : log.Records)
-        if (!IsInternalRecord(record)) messages_.push_back(std::move(record));
+    for (size_t i = 0; i < log.Records.size(); ++i)
+        if (const TMsg record = log.Records[i]; !IsInternalRecord(record)) messages_.push_back(record);
     earlierRecords_ = static_cast<int>(messages_.size());
     logWritten_ = earlierRecords_;
     if (log.Damaged)
@@ -168,27 +176,47 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
     // The records since the last scan began speak of the current file list: the items left
     // out, the items copied in full, and which destination files this pass wrote (each before
     // the file was touched), with the source each copy began from.
-    auto first = log.Records.begin();
-    for (auto it = log.Records.begin(); it != log.Records.end(); ++it)
-        if (it->Id == "Inf003") first = it + 1;
-    std::unordered_map<std::string, size_t> byDestination;
-    for (size_t i = 0; i < items_.size(); ++i) byDestination.emplace(destination_ + items_[i].Dir + items_[i].Name, i);
-    // Per item, the first index of the claim that names it (npos: none), and each claim's end.
     constexpr size_t None = std::string::npos;
+    size_t first = 0;
+    for (size_t i = 0; i < log.Records.size(); ++i)
+        if (log.Records[i].Id == "Inf003") first = i + 1;
+    // The items by the hash of their path below the destination, for the records of copied
+    // files: a map of whole paths would take more than the list itself.
+    std::vector<std::pair<uint64_t, size_t>> byDestination;
+    byDestination.reserve(items_.size());
+    for (size_t i = 0; i < items_.size(); ++i)
+        byDestination.emplace_back(PathHash(PathHash(PathHashStart, items_[i].Dir), items_[i].Name), i);
+    std::sort(byDestination.begin(), byDestination.end());
+    // The first item whose destination is `path`, None for none.
+    const auto copiedItem = [&](const std::string& path) {
+        if (path.compare(0, destination_.size(), destination_) != 0) return None;
+        const std::string_view relative = std::string_view(path).substr(destination_.size());
+        const uint64_t hash = PathHash(PathHashStart, relative);
+        for (auto at = std::lower_bound(byDestination.begin(), byDestination.end(), std::make_pair(hash, size_t{0}));
+             at != byDestination.end() && at->first == hash; ++at) {
+            const TItemAttrs& item = items_[at->second];
+            if (relative.size() == item.Dir.size() + item.Name.size() && relative.starts_with(item.Dir) &&
+                relative.substr(item.Dir.size()) == item.Name)
+                return at->second;
+        }
+        return None;
+    };
+    // Per item, the first index of the claim that names it (npos: none), and each claim's end.
     std::vector<size_t> claimedBy(items_.size(), None);
     std::unordered_map<size_t, size_t> claimEnds;
     ResetResultCounts();
-    for (auto it = first; it != log.Records.end(); ++it) {
-        if (it->Id == "Err002" || it->Id == "Err010") ++leftOut_;
-        if (it->Id == "Inf014") ++skipped_;
-        if (it->Id == "Err009") ++infoNotSet_;
-        if (it->Id == "Inf007" && it->Params.size() == 3)
-            if (const auto found = byDestination.find(it->Params[2] + it->Params[0]); found != byDestination.end())
-                itemCopied_[found->second] = true;
+    for (size_t r = first; r < log.Records.size(); ++r) {
+        const TMsg record = log.Records[r];
+        if (record.Id == "Err002" || record.Id == "Err010") ++leftOut_;
+        if (record.Id == "Inf014") ++skipped_;
+        if (record.Id == "Err009") ++infoNotSet_;
+        if (record.Id == "Inf007" && record.Params.size() == 3)
+            if (const size_t copied = copiedItem(record.Params[2] + record.Params[0]); copied != None)
+                itemCopied_[copied] = true;
         int64_t first = 0;
         int64_t end = 0;
-        if (it->Id == ClaimRecordId && it->Params.size() == 2 && ParseNumber(it->Params[0], first) &&
-            ParseNumber(it->Params[1], end) && first >= 0 && first <= end &&
+        if (record.Id == ClaimRecordId && record.Params.size() == 2 && ParseNumber(record.Params[0], first) &&
+            ParseNumber(record.Params[1], end) && first >= 0 && first <= end &&
             static_cast<size_t>(end) <= items_.size()) {
             claimEnds[static_cast<size_t>(first)] = static_cast<size_t>(end);
             for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
@@ -198,12 +226,12 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
             }
             continue;
         }
-        if (it->Id != WriteRecordId || it->Params.size() != 4) continue;
+        if (record.Id != WriteRecordId || record.Params.size() != 4) continue;
         int64_t index = 0;
         int64_t mode = 0;
         FileStatus source;
-        if (!ParseNumber(it->Params[0], index) || !ParseNumber(it->Params[1], mode) ||
-            !ParseNumber(it->Params[2], source.size) || !ParseNumber(it->Params[3], source.modified) || index < 0 ||
+        if (!ParseNumber(record.Params[0], index) || !ParseNumber(record.Params[1], mode) ||
+            !ParseNumber(record.Params[2], source.size) || !ParseNumber(record.Params[3], source.modified) || index < 0 ||
             static_cast<size_t>(index) >= items_.size() || items_[static_cast<size_t>(index)].Kind != KindFile ||
             mode < WriteNone || mode > WriteUpload)
             continue;
@@ -555,6 +583,17 @@ void TDownloadThread::AddItem(TItemAttrs item)
     itemWrites_.push_back(WriteNone);
     itemCopied_.push_back(false);
     itemTimes_.push_back({});
+}
+
+void TDownloadThread::ReleaseFileList()
+{
+    // A list the .con does not hold yet is kept for the next save to write.
+    if (conUnsaved_) return;
+    std::vector<TItemAttrs>().swap(items_);
+    std::vector<uint8_t>().swap(itemWrites_);
+    std::vector<bool>().swap(itemCopied_);
+    std::vector<FileTimes>().swap(itemTimes_);
+    destNames_.reset();
 }
 
 void TDownloadThread::ResetCounters()

@@ -169,6 +169,8 @@ private:
     void AppendToLog(const std::string& extra);
     bool SyncLogFile();
     void AddItem(TItemAttrs item);
+    // A finished task needs its list again only when it starts over, which scans anew.
+    void ReleaseFileList();
     void ResetCounters();
     void CreateRestoreFiles();
     void RebuildFromLog(const TaskLogContents& log);
@@ -304,7 +306,7 @@ private:
     double startTime_ = 0;
     double stopTime_ = 0;
     double scheduleTime_ = 0;
-    std::vector<TMsg> messages_;
+    TaskRecordList messages_;
     TItemAttrs currentItem_;
 
     // Fields read or set from other threads without the lock.

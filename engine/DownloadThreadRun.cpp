@@ -233,6 +233,7 @@ void TDownloadThread::RunPasses()
                 stopTime_ = NowDateTime();
             }
             SaveRestoreFiles(true, false, true, true);
+            ReleaseFileList();
             {
                 std::unique_lock lock(lock_);
                 currentName_.clear();
@@ -1868,7 +1869,7 @@ void TDownloadThread::ResetForRestart()
 {
     {
         std::unique_lock lock(lock_);
-        if (sourceKind_ == SourceFile && !items_.empty()) source_ += items_.front().Name;
+        if (sourceKind_ == SourceFile) source_ += sourceFileName_;
         sourceFileName_.clear();
         if (sourceKind_ == SourceFolder)
             destination_ = ExtractFilePath(ExcludeTrailingDelimiter(destination_));

@@ -151,6 +151,21 @@ TEST(LogFileTest, RecordLayoutAndReadBack)
     ASSERT_EQ(contents.Records.size(), 2u);
     EXPECT_EQ(contents.Records[0], plain);
     EXPECT_EQ(contents.Records[1], record);
+
+    // Records are held packed, their values cut at the last delimiter: each reads back as written.
+    const std::vector<TMsg> records{
+        record,
+        {"Inf007", 45000.875, {"b.txt", "/src/", "/dst/"}},
+        {"Inf014", 1e-300, {"/src/a.txt"}},
+        {"Err005", -0.0, {"", "/", "//", "a/b", std::string("n\0l/\xff", 6), std::string(300000, '/') + "x"}},
+        {"#New", 2, {"0", "64"}},
+        {"Inf001", 3, {}},
+    };
+    std::string file = LogFileHeader();
+    for (const TMsg& each : records) file += EncodeLogRecord(each);
+    const auto packed = DecodeLogFile(file);
+    ASSERT_EQ(packed.Records.size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(packed.Records[i], records[i]) << i;
 }
 
 TEST(LogFileTest, ACutLastRecordKeepsTheOnesBefore)
