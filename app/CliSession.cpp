@@ -136,7 +136,7 @@ int CliSession::Copy()
     // Every task waits in the queue; the queue starts them one after another.
     for (const auto& source : arguments_.Sources)
         made &= tasks_->AddTask(source, arguments_.Destination, StatePaused, NowDateTime(), arguments_.SpeedLimit,
-                                arguments_.CopyAttributes, arguments_.CopySecurity, arguments_.CopyStreams);
+                                arguments_.Options);
     const int status = RunList();
     return made ? status : ExitTaskFailed;
 }

@@ -184,9 +184,9 @@ bool ParseOption(const std::vector<std::string>& words, size_t& i, CopyArguments
             return true;
         }
         if (word == "--delay-on-error") return number(0, a.DelayOnError);
-        if (word == "--attributes") return a.CopyAttributes = true;
-        if (word == "--security") return a.CopySecurity = true;
-        if (word == "--streams") return a.CopyStreams = true;
+        if (word == "--attributes") return a.Options.CopyAttributes = true;
+        if (word == "--security") return a.Options.CopySecurity = true;
+        if (word == "--streams") return a.Options.CopyStreams = true;
     }
     known = false;
     return true;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/RestoreFiles.h"
 #include "engine/TaskTypes.h"
 
 namespace tarn {
@@ -21,9 +22,7 @@ struct CopyArguments {
     int32_t MaxErrors = 60;
     int32_t SaveInterval = 15000;  // the tasks' RestoreUpdateInterval, milliseconds
     uint8_t OnExists = AnswerUploadAll;  // the answer for every existing destination file
-    bool CopyAttributes = false;
-    bool CopySecurity = false;
-    bool CopyStreams = false;
+    CopyOptions Options;
     bool Quiet = false;
     // A read, write or open that has not returned for this long is reported; no option sets it.
     std::chrono::seconds StallLimit{30};

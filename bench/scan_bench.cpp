@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     const long before = ResidentBytes();
     const auto start = std::chrono::steady_clock::now();
     tarn::TDownloadThread task("5CA17E57", work + "restore", argv[1], work + "dst", tarn::StateCopying, 0, 5000, 15000,
-                               65536, 12500000, 0, false, false, false);
+                               65536, 12500000, 0);
     for (int seen = 0;;) {
         tarn::TMsg record;
         if (task.GetLogRecord(seen, record)) {

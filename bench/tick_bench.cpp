@@ -60,7 +60,7 @@ int main(int argc, char* argv[])
         const std::string source = work + "src/file" + std::to_string(i);
         std::ofstream(source) << "content";
         // Paused tasks hold still; a limit of 0 keeps a started one copying nothing.
-        tasks.AddTask(source, work + "dst/" + std::to_string(i), tarn::StatePaused, 0, 0, false, false, false);
+        tasks.AddTask(source, work + "dst/" + std::to_string(i), tarn::StatePaused, 0, 0);
     }
     scheduler.Tick({0});  // the first tick hands over every log record
     const double plain = MillisecondsPerTick(scheduler, {0});

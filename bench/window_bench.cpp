@@ -76,7 +76,7 @@ int main(int argc, char* argv[])
         const bool copying = i < CopyingCount;
         WriteBytes(source, copying ? 4'000'000 : 1000);
         window.Tasks().AddTask(source, (work / "dst/").string(), copying ? StateCopying : StatePaused, 0,
-                               copying ? 100'000 + 1000 * i : 0, false, false, false);
+                               copying ? 100'000 + 1000 * i : 0);
     }
     window.SelectRows({0});
     // Ticks once a second as the timer does, each timed with the painting it causes.

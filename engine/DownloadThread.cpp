@@ -47,8 +47,8 @@ bool ParseNumber(const std::string& text, int64_t& value)
 TDownloadThread::TDownloadThread(const std::string& taskName, const std::string& restoreDir,
                                  const std::string& source, const std::string& destination, uint8_t initialState,
                                  double scheduleTime, int32_t delayOnError, int32_t restoreUpdateInterval,
-                                 int32_t bufferSize, int32_t maxLinkSpeed, int32_t speedLimit, bool copyAttributes,
-                                 bool copySecurity, bool copyStreams)
+                                 int32_t bufferSize, int32_t maxLinkSpeed, int32_t speedLimit,
+                                 const CopyOptions& options)
     : taskName_(taskName), restoreDir_(IncludeTrailingDelimiter(restoreDir)), restored_(false)
 {
     source_ = source;
@@ -61,7 +61,7 @@ TDownloadThread::TDownloadThread(const std::string& taskName, const std::string&
     bufferSize_ = std::clamp(bufferSize, MinBufferSize, MaxBufferSize);
     maxLinkSpeed_ = maxLinkSpeed;
     speedLimit_ = std::max(speedLimit, 0);
-    options_ = {copyAttributes, copySecurity, copyStreams};
+    options_ = options;
 
     CreateRestoreFiles();
     // The first record, before any command can log its own.

@@ -42,8 +42,7 @@ public:
     TDownloadThread(const std::string& taskName, const std::string& restoreDir, const std::string& source,
                     const std::string& destination, uint8_t initialState, double scheduleTime,
                     int32_t delayOnError, int32_t restoreUpdateInterval, int32_t bufferSize,
-                    int32_t maxLinkSpeed, int32_t speedLimit, bool copyAttributes, bool copySecurity,
-                    bool copyStreams);
+                    int32_t maxLinkSpeed, int32_t speedLimit, const CopyOptions& options = {});
     // A task restored from its restore files. Raises OsError when a file cannot be opened or read,
     // DataFileError when one is damaged.
     TDownloadThread(const std::string& taskName, const std::string& restoreDir, int32_t delayOnError,

@@ -199,6 +199,9 @@ std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOption
     writer.Byte(options.CopyAttributes ? 1 : 0);
     writer.Byte(options.CopySecurity ? 1 : 0);
     writer.Byte(options.CopyStreams ? 1 : 0);
+    // Only a task that verifies has the byte, so that every other list keeps the layout that
+    // earlier versions write and read.
+    if (options.VerifyCopies) writer.Byte(1);
     return std::move(writer.Bytes());
 }
 
@@ -248,6 +251,7 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
         options.CopyAttributes = reader.Byte() != 0;
         options.CopySecurity = reader.Byte() != 0;
         options.CopyStreams = reader.Byte() != 0;
+        if (reader.Remaining() > 0) options.VerifyCopies = reader.Byte() != 0;
     }
     return options;
 }

@@ -37,6 +37,7 @@ struct CopyOptions {
     bool CopyAttributes = false;
     bool CopySecurity = false;
     bool CopyStreams = false;
+    bool VerifyCopies = false;  // each file read back from the device and compared with its source
 
     bool operator==(const CopyOptions&) const = default;
 };

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/RestoreFiles.h"
+
 namespace tarn {
 
 // What the user entered in the new-task dialog.
@@ -13,9 +15,7 @@ struct NewTaskAnswer {
     uint8_t State = 1;       // 1 start, 3 paused, 4 scheduled
     double ScheduleTime = 0;
     int32_t SpeedLimit = 0;
-    bool CopyAttributes = false;
-    bool CopySecurity = false;
-    bool CopyStreams = false;
+    CopyOptions Options;
 };
 
 // The questions and dialogs of the task commands. The main window shows them; tests answer

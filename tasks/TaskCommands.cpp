@@ -33,13 +33,13 @@ void TaskCommands::AddTasksByDialog(const std::vector<std::string>& sources)
     SplitQuotedPaths(answer->SourceText, paths);
     for (const auto& path : paths)
         tasks_.AddTask(path, answer->Destination, answer->State, answer->ScheduleTime, answer->SpeedLimit,
-                       answer->CopyAttributes, answer->CopySecurity, answer->CopyStreams);
+                       answer->Options);
 }
 
 void TaskCommands::AddTasksDirect(const std::vector<std::string>& sources, const std::string& destination)
 {
     for (const auto& source : sources)
-        tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed(), false, false, false);
+        tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed());
 }
 
 std::vector<TaskId> TaskCommands::IdsOf(const std::vector<int>& rows) const

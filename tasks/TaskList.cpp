@@ -351,8 +351,7 @@ std::string TaskList::NewTaskName() const
 }
 
 bool TaskList::AddTask(const std::string& source, const std::string& destination, uint8_t initialState,
-                       double scheduleTime, int32_t speedLimit, bool copyAttributes, bool copySecurity,
-                       bool copyStreams)
+                       double scheduleTime, int32_t speedLimit, const CopyOptions& options)
 {
     if (!IsOpen()) {
         // Its worker would copy, but no list would know the task at the next start.
@@ -372,7 +371,7 @@ bool TaskList::AddTask(const std::string& source, const std::string& destination
         worker = std::make_unique<TDownloadThread>(
             name, settings_.RestorePath(), AbsolutePath(source), AbsolutePath(destination), initialState,
             scheduleTime, settings_.DelayOnError(), settings_.RestoreUpdateInterval(), settings_.BufferSize(),
-            settings_.MaxLinkSpeed(), speedLimit, copyAttributes, copySecurity, copyStreams);
+            settings_.MaxLinkSpeed(), speedLimit, options);
     } catch (const std::exception& error) {
         kept_.pop_back();
         UpdateRestorePathLock();

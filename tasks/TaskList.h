@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/GlobalUtils.h"
+#include "engine/RestoreFiles.h"
 #include "tasks/SpeedGraphModel.h"
 #include "tasks/TaskListViews.h"
 
@@ -69,7 +70,7 @@ public:
     // Creates, registers and saves one task, its paths made absolute; false (and the error
     // shown) when TaskList is not open here or its restore files cannot be made.
     bool AddTask(const std::string& source, const std::string& destination, uint8_t initialState, double scheduleTime,
-                 int32_t speedLimit, bool copyAttributes, bool copySecurity, bool copyStreams);
+                 int32_t speedLimit, const CopyOptions& options = {});
     // Removes a task for good: its summary goes to the program log, TaskList is saved without
     // it, then its restore files are deleted. When the summary cannot be written the error is
     // shown; a confirmed removal goes on without it, an automatic one keeps the task and marks

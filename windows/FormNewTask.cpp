@@ -369,17 +369,17 @@ void TfrmNewTask::FormClose(bool accepted)
         answer_.SourceText = edtSrcPath_->text().toStdString();
         answer_.Destination = cbDstPath_->currentText().toStdString();
         answer_.SpeedLimit = trbSpeedLimit_->value();
-        answer_.CopyAttributes = chkCopyAttributes_->isChecked();
-        answer_.CopySecurity = chkCopySecurity_->isChecked();
-        answer_.CopyStreams = chkCopyStreams_->isChecked();
+        answer_.Options.CopyAttributes = chkCopyAttributes_->isChecked();
+        answer_.Options.CopySecurity = chkCopySecurity_->isChecked();
+        answer_.Options.CopyStreams = chkCopyStreams_->isChecked();
 
         std::vector<std::string> history;
         for (int i = 0; i < cbDstPath_->count(); ++i) history.push_back(cbDstPath_->itemText(i).toStdString());
         WriteDestinationHistory(*key, answer_.Destination, history);
         WriteRegInteger(*key, regvalue::SpeedLimit, answer_.SpeedLimit);
-        WriteRegBool(*key, regvalue::CopySecurity, answer_.CopySecurity);
-        WriteRegBool(*key, regvalue::CopyStreams, answer_.CopyStreams);
-        WriteRegBool(*key, regvalue::CopyAttributes, answer_.CopyAttributes);
+        WriteRegBool(*key, regvalue::CopySecurity, answer_.Options.CopySecurity);
+        WriteRegBool(*key, regvalue::CopyStreams, answer_.Options.CopyStreams);
+        WriteRegBool(*key, regvalue::CopyAttributes, answer_.Options.CopyAttributes);
     }
     WriteRegInteger(*key, regvalue::ShowOptions, optionsShown_ ? OptionsShownValue : DefaultShowOptions);
     try {

@@ -238,7 +238,7 @@ TEST_F(ProgramLogTest, ATaskLeavingTheListIsSummedUpAfterItsWorkerEnded)
     test::WriteFile(temp / "src/a.bin", test::RandomBytes(3000, 1));
     test::WriteFile(temp / "src/sub/a^b^c.txt", test::RandomBytes(100, 2));
     TDownloadThread worker("0000ABCD", temp / "restore/", temp / "src/", temp / "dst/", StateCopying, 0, 20, 15000,
-                           65536, 12500000, 2147483647, false, false, false);
+                           65536, 12500000, 2147483647);
     ASSERT_TRUE(test::WaitUntil([&] { return worker.GetState() == StateFinished; }));
     worker.Stop();
 

@@ -148,8 +148,7 @@ TEST_F(CliSessionTest, TheProgressLineShowsControlBytesOfNamesEscaped)
     test::WriteFile(temp / "x\x1B[2Jy", "data");
     StallOn(FaultOp::Read, temp / "x");
     auto task = std::make_unique<TDownloadThread>("0000A001", temp / "restore/", temp / "x\x1B[2Jy", temp / "out",
-                                                  StateCopying, 0, 20, 15000, 65536, INT32_MAX, INT32_MAX, false,
-                                                  false, false);
+                                                  StateCopying, 0, 20, 15000, 65536, INT32_MAX, INT32_MAX);
     ASSERT_TRUE(test::WaitUntil([] { return StalledCalls() == 1; }));
     ConsoleProgress(terminal, true).Show(*task, 1, 1);
     char shown[1024] = {};

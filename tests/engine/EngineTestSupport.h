@@ -21,6 +21,7 @@ struct TaskSetup {
     bool copyAttributes = false;
     bool copySecurity = false;
     bool copyStreams = false;
+    bool verifyCopies = false;
 };
 
 // A fixture with a temporary folder holding "restore/", "src/" and "dst/".

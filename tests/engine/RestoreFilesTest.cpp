@@ -96,6 +96,11 @@ TEST(ConFileTest, LayoutIsByteExactAndReadsBack)
     EXPECT_EQ(DecodeItems(expected, &read), items);
     EXPECT_EQ(read, options);
     EXPECT_EQ(EncodeConFile({}, {}), B(3) + B(1) + U32(0) + B(0) + B(0) + B(0));
+    // Verification adds a byte; a list without it, as every earlier version wrote, does not verify.
+    const CopyOptions verifying{false, false, false, true};
+    EXPECT_EQ(EncodeConFile({}, verifying), B(3) + B(1) + U32(0) + B(0) + B(0) + B(0) + B(1));
+    EXPECT_EQ(DecodeItems(EncodeConFile({}, verifying), &read), std::vector<TItemAttrs>{});
+    EXPECT_EQ(read, verifying);
 }
 
 TEST(ConFileTest, VersionBeforeThreeOneHasNoKindsOrOptions)

@@ -24,7 +24,7 @@ protected:
     // queue soon suspends it.
     void AddFailingTask(const std::string& source)
     {
-        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StateCopying, 0, 0, false, false, false));
+        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StateCopying, 0, 0));
     }
     std::vector<uint8_t> States() const
     {
@@ -68,7 +68,7 @@ TEST_F(QueueSchedulerTest, QueueByFileServersGroupsWithoutLetterCase)
 {
     scheduler->Modes().SourceQueue = true;
     for (const char* source : {"//Srv1/share/a", "//SRV1/share/b", "//srv2/share/c"})
-        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StatePaused, 0, 0, false, false, false));
+        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StatePaused, 0, 0));
     scheduler->Tick({});
     EXPECT_TRUE(Started(0));
     EXPECT_FALSE(Started(1));
@@ -175,8 +175,8 @@ TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrder)
         WriteFile(temp / ("src/" + std::string(name)), "new");
         WriteFile(temp / ("dst/" + std::string(name) + "/" + name), "old");
     }
-    ASSERT_TRUE(tasks->AddTask(temp / "src/x", temp / "dst/x", StateCopying, 0, 2147483647, false, false, false));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/y", temp / "dst/y", StateCopying, 0, 2147483647, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/x", temp / "dst/x", StateCopying, 0, 2147483647));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/y", temp / "dst/y", StateCopying, 0, 2147483647));
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).IsWaitingForAnswer() && tasks->Task(1).IsWaitingForAnswer(); }));
     scheduler->Tick({});
     EXPECT_EQ(host.asked, Names());
@@ -195,7 +195,7 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     EXPECT_EQ(empty.SpeedLabel, "Unavailable");
     EXPECT_FALSE(empty.Commands.AllTasks);
 
-    ASSERT_TRUE(tasks->AddTask(temp / "src/none", temp / "dst", StatePaused, 0, 1000000, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/none", temp / "dst", StatePaused, 0, 1000000));
     AddFailingTask(temp / "src/missing");
     ASSERT_TRUE(WaitUntil([&] { return CountId(tasks->Task(1), "Err001") > 0; }));
     const ViewRefresh view = scheduler->Tick({0});
@@ -235,7 +235,7 @@ TEST_F(QueueSchedulerTest, TheTickHasACallThatHangsLoggedOnceAndShown)
     scheduler->SetStallLimit(std::chrono::seconds(0));
     WriteFile(temp / "src/slow", "data");
     StallOn(FaultOp::Read, temp / "src/slow");
-    ASSERT_TRUE(tasks->AddTask(temp / "src/slow", temp / "dst", StateCopying, 0, INT32_MAX, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/slow", temp / "dst", StateCopying, 0, INT32_MAX));
     ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
     const ViewRefresh view = scheduler->Tick({0});
     scheduler->Tick({0});

@@ -35,7 +35,7 @@ TEST_F(TaskCommandsTest, DeletingFinishedTasksAsksNothing)
 TEST_F(TaskCommandsTest, DeletingAnUnfinishedTaskAsksOnceAndCanTakeItsFiles)
 {
     WriteFile(temp / "src/big", RandomBytes(400000, 3));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000));
     AddQuickTask("done");
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
     ASSERT_TRUE(WaitForState(1, StateFinished));
@@ -52,7 +52,7 @@ TEST_F(TaskCommandsTest, AConfirmedDeleteCompletesWhenTheProgramLogCannotBeWritt
 {
     BlockProgramLog();
     WriteFile(temp / "src/big", RandomBytes(400000, 3));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000));
     AddQuickTask("done");
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
     ASSERT_TRUE(WaitForState(1, StateFinished));
@@ -138,7 +138,7 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
 TEST_F(TaskCommandsTest, ScheduleProposesTheFirstScheduledTime)
 {
     AddHeldTask("a", StatePaused);
-    ASSERT_TRUE(tasks->AddTask(temp / "src/a", temp / "dst2", StateScheduled, 50000.25, 0, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/a", temp / "dst2", StateScheduled, 50000.25, 0));
     ASSERT_TRUE(WaitForState(1, StateScheduled));
     host.scheduleAnswer = 60000.5;
     commands->Schedule({0, 1});

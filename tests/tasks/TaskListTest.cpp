@@ -99,7 +99,7 @@ TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
     const std::string before = std::filesystem::current_path();
     std::filesystem::current_path(temp.Path());
     WriteFile(temp / "src/rel", "relative");
-    const bool added = tasks->AddTask("src/../src/./rel", "./dst/rel", StatePaused, 0, 0, false, false, false);
+    const bool added = tasks->AddTask("src/../src/./rel", "./dst/rel", StatePaused, 0, 0);
     std::filesystem::current_path(before);
     ASSERT_TRUE(added);
     EXPECT_EQ(tasks->Task(1).GetSourceAsGiven(), temp / "src/rel");
@@ -116,7 +116,7 @@ TEST_F(TaskListTest, TheFolderIsOwnedThroughItsLockFileAndTaskListIsReplacedWhol
     EXPECT_NE(otherViews.errors[0].find("in use by another program"), std::string::npos) << otherViews.errors[0];
     // A task it took on would copy, but no list would know it at the next start.
     WriteFile(temp / "src/f", "data");
-    EXPECT_FALSE(other.AddTask(temp / "src/f", temp / "dst", StateCopying, 0, 2147483647, false, false, false));
+    EXPECT_FALSE(other.AddTask(temp / "src/f", temp / "dst", StateCopying, 0, 2147483647));
     EXPECT_EQ(other.Count(), 0);
     ASSERT_EQ(otherViews.errors.size(), 2u);
     EXPECT_EQ(otherViews.errors[1], "The task list cannot be written: the restore folder \"" + Restore() +
@@ -390,7 +390,7 @@ TEST_F(TaskListTest, ANewTaskIsListedBeforeItsWorkerWritesAnything)
 {
     WriteFile(temp / "src/f", "data");
     StallOn(FaultOp::Open, Restore() + "TaskList");  // the save that lists the new task
-    std::thread adder([&] { tasks->AddTask(temp / "src/f", temp / "dst", StateCopying, 0, 2147483647, false, false, false); });
+    std::thread adder([&] { tasks->AddTask(temp / "src/f", temp / "dst", StateCopying, 0, 2147483647); });
     const bool stalled = WaitUntil([] { return StalledCalls() == 1; });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // A crash now would leave nothing that no list knows: no restore files, no copy.
@@ -407,7 +407,7 @@ TEST_F(TaskListTest, AtExitAStuckWorkerIsLeftBehindAndTheFolderGivenUp)
 {
     WriteFile(temp / "src/stuck", "data");
     StallOn(FaultOp::Open, temp / "src/stuck");  // as a read of a dead network share does
-    ASSERT_TRUE(tasks->AddTask(temp / "src/stuck", temp / "dst", StateCopying, 0, 0, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/stuck", temp / "dst", StateCopying, 0, 0));
     ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
     TDownloadThread* const stuck = &tasks->Task(0);
     const std::string name = stuck->TaskName();

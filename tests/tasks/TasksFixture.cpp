@@ -31,13 +31,13 @@ void TasksTest::TearDown()
 void TasksTest::AddHeldTask(const std::string& name, uint8_t state)
 {
     WriteFile(temp / ("src/" + name), RandomBytes(1000, 1));
-    ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, 0, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, 0));
 }
 
 void TasksTest::AddQuickTask(const std::string& name, uint8_t state)
 {
     WriteFile(temp / ("src/" + name), name);
-    ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, 2147483647, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, 2147483647));
 }
 
 void TasksTest::BlockProgramLog()

@@ -19,7 +19,7 @@ TEST_F(ViewTextsTest, AFinishedTaskThatLeftItemsOutSaysSoInItsRowAndItsSummary)
     MakeFolders(temp / "src/tree");
     WriteFile(temp / "src/tree/f", "data");
     ASSERT_EQ(::mkfifo((temp / "src/tree/pipe").c_str(), 0600), 0);
-    ASSERT_TRUE(tasks->AddTask(temp / "src/tree", temp / "dst", StateCopying, 0, 2147483647, false, false, false));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/tree", temp / "dst", StateCopying, 0, 2147483647));
     AddQuickTask("whole");
     ASSERT_TRUE(WaitForState(0, StateFinished));
     ASSERT_TRUE(WaitForState(1, StateFinished));

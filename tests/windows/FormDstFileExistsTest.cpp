@@ -53,7 +53,7 @@ protected:
         test::WriteFile(Destination(), test::RandomBytes(destinationSize, 2));
         // Speed limit 0: once answered, the worker holds still instead of copying.
         task = std::make_unique<TDownloadThread>("T1", root + "restore/", root + "src/", root + "dst/", StateCopying, 0,
-                                                 1000, 15000, 65536, 0, 0, false, false, false);
+                                                 1000, 15000, 65536, 0, 0);
         ASSERT_TRUE(test::WaitUntil([this] { return task->IsWaitingForAnswer(); }));
     }
 

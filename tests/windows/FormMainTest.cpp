@@ -105,7 +105,7 @@ protected:
     void AddTask(const std::string& name, size_t size, int32_t limit, uint8_t state = StateCopying)
     {
         WriteFile(temp / ("src/" + name), RandomBytes(size, static_cast<unsigned>(size)));
-        ASSERT_TRUE(window->Tasks().AddTask(temp / ("src/" + name), temp / "dst/", state, 0, limit, false, false, false));
+        ASSERT_TRUE(window->Tasks().AddTask(temp / ("src/" + name), temp / "dst/", state, 0, limit));
     }
     std::string Cell(int row, int column) const
     {
@@ -165,7 +165,7 @@ TEST_F(FormMainTest, RowsShowEachTaskAsItCopiesAndFinishes)
 {
     AddTask("whole.bin", 300000, INT32_MAX);
     MakeFolders(temp / "src/empty");
-    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/empty", temp / "dst/", StateCopying, 0, INT32_MAX, false, false, false));
+    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/empty", temp / "dst/", StateCopying, 0, INT32_MAX));
     ASSERT_TRUE(TickUntil([&] { return Cell(0, 0) == " Finished" && Cell(1, 0) == " Finished"; }));
 
     EXPECT_EQ(window->TaskModel().rowCount(), 2);
@@ -408,7 +408,7 @@ TEST_F(FormMainTest, TheLogListFollowsItsNewestRecord)
         tabs.setCurrentIndex(0);
         const int task = window->Tasks().Count();
         ASSERT_TRUE(window->Tasks().AddTask(temp / "src/tree", temp / ("dst" + std::to_string(task) + "/"),
-                                            StateCopying, 0, INT32_MAX, false, false, false));
+                                            StateCopying, 0, INT32_MAX));
         Select({task});
         if (openFirst) tabs.setCurrentIndex(1);
         ASSERT_TRUE(TickUntil([&] { return window->LogModel(task).rowCount() > 80; }));
@@ -428,7 +428,7 @@ TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
     for (const std::string name : {"r0", "r1", "r2", "r3"}) {
         MakeFolders(temp / ("src/" + name));
         WriteFile(temp / ("src/" + name + "/f"), name);
-        ASSERT_TRUE(window->Tasks().AddTask(temp / ("src/" + name), temp / "dst/", StatePaused, 0, 0, false, false, false));
+        ASSERT_TRUE(window->Tasks().AddTask(temp / ("src/" + name), temp / "dst/", StatePaused, 0, 0));
     }
     // Task 2 is told apart by its log, which must move with it: it runs to its end.
     window->Tasks().Task(2).SetSpeedLimit(INT32_MAX);
@@ -456,7 +456,7 @@ TEST_F(FormMainTest, MoveUpKeepsTheMovedRowsSelectedWithTheirCells)
 TEST_F(FormMainTest, LogRecordsGetTheInformationIconOnlyForInfIds)
 {
     AddTask("ok.bin", 1000, INT32_MAX);
-    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/missing", temp / "dst/", StateCopying, 0, INT32_MAX, false, false, false));
+    ASSERT_TRUE(window->Tasks().AddTask(temp / "src/missing", temp / "dst/", StateCopying, 0, INT32_MAX));
     ASSERT_TRUE(TickUntil([&] { return window->Tasks().Task(1).GetState() == StateError; }));
     window->tmTaskGridTimer();
 
@@ -499,7 +499,7 @@ TEST_F(FormMainTest, DatesInMessagesReadAsTheDateColumnShowsThem)
     for (int task = 0; task < 2; ++task) {
         const auto& [locale, shown] = cases[task];
         QLocale::setDefault(locale);
-        ASSERT_TRUE(window->Tasks().AddTask(temp / "src", temp / "dst/", StateScheduled, when, 0, false, false, false));
+        ASSERT_TRUE(window->Tasks().AddTask(temp / "src", temp / "dst/", StateScheduled, when, 0));
         const LogListModel& log = window->LogModel(task);
         ASSERT_TRUE(TickUntil([&] { return log.rowCount() > 1 && log.Record(1).Id == "Inf011"; }));
         LogListModel column(window->Msgs(), [when](int row, TMsg& record) {

@@ -164,9 +164,9 @@ TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
     EXPECT_EQ(answer.State, 4);
     EXPECT_EQ(answer.ScheduleTime, 45000.75);
     EXPECT_EQ(answer.SpeedLimit, 65536);
-    EXPECT_FALSE(answer.CopySecurity);
-    EXPECT_TRUE(answer.CopyStreams);
-    EXPECT_TRUE(answer.CopyAttributes);
+    EXPECT_FALSE(answer.Options.CopySecurity);
+    EXPECT_TRUE(answer.Options.CopyStreams);
+    EXPECT_TRUE(answer.Options.CopyAttributes);
 
     auto again = Dialog();
     EXPECT_EQ(Child<QComboBox>(*again, "cbDstPath")->currentText(), "/home/me/Videos");

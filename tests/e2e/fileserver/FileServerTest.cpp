@@ -213,8 +213,7 @@ TEST_F(FileServerTest, StopReturnsWhileAReadHangs)
     MakeFolders(temp / "taskrestore");
     auto task = std::make_unique<TDownloadThread>("5E77E500", temp / "taskrestore/", server->Mount() + "tree",
                                                   temp / "dst/", StateCopying, 0, 500, 15000, 65536, 12500000,
-                                                  3 * 1024 * 1024,
-                                                  false, false, false);
+                                                  3 * 1024 * 1024);
     WaitUntilMidFile();
     server->LinkDown();
     std::this_thread::sleep_for(2s);
@@ -268,7 +267,7 @@ TEST_F(FileServerTest, QueueByFileServersRunsOneTaskPerServer)
         {one.get(), "t1"}, {one.get(), "t2"}, {two.get(), "t1"}, {two.get(), "t2"}};
     for (const auto& [server, folder] : sources)
         ASSERT_TRUE(tasks.AddTask(server->Mount() + folder, temp / ("dst/" + server->Name() + "/"), StatePaused, 0,
-                                  2 * 1024 * 1024, false, false, false));
+                                  2 * 1024 * 1024));
 
     bool bothAtOnce = false;
     const auto deadline = std::chrono::steady_clock::now() + 60s;

@@ -107,7 +107,7 @@ int main(int argc, char* argv[])
     window.show();
     TaskList& tasks = window.Tasks();
     const auto add = [&](const QString& source, uint8_t state, int32_t limit, double scheduleTime = 0) {
-        if (!tasks.AddTask(source.toStdString(), dst.toStdString(), state, scheduleTime, limit, false, false, false))
+        if (!tasks.AddTask(source.toStdString(), dst.toStdString(), state, scheduleTime, limit))
             std::fprintf(stderr, "main_window_gallery: task for %s not added\n", qPrintable(source));
     };
     add(src + "Documents/", StateCopying, LinkSpeed100Mbit);
