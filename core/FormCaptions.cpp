@@ -82,6 +82,7 @@ constexpr CaptionText SettingsProperties[] = {
     {"lblBufferSize.Caption", "Buffer size"},
     {"lblBufferSizeUnit.Caption", "Kbytes"},
     {"chkAutoDelFinished.Caption", "Delete successfully finished task automatically"},
+    {"chkVerifyCopies.Caption", "Verify copies (read each copied file back and compare it with its source)"},
     {"gbErrorProcessing.Caption", "Error processing"},
     {"lblDelayOnError.Caption", "Retry interval"},
     {"lblDelayOnErrorUnit.Caption", "milliseconds"},
@@ -124,6 +125,7 @@ constexpr CaptionText NewTaskProperties[] = {
     {"chkCopySecurity.Caption", "Copy security (owner, permissions, ACLs)"},
     {"chkCopyStreams.Caption", "Copy streams (extended attributes)"},
     {"chkCopyAttributes.Caption", "Copy attributes"},
+    {"chkVerify.Caption", "Verify copies"},
     {"btnOK.Caption", "OK"},
     {"btnCancel.Caption", "Cancel"},
 };

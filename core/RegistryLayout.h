@@ -38,6 +38,7 @@ inline constexpr char EnableQuickInfo[] = "EnableQuickInfo";
 inline constexpr char MinimizeInsteadClose[] = "MinimizeInsteadClose";
 inline constexpr char EnableNotifications[] = "EnableNotifications";
 inline constexpr char EnableLauncherProgress[] = "EnableLauncherProgress";
+inline constexpr char VerifyCopies[] = "VerifyCopies";
 
 // FormMain and QuickInfo: window bounds (defaults: the designed bounds; QuickInfo's position 16, 16).
 inline constexpr char Left[] = "Left";

@@ -76,6 +76,7 @@ void TSettingsStorage::SetDefaults()
     SetMinimizeInsteadClose(true);
     SetEnableNotifications(true);
     SetEnableLauncherProgress(true);
+    SetVerifyCopies(false);
 
     // Without a home folder the desktop names no user folders; the installation folder serves.
     const std::string dataHome = UserFolder(QStandardPaths::GenericDataLocation);
@@ -104,6 +105,7 @@ void TSettingsStorage::ForEachSetting(Visit&& visit)
     visit(regvalue::MinimizeInsteadClose, minimizeInsteadClose_);
     visit(regvalue::EnableNotifications, enableNotifications_);
     visit(regvalue::EnableLauncherProgress, enableLauncherProgress_);
+    visit(regvalue::VerifyCopies, verifyCopies_);
 }
 
 void TSettingsStorage::LoadFromRegistry()
@@ -210,6 +212,7 @@ void TSettingsStorage::SetEnableQuickInfo(bool value) { Assign(enableQuickInfo_,
 void TSettingsStorage::SetEnableNotifications(bool value) { Assign(enableNotifications_, value); }
 void TSettingsStorage::SetEnableLauncherProgress(bool value) { Assign(enableLauncherProgress_, value); }
 void TSettingsStorage::SetMinimizeInsteadClose(bool value) { Assign(minimizeInsteadClose_, value); }
+void TSettingsStorage::SetVerifyCopies(bool value) { Assign(verifyCopies_, value); }
 
 int LinkSpeedEntry(int32_t maxLinkSpeed)
 {

@@ -50,6 +50,8 @@ public:
     // Notifications when tasks finish or fail, and the launcher icon's progress and count.
     bool EnableNotifications() const { return enableNotifications_.Value; }
     bool EnableLauncherProgress() const { return enableLauncherProgress_.Value; }
+    // The first state of the new-task dialog's verify option, and the option of handed-over tasks.
+    bool VerifyCopies() const { return verifyCopies_.Value; }
     // The installation folder with Lang/ and Help/, ending with '/'. Not a setting: never written.
     const std::string& RootDir() const { return rootDir_; }
 
@@ -70,6 +72,7 @@ public:
     bool MinimizeInsteadCloseChanged() const { return minimizeInsteadClose_.Changed; }
     bool EnableNotificationsChanged() const { return enableNotifications_.Changed; }
     bool EnableLauncherProgressChanged() const { return enableLauncherProgress_.Changed; }
+    bool VerifyCopiesChanged() const { return verifyCopies_.Changed; }
 
     // The restore folder holds TaskList and the restore files of every listed task: moving it
     // under them would lose them at the next start. Whoever holds tasks there (the task list)
@@ -101,6 +104,7 @@ public:
     void SetMinimizeInsteadClose(bool value);
     void SetEnableNotifications(bool value);
     void SetEnableLauncherProgress(bool value);
+    void SetVerifyCopies(bool value);
 
     // A subkey of the user's settings file in use, for the windows that keep their own values
     // beside the settings (RegistryLayout.h).
@@ -139,6 +143,7 @@ private:
     Marked<bool> minimizeInsteadClose_;
     Marked<bool> enableNotifications_;
     Marked<bool> enableLauncherProgress_;
+    Marked<bool> verifyCopies_;
     std::string rootDir_;
     int restorePathLocks_ = 0;
 };

@@ -38,8 +38,10 @@ void TaskCommands::AddTasksByDialog(const std::vector<std::string>& sources)
 
 void TaskCommands::AddTasksDirect(const std::vector<std::string>& sources, const std::string& destination)
 {
+    CopyOptions options;
+    options.VerifyCopies = settings_.VerifyCopies();
     for (const auto& source : sources)
-        tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed());
+        tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed(), options);
 }
 
 std::vector<TaskId> TaskCommands::IdsOf(const std::vector<int>& rows) const

@@ -177,10 +177,12 @@ void TfrmNewTask::BuildControls()
     chkCopySecurity_ = Named(new QCheckBox(QStringLiteral("Copy security (owner, permissions, ACLs)")), "chkCopySecurity");
     chkCopyStreams_ = Named(new QCheckBox(QStringLiteral("Copy streams (extended attributes)")), "chkCopyStreams");
     chkCopyAttributes_ = Named(new QCheckBox(QStringLiteral("Copy attributes")), "chkCopyAttributes");
+    chkVerify_ = Named(new QCheckBox(QStringLiteral("Verify copies")), "chkVerify");
     auto* file = new QVBoxLayout(gbFileOptions_);
     file->addWidget(chkCopySecurity_);
     file->addWidget(chkCopyStreams_);
     file->addWidget(chkCopyAttributes_);
+    file->addWidget(chkVerify_);
 
     btnOK_ = Named(new QPushButton(QStringLiteral("OK")), "btnOK");
     btnCancel_ = Named(new QPushButton(QStringLiteral("Cancel")), "btnCancel");
@@ -211,8 +213,8 @@ void TfrmNewTask::BuildControls()
 
     QWidget* const order[] = {edtSrcPath_,       btnBrowseForSrcFile_, btnBrowseForSrcFolder_, cbDstPath_,
                               btnBrowseForDstFolder_, cbState_,       btnScheduleDialog_,     trbSpeedLimit_,
-                              chkCopySecurity_,  chkCopyStreams_,      chkCopyAttributes_,     btnOK_,
-                              btnCancel_,        btnOptions_};
+                              chkCopySecurity_,  chkCopyStreams_,      chkCopyAttributes_,     chkVerify_,
+                              btnOK_,            btnCancel_,           btnOptions_};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -238,6 +240,7 @@ void TfrmNewTask::LoadRemembered()
     chkCopySecurity_->setChecked(ReadRegBool(*key, regvalue::CopySecurity, false));
     chkCopyStreams_->setChecked(ReadRegBool(*key, regvalue::CopyStreams, false));
     chkCopyAttributes_->setChecked(ReadRegBool(*key, regvalue::CopyAttributes, false));
+    chkVerify_->setChecked(settings_.VerifyCopies());
     optionsShown_ = ReadRegInteger(*key, regvalue::ShowOptions, DefaultShowOptions) == OptionsShownValue;
 }
 
@@ -372,6 +375,7 @@ void TfrmNewTask::FormClose(bool accepted)
         answer_.Options.CopyAttributes = chkCopyAttributes_->isChecked();
         answer_.Options.CopySecurity = chkCopySecurity_->isChecked();
         answer_.Options.CopyStreams = chkCopyStreams_->isChecked();
+        answer_.Options.VerifyCopies = chkVerify_->isChecked();
 
         std::vector<std::string> history;
         for (int i = 0; i < cbDstPath_->count(); ++i) history.push_back(cbDstPath_->itemText(i).toStdString());

@@ -25,8 +25,9 @@ class TSettingsStorage;
 // The new-task dialog: source and destination, the state the tasks start in, a speed limit and
 // the copying options. It creates nothing; the caller splits the source text and adds one task
 // per path. It remembers in the FormNewTask registry key the destination history, the limit and
-// options after OK, whether its option panels are shown after OK or Cancel, and the last source
-// folder browsed as soon as it is chosen.
+// copying options after OK, whether its option panels are shown after OK or Cancel, and the last
+// source folder browsed as soon as it is chosen. The verify option is not remembered: it starts
+// as the setting VerifyCopies.
 class TfrmNewTask : public QDialog {
     Q_OBJECT
 
@@ -103,6 +104,7 @@ private:
     QCheckBox* chkCopySecurity_ = nullptr;
     QCheckBox* chkCopyStreams_ = nullptr;
     QCheckBox* chkCopyAttributes_ = nullptr;
+    QCheckBox* chkVerify_ = nullptr;
     QPushButton* btnOK_ = nullptr;
     QPushButton* btnCancel_ = nullptr;
     QPushButton* btnOptions_ = nullptr;

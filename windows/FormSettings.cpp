@@ -236,6 +236,10 @@ QWidget* TfrmSettings::BuildTaskPage()
     chkAutoDelFinished = Named(new QCheckBox(QStringLiteral("Delete successfully finished task automatically"), page),
                                "chkAutoDelFinished");
     top->addRow(chkAutoDelFinished);
+    chkVerifyCopies = Named(
+        new QCheckBox(QStringLiteral("Verify copies (read each copied file back and compare it with its source)"), page),
+        "chkVerifyCopies");
+    top->addRow(chkVerifyCopies);
     column->addLayout(top);
 
     auto* gbErrorProcessing = Named(new QGroupBox(QStringLiteral("Error processing"), page), "gbErrorProcessing");
@@ -318,6 +322,7 @@ void TfrmSettings::LoadControls()
 
     seBufferSize->setValue(settings_.BufferSize() / BytesPerKbyte);
     chkAutoDelFinished->setChecked(settings_.AutoDeleteFinished());
+    chkVerifyCopies->setChecked(settings_.VerifyCopies());
     seDelayOnError->setValue(settings_.DelayOnError());
     seCountOfErrorsForSkip->setValue(settings_.CountOfErrorsForSkip());
     cbAutoActionOnDstFileExists->setCurrentIndex(AutoActionEntry(settings_.AutoAction()));
@@ -349,6 +354,7 @@ void TfrmSettings::SaveControls()
     settings_.SetAutoActionDelay(seAutoActionDelay->value() * MillisecondsPerSecond);
     settings_.SetBufferSize(seBufferSize->value() * BytesPerKbyte);
     settings_.SetAutoDeleteFinished(chkAutoDelFinished->isChecked());
+    settings_.SetVerifyCopies(chkVerifyCopies->isChecked());
     if (edtRestorePath->isEnabled())
         settings_.SetRestorePath(edtRestorePath->text().toStdString());  // the store ends it with '/'
     settings_.SetRestoreUpdateInterval(seRestoreUpdateInterval->value() * MillisecondsPerSecond);

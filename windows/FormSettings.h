@@ -55,6 +55,7 @@ private:
     QCheckBox* chkMinimizeInsteadClose = nullptr;
     QSpinBox* seBufferSize = nullptr;
     QCheckBox* chkAutoDelFinished = nullptr;
+    QCheckBox* chkVerifyCopies = nullptr;
     QSpinBox* seDelayOnError = nullptr;
     QSpinBox* seCountOfErrorsForSkip = nullptr;
     QComboBox* cbAutoActionOnDstFileExists = nullptr;

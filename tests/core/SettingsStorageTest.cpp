@@ -35,7 +35,8 @@ void ExpectNoMark(const TSettingsStorage& s)
          {s.LanguageChanged(), s.RestorePathChanged(), s.RestoreUpdateIntervalChanged(), s.DelayOnErrorChanged(),
           s.AutoDeleteFinishedChanged(), s.LogFileChanged(), s.AutoActionChanged(), s.AutoActionDelayChanged(),
           s.CountOfErrorsForSkipChanged(), s.BufferSizeChanged(), s.AutoRunChanged(), s.EnableContextMenuChanged(),
-          s.MaxLinkSpeedChanged(), s.EnableQuickInfoChanged(), s.MinimizeInsteadCloseChanged()})
+          s.MaxLinkSpeedChanged(), s.EnableQuickInfoChanged(), s.MinimizeInsteadCloseChanged(),
+          s.VerifyCopiesChanged()})
         EXPECT_FALSE(mark);
 }
 
@@ -168,12 +169,13 @@ TEST_F(SettingsStorageTest, SaveWritesOnlyMarkedSettingsAndClearsTheirMarks)
 
 TEST_F(SettingsStorageTest, SetDefaultsMarksOnlyWhatDiffersAndLoadDropsIt)
 {
-    Store("[Settings]\nBufferSize=4096\nAutoRun=0\n");
+    Store("[Settings]\nBufferSize=4096\nAutoRun=0\nVerifyCopies=1\n");
     TSettingsStorage s(registry);
     s.SetDefaults();
     EXPECT_EQ(s.BufferSize(), 65536);
     EXPECT_TRUE(s.BufferSizeChanged());
     EXPECT_TRUE(s.AutoRunChanged());
+    EXPECT_TRUE(s.VerifyCopiesChanged() && !s.VerifyCopies());
     EXPECT_FALSE(s.LanguageChanged());
     EXPECT_FALSE(s.DelayOnErrorChanged());
 

@@ -2,6 +2,7 @@
 
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
+#include "engine/RestoreFiles.h"
 #include "platform/DateTime.h"
 #include "tests/tasks/TasksFixture.h"
 
@@ -183,9 +184,12 @@ TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
     EXPECT_EQ(tasks->Task(0).GetSource(), temp / "src/a b");
     EXPECT_EQ(tasks->Task(1).GetDestination(), temp / "dst/");
 
+    settings->SetVerifyCopies(true);
     commands->AddTasksDirect({temp / "src/x"}, temp / "out");
     ASSERT_EQ(tasks->Count(), 3);
     EXPECT_EQ(tasks->Task(2).GetSpeedLimit(), settings->MaxLinkSpeed());
+    const std::string con = ReadFile(tasks->Task(2).RestoreFilePath("con"));
+    EXPECT_TRUE(DecodeConFile(con, [](TItemAttrs&&) {}).VerifyCopies);
 }
 
 TEST_F(TaskCommandsTest, ChangedSettingsReachTheTasksAndDefaultsDoNot)

@@ -129,7 +129,7 @@ TEST_F(FormNewTaskTest, AFirstRunOpensCollapsedAndEmptyAndOKWantsBothPaths)
     EXPECT_TRUE(Child<QGroupBox>(*dialog, "gbFileOptions")->isHidden());
     EXPECT_EQ(Child<QPushButton>(*dialog, "btnOptions")->text(), "Options >>");
     EXPECT_EQ(Child<QComboBox>(*dialog, "cbDstPath")->count(), 0);
-    for (const char* option : {"chkCopySecurity", "chkCopyStreams", "chkCopyAttributes"})
+    for (const char* option : {"chkCopySecurity", "chkCopyStreams", "chkCopyAttributes", "chkVerify"})
         EXPECT_FALSE(Child<QCheckBox>(*dialog, option)->isChecked()) << option;
     auto* ok = Child<QPushButton>(*dialog, "btnOK");
     const std::tuple<const char*, const char*, bool> cases[] = {
@@ -148,6 +148,7 @@ TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
     Child<QSlider>(*dialog, "trbSpeedLimit")->setValue(65536);
     Child<QCheckBox>(*dialog, "chkCopyStreams")->setChecked(true);
     Child<QCheckBox>(*dialog, "chkCopyAttributes")->setChecked(true);
+    Child<QCheckBox>(*dialog, "chkVerify")->setChecked(true);
     auto* schedule = Child<QToolButton>(*dialog, "btnScheduleDialog");
     scheduleAnswer = 45000.75;
     schedule->click();
@@ -167,6 +168,7 @@ TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
     EXPECT_FALSE(answer.Options.CopySecurity);
     EXPECT_TRUE(answer.Options.CopyStreams);
     EXPECT_TRUE(answer.Options.CopyAttributes);
+    EXPECT_TRUE(answer.Options.VerifyCopies);
 
     auto again = Dialog();
     EXPECT_EQ(Child<QComboBox>(*again, "cbDstPath")->currentText(), "/home/me/Videos");
@@ -174,6 +176,10 @@ TEST_F(FormNewTaskTest, OKHandsBackTheValuesAndRemembersThem)
     EXPECT_TRUE(Child<QCheckBox>(*again, "chkCopyStreams")->isChecked());
     EXPECT_FALSE(Child<QCheckBox>(*again, "chkCopySecurity")->isChecked());
     EXPECT_EQ(Child<QComboBox>(*again, "cbState")->currentIndex(), 0);
+    // Verifying is not remembered: each dialog starts with the setting.
+    EXPECT_FALSE(Child<QCheckBox>(*again, "chkVerify")->isChecked());
+    settings.SetVerifyCopies(true);
+    EXPECT_TRUE(Child<QCheckBox>(*Dialog(), "chkVerify")->isChecked());
 }
 
 // Return on any control but Cancel is OK, also after the focus passed Cancel: a task typed in

@@ -69,7 +69,7 @@ protected:
               s.AutoDeleteFinishedChanged(), s.LogFileChanged(), s.AutoActionChanged(), s.AutoActionDelayChanged(),
               s.CountOfErrorsForSkipChanged(), s.BufferSizeChanged(), s.AutoRunChanged(),
               s.EnableContextMenuChanged(), s.MaxLinkSpeedChanged(), s.EnableQuickInfoChanged(),
-              s.MinimizeInsteadCloseChanged()})
+              s.MinimizeInsteadCloseChanged(), s.VerifyCopiesChanged()})
             EXPECT_FALSE(mark);
     }
 
@@ -79,7 +79,7 @@ protected:
 TEST_F(FormSettingsTest, ControlsShowStoredValuesInTheirUnitsAndOkStoresWholeUnits)
 {
     Store("BufferSize=65536\nAutoActionDelay=30500\nMaxLinkSpeed=2000000\nRestoreUpdateInterval=20999\n"
-          "DelayOnError=15000\nCountOfErrorsForSkip=7\nAutoAction=5\nAutoDeleteFinished=1\nAutoRun=0\n");
+          "DelayOnError=15000\nCountOfErrorsForSkip=7\nAutoAction=5\nAutoDeleteFinished=1\nAutoRun=0\nVerifyCopies=1\n");
     TSettingsStorage settings(registry);
     TfrmSettings dialog(nullptr, 0, settings);
 
@@ -91,6 +91,7 @@ TEST_F(FormSettingsTest, ControlsShowStoredValuesInTheirUnitsAndOkStoresWholeUni
     EXPECT_EQ(Child<QComboBox>(dialog, "cbConnectionSpeed")->currentText(), "100 Mbit per second");
     EXPECT_EQ(Child<QComboBox>(dialog, "cbAutoActionOnDstFileExists")->currentText(), "Skip");
     EXPECT_TRUE(Child<QCheckBox>(dialog, "chkAutoDelFinished")->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(dialog, "chkVerifyCopies")->isChecked());
     EXPECT_FALSE(Child<QCheckBox>(dialog, "chkAutoRun")->isChecked());
 
     dialog.accept();
@@ -164,6 +165,7 @@ TEST_F(FormSettingsTest, OkPutsEveryEditedControlIntoTheSettings)
     Child<QLineEdit>(dialog, "edtLogFile")->setText("/srv/log/tarn.txt");
     Child<QLineEdit>(dialog, "edtRestorePath")->setText("/srv/restore");  // as a folder browser gives it
     Child<QCheckBox>(dialog, "chkEnableQuickInfo")->setChecked(false);
+    Child<QCheckBox>(dialog, "chkVerifyCopies")->setChecked(true);
     Child<QSpinBox>(dialog, "seBufferSize")->setValue(4096);
     Child<QSpinBox>(dialog, "seDelayOnError")->setValue(1000000000);
     Child<QSpinBox>(dialog, "seCountOfErrorsForSkip")->setValue(100000);
@@ -184,6 +186,8 @@ TEST_F(FormSettingsTest, OkPutsEveryEditedControlIntoTheSettings)
     EXPECT_EQ(settings.RestoreUpdateInterval(), 3000);
     EXPECT_TRUE(settings.LanguageChanged() && settings.RestorePathChanged() && settings.EnableQuickInfoChanged());
     EXPECT_FALSE(settings.AutoRunChanged());
+    settings.SaveToRegistry();
+    EXPECT_TRUE(TSettingsStorage(registry).VerifyCopies());  // the next start reads what OK stored
 }
 
 TEST_F(FormSettingsTest, EveryOtherCloseReloadsTheStoredSettings)
