@@ -768,7 +768,8 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     FileStatus kept;
     if (whole) {
         if (PlatformStat(destHandle_, kept) != 0) RaiseOsError(errno);
-        // Counted as copied only once read back equal; the size check below comes first.
+        // Counted as copied only once read back equal; a copy of another size is not read back,
+        // the check below leaves it out.
         if (const Verified verified = options_.VerifyCopies && kept.size == item.Size ? VerifyCopy(index) : Verified::Same;
             verified != Verified::Same) {
             if (verified == Verified::Differs) {
