@@ -255,8 +255,9 @@ private:
     // Reads the current file's copy back from the device and compares its hash with the source's;
     // the caller has checked the copy's size.
     Verified VerifyCopy(size_t index);
-    // Hashes `file` from its first byte up to `size` into `state`, looking at the requests between chunks.
-    Verified HashFile(FileHandle file, int64_t size, XXH3_state_s* state);
+    // Hashes `file` from its first byte up to `size` into `state`, looking at the requests between
+    // reads of `chunk` bytes.
+    Verified HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state);
     // Adds bytes the copy read from the current source at currentOffset_ to its hash.
     void HashSource(const char* data, int64_t count);
     bool SourceUnchanged(size_t index);

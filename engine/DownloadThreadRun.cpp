@@ -55,6 +55,9 @@ constexpr int64_t SuspectBytes = 16 * 1024 * 1024;
 constexpr auto RecentSeconds = std::chrono::seconds(10);
 // Blocks in which suspect regions are compared.
 constexpr int64_t CompareBlock = 64 * 1024;
+// The largest read of a verification: reads of the buffer's size from a device cost several
+// times the system time of reads this big, and a fast disk gives this in a few milliseconds.
+constexpr int64_t MaxReadBackChunk = 4 * 1024 * 1024;
 // Small files of a share read ahead: helper threads, and at most this many files and bytes
 // held; a file's open and read are a few round trips, which eight helpers overlap.
 constexpr int ReadAheadHelpers = 8;
@@ -770,8 +773,8 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
         if (PlatformStat(destHandle_, kept) != 0) RaiseOsError(errno);
         // Counted as copied only once read back equal; a copy of another size is not read back,
         // the check below leaves it out.
-        if (const Verified verified = options_.VerifyCopies && kept.size == item.Size ? VerifyCopy(index) : Verified::Same;
-            verified != Verified::Same) {
+        const bool readBack = options_.VerifyCopies && kept.size == item.Size;
+        if (const Verified verified = readBack ? VerifyCopy(index) : Verified::Same; verified != Verified::Same) {
             if (verified == Verified::Differs) {
                 AddLogRecord("Err013", {ItemShownPath(item)});
                 SetState(StateError);
@@ -1517,17 +1520,23 @@ TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
 {
     const TItemAttrs& item = items_[index];
     // Read back from the device, not from the pages the copy left in memory: the data goes to
-    // the device first, and its pages are dropped before each reading.
-    {
+    // the device first, and its pages are dropped before each reading. A small file is only
+    // written out, not flushed with the device's cache: a flush a file would cost small copies
+    // many times their time, and the task flushes them all before it finishes.
+    if (item.Size < WriteBackAtCloseFrom) {
+        BlockingCall call(*this);
+        PlatformFinishWriteBack(destHandle_, 0, item.Size);
+    } else {
         BlockingCall call(*this);
         destinationFailed_ = true;
         if (PlatformDataSync(destHandle_) != 0) RaiseOsError(errno);
         destinationFailed_ = false;
+        durableOffset_ = currentOffset_;
     }
-    durableOffset_ = currentOffset_;
     FileOpenOptions options;
     options.regularOnly = true;
     options.noFollow = true;
+    options.sequential = true;
     options.beneath = DestRoot();
     FileHandle copy = NoHandle;
     {
@@ -1543,8 +1552,12 @@ TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
     if (PlatformStat(destHandle_, written) != 0 || PlatformStat(copy, opened) != 0) RaiseOsError(errno);
     // Another file put at the copy's name meanwhile says nothing of the copy.
     if (!SameFile(written, opened)) throw OsError(EIO, "The copy was replaced by another file before it was read back");
-    if (!buffer_ || bufferCapacity_ < bufferSize_) {
-        bufferCapacity_ = bufferSize_;
+    // About a tenth of a second's reading at the speed the copy went, so that requests are seen
+    // as often as while copying.
+    const int64_t chunk =
+        std::clamp<int64_t>(measuredSpeed_ / 10, bufferSize_, std::max<int64_t>(bufferSize_, MaxReadBackChunk));
+    if (!buffer_ || bufferCapacity_ < chunk) {
+        bufferCapacity_ = chunk;
         buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));
     }
     const HashState copyHash(XXH3_createState());
@@ -1553,8 +1566,9 @@ TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
     const HashState sourceHash(readSource ? XXH3_createState() : nullptr);
     if (!copyHash || (readSource && !sourceHash)) throw std::bad_alloc();
     for (;;) {
-        Verified result = HashFile(copy, item.Size, copyHash.get());
-        if (result == Verified::Same && readSource) result = HashFile(sourceHandle_, item.Size, sourceHash.get());
+        Verified result = HashFile(copy, item.Size, chunk, copyHash.get());
+        if (result == Verified::Same && readSource)
+            result = HashFile(sourceHandle_, item.Size, chunk, sourceHash.get());
         if (result == Verified::Held) continue;
         if (result == Verified::Interrupted) return result;
         const XXH128_hash_t a = XXH3_128bits_digest(copyHash.get());
@@ -1563,7 +1577,7 @@ TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
     }
 }
 
-TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t size, XXH3_state_s* state)
+TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state)
 {
     PlatformDropCache(file, 0, size);
     XXH3_128bits_reset(state);
@@ -1577,11 +1591,13 @@ TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t siz
         ssize_t read = 0;
         {
             BlockingCall call(*this);
-            read = PlatformReadAt(file, buffer_.get(), static_cast<size_t>(std::min(bufferCapacity_, size - at)), at);
+            read = PlatformReadAt(file, buffer_.get(), static_cast<size_t>(std::min(chunk, size - at)), at);
         }
         if (read < 0) RaiseOsError(errno);
         if (read == 0) break;  // shorter than it was: the hashes differ
         XXH3_128bits_update(state, buffer_.get(), static_cast<size_t>(read));
+        // A big file read back does not push the user's working set out of memory, as its copy did not.
+        if (size > KeepSourceCacheBelow) PlatformDropCache(file, at, read);
         at += read;
     }
     return Verified::Same;
@@ -1799,7 +1815,9 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
         SeekFile(sourceHandle_, 0, currentOffset_);  // looking for the hole moved the position
     }
     BlockingCall call(*this);
-    if (useCopyRange_) {
+    // A verified copy reads the source through the buffer, hashing it on the way, rather than
+    // read it again after the kernel copied it.
+    if (useCopyRange_ && !options_.VerifyCopies) {
         // One call lets the kernel copy on the server or share extents; where it cannot, the
         // copy goes through the buffer from then on.
         const ssize_t n = PlatformCopyRange(sourceHandle_, destHandle_, static_cast<size_t>(count));
