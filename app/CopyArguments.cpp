@@ -53,6 +53,8 @@ const char* const UsageText =
     "  --attributes          copy permission bits and times\n"
     "  --security            copy owner, group, permissions and ACLs\n"
     "  --streams             copy extended attributes\n"
+    "  --verify              read each copied file back from the disk and compare it with\n"
+    "                        its source; one that differs is copied again\n"
     "  --quiet               print nothing but errors\n"
     "\n"
     "BYTES is a whole number, optionally followed by K, M or G (1024-based): 500K, 10M, 4MiB.\n";
@@ -187,6 +189,7 @@ bool ParseOption(const std::vector<std::string>& words, size_t& i, CopyArguments
         if (word == "--attributes") return a.Options.CopyAttributes = true;
         if (word == "--security") return a.Options.CopySecurity = true;
         if (word == "--streams") return a.Options.CopyStreams = true;
+        if (word == "--verify") return a.Options.VerifyCopies = true;
     }
     known = false;
     return true;

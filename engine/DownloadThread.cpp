@@ -253,7 +253,14 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
     for (size_t i = 0; i < items_.size(); ++i)
         if (claimedBy[i] != None) itemWrites_[i] = i < saved ? WriteNew : WriteClaimed;
     for (size_t i = 0; i < items_.size(); ++i)
-        if (itemCopied_[i] && items_[i].Kind == KindFile) ++filesCopied_;
+        if (itemCopied_[i] && items_[i].Kind == KindFile) {
+            ++filesCopied_;
+            // With verified copies on, a file is recorded copied only once it was found equal.
+            if (options_.VerifyCopies) {
+                ++filesVerified_;
+                bytesVerified_ += items_[i].Size;
+            }
+        }
 
     // Every folder above a file the task created may be one it made; only empty ones go.
     std::unordered_set<std::string> madeFolders;

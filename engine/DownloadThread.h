@@ -22,6 +22,8 @@
 #include "platform/PlatformFile.h"
 #include "platform/ThreadSignal.h"
 
+struct XXH3_state_s;
+
 namespace tarn {
 
 class FileReadAhead;
@@ -110,6 +112,10 @@ public:
     int32_t GetCopiedFileCount() const { return filesCopied_.load(); }
     int32_t GetSkippedCount() const { return skipped_.load(); }
     int32_t GetUnsetInfoCount() const { return infoNotSet_.load(); }
+    // Of the current pass, with verified copies on: files read back and found equal to their
+    // source, and their bytes.
+    int32_t GetVerifiedFileCount() const { return filesVerified_.load(); }
+    int64_t GetVerifiedSize() const { return bytesVerified_.load(); }
     // The source as the user named it: the folder, or the file itself once the scan has cut
     // `Source` to the file's folder.
     std::string GetSourceAsGiven() const;
@@ -145,6 +151,13 @@ private:
     struct BlockingCall;        // marks a call that may wait on a share for the stall watch
     enum class ItemStep { Done, Again };  // Again: a request came first; the item procedure looks at it
     enum class Opened { Ready, Closed, Interrupted };  // Closed: skipped or left out
+    // Of a copy read back: Held, a pause or schedule came between and the reading starts again;
+    // Interrupted, a restart or skip came first and the item procedure looks at it.
+    enum class Verified { Same, Differs, Held, Interrupted };
+    struct HashStateDeleter {
+        void operator()(XXH3_state_s* state) const;
+    };
+    using HashState = std::unique_ptr<XXH3_state_s, HashStateDeleter>;
 
     void Launch();
     void ThreadMain();
@@ -238,6 +251,15 @@ private:
     // otherwise that run never got here, and no claim after it holds either.
     void ResolveClaim(size_t index, bool standing);
     void StartItemOver(size_t index, const FileStatus& source);
+    void CopyAgainFromStart(size_t index, const FileStatus& source);
+    // Reads the current file's copy back from the device and compares its hash with the source's;
+    // the caller has checked the copy's size.
+    Verified VerifyCopy(size_t index);
+    // Hashes `file` from its first byte up to `size` into `state`, looking at the requests between
+    // reads of `chunk` bytes.
+    Verified HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state);
+    // Adds bytes the copy read from the current source at currentOffset_ to its hash.
+    void HashSource(const char* data, int64_t count);
     bool SourceUnchanged(size_t index);
     void SetItemSize(size_t index, int64_t size);
     void LeaveOut(size_t index, const std::string& reason);
@@ -344,6 +366,8 @@ private:
     std::atomic<int32_t> filesCopied_{0};
     std::atomic<int32_t> skipped_{0};
     std::atomic<int32_t> infoNotSet_{0};
+    std::atomic<int32_t> filesVerified_{0};
+    std::atomic<int64_t> bytesVerified_{0};
 
     // Worker-only fields.
     std::vector<TItemAttrs> items_;
@@ -398,6 +422,8 @@ private:
     std::vector<char> aheadData_;         // the current file's first bytes as a helper read them
     int aheadEnd_ = 0;                    // the error that ended that reading early; 0: the file's end
     bool aheadActive_ = false;            // the copy writes from aheadData_, not from the source
+    HashState sourceHash_;  // the current source as the copy read it, over [0, hashedTo_)
+    int64_t hashedTo_ = -1;  // -1: the bytes read were not all in order from the first; read again
     std::unique_ptr<char[]> buffer_;
     int64_t bufferCapacity_ = 0;
     bool useCopyRange_ = true;  // off for good after the kernel refused it once

@@ -12,6 +12,8 @@
 #include <random>
 #include <cstdio>
 
+#include <xxhash.h>
+
 #include "engine/DownloadThread.h"
 #include "engine/FileReadAhead.h"
 #include "engine/FileStreams.h"
@@ -53,6 +55,9 @@ constexpr int64_t SuspectBytes = 16 * 1024 * 1024;
 constexpr auto RecentSeconds = std::chrono::seconds(10);
 // Blocks in which suspect regions are compared.
 constexpr int64_t CompareBlock = 64 * 1024;
+// The largest read of a verification: reads of the buffer's size from a device cost several
+// times the system time of reads this big, and a fast disk gives this in a few milliseconds.
+constexpr int64_t MaxReadBackChunk = 4 * 1024 * 1024;
 // Small files of a share read ahead: helper threads, and at most this many files and bytes
 // held; a file's open and read are a few round trips, which eight helpers overlap.
 constexpr int ReadAheadHelpers = 8;
@@ -100,6 +105,8 @@ struct TDownloadThread::BlockingCall {
     BlockingCall& operator=(const BlockingCall&) = delete;
     TDownloadThread& task_;
 };
+
+void TDownloadThread::HashStateDeleter::operator()(XXH3_state_s* state) const { XXH3_freeState(state); }
 
 void TDownloadThread::CheckForStall(std::chrono::seconds limit)
 {
@@ -339,6 +346,8 @@ bool TDownloadThread::RunPass()
         Checkpoint();
         if (restartRequest_) return false;
     }
+    if (options_.VerifyCopies)
+        AddLogRecord("Inf028", {std::to_string(filesVerified_.load()), std::to_string(bytesVerified_.load())});
     if (leftOut_ > 0) {
         AddLogRecord("Inf022", {std::to_string(leftOut_.load())});
     } else {
@@ -689,6 +698,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     options.regularOnly = true;
     options.noAtime = true;
     options.sequential = items_[index].Size > bufferSize_;
+    hashedTo_ = -1;  // a copy that goes on from an offset has not read what lies before it
     FileStatus source;
     {
         BlockingCall call(*this);
@@ -761,6 +771,20 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
     FileStatus kept;
     if (whole) {
         if (PlatformStat(destHandle_, kept) != 0) RaiseOsError(errno);
+        // Counted as copied only once read back equal; a copy of another size is not read back,
+        // the check below leaves it out.
+        const bool readBack = options_.VerifyCopies && kept.size == item.Size;
+        if (const Verified verified = readBack ? VerifyCopy(index) : Verified::Same; verified != Verified::Same) {
+            if (verified == Verified::Differs) {
+                AddLogRecord("Err013", {ItemShownPath(item)});
+                SetState(StateError);
+                CountError();  // before the rewind, so that copying the file again does not forget it
+                CopyAgainFromStart(index, currentSource_);
+            }
+            CloseItemFiles(false);
+            if (verified == Verified::Differs) RetryDelay();
+            return ItemStep::Again;
+        }
         // Made writable for the owner so that a retry could open it again; now as the source.
         if (itemWrites_[index] == WriteNew && (currentSource_.mode & S_IWUSR) == 0 &&
             PlatformSetMode(destHandle_, kept.mode & ~S_IWUSR) != 0)
@@ -789,6 +813,11 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
             LeaveOut(index, "The destination kept " + std::to_string(kept.size) + " of its " +
                                 std::to_string(item.Size) + " bytes");
             return ItemStep::Done;
+        }
+        // A resume may copy again files an earlier run counted.
+        if (options_.VerifyCopies && !itemCopied_[index]) {
+            ++filesVerified_;
+            bytesVerified_ += item.Size;
         }
         itemCopied_[index] = true;
         ++filesCopied_;
@@ -820,6 +849,7 @@ void TDownloadThread::CopyUnsized(size_t index)
         destinationFailed_ = true;
         WriteBytes(destHandle_, buffer_.get(), read);
         destinationFailed_ = false;
+        HashSource(buffer_.get(), read);
         currentOffset_ += read;
         copiedSizes_[kind] += read;
         SetItemSize(index, currentOffset_);
@@ -1227,8 +1257,13 @@ bool TDownloadThread::SourceUnchanged(size_t index)
 
 void TDownloadThread::StartItemOver(size_t index, const FileStatus& source)
 {
+    AddLogRecord("Inf024", {ItemSourcePath(items_[index])});
+    CopyAgainFromStart(index, source);
+}
+
+void TDownloadThread::CopyAgainFromStart(size_t index, const FileStatus& source)
+{
     const TItemAttrs& item = items_[index];
-    AddLogRecord("Inf024", {ItemSourcePath(item)});
     // A position kept by an older task log has no record; the file is the task's all the same.
     RecordWrite(index, itemWrites_[index] == WriteNone ? uint8_t{WriteNew} : itemWrites_[index], source);
     DropReadAhead();  // what a helper read is of the file as it was
@@ -1272,6 +1307,8 @@ void TDownloadThread::ResetResultCounts()
     filesCopied_ = 0;
     skipped_ = 0;
     infoNotSet_ = 0;
+    filesVerified_ = 0;
+    bytesVerified_ = 0;
 }
 
 void TDownloadThread::ItemClose(const TItemAttrs& item)
@@ -1460,6 +1497,110 @@ void TDownloadThread::NoteProgress()
     if (!recentOffsets_.empty() && now - recentOffsets_.back().first < std::chrono::seconds(1)) return;
     recentOffsets_.emplace_back(now, currentOffset_);
     while (now - recentOffsets_.front().first > RecentSeconds) recentOffsets_.pop_front();
+}
+
+void TDownloadThread::HashSource(const char* data, int64_t count)
+{
+    if (!options_.VerifyCopies) return;
+    if (currentOffset_ == 0) {
+        if (!sourceHash_) sourceHash_.reset(XXH3_createState());
+        if (!sourceHash_) throw std::bad_alloc();
+        XXH3_128bits_reset(sourceHash_.get());
+        hashedTo_ = 0;
+    }
+    if (hashedTo_ != currentOffset_) {
+        hashedTo_ = -1;
+        return;
+    }
+    XXH3_128bits_update(sourceHash_.get(), data, static_cast<size_t>(count));
+    hashedTo_ += count;
+}
+
+TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
+{
+    const TItemAttrs& item = items_[index];
+    // Read back from the device, not from the pages the copy left in memory: the data goes to
+    // the device first, and its pages are dropped before each reading. A small file is only
+    // written out, not flushed with the device's cache: a flush a file would cost small copies
+    // many times their time, and the task flushes them all before it finishes.
+    if (item.Size < WriteBackAtCloseFrom) {
+        BlockingCall call(*this);
+        PlatformFinishWriteBack(destHandle_, 0, item.Size);
+    } else {
+        BlockingCall call(*this);
+        destinationFailed_ = true;
+        if (PlatformDataSync(destHandle_) != 0) RaiseOsError(errno);
+        destinationFailed_ = false;
+        durableOffset_ = currentOffset_;
+    }
+    FileOpenOptions options;
+    options.regularOnly = true;
+    options.noFollow = true;
+    options.sequential = true;
+    options.beneath = DestRoot();
+    FileHandle copy = NoHandle;
+    {
+        BlockingCall call(*this);
+        copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
+    }
+    const struct Close {
+        FileHandle handle;
+        ~Close() { PlatformClose(handle); }
+    } close{copy};
+    FileStatus written;
+    FileStatus opened;
+    if (PlatformStat(destHandle_, written) != 0 || PlatformStat(copy, opened) != 0) RaiseOsError(errno);
+    // Another file put at the copy's name meanwhile says nothing of the copy.
+    if (!SameFile(written, opened)) throw OsError(EIO, "The copy was replaced by another file before it was read back");
+    // About a tenth of a second's reading at the speed the copy went, so that requests are seen
+    // as often as while copying.
+    const int64_t chunk =
+        std::clamp<int64_t>(measuredSpeed_ / 10, bufferSize_, std::max<int64_t>(bufferSize_, MaxReadBackChunk));
+    if (!buffer_ || bufferCapacity_ < chunk) {
+        bufferCapacity_ = chunk;
+        buffer_ = PlatformAllocateBuffer(static_cast<size_t>(bufferCapacity_));
+    }
+    const HashState copyHash(XXH3_createState());
+    // The source is read again unless the copy read all of it in order.
+    const bool readSource = hashedTo_ != item.Size;
+    const HashState sourceHash(readSource ? XXH3_createState() : nullptr);
+    if (!copyHash || (readSource && !sourceHash)) throw std::bad_alloc();
+    for (;;) {
+        Verified result = HashFile(copy, item.Size, chunk, copyHash.get());
+        if (result == Verified::Same && readSource)
+            result = HashFile(sourceHandle_, item.Size, chunk, sourceHash.get());
+        if (result == Verified::Held) continue;
+        if (result == Verified::Interrupted) return result;
+        const XXH128_hash_t a = XXH3_128bits_digest(copyHash.get());
+        const XXH128_hash_t b = XXH3_128bits_digest(readSource ? sourceHash.get() : sourceHash_.get());
+        return XXH128_isEqual(a, b) ? Verified::Same : Verified::Differs;
+    }
+}
+
+TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state)
+{
+    PlatformDropCache(file, 0, size);
+    XXH3_128bits_reset(state);
+    for (int64_t at = 0; at < size;) {
+        if (Terminated()) throw TerminateRun{};
+        if (restartRequest_ || skipRequest_) return Verified::Interrupted;
+        // What was read before a pause may have changed during it.
+        if (WaitWhileHeld(true)) return Verified::Held;
+        SetState(StateCopying);
+        SaveRestoreFiles(true, false, true, false);
+        ssize_t read = 0;
+        {
+            BlockingCall call(*this);
+            read = PlatformReadAt(file, buffer_.get(), static_cast<size_t>(std::min(chunk, size - at)), at);
+        }
+        if (read < 0) RaiseOsError(errno);
+        if (read == 0) break;  // shorter than it was: the hashes differ
+        XXH3_128bits_update(state, buffer_.get(), static_cast<size_t>(read));
+        // A big file read back does not push the user's working set out of memory, as its copy did not.
+        if (size > KeepSourceCacheBelow) PlatformDropCache(file, at, read);
+        at += read;
+    }
+    return Verified::Same;
 }
 
 void TDownloadThread::RewindToDurable(const TItemAttrs& item)
@@ -1657,6 +1798,8 @@ void TDownloadThread::StartWriteBack()
 
 void TDownloadThread::RewindWriteBack(int64_t to)
 {
+    // Bytes read again after a rewind need not be those hashed the first time.
+    if (to < hashedTo_) hashedTo_ = -1;
     writeBackFrom_ = std::min(writeBackFrom_, to);
     droppedTo_ = std::min(droppedTo_, to);
 }
@@ -1672,7 +1815,9 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
         SeekFile(sourceHandle_, 0, currentOffset_);  // looking for the hole moved the position
     }
     BlockingCall call(*this);
-    if (useCopyRange_) {
+    // A verified copy reads the source through the buffer, hashing it on the way, rather than
+    // read it again after the kernel copied it.
+    if (useCopyRange_ && !options_.VerifyCopies) {
         // One call lets the kernel copy on the server or share extents; where it cannot, the
         // copy goes through the buffer from then on.
         const ssize_t n = PlatformCopyRange(sourceHandle_, destHandle_, static_cast<size_t>(count));
@@ -1699,6 +1844,7 @@ int64_t TDownloadThread::CopyChunk(int64_t count)
     destinationFailed_ = true;
     const int64_t written = WriteBytes(destHandle_, buffer_.get(), read);
     destinationFailed_ = false;
+    HashSource(buffer_.get(), written);
     return written;
 }
 
@@ -1762,6 +1908,7 @@ int64_t TDownloadThread::CopyChunkAhead(int64_t count)
     destinationFailed_ = true;
     const int64_t written = WriteBytes(destHandle_, aheadData_.data() + currentOffset_, count);
     destinationFailed_ = false;
+    HashSource(aheadData_.data() + currentOffset_, written);
     return written;
 }
 

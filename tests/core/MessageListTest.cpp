@@ -12,7 +12,7 @@ TEST(MessageListTest, TheBuiltInCatalogueHoldsEveryIdOnce)
 {
     const TMsgList msgs;
     const auto ids = msgs.Ids();
-    EXPECT_EQ(ids.size(), 12u + 27u + 11u + 24u + 6u + 7u);
+    EXPECT_EQ(ids.size(), 13u + 28u + 11u + 24u + 6u + 7u);
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end(), LessName));
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end(), SameName), ids.end());
 

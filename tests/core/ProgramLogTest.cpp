@@ -122,6 +122,7 @@ TEST_F(ProgramLogTest, TheFirstSummaryCreatesTheFolderAndTheHeaderAndLaterOnesAp
         {"Inf001", 45000.5, {}},
         {"Inf007", 45000.5 + 1.0 / 86400, {"a^b^c.txt", "/srv/share/Photos/", "/home/u/In/Photos/"}},
         {"Err009", 45000.75, {"^Msg014^", "/srv/share/Photos/x", "/home/u/In/Photos/x", "Operation not permitted"}},
+        {"Inf028", 45001, {"3", "1572864"}},
         {"Inf008", 45001, {}},
     };
     const std::string block =
@@ -138,6 +139,7 @@ TEST_F(ProgramLogTest, TheFirstSummaryCreatesTheFolderAndTheHeaderAndLaterOnesAp
         "3/15/23 12:00:01 PM A file \"a^b^c.txt\" was copied from \"/srv/share/Photos/\" to \"/home/u/In/Photos/\"\r\n"
         "3/15/23 6:00:00 PM An error occured while copying a Attributes from \"/srv/share/Photos/x\" to "
         "\"/home/u/In/Photos/x\". Operation system reporting: \"Operation not permitted\"\r\n"
+        "3/16/23 3 files were read back and found equal to their sources, 1572864 bytes\r\n"
         "3/16/23 Task was finished successfully\r\n";
 
     WriteTaskSummary(logFile, msgs, task);

@@ -43,6 +43,7 @@ struct Destination {
     bool exFatStick;
     int rounds;  // without TARN_CAMPAIGN_ROUNDS
     bool readAhead;
+    bool verify;  // copy --verify: a kill may come while a copy is read back
 };
 
 class KillCampaignTest : public TempFolderTest, public ::testing::WithParamInterface<Destination> {
@@ -77,9 +78,10 @@ protected:
     int Round(const std::string& answer, std::mt19937& random, int& kills)
     {
         const std::string restore = temp / "restore";
-        const std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "3M", "--delay-on-error", "50",
-                                               "--on-exists", answer, "--restore-dir", restore,
-                                               temp / "src/tree", destination_};
+        std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "3M", "--delay-on-error", "50",
+                                         "--on-exists", answer, "--restore-dir", restore,
+                                         temp / "src/tree", destination_};
+        if (GetParam().verify) copy.insert(copy.begin() + 1, "--verify");
         const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
                                                  "--restore-dir", restore};
 
@@ -139,6 +141,11 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
             ASSERT_TRUE(stick_->Remount());
         }
         ASSERT_TRUE(SameTree(temp / "src/tree", destination_ + "/tree"));
+        // Every file was read back, those whose reading a kill cut short again after the resume.
+        if (GetParam().verify) {
+            const std::string log = ReadFile(temp / "restore/tarn_log.txt");
+            EXPECT_NE(log.find("123 files were read back and found equal"), std::string::npos) << log;
+        }
         // Nothing is left behind: every task finished and left the list.
         EXPECT_FALSE(fs::exists(temp / "restore/TaskList"));
         for (const auto& entry : fs::directory_iterator(temp / "restore")) {
@@ -151,8 +158,10 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
 }
 
 INSTANTIATE_TEST_SUITE_P(KillCampaign, KillCampaignTest,
-                         ::testing::Values(Destination{"LocalDisk", false, 2, false}, Destination{"LocalDiskReadAhead", false, 2, true},
-                                           Destination{"ExFatStick", true, 2, false}),
+                         ::testing::Values(Destination{"LocalDisk", false, 2, false, false},
+                                           Destination{"LocalDiskReadAhead", false, 2, true, false},
+                                           Destination{"LocalDiskVerify", false, 1, false, true},
+                                           Destination{"ExFatStick", true, 2, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -85,16 +85,17 @@ protected:
                       RandomBytes(static_cast<size_t>(i * 1531 % 70000), seed++));
     }
 
-    // `tarnctl copy` of the server's tree, through the mount, at a pace that leaves time to fail.
-    std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, const std::string& home = "home")
+    // `tarnctl copy` of the server's tree, through the mount, at a pace that leaves time to fail;
+    // `verify`: each copy is read back and compared with the server's file.
+    std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, const std::string& home = "home",
+                                             bool verify = false)
     {
         MakeTree(server.Export() + "tree/", 7);
-        return std::make_unique<CommandRunner>(
-            TARNCTL_PATH,
-            std::vector<std::string>{"copy", "--speed-limit", "3M", "--delay-on-error", "500", "--max-errors",
-                                     "1000", "--restore-dir", temp / "restore", server.Mount() + "tree",
-                                     temp / "dst"},
-            temp / home);
+        std::vector<std::string> arguments{"copy", "--speed-limit", "3M", "--delay-on-error", "500", "--max-errors",
+                                           "1000", "--restore-dir", temp / "restore", server.Mount() + "tree",
+                                           temp / "dst"};
+        if (verify) arguments.insert(arguments.begin() + 1, "--verify");
+        return std::make_unique<CommandRunner>(TARNCTL_PATH, arguments, temp / home);
     }
 
     // Waits until the copy is well inside the big file.
@@ -132,11 +133,12 @@ protected:
 
 // The connection's processes die mid-file and the listener takes the reconnection: the read
 // in flight fails (or comes back as zeros), the task reports Err005, and the file is finished
-// from the server anew.
+// from the server anew. The copies are verified: a source read again over the new connection
+// must agree with what the old one gave.
 TEST_F(FileServerTest, ConnectionKilledMidFileEndsByteIdentical)
 {
     const auto server = StartServer("k");
-    const auto copy = StartCopy(*server);
+    const auto copy = StartCopy(*server, "home", true);
     WaitUntilMidFile();
     server->KillConnections();
     ExpectCopied(*copy, *server, 90s);
