@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Compared as written: a time that is not a number is unequal to itself.
     const auto written = [](const TaskLogContents& contents) {
         std::string bytes;
-        for (const TMsg& record : contents.Records) bytes += EncodeLogRecord(record);
+        for (size_t i = 0; i < contents.Records.size(); ++i) bytes += EncodeLogRecord(contents.Records[i]);
         return bytes;
     };
     if (!zeros.Damaged || zeros.WholeSize != size || written(zeros) != written(log)) std::abort();
