@@ -653,8 +653,10 @@ std::string TDownloadThread::VarFileBytes() const
     v.Destination = GetDestination();
     v.SourceKind = sourceKind_;
     v.NeedScan = needScan_;
-    v.CurrentIndex = currentIndex_;
-    v.CurrentOffset = currentOffset_;
+    // Copies not read back yet are copied again after a restore.
+    const bool parked = !parked_.empty() && static_cast<int32_t>(parked_.front().index) < currentIndex_;
+    v.CurrentIndex = parked ? static_cast<int32_t>(parked_.front().index) : currentIndex_.load();
+    v.CurrentOffset = parked ? 0 : currentOffset_;
     v.ExistsAnswer = existsAnswer_;
     v.PeakSpeed = peakSpeed_;
     return EncodeVarFile(v);

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "engine/GlobalUtils.h"
@@ -255,9 +256,22 @@ private:
     // Reads the current file's copy back from the device and compares its hash with the source's;
     // the caller has checked the copy's size.
     Verified VerifyCopy(size_t index);
-    // Hashes `file` from its first byte up to `size` into `state`, looking at the requests between
-    // reads of `chunk` bytes.
-    Verified HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state);
+    // Opens the copy of `item` for reading back, by its name; raises when the name leads to
+    // another file than `written` by now.
+    FileHandle OpenCopyForReadBack(const TItemAttrs& item, FileHandle written);
+    // Hashes `file` from its first byte up to `size` into `state`, between reads of `chunk` bytes
+    // looking at the requests when `watchRequests`.
+    Verified HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state, bool watchRequests = true);
+    // A small copy whose source was hashed whole waits, written and open, to be read back with
+    // the next ones: the device writes them together instead of one flush a file.
+    bool ParkForReadBack(size_t index);
+    // Reads back the parked copies; each that is equal counts as copied, each other is copied
+    // again and read back at once.
+    void CheckParkedCopies();
+    bool ParkedCopyEqual(size_t index, FileHandle written, const std::pair<uint64_t, uint64_t>& sourceHash);
+    void FinishParkedCopy(size_t index, FileHandle written, const FileStatus& source);
+    void CopyParkedAgain(size_t index);
+    void DropParkedCopies();
     // Adds bytes the copy read from the current source at currentOffset_ to its hash.
     void HashSource(const char* data, int64_t count);
     bool SourceUnchanged(size_t index);
@@ -423,6 +437,16 @@ private:
     int aheadEnd_ = 0;                    // the error that ended that reading early; 0: the file's end
     bool aheadActive_ = false;            // the copy writes from aheadData_, not from the source
     HashState sourceHash_;  // the current source as the copy read it, over [0, hashedTo_)
+    // Copies waiting to be read back, in the list's order; none is counted as copied yet, and
+    // the saved position does not pass the first.
+    struct ParkedCopy {
+        size_t index;
+        std::pair<uint64_t, uint64_t> sourceHash;  // XXH3-128, low and high halves
+        FileStatus source;                         // as the copy read it
+        FileHandle written;                        // the copy, open for writing
+    };
+    std::vector<ParkedCopy> parked_;
+    bool readBackAtOnce_ = false;  // set while a parked copy is copied again
     int64_t hashedTo_ = -1;  // -1: the bytes read were not all in order from the first; read again
     std::unique_ptr<char[]> buffer_;
     int64_t bufferCapacity_ = 0;

@@ -58,6 +58,8 @@ constexpr int64_t CompareBlock = 64 * 1024;
 // The largest read of a verification: reads of the buffer's size from a device cost several
 // times the system time of reads this big, and a fast disk gives this in a few milliseconds.
 constexpr int64_t MaxReadBackChunk = 4 * 1024 * 1024;
+// Small copies read back together: their descriptors stay open meanwhile.
+constexpr size_t ParkedCopiesAtMost = 64;
 // Small files of a share read ahead: helper threads, and at most this many files and bytes
 // held; a file's open and read are a few round trips, which eight helpers overlap.
 constexpr int ReadAheadHelpers = 8;
@@ -330,7 +332,11 @@ bool TDownloadThread::RunPass()
             FileReadAhead*& reader;
             ~Forget() { reader = nullptr; }
         } forget{readAhead_};
-        while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) WorkOnItem();
+        while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) {
+            WorkOnItem();
+            if (parked_.size() >= ParkedCopiesAtMost) CheckParkedCopies();
+        }
+        if (!restartRequest_) CheckParkedCopies();
     }
     // A task paused or scheduled while its last file was skipped stays so.
     Checkpoint();
@@ -774,6 +780,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
         // Counted as copied only once read back equal; a copy of another size is not read back,
         // the check below leaves it out.
         const bool readBack = options_.VerifyCopies && kept.size == item.Size;
+        if (readBack && ParkForReadBack(index)) return ItemStep::Done;
         if (const Verified verified = readBack ? VerifyCopy(index) : Verified::Same; verified != Verified::Same) {
             if (verified == Verified::Differs) {
                 AddLogRecord("Err013", {ItemShownPath(item)});
@@ -1533,25 +1540,11 @@ TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
         destinationFailed_ = false;
         durableOffset_ = currentOffset_;
     }
-    FileOpenOptions options;
-    options.regularOnly = true;
-    options.noFollow = true;
-    options.sequential = true;
-    options.beneath = DestRoot();
-    FileHandle copy = NoHandle;
-    {
-        BlockingCall call(*this);
-        copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
-    }
+    const FileHandle copy = OpenCopyForReadBack(item, destHandle_);
     const struct Close {
         FileHandle handle;
         ~Close() { PlatformClose(handle); }
     } close{copy};
-    FileStatus written;
-    FileStatus opened;
-    if (PlatformStat(destHandle_, written) != 0 || PlatformStat(copy, opened) != 0) RaiseOsError(errno);
-    // Another file put at the copy's name meanwhile says nothing of the copy.
-    if (!SameFile(written, opened)) throw OsError(EIO, "The copy was replaced by another file before it was read back");
     // About a tenth of a second's reading at the speed the copy went, so that requests are seen
     // as often as while copying.
     const int64_t chunk =
@@ -1577,17 +1570,43 @@ TDownloadThread::Verified TDownloadThread::VerifyCopy(size_t index)
     }
 }
 
-TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state)
+FileHandle TDownloadThread::OpenCopyForReadBack(const TItemAttrs& item, FileHandle written)
+{
+    FileOpenOptions options;
+    options.regularOnly = true;
+    options.noFollow = true;
+    options.sequential = true;
+    options.beneath = DestRoot();
+    FileHandle copy = NoHandle;
+    {
+        BlockingCall call(*this);
+        copy = CreateFileChecked(ItemDestPath(item), FileAccess::Read, CreationMode::OpenExisting, options);
+    }
+    FileStatus writtenStatus;
+    FileStatus opened;
+    const bool stated = PlatformStat(written, writtenStatus) == 0 && PlatformStat(copy, opened) == 0;
+    const int error = errno;
+    if (stated && SameFile(writtenStatus, opened)) return copy;
+    PlatformClose(copy);
+    if (!stated) RaiseOsError(error);
+    // Another file put at the copy's name meanwhile says nothing of the copy.
+    throw OsError(EIO, "The copy was replaced by another file before it was read back");
+}
+
+TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state,
+                                                    bool watchRequests)
 {
     PlatformDropCache(file, 0, size);
     XXH3_128bits_reset(state);
     for (int64_t at = 0; at < size;) {
         if (Terminated()) throw TerminateRun{};
-        if (restartRequest_ || skipRequest_) return Verified::Interrupted;
-        // What was read before a pause may have changed during it.
-        if (WaitWhileHeld(true)) return Verified::Held;
-        SetState(StateCopying);
-        SaveRestoreFiles(true, false, true, false);
+        if (watchRequests) {
+            if (restartRequest_ || skipRequest_) return Verified::Interrupted;
+            // What was read before a pause may have changed during it.
+            if (WaitWhileHeld(true)) return Verified::Held;
+            SetState(StateCopying);
+            SaveRestoreFiles(true, false, true, false);
+        }
         ssize_t read = 0;
         {
             BlockingCall call(*this);
@@ -1601,6 +1620,136 @@ TDownloadThread::Verified TDownloadThread::HashFile(FileHandle file, int64_t siz
         at += read;
     }
     return Verified::Same;
+}
+
+bool TDownloadThread::ParkForReadBack(size_t index)
+{
+    const TItemAttrs& item = items_[index];
+    // Big copies are read back at once, where their flush is worth its time; a source not hashed
+    // whole as it was read is read again by VerifyCopy.
+    if (readBackAtOnce_ || item.Size >= WriteBackAtCloseFrom || hashedTo_ != item.Size) return false;
+    const XXH128_hash_t hash = XXH3_128bits_digest(sourceHash_.get());
+    parked_.reserve(ParkedCopiesAtMost);
+    const FileHandle written = std::exchange(destHandle_, NoHandle);
+    try {
+        BlockingCall call(*this);
+        CloseItemFiles(true);
+    } catch (...) {
+        PlatformClose(written);
+        throw;
+    }
+    unsyncedFiles_ = true;
+    // The device starts on it now and has it written by the time the batch is read back.
+    PlatformStartWriteBack(written, 0, item.Size);
+    parked_.push_back({index, {hash.low64, hash.high64}, currentSource_, written});
+    ItemClose(item);
+    return true;
+}
+
+void TDownloadThread::CheckParkedCopies()
+{
+    if (parked_.empty()) return;
+    {
+        BlockingCall call(*this);
+        for (const ParkedCopy& copy : parked_) PlatformFinishWriteBack(copy.written, 0, items_[copy.index].Size);
+    }
+    // Each copy leaves the list only once it is counted or copied again, so that a save of the
+    // position meanwhile never passes one that was not read back.
+    while (!parked_.empty()) {
+        if (Terminated()) throw TerminateRun{};
+        if (restartRequest_) return;  // the restart drops them with the rest of the pass
+        const ParkedCopy copy = parked_.front();
+        bool equal = false;
+        bool counted = false;
+        try {
+            equal = ParkedCopyEqual(copy.index, copy.written, copy.sourceHash);
+            if (equal) {
+                FinishParkedCopy(copy.index, copy.written, copy.source);
+                counted = true;
+            }
+        } catch (const OsError&) {
+            // Whatever stands in the way is met again, and handled, when it is copied again.
+        }
+        parked_.erase(parked_.begin());
+        if (!counted) {
+            PlatformClose(copy.written);
+            if (!equal) {
+                AddLogRecord("Err013", {ItemShownPath(items_[copy.index])});
+                SetState(StateError);
+                CountError();
+                RetryDelay();
+            }
+            CopyParkedAgain(copy.index);
+        }
+    }
+}
+
+bool TDownloadThread::ParkedCopyEqual(size_t index, FileHandle written, const std::pair<uint64_t, uint64_t>& sourceHash)
+{
+    const TItemAttrs& item = items_[index];
+    const FileHandle copy = OpenCopyForReadBack(item, written);
+    const struct Close {
+        FileHandle handle;
+        ~Close() { PlatformClose(handle); }
+    } close{copy};
+    const HashState copyHash(XXH3_createState());
+    if (!copyHash) throw std::bad_alloc();
+    HashFile(copy, item.Size, bufferCapacity_, copyHash.get(), false);
+    const XXH128_hash_t hash = XXH3_128bits_digest(copyHash.get());
+    return hash.low64 == sourceHash.first && hash.high64 == sourceHash.second;
+}
+
+void TDownloadThread::FinishParkedCopy(size_t index, FileHandle written, const FileStatus& source)
+{
+    const TItemAttrs& item = items_[index];
+    FileStatus kept;
+    if (PlatformStat(written, kept) != 0) RaiseOsError(errno);
+    // As a copy read back at once: made read-only now if its source is, its own streams dropped.
+    if (itemWrites_[index] == WriteNew && (source.mode & S_IWUSR) == 0 &&
+        PlatformSetMode(written, kept.mode & ~S_IWUSR) != 0)
+        RaiseOsError(errno);
+    if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
+        const PathBeneath dest(DestRoot(), ItemDestPath(item));
+        if (!dest.Valid()) RaiseOsError(dest.Error());
+        TFileStreams::DropStreamsNotIn(ItemSourcePath(item), dest.Path());
+    }
+    {
+        BlockingCall call(*this);
+        CloseFile(written);
+    }
+    if (!itemCopied_[index]) {
+        ++filesVerified_;
+        bytesVerified_ += item.Size;
+    }
+    itemCopied_[index] = true;
+    ++filesCopied_;
+    AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+}
+
+void TDownloadThread::CopyParkedAgain(size_t index)
+{
+    // The file is worked on as the current item once more, then the pass goes on where it was.
+    const int32_t next = currentIndex_;
+    const std::optional<std::string> leftOutFolder = leftOutFolder_;
+    const std::optional<std::string> freshFolder = freshFolder_;
+    copiedSizes_[KindFile] -= items_[index].Size;
+    currentIndex_ = static_cast<int32_t>(index);
+    readBackAtOnce_ = true;
+    const struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{readBackAtOnce_};
+    WorkOnItem();
+    if (restartRequest_) return;
+    currentIndex_ = next;
+    leftOutFolder_ = leftOutFolder;
+    freshFolder_ = freshFolder;
+}
+
+void TDownloadThread::DropParkedCopies()
+{
+    for (const ParkedCopy& copy : parked_) PlatformClose(copy.written);
+    parked_.clear();
 }
 
 void TDownloadThread::RewindToDurable(const TItemAttrs& item)
@@ -2060,6 +2209,7 @@ void TDownloadThread::ResetForRestart()
     claimedTo_ = 0;
     sourceUnrecorded_ = false;
     destinationCreated_ = false;
+    DropParkedCopies();
     ReleaseDestRoot();
 }
 
@@ -2074,6 +2224,13 @@ void TDownloadThread::FinalStep()
         }
     }
     CloseItemFiles(false);
+    // Copies not read back yet are copied again when the task goes on.
+    if (!parked_.empty()) {
+        currentIndex_ = static_cast<int32_t>(parked_.front().index);
+        currentOffset_ = 0;
+        durableOffset_ = 0;
+    }
+    DropParkedCopies();
     if (deleteCopiedFiles_ && state_ != StateFinished) {
         DeleteCopiedItems();
         AddLogRecord("Inf016");
