@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-// The windows need an application object. They are tested offscreen unless a display is asked
-// for; listing the tests needs no display either.
+// The windows need an application object; offscreen unless a display is asked for.
 int main(int argc, char* argv[])
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
