@@ -47,14 +47,13 @@ protected:
         });
     }
     static void Key(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
-    // The dialog's countdown, stopped: only the test's ticks count.
-    static QTimer& StoppedTimer(QWidget& dialog)
+    // Ticks of the dialog's countdown, whose own timer is stopped.
+    static void Tick(QWidget& dialog, int ticks)
     {
         auto& timer = *dialog.findChild<QTimer*>();
         timer.stop();
-        return timer;
+        for (int tick = 0; tick < ticks; ++tick) QMetaObject::invokeMethod(&timer, "timeout");
     }
-    static void Tick(QTimer& timer) { QMetaObject::invokeMethod(&timer, "timeout"); }
 
     RegistryLocation registry{temp / "user.ini", temp / "system.ini"};
     TSettingsStorage settings{registry};
@@ -79,17 +78,15 @@ TEST_F(DialogsTest, TheExistingFileCountdownPressesTheDefaultButton)
         {AnswerUpload, 1000, 1000, false, "btnUpload", {1}, AnswerUpload},
         {AnswerUpload, 2000, 2000, false, "btnSkip", {2, 1}, AnswerSkip},
     };
-    test::MakeFolders(temp / "src");
+    test::WriteFile(temp / "a", std::string(1000, 's'));
     test::MakeFolders(temp / "dst");
-    test::WriteFile(temp / "src/a", std::string(1000, 's'));
     TMsgList msgs;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.defaultButton + std::to_string(c.delay));
         test::WriteFile(temp / "dst/a", std::string(c.destinationSize, 'd'));
         settings.SetAutoAction(c.autoAction);
         settings.SetAutoActionDelay(c.delay);
-        TfrmDstFileExists dialog(nullptr, settings, msgs, temp / "src/", temp / "dst/", {"", "a", 1000, KindFile});
-        QTimer& timer = StoppedTimer(dialog);
+        TfrmDstFileExists dialog(nullptr, settings, msgs, temp.Path(), temp / "dst/", {"", "a", 1000, KindFile});
         auto& button = Child<QPushButton>(dialog, c.defaultButton);
         EXPECT_TRUE(button.isDefault());
         EXPECT_EQ(Child<QPushButton>(dialog, "btnUpload").isEnabled(), c.destinationSize <= 1000);
@@ -97,7 +94,7 @@ TEST_F(DialogsTest, TheExistingFileCountdownPressesTheDefaultButton)
         for (const int count : c.counts) {
             EXPECT_TRUE(button.text().endsWith(QStringLiteral(" (%1)").arg(count))) << button.text().toStdString();
             EXPECT_EQ(dialog.AnswerCode(), 0);
-            Tick(timer);
+            Tick(dialog, 1);
         }
         EXPECT_EQ(dialog.AnswerCode(), c.answer);
     }
@@ -118,7 +115,7 @@ TEST_F(DialogsTest, OnlyAnAnswerEndsTheExistingFileQuestion)
         EXPECT_TRUE(window.isVisible());
         auto& stop = Child<QPushButton>(window, "btnStopCounter");
         QTest::keyClick(&stop, Qt::Key_Space);
-        EXPECT_FALSE(Child<QTimer>(window, "tmDefaultAction").isActive());
+        EXPECT_FALSE(window.findChild<QTimer*>()->isActive());
         QTest::keyClick(&stop, Qt::Key_Return);
     });
     dialog.exec();
@@ -131,10 +128,9 @@ TEST_F(DialogsTest, OnlyAnAnswerEndsTheExistingFileQuestion)
 TEST_F(DialogsTest, TheSmallQuestionsHandBackTheirAnswers)
 {
     AnswerNextModal([](QWidget& w) {
-        QTimer& timer = StoppedTimer(w);
-        for (int tick = 0; tick < 29; ++tick) Tick(timer);
+        Tick(w, 29);
         EXPECT_TRUE(w.isVisible());
-        Tick(timer);
+        Tick(w, 1);
     });
     EXPECT_TRUE(TfrmShutDown::Confirm(nullptr, settings));
     AnswerNextModal([](QWidget&) { Key(Qt::Key_Escape); });
@@ -265,6 +261,7 @@ TEST_F(DialogsTest, GermanTextsFitInEveryDialog)
 {
     settings.SetLanguage("Deutsch");
     TMsgList msgs(settings);
+    ASSERT_EQ(TfrmDelTask(nullptr, settings).windowTitle(), "Löschen");
     const std::function<std::unique_ptr<QWidget>()> dialogs[] = {
         [&] { return std::make_unique<TfrmNewTask>(nullptr, settings, true); },
         [&] { return std::make_unique<TfrmSettings>(nullptr, 1, settings); },
