@@ -13,30 +13,20 @@
 namespace tarn {
 namespace {
 
-using test::EngineTest;
-using test::MakeFolders;
-using test::RandomBytes;
-using test::ReadFile;
-using test::TaskSetup;
-using test::WaitUntil;
-using test::WriteFile;
+using namespace test;
 namespace fs = std::filesystem;
 
 class DestinationResultTest : public EngineTest {
 protected:
     // A retry would wait this long: a test that finishes has taken none.
-    TaskSetup NoRetry() const
-    {
-        TaskSetup setup;
-        setup.delayOnError = 600000;
-        return setup;
-    }
+    static constexpr TaskSetup NoRetry{.delayOnError = 600000};
 };
 
 TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
 {
     // As a FAT stick answers a name it refuses, a name too long, a file over 4 GiB, an
-    // attribute it cannot keep; and a folder whose name it refuses takes its files with it.
+    // attribute it cannot keep; a folder whose name it refuses takes its files with it; and no
+    // wait gives the user the right to read a source file.
     struct Case {
         FaultOp op;
         const char* path;
@@ -47,7 +37,8 @@ TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
                           {FaultOp::Open, "dst/tree/bad", ENAMETOOLONG, 1},
                           {FaultOp::Open, "dst/tree/bad", EILSEQ, 1},
                           {FaultOp::Write, "dst/tree/bad", EFBIG, 1},
-                          {FaultOp::Open, "dst/tree/sub", EINVAL, 2}};
+                          {FaultOp::Open, "dst/tree/sub", EINVAL, 2},
+                          {FaultOp::Open, "src/tree/bad", EACCES, 1}};
     MakeFolders(Src() + "tree/sub");
     WriteFile(Src() + "tree/good", RandomBytes(100000, 1));
     WriteFile(Src() + "tree/bad", RandomBytes(300000, 2));
@@ -56,7 +47,7 @@ TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
         const Case& c = cases[i];
         fs::remove_all(Dst() + "tree");
         InjectFault(c.op, c.path, c.error, 1000000);
-        auto task = NewTask(Src() + "tree", Dst(), NoRetry(), "0000000" + std::to_string(i + 1));
+        auto task = NewTask(Src() + "tree", Dst(), NoRetry, "0000000" + std::to_string(i + 1));
         ASSERT_TRUE(WaitForState(*task, StateFinished)) << c.path << " " << c.error;
         ClearFaults();
         EXPECT_EQ(task->GetErrorCount(), 0) << c.error;
@@ -90,18 +81,22 @@ TEST_F(DestinationResultTest, AFileAnotherTaskWritesIsWaitedFor)
 TEST_F(DestinationResultTest, WhatVanishedFromAStillPresentSourceIsLeftOut)
 {
     MakeFolders(Src() + "tree/gone");
+    MakeFolders(Src() + "tree/kept");
     WriteFile(Src() + "tree/a", "a");
+    WriteFile(Src() + "tree/kept/b", "b");
     WriteFile(Src() + "tree/gone/f", "f");
     WriteFile(Src() + "tree/z", "z");
     StallOn(FaultOp::Open, "src/tree/a");
-    auto task = NewTask(Src() + "tree", Dst(), NoRetry());
+    auto task = NewTask(Src() + "tree", Dst(), NoRetry);
     ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    fs::remove(Src() + "tree/kept/b");
     fs::remove_all(Src() + "tree/gone");
     ReleaseStalls();
     ASSERT_TRUE(WaitForState(*task, StateFinished));
-    ClearFaults();
-    EXPECT_EQ(task->GetLeftOutCount(), 1);
+    EXPECT_EQ(task->GetLeftOutCount(), 2);
     EXPECT_TRUE(Logged(*task, "Err010", "Its folder vanished"));
+    EXPECT_TRUE(Logged(*task, "Err010", "The file vanished after the scan"));
+    EXPECT_FALSE(fs::exists(Dst() + "tree/kept/b"));
     EXPECT_EQ(ReadFile(Dst() + "tree/z"), "z");
 }
 
@@ -116,18 +111,6 @@ TEST_F(DestinationResultTest, ASourceNamedByDotsNeverLeadsOutOfTheDestination)
         ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", "own path"); }));
         EXPECT_EQ(test::NamesOnDisk(Dst()), std::vector<std::string>{}) << tails[i];
     }
-}
-
-TEST_F(DestinationResultTest, TheTasksFirstRecordSaysItWasCreated)
-{
-    // Started at once by its owner, as the queue does, a task still begins its log created.
-    WriteFile(Src() + "f", "x");
-    TaskSetup setup;
-    setup.initialState = StatePaused;
-    auto task = NewTask(Src() + "f", Dst(), setup);
-    task->Start();
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(LogIds(*task).front(), "Inf001");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/FaultInjection.h"
 
@@ -25,6 +26,14 @@ void EngineTest::SetUp()
 }
 
 void EngineTest::TearDown() { ClearFaults(); }
+
+void EngineTest::Fresh()
+{
+    ClearFaults();
+    std::filesystem::remove_all(RestoreDir());
+    std::filesystem::remove_all(Dst());
+    EngineTest::SetUp();
+}
 
 std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, const std::string& destination,
                                                      const TaskSetup& s, const std::string& name)

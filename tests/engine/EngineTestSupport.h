@@ -33,6 +33,8 @@ protected:
     std::string RestoreDir() const { return temp / "restore/"; }
     std::string Src() const { return temp / "src/"; }
     std::string Dst() const { return temp / "dst/"; }
+    // Empties restore/ and dst/ for the next run of a loop; the tasks must be gone.
+    void Fresh();
 
     std::unique_ptr<TDownloadThread> NewTask(const std::string& source, const std::string& destination,
                                              const TaskSetup& setup = {}, const std::string& name = "0000ABCD");

@@ -17,45 +17,31 @@ using test::ReadFile;
 using test::TempFolderTest;
 using test::WriteFile;
 
-TEST(SplitAtTest, SplitsAtTheFirstDelimiterOnly)
+TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
 {
-    EXPECT_EQ(SplitAt("key=value", '='), std::make_pair(std::string("key"), std::string("value")));
-    EXPECT_EQ(SplitAt("a=b=c", '='), std::make_pair(std::string("a"), std::string("b=c")));
-    EXPECT_EQ(SplitAt("novalue", '='), std::make_pair(std::string(), std::string("novalue")));
-    EXPECT_EQ(SplitAt("=x", '='), std::make_pair(std::string(), std::string("x")));
-}
-
-TEST(QuotedPathsTest, JoinAndSplitAreInverse)
-{
+    using Pair = std::pair<std::string, std::string>;
+    EXPECT_EQ(SplitAt("key=value", '='), Pair("key", "value"));
+    EXPECT_EQ(SplitAt("a=b=c", '='), Pair("a", "b=c"));
+    EXPECT_EQ(SplitAt("novalue", '='), Pair("", "novalue"));
+    EXPECT_EQ(SplitAt("=x", '='), Pair("", "x"));
     EXPECT_EQ(JoinQuotedPaths({}), "");
     EXPECT_EQ(JoinQuotedPaths({"/srv/my files"}), "/srv/my files");
     EXPECT_EQ(JoinQuotedPaths({"/a b", "/c"}), "\"/a b\" \"/c\"");
-
-    const std::vector<std::vector<std::string>> cases = {
-        {"/srv/my files"}, {"/a b", "/c"}, {"/x", "/y y", "/z:1"}};
-    for (const auto& paths : cases) {
-        std::vector<std::string> back;
-        SplitQuotedPaths(JoinQuotedPaths(paths), back);
-        EXPECT_EQ(back, paths);
-    }
-}
-
-TEST(QuotedPathsTest, SplitFollowsTheRunRule)
-{
     const auto split = [](const std::string& text) {
         std::vector<std::string> paths;
         SplitQuotedPaths(text, paths);
         return paths;
     };
-    EXPECT_EQ(split("x"), std::vector<std::string>{});                // one character gives nothing
-    EXPECT_EQ(split(""), std::vector<std::string>{});
-    EXPECT_EQ(split("junk\"/a\""), std::vector<std::string>{"/a"});  // unquoted text before a quote is dropped
-    EXPECT_EQ(split("\"/a\"   "), std::vector<std::string>{"/a"});   // trailing blanks are no path
-    EXPECT_EQ(split("\"/a"), std::vector<std::string>{"/a"});        // unterminated quote runs to the end
-}
-
-TEST(PathRulesTest, DelimitersAndComponents)
-{
+    for (const std::vector<std::string>& paths : {std::vector<std::string>{"/srv/my files"}, {"/a b", "/c"}, {"/x", "/y y", "/z:1"}})
+        EXPECT_EQ(split(JoinQuotedPaths(paths)), paths);
+    const std::pair<const char*, std::vector<std::string>> splits[] = {
+        {"x", {}},  // one character gives nothing
+        {"", {}},
+        {"junk\"/a\"", {"/a"}},  // unquoted text before a quote is dropped
+        {"\"/a\"   ", {"/a"}},   // trailing blanks are no path
+        {"\"/a", {"/a"}},        // an unterminated quote runs to the end
+    };
+    for (const auto& [text, paths] : splits) EXPECT_EQ(split(text), paths) << text;
     EXPECT_EQ(IncludeTrailingDelimiter("/a"), "/a/");
     EXPECT_EQ(IncludeTrailingDelimiter("/a/"), "/a/");
     EXPECT_EQ(IncludeTrailingDelimiter(""), "/");

@@ -12,27 +12,13 @@
 namespace tarn {
 namespace {
 
-using test::EngineTest;
-using test::MakeFolders;
-using test::RandomBytes;
-using test::TaskSetup;
-using test::WaitUntil;
-using test::WriteFile;
+using namespace test;
 namespace fs = std::filesystem;
 
-enum class Situation {
-    Scanning,
-    Copying,
-    Error,
-    Paused,           // paused in the middle of a file
-    PausedAtStart,    // created paused: nothing scanned yet
-    Scheduled,        // scheduled in the middle of a file
-    ScheduledAtStart, // created scheduled
-    Finished,
-    Asking,           // waiting for an answer about an existing file
-    Failed,           // the run ended on a failure no retry mends
-};
-
+// Paused and Scheduled: in the middle of a file; the AtStart ones: created so, nothing scanned yet;
+// Asking: waiting for an answer about an existing file; Failed: the run ended on a failure no
+// retry mends.
+enum class Situation { Scanning, Copying, Error, Paused, PausedAtStart, Scheduled, ScheduledAtStart, Finished, Asking, Failed };
 enum class Command { Start, Pause, Restart, SkipFile, ChangeSource, Schedule, Delete, DeleteWithFiles };
 
 constexpr uint8_t Ended = 0xFF;  // the worker thread has ended (the task is being deleted)
@@ -51,15 +37,14 @@ struct Cell {
 
 const char* Name(Situation s)
 {
-    static const char* const names[] = {"Scanning", "Copying",          "Error",    "Paused", "PausedAtStart",
+    static const char* const names[] = {"Scanning", "Copying", "Error", "Paused", "PausedAtStart",
                                         "Scheduled", "ScheduledAtStart", "Finished", "Asking", "Failed"};
     return names[static_cast<int>(s)];
 }
 
 const char* Name(Command c)
 {
-    static const char* const names[] = {"Start",        "Pause",    "Restart", "SkipFile",
-                                        "ChangeSource", "Schedule", "Delete",  "DeleteWithFiles"};
+    static const char* const names[] = {"Start", "Pause", "Restart", "SkipFile", "ChangeSource", "Schedule", "Delete", "DeleteWithFiles"};
     return names[static_cast<int>(c)];
 }
 
@@ -317,7 +302,7 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
     // Deleting with the files takes what the task wrote, never what was there before it.
     if (cell.command == C::DeleteWithFiles) {
         if (cell.situation == S::Asking) {
-            EXPECT_EQ(test::ReadFile(Dst() + "tree/big"), "the user's own file");
+            EXPECT_EQ(ReadFile(Dst() + "tree/big"), "the user's own file");
         } else if (cell.situation == S::Finished) {
             EXPECT_TRUE(fs::exists(Dst() + "tree/big"));
         } else if (cell.situation == S::Copying || cell.situation == S::Paused || cell.situation == S::Scheduled) {
