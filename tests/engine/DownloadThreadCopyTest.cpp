@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/DateTime.h"
 #include "platform/FaultInjection.h"
@@ -25,61 +29,10 @@ protected:
         DecodeConFile(ReadFile(RestoreDir() + "0000ABCD.con"), [&](TItemAttrs&& item) { items.push_back(item); });
         return items;
     }
-    static bool HasXattrs(const std::string& path)
-    {
-        return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
-    }
 };
 
-TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
-{
-    const std::string root = Src() + "Photos/";
-    for (const char* folder : {"Empty", ".hidden", "With Space/Deeper", "Grüße: 2020"}) MakeFolders(root + folder);
-    WriteFile(root + "top.bin", RandomBytes(70000, 1));
-    WriteFile(root + ".dotfile", "dot");
-    WriteFile(root + "empty.txt", "");
-    WriteFile(root + ".hidden/inner", "x");
-    WriteFile(root + "With Space/Deeper/a b:c.txt", RandomBytes(1234, 2));
-    WriteFile(root + "Grüße: 2020/ä.bin", RandomBytes(50 * 1000 * 1000, 3));
-    auto task = NewTask(Src() + "Photos", Dst());  // no trailing delimiter
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(task->GetSource(), root);
-    EXPECT_EQ(task->GetDestination(), Dst() + "Photos/");
-    EXPECT_TRUE(SameTree(root, Dst() + "Photos"));
-    EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
-    EXPECT_EQ(CountId(*task, "Inf007"), 6);
-    EXPECT_EQ(Log(*task)[2].Id, "Inf004");
-    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"6"});
-    EXPECT_EQ(Log(*task).back().Id, "Inf008");
-    const auto items = Items();
-    ASSERT_EQ(items.size(), 11u);
-    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i.Kind == KindFolder; }), 5);
-    const auto position = [&](const std::string& dir, const std::string& name) {
-        const auto it = std::find_if(items.begin(), items.end(), [&](const auto& i) { return i.Dir == dir && i.Name == name; });
-        EXPECT_NE(it, items.end()) << dir << name;
-        return it - items.begin();
-    };
-    // The root has no entry; every folder comes before what it holds, and a folder's files
-    // before its subfolders.
-    EXPECT_LT(position("", "With Space/"), position("With Space/", "Deeper/"));
-    EXPECT_LT(position("With Space/", "Deeper/"), position("With Space/Deeper/", "a b:c.txt"));
-    for (const char* file : {"top.bin", ".dotfile", "empty.txt"})
-        for (const char* folder : {"Empty/", ".hidden/", "With Space/", "Grüße: 2020/"})
-            EXPECT_LT(position("", file), position("", folder));
-    EXPECT_EQ(items[static_cast<size_t>(position("Grüße: 2020/", "ä.bin"))].Size, 50 * 1000 * 1000);
-
-    // A file as the source is cut to its folder.
-    task.reset();
-    Fresh();
-    auto file = NewTask(root + "top.bin", Dst());
-    ASSERT_TRUE(WaitForState(*file, StateFinished));
-    EXPECT_EQ(file->GetSource(), root);
-    EXPECT_EQ(Items(), (std::vector<TItemAttrs>{{"", "top.bin", 70000, KindFile}}));
-    EXPECT_EQ(Log(*file)[2].Params, std::vector<std::string>{"1"});
-    EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
-}
-
-// The list a one-threaded walk of the folder makes, in the order the file system returns names.
+// The list a one-threaded walk of the folder makes, in the order the file system returns names:
+// every folder before what it holds, a folder's files before its subfolders; the root has no entry.
 std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "")
 {
     std::vector<TItemAttrs> list;
@@ -96,26 +49,52 @@ std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::strin
     return list;
 }
 
-TEST_F(DownloadThreadCopyTest, AWideTreeListedAheadKeepsTheDepthFirstOrder)
+TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
 {
-    const std::string root = Src() + "wide/";
+    const std::string root = Src() + "Photos/";
+    for (const char* folder : {"Empty", ".hidden", "With Space/Deeper", "Grüße: 2020"}) MakeFolders(root + folder);
+    WriteFile(root + "top.bin", RandomBytes(70000, 1));
+    WriteFile(root + ".dotfile", "dot");
+    WriteFile(root + "empty.txt", "");
+    WriteFile(root + ".hidden/inner", "x");
+    WriteFile(root + "With Space/Deeper/a b:c.txt", RandomBytes(1234, 2));
+    WriteFile(root + "Grüße: 2020/ä.bin", RandomBytes(50 * 1000 * 1000, 3));
+    // Wide enough that helpers list folders ahead of the scan.
     for (int a = 0; a < 12; ++a)
         for (int b = 0; b < 6; ++b) {
-            const std::string folder = root + "a" + std::to_string(a) + "/b" + std::to_string(b) + "/";
+            const std::string folder = root + "wide/a" + std::to_string(a) + "/b" + std::to_string(b) + "/";
             MakeFolders(folder + "c");
             for (int f = 0; f < 4; ++f) WriteFile(folder + "f" + std::to_string(f), std::string(static_cast<size_t>(a + b + f), 'x'));
         }
-    auto task = NewTask(root, Dst());
+    auto task = NewTask(Src() + "Photos", Dst());  // no trailing delimiter
     ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(Items(), DepthFirstList(root));
+    EXPECT_EQ(task->GetSource(), root);
+    EXPECT_EQ(task->GetDestination(), Dst() + "Photos/");
+    EXPECT_TRUE(SameTree(root, Dst() + "Photos"));
+    EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
+    EXPECT_EQ(CountId(*task, "Inf007"), 6 + 288);
+    EXPECT_EQ(Log(*task)[2].Id, "Inf004");
+    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"294"});
+    EXPECT_EQ(Log(*task).back().Id, "Inf008");
     EXPECT_EQ(CountId(*task, "Err002"), 0);
+    EXPECT_EQ(Items(), DepthFirstList(root));
+
+    // A file as the source is cut to its folder.
+    task.reset();
+    Fresh();
+    auto file = NewTask(root + "top.bin", Dst());
+    ASSERT_TRUE(WaitForState(*file, StateFinished));
+    EXPECT_EQ(file->GetSource(), root);
+    EXPECT_EQ(Items(), (std::vector<TItemAttrs>{{"", "top.bin", 70000, KindFile}}));
+    EXPECT_EQ(Log(*file)[2].Params, std::vector<std::string>{"1"});
+    EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
 }
 
 TEST_F(DownloadThreadCopyTest, StreamsAttributesAndPermissionsArriveWhenAsked)
 {
     MakeFolders(Src() + "d/sub");
     WriteFile(Src() + "d/f", "file");
-    if (!HasXattrs(Src() + "d/f")) GTEST_SKIP() << "no user extended attributes here";
+    if (!HasUserAttributes(Src() + "d/f")) GTEST_SKIP() << "no user extended attributes here";
     ASSERT_EQ(::setxattr((Src() + "d/f").c_str(), "user.one", "11", 2, 0), 0);
     ASSERT_EQ(::setxattr((Src() + "d/f").c_str(), "user.empty", "", 0, 0), 0);
     ::chmod((Src() + "d/f").c_str(), 0640);
@@ -131,16 +110,11 @@ TEST_F(DownloadThreadCopyTest, StreamsAttributesAndPermissionsArriveWhenAsked)
     EXPECT_EQ(items[0].Name, "f");
     EXPECT_EQ(items[1].Kind, KindStream);
     EXPECT_EQ(items[2].Kind, KindStream);
-    char value[8] = {};
-    EXPECT_EQ(::getxattr((Dst() + "d/f").c_str(), "user.one", value, sizeof value), 2);
-    EXPECT_STREQ(value, "11");
-    EXPECT_EQ(::getxattr((Dst() + "d/f").c_str(), "user.empty", value, sizeof value), 0);
-    struct stat st;
-    ASSERT_EQ(::stat((Dst() + "d/f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
-    ASSERT_EQ(::stat((Dst() + "d/sub").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_EQ(Attribute(Dst() + "d/f", "user.one"), "11");
+    EXPECT_EQ(Attribute(Dst() + "d/f", "user.empty"), "");
+    EXPECT_EQ(ModeOf(Dst() + "d/f"), 0640u);
+    EXPECT_EQ(ModifiedOf(Dst() + "d/f"), 1600000000);
+    EXPECT_EQ(ModeOf(Dst() + "d/sub"), 0750u);
     // Attributes, Primary Group, Owner and Permissions, in this order, for the file.
     bool listed = false;
     for (const auto& record : Log(*task))
@@ -172,10 +146,7 @@ TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWh
         EXPECT_EQ(CountId(*restored, "Inf017"), 0);  // its own half file is no conflict
         EXPECT_EQ(CountId(*restored, "Err004"), vanished ? 1 : 0);
         EXPECT_TRUE(ReadFile(Dst() + "big") == data);
-        // The resumed copy ends with the source's mode, as one copied in a single run.
-        struct stat st {};
-        ASSERT_EQ(::stat((Dst() + "big").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(ModeOf(Dst() + "big"), 0640u);  // as one copied in a single run
         restored.reset();
         Fresh();
     }
@@ -340,19 +311,18 @@ TEST_F(DownloadThreadCopyTest, ASourceThatEndsEarlyUnchangedIsAnErrorNotASpin)
 TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingNotEvenAnAttributeUntilRaised)
 {
     WriteFile(Src() + "f", RandomBytes(5000, 12));
-    const bool attributes = HasXattrs(Src() + "f") && ::setxattr((Src() + "f").c_str(), "user.tag", "e", 1, 0) == 0;
+    const bool attributes = HasUserAttributes(Src() + "f") && ::setxattr((Src() + "f").c_str(), "user.tag", "e", 1, 0) == 0;
     auto task = NewTask(Src() + "f", Dst(), {.speedLimit = 0, .copyStreams = true});
     ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "f" && fs::exists(Dst() + "f"); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(task->GetState(), StateCopying);
     EXPECT_EQ(task->GetSpeed(), 0);
     EXPECT_EQ(task->GetCopiedSize(), 0);
-    char value[4];
-    EXPECT_LT(::getxattr((Dst() + "f").c_str(), "user.tag", value, sizeof value), 0);
+    EXPECT_EQ(Attribute(Dst() + "f", "user.tag"), "(none)");
     task->SetSpeedLimit(100000);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(ReadFile(Dst() + "f"), ReadFile(Src() + "f"));
-    EXPECT_EQ(::getxattr((Dst() + "f").c_str(), "user.tag", value, sizeof value), attributes ? 1 : -1);
+    EXPECT_EQ(Attribute(Dst() + "f", "user.tag"), attributes ? "e" : "(none)");
 }
 
 TEST_F(DownloadThreadCopyTest, ALimitedCopyShowsNoSpeedAboveItsLimit)
@@ -445,6 +415,123 @@ TEST_F(DownloadThreadCopyTest, AMissingSourceIsRetriedUntilItAppears)
     WriteFile(Src() + "later/f", "f");
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(ReadFile(Dst() + "later/f"), "f");
+}
+
+class VerifiedCopyTest : public EngineTest {
+protected:
+    void TearDown() override
+    {
+        ::unsetenv("TARN_READ_AHEAD");
+        EngineTest::TearDown();
+    }
+    static constexpr TaskSetup Verifying{.bufferSize = 16384, .verifyCopies = true};
+    // The verification record's numbers: files and bytes.
+    static std::vector<std::string> VerifiedCounts(const TDownloadThread& task)
+    {
+        for (const TMsg& record : Log(task))
+            if (record.Id == "Inf028") return record.Params;
+        return {};
+    }
+};
+
+// Each way the source's hash is had: one file's read-back gives zeros, which the comparison
+// finds; that file alone is copied again, and the tree arrives whole and verified.
+TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
+{
+    struct Case {
+        const char* name;
+        bool readAhead;  // bytes a helper read, written from memory
+        bool sparse;     // the big file's holes are skipped, so its source is read again
+    };
+    const Case cases[] = {
+        {"the copy's own reads", false, false},
+        {"read ahead", true, false},
+        {"holes skipped", false, true},
+    };
+    const std::string big = RandomBytes(300000, 7);
+    const std::string small = RandomBytes(5000, 8);
+    int taskNumber = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string tree = "t" + std::to_string(++taskNumber);
+        if (c.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
+        MakeFolders(Src() + tree + "/d");
+        WriteFile(Src() + tree + "/big", big);
+        WriteFile(Src() + tree + "/d/small", small);
+        WriteFile(Src() + tree + "/d/empty", "");
+        if (c.sparse) std::filesystem::resize_file(Src() + tree + "/big", 4 * 1024 * 1024);
+        InjectFault(FaultOp::Read, "dst/" + tree + "/d/small", FaultZeroData);
+        auto task = NewTask(Src() + tree, Dst(), Verifying, "0000000" + std::to_string(taskNumber));
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        EXPECT_EQ(CountId(*task, "Err013"), 1);
+        EXPECT_TRUE(Logged(*task, "Err013", Dst() + tree + "/d/small"));
+        EXPECT_EQ(CountId(*task, "Inf007"), 3);
+        const std::string bigThere = ReadFile(Src() + tree + "/big");
+        EXPECT_EQ(VerifiedCounts(*task), (std::vector<std::string>{"3", std::to_string(bigThere.size() + small.size())}));
+        EXPECT_TRUE(ReadFile(Dst() + tree + "/big") == bigThere);
+        EXPECT_TRUE(ReadFile(Dst() + tree + "/d/small") == small);
+    }
+}
+
+TEST_F(VerifiedCopyTest, ACopyChangedBeforeItIsReadBackIsCopiedAgain)
+{
+    const std::string data = RandomBytes(100000, 9);
+    WriteFile(Src() + "f", data);
+    StallOn(FaultOp::Read, "dst/f");
+    auto task = NewTask(Src() + "f", Dst(), Verifying);
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    EXPECT_EQ(CountId(*task, "Inf007"), 0);
+    {
+        std::fstream copy(Dst() + "f", std::ios::in | std::ios::out | std::ios::binary);
+        copy.seekp(70000);
+        copy.write("changed", 7);
+    }
+    ReleaseStalls();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(Logged(*task, "Err013", Dst() + "f"));
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+    EXPECT_EQ(VerifiedCounts(*task), (std::vector<std::string>{"1", "100000"}));
+}
+
+// A copy that differs at every read-back counts an error each time, toward the task's limit.
+TEST_F(VerifiedCopyTest, EachReadBackThatDiffersCountsAnError)
+{
+    const std::string data = RandomBytes(10000, 11);  // one read a read-back
+    WriteFile(Src() + "f", data);
+    InjectFault(FaultOp::Read, "dst/f", FaultZeroData, 2);
+    StallOn(FaultOp::Open, "src/f", 2);  // the third copy, after two that differed
+    auto task = NewTask(Src() + "f", Dst(), Verifying);
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    EXPECT_EQ(task->GetErrorCount(), 2);
+    EXPECT_EQ(CountId(*task, "Err013"), 2);
+    ReleaseStalls();
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+}
+
+// A stop while the copy is read back leaves the file uncounted; the restored task reads it back
+// before it counts it.
+TEST_F(VerifiedCopyTest, AStopDuringTheReadBackVerifiesAgainAfterTheRestore)
+{
+    const std::string data = RandomBytes(5 * 1024 * 1024, 10);  // more than one read: the stop comes between
+    WriteFile(Src() + "f", data);
+    StallOn(FaultOp::Read, "dst/f");
+    auto task = NewTask(Src() + "f", Dst(), Verifying);
+    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    task->Stop();
+    ReleaseStalls();
+    task->WaitFor();
+    EXPECT_EQ(CountId(*task, "Inf007"), 0);
+    EXPECT_EQ(task->GetVerifiedFileCount(), 0);
+    task.reset();
+
+    InjectFault(FaultOp::Read, "dst/f", FaultZeroData);
+    auto restored = RestoreTask();
+    ASSERT_TRUE(WaitForState(*restored, StateFinished));
+    EXPECT_EQ(CountId(*restored, "Err013"), 1);
+    EXPECT_EQ(CountId(*restored, "Inf007"), 1);
+    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+    EXPECT_EQ(VerifiedCounts(*restored), (std::vector<std::string>{"1", std::to_string(data.size())}));
 }
 
 }  // namespace

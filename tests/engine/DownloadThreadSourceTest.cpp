@@ -19,24 +19,7 @@ namespace {
 using namespace test;
 namespace fs = std::filesystem;
 
-class DownloadThreadSourceTest : public EngineTest {
-protected:
-    static unsigned ModeOf(const std::string& path)
-    {
-        struct stat st;
-        return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-    }
-    static std::string Attribute(const std::string& path, const char* name)
-    {
-        char value[64];
-        const ssize_t n = ::getxattr(path.c_str(), name, value, sizeof value);
-        return n < 0 ? std::string("(none)") : std::string(value, static_cast<size_t>(n));
-    }
-    static bool HasUserAttributes(const std::string& path)
-    {
-        return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
-    }
-};
+class DownloadThreadSourceTest : public EngineTest {};
 
 TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
 {
@@ -47,9 +30,8 @@ TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
     InjectFault(FaultOp::Read, "src/f", FaultZeroData, 4, 5);
     InjectFault(FaultOp::Read, "src/f", 0, 2, 5);  // the kernel's copy and then a plain read
     InjectFault(FaultOp::Close, "src/f", EIO, 1, 1);  // the close after the copy, not after the early end
-    TaskSetup setup;
-    setup.bufferSize = 16384;
-    setup.speedLimit = 1000000000;  // chunks of the buffer's size, counted by the faults above
+    // Chunks of the buffer's size, counted by the faults above.
+    const TaskSetup setup{.bufferSize = 16384, .speedLimit = 1000000000};
     auto task = NewTask(Src() + "f", Dst(), setup);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);

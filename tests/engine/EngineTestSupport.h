@@ -50,6 +50,12 @@ protected:
     {
         return CountWith(task, id, text) > 0;
     }
+    // A file's permission bits (of a link itself, not its target), its modification second, one
+    // of its extended attributes ("(none)" when it has none), and whether its file system keeps them.
+    static unsigned ModeOf(const std::string& path);
+    static int64_t ModifiedOf(const std::string& path);
+    static std::string Attribute(const std::string& path, const char* name);
+    static bool HasUserAttributes(const std::string& path);
     static bool WaitForState(const TDownloadThread& task, uint8_t state);
     static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1);
 };

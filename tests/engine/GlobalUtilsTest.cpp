@@ -13,9 +13,7 @@
 namespace tarn {
 namespace {
 
-using test::ReadFile;
-using test::TempFolderTest;
-using test::WriteFile;
+using namespace test;
 
 TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
 {
