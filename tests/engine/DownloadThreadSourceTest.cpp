@@ -1,6 +1,6 @@
 // Real sources and real destinations: a share that dies in the middle of a file, a source that
-// is its own destination, files that vanish or have no size, links in the destination, and the
-// metadata a copy carries.
+// is its own destination, links in the source and the destination, files that have no size, and
+// the metadata a copy carries.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
