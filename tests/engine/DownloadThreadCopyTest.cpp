@@ -90,39 +90,6 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
 }
 
-TEST_F(DownloadThreadCopyTest, StreamsAttributesAndPermissionsArriveWhenAsked)
-{
-    MakeFolders(Src() + "d/sub");
-    WriteFile(Src() + "d/f", "file");
-    if (!HasUserAttributes(Src() + "d/f")) GTEST_SKIP() << "no user extended attributes here";
-    ASSERT_EQ(::setxattr((Src() + "d/f").c_str(), "user.one", "11", 2, 0), 0);
-    ASSERT_EQ(::setxattr((Src() + "d/f").c_str(), "user.empty", "", 0, 0), 0);
-    ::chmod((Src() + "d/f").c_str(), 0640);
-    ::chmod((Src() + "d/sub").c_str(), 0750);
-    const timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
-    ::utimensat(AT_FDCWD, (Src() + "d/f").c_str(), times, 0);
-    auto task = NewTask(Src() + "d", Dst(), {.copyAttributes = true, .copySecurity = true, .copyStreams = true});
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(task->GetCount(KindFile), 1);
-    EXPECT_EQ(task->GetCount(KindStream), 2);
-    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"1"});  // streams are no files
-    const auto items = Items();
-    EXPECT_EQ(items[0].Name, "f");
-    EXPECT_EQ(items[1].Kind, KindStream);
-    EXPECT_EQ(items[2].Kind, KindStream);
-    EXPECT_EQ(Attribute(Dst() + "d/f", "user.one"), "11");
-    EXPECT_EQ(Attribute(Dst() + "d/f", "user.empty"), "");
-    EXPECT_EQ(ModeOf(Dst() + "d/f"), 0640u);
-    EXPECT_EQ(ModifiedOf(Dst() + "d/f"), 1600000000);
-    EXPECT_EQ(ModeOf(Dst() + "d/sub"), 0750u);
-    // Attributes, Primary Group, Owner and Permissions, in this order, for the file.
-    bool listed = false;
-    for (const auto& record : Log(*task))
-        if (record.Id == "Inf021" && record.Params[1] == Src() + "d/f")
-            listed = record.Params[0] == "^Msg014^, ^Msg016^, ^Msg017^, ^Msg015^";
-    EXPECT_TRUE(listed);
-}
-
 TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWhenItVanished)
 {
     const std::string data = RandomBytes(600000, 5);

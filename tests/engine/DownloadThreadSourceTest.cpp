@@ -6,6 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -179,6 +180,7 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
     const mode_t previous = ::umask(022);
     // New files: the source's permission bits less the umask, as a plain copy makes them.
     MakeFolders(Src() + "tree/folder");
+    ::chmod((Src() + "tree/folder").c_str(), 0750);
     const std::pair<const char*, mode_t> files[] = {{"private", 0600}, {"tool", 0775}, {"readonly", 0444}};
     for (const auto& [name, mode] : files) {
         WriteFile(Src() + "tree/" + name, name);
@@ -192,13 +194,13 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
     const bool attributes = HasUserAttributes(Src() + "tree/folder");
     if (attributes) ::setxattr((Src() + "tree/folder").c_str(), "user.folder", "f", 1, 0);
 
-    const TaskSetup setup{.copyAttributes = true, .copyStreams = true};
-    auto task = NewTask(Src() + "tree", Dst(), setup);
+    auto task = NewTask(Src() + "tree", Dst(), {.copyAttributes = true, .copyStreams = true});
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     ::umask(previous);
     EXPECT_EQ(ModeOf(Dst() + "tree/private"), 0600u);
     EXPECT_EQ(ModeOf(Dst() + "tree/tool"), 0775u);
     EXPECT_EQ(ModeOf(Dst() + "tree/readonly"), 0444u);
+    EXPECT_EQ(ModeOf(Dst() + "tree/folder"), 0750u);
     // Without the owner copied too, the set-id bit stays behind.
     EXPECT_EQ(ModeOf(Dst() + "tree/setid"), 0755u);
     struct stat st;
@@ -210,17 +212,34 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
     if (!attributes) GTEST_SKIP() << "no user attributes here";
     EXPECT_EQ(Attribute(Dst() + "tree/folder", "user.folder"), "f");
 
-    // An overwritten file ends with exactly the source's attributes.
+    // An overwritten file ends with exactly the source's attributes; a new one's arrive as
+    // streams after it, and with the security parts its owner, group and permissions too.
     task.reset();
     ::setxattr((Src() + "tree/tool").c_str(), "user.kept", "source", 6, 0);
     ::setxattr((Dst() + "tree/tool").c_str(), "user.kept", "old", 3, 0);
     ::setxattr((Dst() + "tree/tool").c_str(), "user.stale", "old", 3, 0);
-    auto again = NewTask(Src() + "tree", Dst(), setup, "00000002");
+    WriteFile(Src() + "tree/f", "file");
+    ::setxattr((Src() + "tree/f").c_str(), "user.one", "11", 2, 0);
+    ::setxattr((Src() + "tree/f").c_str(), "user.empty", "", 0, 0);
+    ::chmod((Src() + "tree/f").c_str(), 0640);
+    auto again = NewTask(Src() + "tree", Dst(), {.copyAttributes = true, .copySecurity = true, .copyStreams = true}, "00000002");
     ASSERT_TRUE(WaitUntil([&] { return again->IsWaitingForAnswer(); }));
     again->Answer(AnswerOverwriteAll);
     ASSERT_TRUE(WaitForState(*again, StateFinished));
     EXPECT_EQ(Attribute(Dst() + "tree/tool", "user.kept"), "source");
     EXPECT_EQ(Attribute(Dst() + "tree/tool", "user.stale"), "(none)");
+    EXPECT_EQ(Attribute(Dst() + "tree/f", "user.one"), "11");
+    EXPECT_EQ(Attribute(Dst() + "tree/f", "user.empty"), "");
+    EXPECT_EQ(ModeOf(Dst() + "tree/f"), 0640u);
+    EXPECT_EQ(Log(*again)[2].Params, std::vector<std::string>{"5"});  // streams are no files
+    std::vector<TItemAttrs> items;
+    DecodeConFile(ReadFile(RestoreDir() + "00000002.con"), [&](TItemAttrs&& item) { items.push_back(item); });
+    const auto f = std::find_if(items.begin(), items.end(), [](const TItemAttrs& i) { return i.Name == "f"; });
+    ASSERT_LT(f + 2, items.end());
+    EXPECT_EQ(f[1].Kind, KindStream);
+    EXPECT_EQ(f[2].Kind, KindStream);
+    // Attributes, Primary Group, Owner and Permissions, in this order.
+    EXPECT_TRUE(Logged(*again, "Inf021", "^Msg014^, ^Msg016^, ^Msg017^, ^Msg015^"));
 }
 
 }  // namespace

@@ -58,32 +58,42 @@ protected:
     static int OpenDescriptors() { return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})); }
 };
 
-TEST_F(FileReadAheadTest, AFileChangedAfterItWasReadIsCopiedAsItIsNow)
+TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
 {
-    // As if nothing had been read ahead: the copy holds the file as it is when the worker gets
-    // there, or leaves it out when it is gone or cannot be read.
+    // As if nothing had been read ahead: the copy holds b as it is when the worker gets there,
+    // or leaves it out when it is gone or cannot be read; an error a helper met on c is met once
+    // more by the worker, logged once.
     const std::string b = Src() + "tree/sub/b";
+    const std::string before = Source("b");
     struct Case {
         const char* name;
         std::function<void()> change;
         bool leftOut;
+        FaultOp op = FaultOp::Open;
+        int error = -1;  // of the fault on c, none when below zero
+        const char* logged = "";
     } cases[] = {
-        {"vanishes", [&] { fs::remove(b); }, true},
-        {"shrinks", [&] { fs::resize_file(b, 1000); }, false},
-        {"grows", [&] { WriteFile(b, RandomBytes(9000, 7)); }, false},
-        {"is rewritten at its size, a second later",
+        {"b vanishes", [&] { fs::remove(b); }, true},
+        {"b shrinks", [&] { fs::resize_file(b, 1000); }, false},
+        {"b grows", [&] { WriteFile(b, RandomBytes(9000, 7)); }, false},
+        {"b is rewritten at its size, a second later",
          [&] {
              WriteFile(b, RandomBytes(5000, 8));
              const timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 1, 0}};
              ::utimensat(AT_FDCWD, b.c_str(), later, 0);
          },
          false},
-        {"turns unreadable", [&] { fs::permissions(b, fs::perms::none); }, ::geteuid() != 0},
+        {"b turns unreadable", [&] { fs::permissions(b, fs::perms::none); }, ::geteuid() != 0},
+        {"c fails to open", [] {}, false, FaultOp::Open, EIO, "Input/output error"},
+        {"c fails to read", [] {}, false, FaultOp::Read, EIO, "Input/output error"},
+        {"c ends at once", [] {}, false, FaultOp::Read, 0, "The source stopped answering at byte 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string before = Source("b");
-        auto task = HeldTask();
+        const long faults = FaultsInjected();
+        if (c.error >= 0) InjectFault(c.op, "src/tree/sub/c", c.error);
+        auto task = HeldTask(c.error >= 0 ? 2 : 3);
+        ASSERT_TRUE(WaitUntil([&] { return FaultsInjected() == faults + (c.error >= 0); }));  // met by a helper
         c.change();
         const std::string now = c.leftOut ? "" : ReadFile(b);
         ReleaseStalls();
@@ -92,37 +102,11 @@ TEST_F(FileReadAheadTest, AFileChangedAfterItWasReadIsCopiedAsItIsNow)
         EXPECT_TRUE(c.leftOut || Copied("b") == now);
         EXPECT_EQ(CountWith(*task, "Err010", "sub/b"), c.leftOut ? 1 : 0);
         EXPECT_TRUE(Copied("c") == Source("c") && Copied("d") == Source("d"));
+        EXPECT_EQ(CountWith(*task, "Err005", c.logged), c.error >= 0 ? 1 : 0);  // "" counts every one
         task.reset();
         Fresh();
         fs::remove(b);
         WriteFile(b, before);
-    }
-}
-
-TEST_F(FileReadAheadTest, AnErrorAHelperMetIsMetOnceWhenTheWorkerGetsThere)
-{
-    struct Case {
-        FaultOp op;
-        int error;
-        const char* logged;
-    } cases[] = {
-        {FaultOp::Open, EIO, "Input/output error"},
-        {FaultOp::Read, EIO, "Input/output error"},
-        {FaultOp::Read, 0, "The source stopped answering at byte 0"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.logged);
-        const long faults = FaultsInjected();
-        InjectFault(c.op, "src/tree/sub/c", c.error);
-        auto task = HeldTask(2);
-        ASSERT_TRUE(WaitUntil([&] { return FaultsInjected() == faults + 1; }));  // met by a helper
-        ReleaseStalls();
-        ASSERT_TRUE(WaitForState(*task, StateFinished));
-        EXPECT_EQ(CountWith(*task, "Err005", c.logged), 1);
-        EXPECT_TRUE(Logged(*task, "Err005", "c"));
-        EXPECT_TRUE(Copied("b") == Source("b") && Copied("c") == Source("c") && Copied("d") == Source("d"));
-        task.reset();
-        Fresh();
     }
 }
 
