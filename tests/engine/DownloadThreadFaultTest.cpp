@@ -1,6 +1,6 @@
 // Faults a task must come through without losing a file, hanging, or reporting a copy that is
 // not identical: special files, a kill between two saves, full and read-only disks, failures no
-// retry mends, damaged restore files, and sources that change under the copy.
+// retry mends, crashes during a save, and sources that change under the copy.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>

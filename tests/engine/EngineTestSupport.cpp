@@ -70,12 +70,6 @@ std::vector<std::string> EngineTest::LogIds(const TDownloadThread& task)
     return ids;
 }
 
-int EngineTest::CountId(const TDownloadThread& task, const std::string& id)
-{
-    const auto ids = LogIds(task);
-    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
-}
-
 int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)
 {
     int count = 0;

@@ -43,7 +43,7 @@ protected:
     // Every log record of a task, in order.
     static std::vector<TMsg> Log(const TDownloadThread& task);
     static std::vector<std::string> LogIds(const TDownloadThread& task);
-    static int CountId(const TDownloadThread& task, const std::string& id);
+    static int CountId(const TDownloadThread& task, const std::string& id) { return CountWith(task, id, ""); }
     // Records with the id and a parameter that holds `text` (any parameter when it is "").
     static int CountWith(const TDownloadThread& task, const std::string& id, const std::string& text);
     static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
