@@ -125,6 +125,8 @@ TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
     // first differ; the same size and time count as the same file, as users know it.
     const std::string data = RandomBytes(200000, 8);
     const std::string other = data.substr(0, 150000) + "x" + data.substr(150001);
+    WriteFile(Src() + "up", RandomBytes(2500, 7));
+    WriteFile(Dst() + "up", ReadFile(Src() + "up").substr(0, 1000));
     WriteFile(Src() + "short", "abc");
     WriteFile(Dst() + "short", "abcdefgh");
     WriteFile(Src() + "other", data);
@@ -144,7 +146,8 @@ TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
         bool identical;
     };
     const Case cases[] = {
-        {"short", 1, 0, true}, {"other", 1, 0, true}, {"prefix", 0, 0, true}, {"samesize", 1, 0, true}, {"twin", 0, 1, false}};
+        {"up", 0, 0, true},       {"short", 1, 0, true}, {"other", 1, 0, true},
+        {"prefix", 0, 0, true},   {"samesize", 1, 0, true}, {"twin", 0, 1, false}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
