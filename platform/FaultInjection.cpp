@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <climits>
 #include <mutex>
@@ -62,6 +63,10 @@ void InjectFault(FaultOp op, const std::string& pathPart, int error, int count, 
     faults.push_back({op, pathPart, error, count, skip});
     armed = true;
 }
+
+void DiskFull(const std::string& pathPart) { InjectFault(FaultOp::Write, pathPart, ENOSPC, INT_MAX); }
+
+void ReadOnlyDisk(const std::string& pathPart) { InjectFault(FaultOp::Create, pathPart, EROFS, INT_MAX); }
 
 void ClearFaults()
 {

@@ -72,6 +72,8 @@ int PlatformOpen(const std::string& path, FileAccess access, CreationMode creati
                  const FileOpenOptions& options, FileStatus* status)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    if (access != FileAccess::Read || creation != CreationMode::OpenExisting)
+        if (const int fault = TakeFault(FaultOp::Create, path); fault >= 0) return Fail(fault);
     const auto openWith = [&](int flags) {
         return options.beneath.empty() ? ::open(path.c_str(), flags, options.mode)
                                        : OpenBeneath(options.beneath, path, flags, options.mode);
@@ -349,6 +351,7 @@ int PlatformRemoveFolder(const std::string& path) { return ::rmdir(path.c_str())
 int PlatformMakeFolder(const std::string& path, mode_t mode)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    if (const int fault = TakeFault(FaultOp::Create, path); fault >= 0) return Fail(fault);
     return ::mkdir(path.c_str(), mode);
 }
 
@@ -369,6 +372,7 @@ int PlatformRemoveFolderBeneath(const std::string& root, const std::string& path
 int PlatformMakeFolderBeneath(const std::string& root, const std::string& path)
 {
     if (const int fault = TakeFault(FaultOp::Open, path); fault >= 0) return Fail(fault);
+    if (const int fault = TakeFault(FaultOp::Create, path); fault >= 0) return Fail(fault);
     const PathBeneath beneath(root, path);
     if (!beneath.Valid()) return Fail(beneath.Error());
     return ::mkdirat(beneath.Folder(), beneath.Name().c_str(), 0777);

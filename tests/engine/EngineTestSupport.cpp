@@ -1,7 +1,11 @@
 #include "tests/engine/EngineTestSupport.h"
 
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/FaultInjection.h"
 
@@ -25,6 +29,14 @@ void EngineTest::SetUp()
 }
 
 void EngineTest::TearDown() { ClearFaults(); }
+
+void EngineTest::Fresh()
+{
+    ClearFaults();
+    std::filesystem::remove_all(RestoreDir());
+    std::filesystem::remove_all(Dst());
+    EngineTest::SetUp();
+}
 
 std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, const std::string& destination,
                                                      const TaskSetup& s, const std::string& name)
@@ -58,12 +70,6 @@ std::vector<std::string> EngineTest::LogIds(const TDownloadThread& task)
     return ids;
 }
 
-int EngineTest::CountId(const TDownloadThread& task, const std::string& id)
-{
-    const auto ids = LogIds(task);
-    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
-}
-
 int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)
 {
     int count = 0;
@@ -75,6 +81,30 @@ int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, co
         count += holds;
     }
     return count;
+}
+
+unsigned EngineTest::ModeOf(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+int64_t EngineTest::ModifiedOf(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec : -1;
+}
+
+std::string EngineTest::Attribute(const std::string& path, const char* name)
+{
+    char value[64];
+    const ssize_t n = ::getxattr(path.c_str(), name, value, sizeof value);
+    return n < 0 ? std::string("(none)") : std::string(value, static_cast<size_t>(n));
+}
+
+bool EngineTest::HasUserAttributes(const std::string& path)
+{
+    return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
 }
 
 bool EngineTest::WaitForState(const TDownloadThread& task, uint8_t state)

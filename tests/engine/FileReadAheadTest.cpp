@@ -6,25 +6,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "engine/FileReadAhead.h"
+#include "engine/FolderPrefetcher.h"
 #include "platform/FaultInjection.h"
+#include "platform/OsError.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace tarn {
 namespace {
 
-using test::EngineTest;
-using test::MakeFolders;
-using test::RandomBytes;
-using test::ReadFile;
-using test::TaskSetup;
-using test::WaitUntil;
-using test::WriteFile;
+using namespace test;
 namespace fs = std::filesystem;
 
 class FileReadAheadTest : public EngineTest {
@@ -58,32 +58,42 @@ protected:
     static int OpenDescriptors() { return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})); }
 };
 
-TEST_F(FileReadAheadTest, AFileChangedAfterItWasReadIsCopiedAsItIsNow)
+TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
 {
-    // As if nothing had been read ahead: the copy holds the file as it is when the worker gets
-    // there, or leaves it out when it is gone or cannot be read.
+    // As if nothing had been read ahead: the copy holds b as it is when the worker gets there,
+    // or leaves it out when it is gone or cannot be read; an error a helper met on c is met once
+    // more by the worker, logged once.
     const std::string b = Src() + "tree/sub/b";
+    const std::string before = Source("b");
     struct Case {
         const char* name;
         std::function<void()> change;
         bool leftOut;
+        FaultOp op = FaultOp::Open;
+        int error = -1;  // of the fault on c, none when below zero
+        const char* logged = "";
     } cases[] = {
-        {"vanishes", [&] { fs::remove(b); }, true},
-        {"shrinks", [&] { fs::resize_file(b, 1000); }, false},
-        {"grows", [&] { WriteFile(b, RandomBytes(9000, 7)); }, false},
-        {"is rewritten at its size, a second later",
+        {"b vanishes", [&] { fs::remove(b); }, true},
+        {"b shrinks", [&] { fs::resize_file(b, 1000); }, false},
+        {"b grows", [&] { WriteFile(b, RandomBytes(9000, 7)); }, false},
+        {"b is rewritten at its size, a second later",
          [&] {
              WriteFile(b, RandomBytes(5000, 8));
              const timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 1, 0}};
              ::utimensat(AT_FDCWD, b.c_str(), later, 0);
          },
          false},
-        {"turns unreadable", [&] { fs::permissions(b, fs::perms::none); }, ::geteuid() != 0},
+        {"b turns unreadable", [&] { fs::permissions(b, fs::perms::none); }, ::geteuid() != 0},
+        {"c fails to open", [] {}, false, FaultOp::Open, EIO, "Input/output error"},
+        {"c fails to read", [] {}, false, FaultOp::Read, EIO, "Input/output error"},
+        {"c ends at once", [] {}, false, FaultOp::Read, 0, "The source stopped answering at byte 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string before = Source("b");
-        auto task = HeldTask();
+        const long faults = FaultsInjected();
+        if (c.error >= 0) InjectFault(c.op, "src/tree/sub/c", c.error);
+        auto task = HeldTask(c.error >= 0 ? 2 : 3);
+        ASSERT_TRUE(WaitUntil([&] { return FaultsInjected() == faults + (c.error >= 0); }));  // met by a helper
         c.change();
         const std::string now = c.leftOut ? "" : ReadFile(b);
         ReleaseStalls();
@@ -92,43 +102,11 @@ TEST_F(FileReadAheadTest, AFileChangedAfterItWasReadIsCopiedAsItIsNow)
         EXPECT_TRUE(c.leftOut || Copied("b") == now);
         EXPECT_EQ(CountWith(*task, "Err010", "sub/b"), c.leftOut ? 1 : 0);
         EXPECT_TRUE(Copied("c") == Source("c") && Copied("d") == Source("d"));
+        EXPECT_EQ(CountWith(*task, "Err005", c.logged), c.error >= 0 ? 1 : 0);  // "" counts every one
         task.reset();
-        ClearFaults();
-        fs::remove_all(Dst());
-        fs::remove_all(RestoreDir());
-        MakeFolders(RestoreDir());
+        Fresh();
         fs::remove(b);
         WriteFile(b, before);
-    }
-}
-
-TEST_F(FileReadAheadTest, AnErrorAHelperMetIsMetOnceWhenTheWorkerGetsThere)
-{
-    struct Case {
-        FaultOp op;
-        int error;
-        const char* logged;
-    } cases[] = {
-        {FaultOp::Open, EIO, "Input/output error"},
-        {FaultOp::Read, EIO, "Input/output error"},
-        {FaultOp::Read, 0, "The source stopped answering at byte 0"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.logged);
-        const long faults = FaultsInjected();
-        InjectFault(c.op, "src/tree/sub/c", c.error);
-        auto task = HeldTask(2);
-        ASSERT_TRUE(WaitUntil([&] { return FaultsInjected() == faults + 1; }));  // met by a helper
-        ReleaseStalls();
-        ASSERT_TRUE(WaitForState(*task, StateFinished));
-        EXPECT_EQ(CountWith(*task, "Err005", c.logged), 1);
-        EXPECT_TRUE(Logged(*task, "Err005", "c"));
-        EXPECT_TRUE(Copied("b") == Source("b") && Copied("c") == Source("c") && Copied("d") == Source("d"));
-        task.reset();
-        ClearFaults();
-        fs::remove_all(Dst());
-        fs::remove_all(RestoreDir());
-        MakeFolders(RestoreDir());
     }
 }
 
@@ -172,26 +150,116 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
         task.reset();
         EXPECT_EQ(OpenDescriptors(), descriptors);  // nothing read ahead stays open
         if (fs::exists(Src() + "moved")) fs::rename(Src() + "moved", Src() + "tree");
-        fs::remove_all(Dst());
-        fs::remove_all(RestoreDir());
-        MakeFolders(RestoreDir());
+        Fresh();
     }
 }
 
 TEST_F(FileReadAheadTest, TheSpeedLimitHoldsForFilesReadAhead)
 {
-    // Forty files of 20,000 bytes at 200,000 bytes a second: however fast the helpers read,
-    // writing them takes four seconds.
+    // Twenty files of 20,000 bytes at 200,000 bytes a second: however fast the helpers read,
+    // writing them takes two seconds.
     MakeFolders(Src() + "many");
-    for (int i = 0; i < 40; ++i) WriteFile(Src() + "many/f" + std::to_string(i), RandomBytes(20000, static_cast<unsigned>(i)));
-    TaskSetup setup;
-    setup.speedLimit = 200000;
+    for (int i = 0; i < 20; ++i) WriteFile(Src() + "many/f" + std::to_string(i), RandomBytes(20000, static_cast<unsigned>(i)));
     const auto start = std::chrono::steady_clock::now();
-    auto task = NewTask(Src() + "many", Dst(), setup);
+    auto task = NewTask(Src() + "many", Dst(), {.speedLimit = 200000});
     ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_GT(FileReadAhead::FilesRead(), 0);
-    EXPECT_EQ(task->GetCopiedFileCount(), 40);
+    EXPECT_EQ(task->GetCopiedFileCount(), 20);
+}
+
+std::vector<std::string> NamesOf(const FolderListing& listing)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : listing.entries) names.push_back(entry.name);
+    return names;
+}
+
+class FolderPrefetcherTest : public EngineTest {
+protected:
+    // Three levels of four folders, each with three files: 84 folders below the root.
+    void MakeTree(const std::string& folder, int depth)
+    {
+        for (int f = 0; f < 3; ++f) WriteFile(folder + "file" + std::to_string(f), std::string(static_cast<size_t>(f), 'x'));
+        if (depth == 0) return;
+        for (int d = 0; d < 4; ++d) {
+            const std::string sub = folder + "sub" + std::to_string(d) + "/";
+            MakeFolders(sub);
+            MakeTree(sub, depth - 1);
+        }
+    }
+
+    // Walks the tree as the scan does: take a folder, announce its subfolders, enter them.
+    static void Walk(FolderPrefetcher& lister, const std::string& folder, std::vector<std::string>& visited)
+    {
+        const FolderListing listing = lister.Take(folder);
+        EXPECT_EQ(listing.openError, 0) << folder;
+        EXPECT_EQ(listing.endError, ErrorNoMoreFiles) << folder;
+        EXPECT_EQ(NamesOf(listing), NamesOnDisk(folder)) << folder;
+        visited.push_back(folder);
+        std::vector<std::string> subfolders;
+        for (const auto& entry : listing.entries)
+            if (entry.isFolder) subfolders.push_back(folder + entry.name + "/");
+        lister.Prefetch(subfolders);
+        for (const auto& sub : subfolders) Walk(lister, sub, visited);
+    }
+};
+
+TEST_F(FolderPrefetcherTest, EveryFolderIsListedWholeAndOnceWhateverTheHelpersAndTheirLimit)
+{
+    MakeTree(Src(), 3);
+    std::vector<std::string> expected;
+    {
+        FolderPrefetcher serial(0, 1, [] {});
+        Walk(serial, Src(), expected);
+    }
+    ASSERT_EQ(expected.size(), 85u);
+    // One listing held at a time makes the helpers fill the limit with folders the walk needs
+    // later, so the walk must list what it needs next itself.
+    for (const auto& [helpers, limit] : std::vector<std::pair<int, size_t>>{{1, 1}, {2, 1}, {2, 16}, {4, 2}}) {
+        SCOPED_TRACE(std::to_string(helpers) + " helpers, limit " + std::to_string(limit));
+        std::vector<std::string> visited;
+        FolderPrefetcher lister(helpers, limit, [] {});
+        Walk(lister, Src(), visited);
+        EXPECT_EQ(visited, expected);
+    }
+}
+
+TEST_F(FolderPrefetcherTest, FailuresReachTheScanWhoeverListsTheFolder)
+{
+    MakeFolders(Src() + "bad/");
+    for (int f = 0; f < 5; ++f) WriteFile(Src() + "bad/f" + std::to_string(f), "");
+    for (const int helpers : {0, 2}) {
+        SCOPED_TRACE(std::to_string(helpers) + " helpers");
+        InjectFault(FaultOp::Enumerate, "/src/bad/", EIO, 1, 2);
+        FolderPrefetcher lister(helpers, 4, [] {});
+        lister.Prefetch({Src() + "bad/", Src() + "missing/"});
+        const FolderListing bad = lister.Take(Src() + "bad/");
+        EXPECT_EQ(bad.entries.size(), 2u);
+        EXPECT_EQ(bad.endError, EIO);
+        const FolderListing missing = lister.Take(Src() + "missing/");
+        EXPECT_EQ(missing.openError, ENOENT);
+        EXPECT_TRUE(missing.entries.empty());
+        ClearFaults();
+    }
+}
+
+TEST_F(FolderPrefetcherTest, WaitingForAHelperKeepsTakingCheckpointsSoTheScanCanStop)
+{
+    MakeFolders(Src() + "slow/");
+    WriteFile(Src() + "slow/a", "");
+    StallOn(FaultOp::Enumerate, "/src/slow/");
+    int checkpoints = 0;
+    {
+        FolderPrefetcher lister(1, 4, [&] {
+            if (++checkpoints == 3) throw std::runtime_error("stop");
+        });
+        lister.Prefetch({Src() + "slow/"});
+        ASSERT_TRUE(WaitUntil([] { return StalledCalls() > 0; }));
+        EXPECT_THROW(lister.Take(Src() + "slow/"), std::runtime_error);
+        ReleaseStalls();
+    }
+    EXPECT_EQ(checkpoints, 3);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <utility>
 
 #include "platform/FaultInjection.h"
@@ -13,49 +14,33 @@
 namespace tarn {
 namespace {
 
-using test::ReadFile;
-using test::TempFolderTest;
-using test::WriteFile;
+using namespace test;
 
-TEST(SplitAtTest, SplitsAtTheFirstDelimiterOnly)
+TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
 {
-    EXPECT_EQ(SplitAt("key=value", '='), std::make_pair(std::string("key"), std::string("value")));
-    EXPECT_EQ(SplitAt("a=b=c", '='), std::make_pair(std::string("a"), std::string("b=c")));
-    EXPECT_EQ(SplitAt("novalue", '='), std::make_pair(std::string(), std::string("novalue")));
-    EXPECT_EQ(SplitAt("=x", '='), std::make_pair(std::string(), std::string("x")));
-}
-
-TEST(QuotedPathsTest, JoinAndSplitAreInverse)
-{
+    using Pair = std::pair<std::string, std::string>;
+    EXPECT_EQ(SplitAt("key=value", '='), Pair("key", "value"));
+    EXPECT_EQ(SplitAt("a=b=c", '='), Pair("a", "b=c"));
+    EXPECT_EQ(SplitAt("novalue", '='), Pair("", "novalue"));
+    EXPECT_EQ(SplitAt("=x", '='), Pair("", "x"));
     EXPECT_EQ(JoinQuotedPaths({}), "");
     EXPECT_EQ(JoinQuotedPaths({"/srv/my files"}), "/srv/my files");
     EXPECT_EQ(JoinQuotedPaths({"/a b", "/c"}), "\"/a b\" \"/c\"");
-
-    const std::vector<std::vector<std::string>> cases = {
-        {"/srv/my files"}, {"/a b", "/c"}, {"/x", "/y y", "/z:1"}};
-    for (const auto& paths : cases) {
-        std::vector<std::string> back;
-        SplitQuotedPaths(JoinQuotedPaths(paths), back);
-        EXPECT_EQ(back, paths);
-    }
-}
-
-TEST(QuotedPathsTest, SplitFollowsTheRunRule)
-{
     const auto split = [](const std::string& text) {
         std::vector<std::string> paths;
         SplitQuotedPaths(text, paths);
         return paths;
     };
-    EXPECT_EQ(split("x"), std::vector<std::string>{});                // one character gives nothing
-    EXPECT_EQ(split(""), std::vector<std::string>{});
-    EXPECT_EQ(split("junk\"/a\""), std::vector<std::string>{"/a"});  // unquoted text before a quote is dropped
-    EXPECT_EQ(split("\"/a\"   "), std::vector<std::string>{"/a"});   // trailing blanks are no path
-    EXPECT_EQ(split("\"/a"), std::vector<std::string>{"/a"});        // unterminated quote runs to the end
-}
-
-TEST(PathRulesTest, DelimitersAndComponents)
-{
+    for (const std::vector<std::string>& paths : {std::vector<std::string>{"/srv/my files"}, {"/a b", "/c"}, {"/x", "/y y", "/z:1"}})
+        EXPECT_EQ(split(JoinQuotedPaths(paths)), paths);
+    const std::pair<const char*, std::vector<std::string>> splits[] = {
+        {"x", {}},  // one character gives nothing
+        {"", {}},
+        {"junk\"/a\"", {"/a"}},  // unquoted text before a quote is dropped
+        {"\"/a\"   ", {"/a"}},   // trailing blanks are no path
+        {"\"/a", {"/a"}},        // an unterminated quote runs to the end
+    };
+    for (const auto& [text, paths] : splits) EXPECT_EQ(split(text), paths) << text;
     EXPECT_EQ(IncludeTrailingDelimiter("/a"), "/a/");
     EXPECT_EQ(IncludeTrailingDelimiter("/a/"), "/a/");
     EXPECT_EQ(IncludeTrailingDelimiter(""), "/");
@@ -104,7 +89,7 @@ TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
     fs::current_path(before);
 }
 
-TEST_F(FileWrapperTest, CreationModesAndSeek)
+TEST_F(FileWrapperTest, CreationModesSeekAndInjectedFaults)
 {
     const std::string path = temp / "f.bin";
     FileHandle h = CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew);
@@ -115,20 +100,39 @@ TEST_F(FileWrapperTest, CreationModesAndSeek)
     CloseFile(h);
     EXPECT_EQ(h, NoHandle);
     CloseFile(h);  // a closed handle is left alone
-
-    try {
-        CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew);
-        FAIL() << "create-new over an existing file must raise";
-    } catch (const OsError& error) {
-        EXPECT_EQ(error.Code(), EEXIST);
-        EXPECT_STREQ(error.what(), "File exists");
-    }
+    const auto errorOf = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const OsError& error) {
+            return std::string(error.what()) + " " + std::to_string(error.Code());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew); }), "File exists 17");
     EXPECT_THROW(CreateFileChecked(temp / "missing", FileAccess::Read, CreationMode::OpenExisting), OsError);
-
-    h = CreateFileChecked(path, FileAccess::Write, CreationMode::TruncateExisting);
-    CloseFile(h);
+    CloseFile(h = CreateFileChecked(path, FileAccess::Write, CreationMode::TruncateExisting));
     EXPECT_EQ(ReadFile(path), "");
     EXPECT_EQ(GetLastError(), 0);
+    // The fault seam fails calls as the system would, and only as often as asked.
+    WriteFile(path, "0123456789");
+    InjectFault(FaultOp::Read, "f.bin", EIO, 1, 1);
+    h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting);
+    char buffer[4];
+    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // skipped once
+    EXPECT_EQ(errorOf([&] { ReadBytes(h, buffer, 4); }), "Input/output error 5");
+    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // the fault was used up
+    CloseFile(h);
+    InjectFault(FaultOp::Open, "f.bin", EACCES);
+    EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting); }), "Permission denied 13");
+    // A read-only disk lets reads through; a full one fails the write, not the open.
+    ReadOnlyDisk("f.bin");
+    CloseFile(h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting));
+    EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Write, CreationMode::OpenExisting); }), "Read-only file system 30");
+    ClearFaults();
+    DiskFull("f.bin");
+    h = CreateFileChecked(path, FileAccess::Write, CreationMode::OpenExisting);
+    EXPECT_EQ(errorOf([&] { WriteBytes(h, "x", 1); }), "No space left on device 28");
+    CloseFile(h);
 }
 
 TEST_F(FileWrapperTest, LenStringsRoundTripAndRejectDamage)
@@ -150,27 +154,6 @@ TEST_F(FileWrapperTest, LenStringsRoundTripAndRejectDamage)
     h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting);
     EXPECT_THROW(ReadLenString(h, value), DataFileError);
     CloseFile(h);
-}
-
-TEST_F(FileWrapperTest, InjectedFaultsRaiseWithTheirError)
-{
-    const std::string path = temp / "faulty.bin";
-    WriteFile(path, "0123456789");
-    InjectFault(FaultOp::Read, "faulty", EIO, 1, 1);
-    FileHandle h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting);
-    char buffer[4];
-    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // skipped once
-    try {
-        ReadBytes(h, buffer, 4);
-        FAIL();
-    } catch (const OsError& error) {
-        EXPECT_EQ(error.Code(), EIO);
-    }
-    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // the fault was used up
-    CloseFile(h);
-
-    InjectFault(FaultOp::Open, "faulty", EACCES);
-    EXPECT_THROW(CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting), OsError);
 }
 
 TEST_F(FileWrapperTest, ExclusiveLockKeepsOthersOut)

@@ -1,6 +1,6 @@
 #include "engine/RestoreFiles.h"
 
-#include <cstring>
+#include <bit>
 
 #include "engine/GlobalUtils.h"
 #include "tests/support/TestSupport.h"
@@ -9,24 +9,15 @@ namespace tarn {
 namespace {
 
 // Little-endian pieces for hand-built expected files.
-std::string U32(uint32_t v)
+std::string LE(uint64_t v, size_t bytes)
 {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
+    std::string s;
+    for (size_t i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
     return s;
 }
-std::string U64(uint64_t v)
-{
-    std::string s(8, '\0');
-    for (int i = 0; i < 8; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
-    return s;
-}
-std::string F64(double d)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &d, 8);
-    return U64(bits);
-}
+std::string U32(uint32_t v) { return LE(v, 4); }
+std::string U64(uint64_t v) { return LE(v, 8); }
+std::string F64(double d) { return LE(std::bit_cast<uint64_t>(d), 8); }
 std::string Str(const std::string& s) { return U32(static_cast<uint32_t>(s.size())) + s; }
 std::string B(uint8_t b) { return std::string(1, static_cast<char>(b)); }
 
@@ -126,9 +117,9 @@ TEST(ConFileTest, DamageAndEscapingPathsAreRejected)
     EXPECT_THROW(DecodeItems(countTooLarge), DataFileError);
 
     for (const auto& [dir, name] : std::vector<std::pair<std::string, std::string>>{
-             {"/etc/", "passwd"}, {"../", "x"}, {"a/../../", "x"}, {"", "/abs"}, {"", "../up"}, {"a/", ".."}, {"", ""}}) {
+             {"/etc/", "passwd"}, {"../", "x"}, {"a/../../", "x"}, {"", "/abs"}, {"", "../up"}, {"a/", ".."}, {"", ""}})
         EXPECT_THROW(DecodeItems(EncodeConFile({{dir, name, 1, KindFile}}, {})), DataFileError) << dir << name;
-    }
+    EXPECT_THROW(DecodeItems(EncodeConFile({{"d/", "f", -1, KindFile}}, {})), DataFileError);  // a size below zero
     EXPECT_NO_THROW(DecodeItems(EncodeConFile({{"..a/", "b..", 1, KindFile}}, {})));  // dots inside names are fine
 
     // An attribute's name is no path: it may hold '/' and "..", but only after its own file.
