@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -25,12 +26,7 @@
 namespace tarn {
 namespace {
 
-using test::CommandRunner;
-using test::RandomBytes;
-using test::ReadFile;
-using test::TempFolderTest;
-using test::WaitUntil;
-using test::WriteFile;
+using namespace test;
 namespace fs = std::filesystem;
 
 constexpr char Victim[] = "tarnwell-t1";  // runs the copy
@@ -137,11 +133,11 @@ protected:
         ::umask(022);
         ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
         // The group folder: both users write it; not sticky.
-        test::MakeFolders(Shared());
+        MakeFolders(Shared());
         ASSERT_EQ(::chown(Shared().c_str(), 0, ::getgrnam(Group)->gr_gid), 0);
         ASSERT_EQ(::chmod(Shared().c_str(), 02775), 0);
         for (const char* folder : {"home", "restore"}) {
-            test::MakeFolders(temp / folder);
+            MakeFolders(temp / folder);
             Own(temp / folder, Victim);
         }
         ASSERT_EQ(::chmod((temp / "restore").c_str(), 0700), 0);
@@ -150,35 +146,48 @@ protected:
 
     std::string Shared() const { return temp / "shared/"; }
     // Each user keeps a restore folder of their own.
-    std::string Restore(bool asRoot) const { return temp / (asRoot ? "root-restore/" : "restore/"); }
-    std::string Log(bool asRoot = false) const { return ReadFile(Restore(asRoot) + "tarn_log.txt"); }
+    std::string Log(bool asRoot = false) const
+    {
+        return ReadFile(temp / (asRoot ? "root-restore/" : "restore/") + "tarn_log.txt");
+    }
 
     // tarnctl with its restore folder, as the victim or as root.
     std::unique_ptr<CommandRunner> Tarnctl(bool asRoot, std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin() + 1, {"--quiet", "--restore-dir", Restore(asRoot)});
-        arguments.insert(arguments.begin(), TARNCTL_PATH);
-        if (!asRoot)
-            arguments.insert(arguments.begin(), {"--reuid=" + std::string(Victim), "--regid=" + std::string(Victim),
-                                                 "--init-groups", "--"});
-        const std::string program = asRoot ? arguments.front() : "/usr/bin/setpriv";
-        if (asRoot) arguments.erase(arguments.begin());
-        return std::make_unique<CommandRunner>(program, arguments, temp / "home");
+        arguments.insert(arguments.begin() + 1, {"--quiet", "--restore-dir", temp / (asRoot ? "root-restore/" : "restore/")});
+        if (asRoot) return std::make_unique<CommandRunner>(TARNCTL_PATH, arguments, temp / "home");
+        arguments.insert(arguments.begin(), {"--reuid=" + std::string(Victim), "--regid=" + std::string(Victim),
+                                             "--init-groups", "--", TARNCTL_PATH});
+        return std::make_unique<CommandRunner>("/usr/bin/setpriv", arguments, temp / "home");
     }
 
-    // A tree of `count` files in three folders, the victim's (or root's) and private.
-    void MakeSource(const std::string& root, int count, size_t size, bool asRoot)
+    // The copy, with the other user's move `when` it comes: once `begun` holds, `mine` and
+    // `theirs` exchanged again and again until the copy ends, or `replace` between a kill and the
+    // resume. Its exit status.
+    int Run(bool asRoot, std::vector<std::string> copy, When when, const std::function<bool()>& begun,
+            const std::string& mine, const std::string& theirs, const std::function<void()>& replace)
     {
-        for (int i = 0; i < count; ++i) {
-            const std::string folder = root + "d" + std::to_string(i % 3) + "/";
-            test::MakeFolders(folder);
-            WriteFile(folder + "f" + std::to_string(i), RandomBytes(size, static_cast<unsigned>(i)));
-            ::chmod((folder + "f" + std::to_string(i)).c_str(), 0600);
+        if (when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "400K"});
+        auto run = Tarnctl(asRoot, copy);
+        EXPECT_TRUE(when == When::Before || WaitUntil(begun));
+        if (when == When::During) {
+            Swapper swapper(mine, theirs);
+            const int status = run->Wait();
+            EXPECT_GT(swapper.Stop(), 0);
+            return status;
         }
-        if (asRoot) return;
-        for (const auto& entry : fs::recursive_directory_iterator(root)) Own(entry.path(), Victim);
-        Own(root, Victim);
+        if (when == When::AfterKill) {
+            run->Signal(SIGKILL);
+            run->Wait();
+            replace();
+            run = Tarnctl(asRoot, {"resume", "--speed-limit", "0"});
+        }
+        const int status = run->Wait();
+        errors = run->Errors();
+        return status;
     }
+
+    std::string errors;
 };
 
 struct TopLinkCase {
@@ -193,58 +202,53 @@ class TopFolderLinkTest : public SharedFolderTest, public ::testing::WithParamIn
 // folder of root's) that the other user put there.
 TEST_P(TopFolderLinkTest, NothingLandsInTheLinksTarget)
 {
-    const TopLinkCase& c = GetParam();
+    const When when = GetParam().when;
+    const bool asRoot = GetParam().asRoot;
     const std::string target = temp / "private/";
-    test::MakeFolders(target);
+    MakeFolders(target);
     WriteFile(target + "diary", "mine alone");
     ASSERT_EQ(::setxattr((target + "diary").c_str(), "user.tag", "t", 1, 0), 0);
-    ASSERT_EQ(::chmod(target.c_str(), c.asRoot ? 0755 : 0700), 0);
-    if (!c.asRoot) {
-        Own(target, Victim);
-        Own(target + "diary", Victim);
+    ASSERT_EQ(::chmod(target.c_str(), asRoot ? 0755 : 0700), 0);
+    // A tree of 300 files in three folders, the victim's (or root's) and private.
+    for (int i = 0; i < 300; ++i) {
+        const std::string file = temp / "src/tree/d" + std::to_string(i % 3) + "/f" + std::to_string(i);
+        MakeFolders(fs::path(file).parent_path());
+        WriteFile(file, RandomBytes(4096, static_cast<unsigned>(i)));
+        ::chmod(file.c_str(), 0600);
     }
-    MakeSource(temp / "src/tree/", 300, 4096, c.asRoot);
+    if (!asRoot) {
+        for (const auto& entry : fs::recursive_directory_iterator(temp / "src/tree")) Own(entry.path(), Victim);
+        for (const std::string& path : {target, target + "diary", temp / "src/tree"}) Own(path, Victim);
+    }
     const auto before = Snapshot(target);
     const std::string top = Shared() + "tree";
     const auto plant = [&](const std::string& at) {
         ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0);
         ASSERT_EQ(::lchown(at.c_str(), Uid(Other), Gid(Other)), 0);
     };
-
     std::vector<std::string> copy = {"copy", temp / "src/tree", Shared()};
-    if (c.asRoot) copy.insert(copy.begin() + 1, {"--attributes", "--security"});
-    if (c.when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "400K"});
-    if (c.when == When::Before) plant(top);
-    auto run = Tarnctl(c.asRoot, copy);
-    int status = 0;
-    if (c.when == When::During) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::is_directory(fs::symlink_status(top)); }));
-        plant(Shared() + ".swap");
-        Swapper swapper(top, Shared() + ".swap");
-        status = run->Wait();
-        EXPECT_GT(swapper.Stop(), 0);
-        EXPECT_TRUE(status == 0 || status == 2) << status << run->Errors();
-    } else if (c.when == When::AfterKill) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::is_directory(top + "/d0") && !fs::is_empty(top + "/d0"); }));
-        run->Signal(SIGKILL);
-        run->Wait();
-        fs::rename(top, Shared() + "moved");
-        plant(top);
-        run = Tarnctl(c.asRoot, {"resume", "--speed-limit", "0"});
-        status = run->Wait();
-    } else {
-        status = run->Wait();
-    }
-    if (c.when != When::During) {
-        EXPECT_EQ(status, 2) << run->Errors();
-        EXPECT_NE(Log(c.asRoot).find("symbolic link"), std::string::npos) << Log(c.asRoot);
-        EXPECT_TRUE(fs::is_symlink(top));
-    }
+    if (asRoot) copy.insert(copy.begin() + 1, {"--attributes", "--security"});
+    plant(when == When::Before ? top : Shared() + ".swap");
+    const int status = Run(
+        asRoot, copy, when,
+        [&] {
+            return when == When::During ? fs::is_directory(fs::symlink_status(top))
+                                        : fs::is_directory(top + "/d0") && !fs::is_empty(top + "/d0");
+        },
+        top, Shared() + ".swap",
+        [&] {
+            fs::rename(top, Shared() + "moved");
+            plant(top);
+        });
     EXPECT_EQ(Snapshot(target), before);
-    // What the task wrote is whole, wherever the swaps left its folder (a kill leaves the file it
-    // was writing half-copied, for a resume that the link then keeps out).
-    if (c.when == When::During) {
+    if (when == When::During) {
+        EXPECT_TRUE(status == 0 || status == 2) << status << errors;
+        // What the task wrote is whole, wherever the swaps left its folder.
         EXPECT_TRUE(FilesMatch(temp / "src/tree/", top + "/"));
+    } else {
+        EXPECT_EQ(status, 2) << errors;
+        EXPECT_NE(Log(asRoot).find("symbolic link"), std::string::npos) << Log(asRoot);
+        EXPECT_TRUE(fs::is_symlink(top));
     }
 }
 
@@ -274,8 +278,7 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
 {
     const ForeignFileCase& c = GetParam();
     const std::string folder = Shared() + "tree/";
-    test::MakeFolders(folder);
-    Own(folder, Other);
+    MakeFolders(folder);
     ASSERT_EQ(::chown(folder.c_str(), Uid(Other), ::getgrnam(Group)->gr_gid), 0);
     ASSERT_EQ(::chmod(folder.c_str(), c.sticky ? 03775 : 02775), 0);
     const std::string theirs = c.when == When::Before ? folder + "secret" : folder + ".theirs";
@@ -285,32 +288,15 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
     const int held = ::open(theirs.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     const std::string source = RandomBytes(c.when == When::Before ? 100000 : 1500000, 7);
-    test::MakeFolders(temp / "src/tree");
-    Own(temp / "src/tree", Victim);
+    MakeFolders(temp / "src/tree");
     WriteFile(temp / "src/tree/secret", source);
-    Own(temp / "src/tree/secret", Victim);
+    for (const char* path : {"src/tree", "src/tree/secret"}) Own(temp / path, Victim);
     ASSERT_EQ(::chmod((temp / "src/tree/secret").c_str(), c.sourceMode), 0);
 
-    std::vector<std::string> copy = {"copy", "--on-exists", c.onExists, temp / "src/tree", Shared()};
-    if (c.when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "500K"});
-    auto run = Tarnctl(false, copy);
-    int status = 0;
-    if (c.when == When::During) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(folder + "secret"); }));
-        Swapper swapper(folder + "secret", theirs);
-        status = run->Wait();
-        EXPECT_GT(swapper.Stop(), 0);
-    } else if (c.when == When::AfterKill) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(folder + "secret") && fs::file_size(folder + "secret") > 0; }));
-        run->Signal(SIGKILL);
-        run->Wait();
-        fs::rename(theirs, folder + "secret");  // the other's file in place of the half copy
-        run = Tarnctl(false, {"resume", "--speed-limit", "0"});
-        status = run->Wait();
-    } else {
-        status = run->Wait();
-    }
-
+    const int status = Run(
+        false, {"copy", "--on-exists", c.onExists, temp / "src/tree", Shared()}, c.when,
+        [&] { return fs::exists(folder + "secret") && fs::file_size(folder + "secret") > 0; }, folder + "secret",
+        theirs, [&] { fs::rename(theirs, folder + "secret"); });  // the other's file in place of the half copy
     char left[16] = {};
     const ssize_t kept = ::pread(held, left, sizeof left, 0);
     ::close(held);
@@ -328,7 +314,7 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
             EXPECT_NE(Log().find("secret"), std::string::npos) << Log();
             break;
         }
-        EXPECT_EQ(status, 0) << run->Errors() << Log();
+        EXPECT_EQ(status, 0) << errors << Log();
         EXPECT_EQ(st.st_uid, Uid(Victim));
         EXPECT_EQ(st.st_mode & 0777, 0600u);
         EXPECT_EQ(ReadFile(folder + "secret"), source);
@@ -337,13 +323,13 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
         }
         break;
     case ForeignFileCase::LeftOut:
-        EXPECT_EQ(status, 2) << run->Errors();
+        EXPECT_EQ(status, 2) << errors;
         EXPECT_EQ(st.st_uid, Uid(Other));
         EXPECT_EQ(ReadFile(folder + "secret"), "theirs");
         EXPECT_NE(Log().find(Other), std::string::npos) << Log();
         break;
     case ForeignFileCase::WrittenInto:
-        EXPECT_EQ(status, 0) << run->Errors();
+        EXPECT_EQ(status, 0) << errors;
         EXPECT_EQ(st.st_uid, Uid(Other));
         EXPECT_EQ(ReadFile(folder + "secret"), source);
         break;

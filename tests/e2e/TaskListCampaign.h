@@ -19,7 +19,12 @@ void MakeTaskListCampaignTrees(const std::string& root);
 // the three sources in one restore folder, every run is killed at a random moment and the list
 // resumed until a run ends by itself; every copy must end byte-identical with nothing left over.
 // TARN_CAMPAIGN_ROUNDS gives the count of rounds (`defaultRounds` without it), TARN_CAMPAIGN_SEED
-// the first round's seed; each failure names its seed. Prints and records the figures.
+// the first round's seed; each failure names its seed. Prints the figures.
 void RunTaskListCampaign(const TaskListCampaignPlace& place, int defaultRounds);
+
+// The number an environment variable holds, `fallback` without it.
+int EnvironmentNumber(const char* name, int fallback);
+// Every task finished and left the list: only the program log and the list's lock are left.
+void ExpectNothingLeftIn(const std::string& restore);
 
 }  // namespace tarn::test

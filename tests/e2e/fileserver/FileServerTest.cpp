@@ -1,20 +1,23 @@
 // Copies from a real file server (OpenSSH in a network namespace, mounted with sshfs) while the
 // server or its link fails: the connection's processes are killed mid-file, the whole server is
 // down for 20 s, the link is down for 10 s and for 40 s, the copy is stopped or the program ends
-// while a read hangs on the dead share, and two servers are worked by "Queue by File Servers".
-// Every copy must end byte-identical: a dying sshfs connection hands out reads filled with
-// zeros before the end of the file, which a copy must never keep.
+// while a read hangs on the dead share, two servers are worked by "Queue by File Servers", and a
+// whole task list is killed again and again. Every copy must end byte-identical: a dying sshfs
+// connection hands out reads filled with zeros before the end of the file, which a copy must
+// never keep. The task-list campaign runs two rounds; TARN_CAMPAIGN_ROUNDS runs more and
+// TARN_CAMPAIGN_SEED repeats a failed round.
 //
 // Needs root, FUSE, network namespaces, sshd and sshfs; without them every test is skipped
 // with the reason.
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "core/MessageList.h"
@@ -27,24 +30,69 @@
 #include "tasks/TaskList.h"
 #include "tasks/TaskListViews.h"
 #include "tests/e2e/CommandRunner.h"
-#include "tests/e2e/fileserver/FileServer.h"
+#include "tests/e2e/TaskListCampaign.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {
 namespace {
 
 using namespace std::chrono_literals;
-using test::CommandRunner;
-using test::FileServer;
-using test::MakeFolders;
-using test::RandomBytes;
-using test::ReadFile;
-using test::SameTree;
-using test::WaitUntil;
-using test::WriteFile;
-namespace fs = std::filesystem;
+using namespace test;
 
-constexpr size_t BigFileSize = 24 * 1024 * 1024;
+// The `testbed` script's status, its messages with what it printed before failing.
+int RunTestbed(const std::vector<std::string>& arguments, const std::string& home, std::string& messages)
+{
+    std::string output;
+    const int status = RunCommand(TESTBED_PATH, arguments, home, &messages, &output);
+    messages = output + messages;
+    return status;
+}
+
+// A real file server for one test, set up and taken down by the test bed: an OpenSSH server in a
+// network namespace of its own, a rate-limited veth link, a relay that delays every byte, and
+// the server's folder mounted here with sshfs. Everything it started goes with it.
+class FileServer {
+public:
+    // `tag` tells apart the servers of one test; `work` holds keys, logs, export/ and mnt/.
+    FileServer(const std::string& tag, const std::string& work)
+        : name_("tarnbed-" + std::to_string(::getpid()) + "-" + tag), work_(work)
+    {
+        MakeFolders(work_);
+        std::string messages;
+        if (RunTestbed({"up", name_, work_, RELAY_PATH, "0"}, work_ + "/up", messages) != 0)
+            throw std::runtime_error("the file server " + name_ + " did not come up: " + messages);
+    }
+    ~FileServer()
+    {
+        std::string messages;
+        if (RunTestbed({"down", name_}, work_ + "/down", messages) != 0)
+            ADD_FAILURE() << "the file server " << name_ << " was not taken down: " << messages;
+    }
+    FileServer(const FileServer&) = delete;
+    FileServer& operator=(const FileServer&) = delete;
+
+    const std::string& Name() const { return name_; }  // also the host part of the mount source
+    std::string Export() const { return work_ + "/export/"; }  // the server's own folder
+    std::string Mount() const { return work_ + "/mnt/"; }      // the same folder over the network
+
+    void KillConnections() { Run({"kill-connections"}); }  // the listener stays
+    void StopServer() { Run({"server", "stop"}); }          // listener and connections
+    void StartServer() { Run({"server", "start"}); }
+    void LinkDown() { Run({"link", "down"}); }  // the namespace's end of the link
+    void LinkUp() { Run({"link", "up"}); }
+
+private:
+    void Run(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin() + 1, name_);
+        std::string messages;
+        if (RunTestbed(arguments, work_ + "/control", messages) != 0)
+            throw std::runtime_error("testbed " + arguments[0] + " failed: " + messages);
+    }
+
+    std::string name_;
+    std::string work_;
+};
 
 int64_t FileSize(const std::string& path)
 {
@@ -61,17 +109,26 @@ bool HasEnded(pid_t pid)
     return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
 }
 
-class FileServerTest : public test::TempFolderTest {
+// Err005 records among the command's messages.
+int CopyErrors(const std::string& text)
+{
+    int count = 0;
+    for (size_t at = text.find("\" source \""); at != std::string::npos; at = text.find("\" source \"", at + 1)) ++count;
+    return count;
+}
+
+class FileServerTest : public TempFolderTest {
 protected:
     void SetUp() override
     {
-        if (const std::string why = FileServer::WhyUnavailable(); !why.empty())
-            GTEST_SKIP() << "no file server on this machine: " << why;
+        TempFolder home;
+        std::string why;
+        if (RunTestbed({"check"}, home.Path(), why) != 0) GTEST_SKIP() << "no file server on this machine: " << why;
     }
 
-    std::unique_ptr<FileServer> StartServer(const std::string& tag, int delayMs = 0)
+    std::unique_ptr<FileServer> StartServer(const std::string& tag)
     {
-        return std::make_unique<FileServer>(tag, temp / ("bed-" + tag), delayMs);
+        return std::make_unique<FileServer>(tag, temp / ("bed-" + tag));
     }
 
     // One big file to fail in, small ones in folders around it.
@@ -79,26 +136,26 @@ protected:
     {
         MakeFolders(root + "a/b");
         MakeFolders(root + "c");
-        WriteFile(root + "a/big", RandomBytes(BigFileSize, seed++));
+        WriteFile(root + "a/big", RandomBytes(24 * 1024 * 1024, seed++));
         for (int i = 0; i < 24; ++i)
             WriteFile(root + (i % 2 ? "a/b/" : "c/") + "small" + std::to_string(i),
                       RandomBytes(static_cast<size_t>(i * 1531 % 70000), seed++));
     }
 
-    // `tarnctl copy` of the server's tree, through the mount, at a pace that leaves time to fail;
-    // `verify`: each copy is read back and compared with the server's file.
-    std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, const std::string& home = "home",
-                                             bool verify = false)
+    // `tarnctl copy` of the server's tree, through the mount, at a pace that leaves time to fail,
+    // once it is well inside the big file; `verify`: each copy is read back and compared.
+    std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, bool verify = false)
     {
         MakeTree(server.Export() + "tree/", 7);
         std::vector<std::string> arguments{"copy", "--speed-limit", "3M", "--delay-on-error", "500", "--max-errors",
                                            "1000", "--restore-dir", temp / "restore", server.Mount() + "tree",
                                            temp / "dst"};
         if (verify) arguments.insert(arguments.begin() + 1, "--verify");
-        return std::make_unique<CommandRunner>(TARNCTL_PATH, arguments, temp / home);
+        auto copy = std::make_unique<CommandRunner>(TARNCTL_PATH, arguments, temp / "home");
+        WaitUntilMidFile();
+        return copy;
     }
 
-    // Waits until the copy is well inside the big file.
     void WaitUntilMidFile()
     {
         ASSERT_TRUE(WaitUntil([&] { return FileSize(temp / "dst/tree/a/big") >= 6 * 1024 * 1024; }, 60s))
@@ -112,80 +169,55 @@ protected:
         return command.Wait();
     }
 
-    // Err005 records among the command's messages.
-    static int CopyErrors(const std::string& text) { return Count(text, "\" source \""); }
-
-    static int Count(const std::string& text, const std::string& word)
-    {
-        int count = 0;
-        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
-        return count;
-    }
-
     // A copy through a failure: it must end by itself, copied, byte-identical.
     void ExpectCopied(CommandRunner& copy, const FileServer& server, std::chrono::seconds limit)
     {
-        const int status = WaitForExit(copy, limit);
-        EXPECT_EQ(status, 0) << copy.Errors();
+        EXPECT_EQ(WaitForExit(copy, limit), 0) << copy.Errors();
         EXPECT_TRUE(SameTree(server.Export() + "tree", temp / "dst/tree"));
     }
 };
 
-// The connection's processes die mid-file and the listener takes the reconnection: the read
-// in flight fails (or comes back as zeros), the task reports Err005, and the file is finished
-// from the server anew. The copies are verified: a source read again over the new connection
-// must agree with what the old one gave.
-TEST_F(FileServerTest, ConnectionKilledMidFileEndsByteIdentical)
+struct Outage {
+    const char* name;
+    void (FileServer::*down)();
+    void (FileServer::*up)();  // none: the failure heals by itself
+    std::chrono::seconds lasts;
+    std::chrono::seconds limit;  // for the copy to end after it
+    bool reported;               // the copy reports Err005 for it
+};
+
+class FileServerOutageTest : public FileServerTest, public ::testing::WithParamInterface<Outage> {};
+
+// The connection's processes die mid-file and the listener takes the reconnection: the read in
+// flight fails (or comes back as zeros) and the file is finished from the server anew; the copies
+// are verified, so a source read again over the new connection must agree with what the old one
+// gave. The whole server down: every reconnection is refused meanwhile, and the copy goes on
+// when the server is back. A cut link keeps the reads waiting; a short cut heals without a new
+// connection, a long one outlasts the client's keep-alive (15 s) and every reconnection fails
+// until the link is back.
+TEST_P(FileServerOutageTest, TheCopyEndsByteIdentical)
 {
-    const auto server = StartServer("k");
-    const auto copy = StartCopy(*server, "home", true);
-    WaitUntilMidFile();
-    server->KillConnections();
-    ExpectCopied(*copy, *server, 90s);
-    EXPECT_GE(CopyErrors(copy->Errors()), 1)
-        << "the failed read was not reported:\n" << copy->Errors();
+    const Outage& outage = GetParam();
+    const auto server = StartServer("o");
+    const auto copy = StartCopy(*server, outage.up == nullptr);
+    ((*server).*outage.down)();
+    std::this_thread::sleep_for(outage.lasts);
+    EXPECT_FALSE(HasEnded(copy->Pid())) << "the copy gave up during the outage:\n" << copy->Errors();
+    if (outage.up) ((*server).*outage.up)();
+    ExpectCopied(*copy, *server, outage.limit);
+    if (outage.reported) {
+        EXPECT_GE(CopyErrors(copy->Errors()), 1) << "the outage was not reported:\n" << copy->Errors();
+    }
 }
 
-// The whole server is down for 20 s: every reconnection is refused meanwhile, each retry is an
-// error, and the copy goes on when the server is back.
-TEST_F(FileServerTest, ServerDownForTwentySecondsThenBack)
-{
-    const auto server = StartServer("s");
-    const auto copy = StartCopy(*server);
-    WaitUntilMidFile();
-    server->StopServer();
-    std::this_thread::sleep_for(20s);
-    EXPECT_FALSE(HasEnded(copy->Pid())) << "the copy gave up while the server was down:\n" << copy->Errors();
-    server->StartServer();
-    ExpectCopied(*copy, *server, 90s);
-    EXPECT_GE(CopyErrors(copy->Errors()), 1) << "the outage was not reported:\n" << copy->Errors();
-}
-
-// A cut link keeps the reads waiting; a short cut heals without a new connection, a long one
-// outlasts the client's keep-alive (15 s) and the copy goes on over a new connection.
-TEST_F(FileServerTest, LinkDownForTenSecondsThenBack)
-{
-    const auto server = StartServer("l");
-    const auto copy = StartCopy(*server);
-    WaitUntilMidFile();
-    server->LinkDown();
-    std::this_thread::sleep_for(10s);
-    server->LinkUp();
-    ExpectCopied(*copy, *server, 90s);
-}
-
-TEST_F(FileServerTest, LinkDownForFortySecondsThenBack)
-{
-    const auto server = StartServer("m");
-    const auto copy = StartCopy(*server);
-    WaitUntilMidFile();
-    server->LinkDown();
-    std::this_thread::sleep_for(40s);
-    server->LinkUp();
-    ExpectCopied(*copy, *server, 120s);
-    // Once the client gave the connection up, every reconnection failed until the link was back.
-    EXPECT_GE(CopyErrors(copy->Errors()), 1) << "the outage was not reported:\n" << copy->Errors();
-}
+INSTANTIATE_TEST_SUITE_P(
+    FileServer, FileServerOutageTest,
+    ::testing::Values(Outage{"ConnectionKilledMidFile", &FileServer::KillConnections, nullptr, 0s, 90s, true},
+                      Outage{"ServerDownForTwentySeconds", &FileServer::StopServer, &FileServer::StartServer, 20s, 90s,
+                             true},
+                      Outage{"LinkDownForTenSeconds", &FileServer::LinkDown, &FileServer::LinkUp, 10s, 90s, false},
+                      Outage{"LinkDownForFortySeconds", &FileServer::LinkDown, &FileServer::LinkUp, 40s, 120s, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // With a read hanging on the cut link, the program ends at once on SIGTERM, and the task it
 // leaves behind is finished by a resume once the link is back.
@@ -193,7 +225,6 @@ TEST_F(FileServerTest, ProgramEndsWhileAReadHangsAndTheTaskResumes)
 {
     const auto server = StartServer("e");
     const auto copy = StartCopy(*server);
-    WaitUntilMidFile();
     server->LinkDown();
     std::this_thread::sleep_for(2s);
     const auto asked = std::chrono::steady_clock::now();
@@ -201,7 +232,6 @@ TEST_F(FileServerTest, ProgramEndsWhileAReadHangsAndTheTaskResumes)
     EXPECT_EQ(WaitForExit(*copy, 10s), 128 + SIGTERM) << copy->Errors();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s) << "the program waited for the hung read";
     server->LinkUp();
-
     CommandRunner resume(TARNCTL_PATH, {"resume", "--restore-dir", temp / "restore"}, temp / "resume");
     ExpectCopied(resume, *server, 90s);
 }
@@ -254,7 +284,6 @@ TEST_F(FileServerTest, QueueByFileServersRunsOneTaskPerServer)
             MakeFolders(server->Export() + folder);
             WriteFile(server->Export() + folder + "data", RandomBytes(2 * 1024 * 1024, seed++));
         }
-
     QuietHost host;
     TMsgList msgs;
     TSettingsStorage settings(RegistryLocation{"/dev/null", "/dev/null"});
@@ -270,7 +299,6 @@ TEST_F(FileServerTest, QueueByFileServersRunsOneTaskPerServer)
     for (const auto& [server, folder] : sources)
         ASSERT_TRUE(tasks.AddTask(server->Mount() + folder, temp / ("dst/" + server->Name() + "/"), StatePaused, 0,
                                   2 * 1024 * 1024));
-
     bool bothAtOnce = false;
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     for (;;) {
@@ -294,6 +322,16 @@ TEST_F(FileServerTest, QueueByFileServersRunsOneTaskPerServer)
         EXPECT_EQ(ReadFile(temp / ("dst/" + server->Name() + "/" + folder + "/data")),
                   ReadFile(server->Export() + folder + "/data"));
     tasks.Close();
+}
+
+// The trees are made in the server's own folder and copied through its mount, so that every kill
+// also leaves the share's connection with reads in flight.
+using TaskListCampaignShareTest = FileServerTest;
+TEST_F(TaskListCampaignShareTest, EveryTaskOfAKilledListFromAShareEndsByteIdentical)
+{
+    FileServer server("c", temp / "bed");
+    MakeTaskListCampaignTrees(server.Export() + "src/");
+    RunTaskListCampaign({server.Mount() + "src/", server.Export() + "src/", temp / "dst/", temp.Path()}, 2);
 }
 
 }  // namespace
