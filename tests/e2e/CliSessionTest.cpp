@@ -24,15 +24,10 @@ namespace {
 
 TEST(CopyArgumentsTest, ByteCountsTakeBinaryUnits)
 {
-    const struct {
-        const char* text;
-        int64_t value;
-    } good[] = {
-        {"0", 0},           {"500", 500},           {"500K", 512000},       {"500k", 512000},
-        {"10M", 10485760},  {"1G", 1073741824},     {"4MiB", 4194304},      {"4mib", 4194304},
-        {"2KB", 2048},      {"2kb", 2048},          {"99999999999999999999", INT64_MAX},
-        {"9999999999G", INT64_MAX},
-    };
+    const std::pair<const char*, int64_t> good[] = {
+        {"0", 0}, {"500", 500}, {"500K", 512000}, {"500k", 512000}, {"10M", 10485760}, {"1G", 1073741824},
+        {"4MiB", 4194304}, {"4mib", 4194304}, {"2KB", 2048}, {"2kb", 2048}, {"99999999999999999999", INT64_MAX},
+        {"9999999999G", INT64_MAX}};
     for (const auto& [text, value] : good) {
         int64_t parsed = -1;
         EXPECT_TRUE(ParseByteCount(text, parsed)) << text;
@@ -48,15 +43,15 @@ class CliSessionTest : public test::TempFolderTest {
 protected:
     void TearDown() override { ClearFaults(); }
 
-    // A copy of the file "f" (100 KB) into "out", its read of "f" held until ReleaseStalls().
-    CopyArguments CopyWithAHangingRead()
+    // A copy of the file "f" into "out"; by default of 100 KB, its read held until ReleaseStalls().
+    CopyArguments CopyOfF(const std::string& bytes = test::RandomBytes(100000, 1), bool hanging = true)
     {
-        test::WriteFile(temp / "f", test::RandomBytes(100000, 1));
+        test::WriteFile(temp / "f", bytes);
+        if (hanging) StallOn(FaultOp::Read, temp / "f");
         CopyArguments arguments;
         arguments.Sources = {temp / "f"};
         arguments.Destination = temp / "out";
         arguments.RestoreDir = temp / "restore";
-        StallOn(FaultOp::Read, temp / "f");
         return arguments;
     }
     // A task log in the restore folder holds `id`: the record reached the disk.
@@ -94,17 +89,16 @@ using CliSessionDeathTest = CliSessionTest;
 
 TEST_F(CliSessionDeathTest, AStopDoesNotWaitForAReadThatHangs)
 {
-    const CopyArguments arguments = CopyWithAHangingRead();
+    const CopyArguments arguments = CopyOfF();
     EXPECT_EXIT(StopWhileAReadHangs(arguments), testing::ExitedWithCode(0),
                 "tarnctl: stopped; the unfinished tasks stay");
-    // The task was saved and stays for a resume.
     EXPECT_TRUE(TaskLogHolds("Inf005"));
     EXPECT_TRUE(FileExists(temp / "restore/TaskList"));
 }
 
 TEST_F(CliSessionTest, AReadThatHangsIsReportedOnce)
 {
-    CopyArguments arguments = CopyWithAHangingRead();
+    CopyArguments arguments = CopyOfF();
     arguments.StallLimit = std::chrono::seconds(1);
     const std::string report = "tarnctl: Nothing has moved for ";
     // Standard error goes to a file, which the releasing thread watches for the report.
@@ -165,11 +159,7 @@ TEST_F(CliSessionTest, TheProgressLineShowsControlBytesOfNamesEscaped)
 
 TEST_F(CliSessionTest, AFailedRunEndsTheCommandWithItsReason)
 {
-    test::WriteFile(temp / "f", "data");
-    CopyArguments arguments;
-    arguments.Sources = {temp / "f"};
-    arguments.Destination = temp / "out";
-    arguments.RestoreDir = temp / "restore";
+    const CopyArguments arguments = CopyOfF("data", false);
     InjectFault(FaultOp::Allocate, "", ENOMEM);  // the copy buffer cannot be had
     testing::internal::CaptureStderr();
     const int status = CliSession(arguments).Copy();

@@ -81,6 +81,7 @@ TEST_F(TarnctlTest, ARunSaysWhatItDidAndExitsWithItsStatus)
     }
     MakeFolders(temp / "restore-log/tarn_log.txt");  // a folder where the program log goes
     const std::string escaped = temp / "src\\x1B[1m/";
+    const std::vector<std::string> kept = {"TaskList.lock", "tarn_log.txt"};
     const struct {
         const char* name;
         std::vector<std::string> arguments;  // before the destination "out-<name>"
@@ -91,51 +92,29 @@ TEST_F(TarnctlTest, ARunSaysWhatItDidAndExitsWithItsStatus)
         std::vector<std::string> restoreFiles;  // left in "restore-<name>"
     } rows[] = {
         // "a/sub/.." is the folder "a", copied as "a".
-        {"two",
-         {temp / "a/sub/..", temp / "b.bin"},
-         0,
+        {"two", {temp / "a/sub/..", temp / "b.bin"}, 0,
          {"Copied \"" + temp / "a/\" to \"" + temp / "out-two/a/\"", "Copied \"" + temp / "b.bin\" to \"" +
-          temp / "out-two/\"", "\nCopied 2 files, 0 skipped as existing, 0 left out\n"},
-         "",
-         {{temp / "out-two/a/sub/f", ReadFile(temp / "a/sub/f")}, {temp / "out-two/b.bin", "b"}},
-         {"TaskList.lock", "tarn_log.txt"}},
+          temp / "out-two/\"", "\nCopied 2 files, 0 skipped as existing, 0 left out\n"}, "",
+         {{temp / "out-two/a/sub/f", ReadFile(temp / "a/sub/f")}, {temp / "out-two/b.bin", "b"}}, kept},
         // Names reach the terminal and the log escaped; the copy keeps them.
-        {"odd",
-         {odd},
-         2,
+        {"odd", {odd}, 2,
          {escaped + "pipe\\x1B]0;owned\\x07\\xC2\\x9B\"\n", "copied \"" + escaped + "\" to \"" + temp / "out-odd/" +
           "src\\x1B[1m/\" without 1 item(s) that could not be copied; the reasons are above and in \"" +
           temp / "restore-odd/tarn_log.txt\"", "\nCopied 1 file, 0 skipped as existing, 1 left out\n"},
-         "A file \"red\\x1B[31m\" was copied from \"" + escaped + "\"",
-         {{temp / "out-odd/src\x1B[1m/red\x1B[31m", "data"}},
-         {"TaskList.lock", "tarn_log.txt"}},
+         "A file \"red\\x1B[31m\" was copied from \"" + escaped + "\"", {{temp / "out-odd/src\x1B[1m/red\x1B[31m", "data"}}, kept},
         // Every source is checked before anything is copied.
-        {"checked",
-         {temp / "b.bin", temp / "missing", temp / "link-to-pipe"},
-         1,
+        {"checked", {temp / "b.bin", temp / "missing", temp / "link-to-pipe"}, 1,
          {"tarnctl: cannot copy \"" + temp / "missing\": No such file or directory\n",
-          "tarnctl: cannot copy \"" + temp / "link-to-pipe\": not a regular file or folder\n"},
-         "",
-         {{temp / "out-checked", std::nullopt}},
-         {}},
+          "tarnctl: cannot copy \"" + temp / "link-to-pipe\": not a regular file or folder\n"}, "",
+         {{temp / "out-checked", std::nullopt}}, {}},
         // A program log that cannot be written holds no copy up; the task stays until it is.
         {"log", {temp / "b.bin"}, 0, {"tarn_log.txt"}, "", {{temp / "out-log/b.bin", "b"}}, {}},
-        {"skip",
-         {"--on-exists", "skip", temp / "f"},
-         0,
-         {"\nCopied 0 files, 1 skipped as existing, 0 left out\n"},
-         "",
-         {{temp / "out-skip/f", "new"}},
-         {"TaskList.lock", "tarn_log.txt"}},
+        {"skip", {"--on-exists", "skip", temp / "f"}, 0, {"\nCopied 0 files, 1 skipped as existing, 0 left out\n"}, "",
+         {{temp / "out-skip/f", "new"}}, kept},
         // Upload, the default, keeps the bytes there and adds the rest.
         {"upload", {temp / "f"}, 0, {}, "will be uploaded", {{temp / "out-upload/f", "new content"}}, {}},
-        {"overwrite",
-         {"--on-exists", "overwrite", temp / "f"},
-         0,
-         {},
-         "will be overwritten",
-         {{temp / "out-overwrite/f", "new content"}},
-         {}},
+        {"overwrite", {"--on-exists", "overwrite", temp / "f"}, 0, {}, "will be overwritten",
+         {{temp / "out-overwrite/f", "new content"}}, {}},
     };
     for (const auto& [name, sources, status, says, logSays, files, restoreFiles] : rows) {
         SCOPED_TRACE(name);
@@ -172,8 +151,7 @@ TEST_F(TarnctlTest, ACopyOntoItselfOntoAnotherOrOntoAFileStopsTheCommand)
     const auto onItself = [](const std::string& source, const std::string& copy) {
         return "tarnctl: cannot copy \"" + source + "\": its copy \"" + copy + "\" would be the file itself\n";
     };
-    const auto inItself = [](const std::string& source, const std::string& copy,
-                             const char* where = "inside the folder") {
+    const auto inItself = [](const std::string& source, const std::string& copy, const char* where = "inside the folder") {
         return "tarnctl: cannot copy \"" + source + "\": its copy \"" + copy + "\" would be " + where + "\n";
     };
     const auto sameName = [](const std::string& source, const std::string& earlier, const std::string& copy) {
@@ -188,9 +166,7 @@ TEST_F(TarnctlTest, ACopyOntoItselfOntoAnotherOrOntoAFileStopsTheCommand)
         {{temp / "f"}, temp.Path(), {onItself(temp / "f", temp / "f")}},
         {{temp / "f"}, temp / "links", {onItself(temp / "f", temp / "links/f")}},
         {{temp / "f"}, temp / "hard/", {onItself(temp / "f", temp / "hard/f")}},
-        {{temp / "g", temp / "f", temp / "dir", temp / "links/f"},
-         temp / "links",
-         {onItself(temp / "f", temp / "links/f"), onItself(temp / "links/f", temp / "links/f")}},
+        {{temp / "g", temp / "f", temp / "dir", temp / "links/f"}, temp / "links", {onItself(temp / "f", temp / "links/f"), onItself(temp / "links/f", temp / "links/f")}},
         {{temp / "dir//"}, temp.Path(), {inItself(temp / "dir//", temp / "dir/", "the folder itself")}},
         {{temp / "dir"}, temp / "dir", {inItself(temp / "dir", temp / "dir/dir/")}},
         // Links are followed, and a ".." in the part still to be made counts as it will then.
@@ -200,11 +176,9 @@ TEST_F(TarnctlTest, ACopyOntoItselfOntoAnotherOrOntoAFileStopsTheCommand)
         {{temp / "dir/sub/.."}, temp.Path(), {inItself(temp / "dir/sub/..", temp / "dir/", "the folder itself")}},
         {{temp / "dir/."}, temp / "dir", {inItself(temp / "dir/.", temp / "dir/dir/")}},
         // Two copies of one name would be one; letter case tells names apart.
-        {{temp / "a/photos", temp / "b/Photos", temp / "b/photos"},
-         temp / "out",
+        {{temp / "a/photos", temp / "b/Photos", temp / "b/photos"}, temp / "out",
          {sameName(temp / "b/photos", temp / "a/photos", temp / "out/photos")}},
-        {{temp / "g", temp / "dir/sub", temp / "a/photos/../../dir/sub/", temp / "links/f"},
-         temp / "out",
+        {{temp / "g", temp / "dir/sub", temp / "a/photos/../../dir/sub/", temp / "links/f"}, temp / "out",
          {sameName(temp / "a/photos/../../dir/sub/", temp / "dir/sub", temp / "out/sub")}},
         {{temp / "g", temp / "dir"}, temp / "f", {"tarnctl: cannot copy into \"" + temp / "f\": it is a file, not a folder\n"}},
     };

@@ -5,27 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 
 #include "engine/RestoreFiles.h"
 
-namespace {
-
-bool StaysInside(const std::string& path)
+static bool StaysInside(const std::string& path)
 {
-    if (!path.empty() && path.front() == '/') return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        if (path.compare(start, end - start, "..") == 0) return false;
-        start = end + 1;
-    }
+    for (const auto& part : std::filesystem::path(path))
+        if (part == "/" || part == "..") return false;
     return true;
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
