@@ -1,16 +1,7 @@
-// The kill -9 campaigns. One tree: tarnctl copies it and is killed at random moments (during the
-// scan, mid-file, between files, during a save), then resumed and killed again until it
-// finishes; onto the local disk, with and without the read-ahead of small files that shares get
-// and the read-back of --verify, and onto an exFAT stick (read back from its image after a
-// remount; skipped without root and FUSE). A task list: two `tarnctl copy` commands put three
-// tasks into one restore folder, saved every 100 ms, killed while TaskList and the restore files
-// are made and as a finished task leaves the list too. Every round must end byte-identical with
-// no task lost or left behind, whatever the answer for existing files.
-//
-// The test command runs a few rounds; TARN_CAMPAIGN_ROUNDS runs more, and TARN_CAMPAIGN_SEED
-// repeats a failed round (each failure prints its seed). TARN_CAMPAIGN_SOURCE and
-// TARN_CAMPAIGN_DESTINATION name folders for the task list's trees and copies (a mounted share,
-// say) instead of the test's temporary folder.
+// The kill -9 campaigns (docs/reliability.md): a tree copied by tarnctl, and a task list, killed at
+// random moments and resumed until a run ends by itself. TARN_CAMPAIGN_ROUNDS runs more rounds,
+// TARN_CAMPAIGN_SEED repeats a failed one; TARN_CAMPAIGN_SOURCE and TARN_CAMPAIGN_DESTINATION
+// name folders for the task list's trees and copies instead of the test's own.
 #include <signal.h>
 #include <unistd.h>
 

@@ -12,12 +12,12 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "tests/e2e/CommandRunner.h"
@@ -62,25 +62,23 @@ void Own(const std::string& path, const char* user)
 std::map<std::string, std::string> Snapshot(const std::string& root)
 {
     std::map<std::string, std::string> state;
-    const auto add = [&](const std::string& path) {
+    std::vector<std::string> paths = {root};
+    for (const auto& entry : fs::recursive_directory_iterator(root)) paths.push_back(entry.path());
+    for (const auto& path : paths) {
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) return;
-        std::string text = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" +
-                           std::to_string(st.st_gid) + " " + std::to_string(st.st_mtim.tv_nsec) + "/" +
-                           std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_ctim.tv_sec) + "." +
-                           std::to_string(st.st_ctim.tv_nsec);
-        if (S_ISREG(st.st_mode)) text += " " + ReadFile(path);
-        char names[4096];
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        std::ostringstream text;
+        text << st.st_mode << ' ' << st.st_uid << ':' << st.st_gid << ' ' << st.st_mtim.tv_sec << '.'
+             << st.st_mtim.tv_nsec << ' ' << st.st_ctim.tv_sec << '.' << st.st_ctim.tv_nsec << ' ';
+        if (S_ISREG(st.st_mode)) text << ReadFile(path);
+        char names[4096], value[256];
         const ssize_t n = ::llistxattr(path.c_str(), names, sizeof names);
         for (ssize_t i = 0; i < n; i += static_cast<ssize_t>(std::strlen(names + i)) + 1) {
-            char value[256];
             const ssize_t v = ::lgetxattr(path.c_str(), names + i, value, sizeof value);
-            text += std::string(" ") + (names + i) + "=" + std::string(value, v > 0 ? static_cast<size_t>(v) : 0);
+            text << ' ' << (names + i) << '=' << std::string(value, v > 0 ? static_cast<size_t>(v) : 0);
         }
-        state[path] = text;
-    };
-    add(root);
-    for (const auto& entry : fs::recursive_directory_iterator(root)) add(entry.path());
+        state[path] = text.str();
+    }
     return state;
 }
 
@@ -95,32 +93,6 @@ std::map<std::string, std::string> Snapshot(const std::string& root)
     }
     return ::testing::AssertionSuccess();
 }
-
-// Exchanges two names again and again until stopped, as another user racing the copy would.
-class Swapper {
-public:
-    Swapper(std::string a, std::string b) : a_(std::move(a)), b_(std::move(b))
-    {
-        thread_ = std::thread([this] {
-            while (!stop_)
-                if (::renameat2(AT_FDCWD, a_.c_str(), AT_FDCWD, b_.c_str(), RENAME_EXCHANGE) == 0) ++swaps_;
-        });
-    }
-    // Stops, and puts the names back as they were; the number of exchanges.
-    long Stop()
-    {
-        stop_ = true;
-        thread_.join();
-        if (swaps_ % 2) ::renameat2(AT_FDCWD, a_.c_str(), AT_FDCWD, b_.c_str(), RENAME_EXCHANGE);
-        return swaps_;
-    }
-
-private:
-    std::string a_, b_;
-    std::atomic<bool> stop_{false};
-    long swaps_ = 0;
-    std::thread thread_;
-};
 
 enum class When { Before, During, AfterKill };
 
@@ -170,19 +142,26 @@ protected:
         if (when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "400K"});
         auto run = Tarnctl(asRoot, copy);
         EXPECT_TRUE(when == When::Before || WaitUntil(begun));
+        int status = -1;
         if (when == When::During) {
-            Swapper swapper(mine, theirs);
-            const int status = run->Wait();
-            EXPECT_GT(swapper.Stop(), 0);
-            return status;
-        }
-        if (when == When::AfterKill) {
+            // As another user racing the copy would; the names are put back as they were after.
+            std::atomic<bool> stop{false};
+            long swaps = 0;
+            std::thread swapper([&] {
+                while (!stop) swaps += ::renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE) == 0;
+            });
+            status = run->Wait();
+            stop = true;
+            swapper.join();
+            if (swaps % 2) ::renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE);
+            EXPECT_GT(swaps, 0);
+        } else if (when == When::AfterKill) {
             run->Signal(SIGKILL);
             run->Wait();
             replace();
             run = Tarnctl(asRoot, {"resume", "--speed-limit", "0"});
         }
-        const int status = run->Wait();
+        if (status < 0) status = run->Wait();
         errors = run->Errors();
         return status;
     }

@@ -60,12 +60,9 @@ protected:
     void SetUp() override { MountStick(GetParam().kind); }
 };
 
-// Names the stick refuses are left out at once with their reason, not retried: the copy runs with
-// --max-errors 0, so that an error where a left-out belongs fails the task at once instead of
-// retrying (after a minute, --delay-on-error) into the test's timeout. "Case" and "case" are one
-// file on the stick: one is copied whole, the other left out with a message that names both,
-// whatever the answer for existing files. The rest arrives whole. No name is too long: a Linux
-// name of at most 255 bytes has at most 255 characters.
+// Names the stick refuses are left out at once, not retried: with --max-errors 0 an error where a
+// left-out belongs fails the task. "Case" and "case" are one file there: one is copied whole, the
+// other left out with a message that names both.
 TEST_P(StickNameTest, NamesTheStickCannotHoldAreLeftOutAtOnce)
 {
     const std::vector<std::string> refused = {"time 10:30", "why?", "say \"hi\"", "a|b"};

@@ -1,14 +1,7 @@
-// Copies from a real file server (OpenSSH in a network namespace, mounted with sshfs) while the
-// server or its link fails: the connection's processes are killed mid-file, the whole server is
-// down for 20 s, the link is down for 10 s and for 40 s, the copy is stopped or the program ends
-// while a read hangs on the dead share, two servers are worked by "Queue by File Servers", and a
-// whole task list is killed again and again. Every copy must end byte-identical: a dying sshfs
-// connection hands out reads filled with zeros before the end of the file, which a copy must
-// never keep. The task-list campaign runs two rounds; TARN_CAMPAIGN_ROUNDS runs more and
-// TARN_CAMPAIGN_SEED repeats a failed round.
-//
-// Needs root, FUSE, network namespaces, sshd and sshfs; without them every test is skipped
-// with the reason.
+// Copies from a real file server (docs/reliability.md) while it or its link fails. Every copy
+// must end byte-identical: a dying sshfs connection hands out reads filled with zeros before the
+// end of the file, which a copy must never keep. Needs root, FUSE, network namespaces, sshd and
+// sshfs; without them every test is skipped with the reason.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,13 +181,9 @@ struct Outage {
 
 class FileServerOutageTest : public FileServerTest, public ::testing::WithParamInterface<Outage> {};
 
-// The connection's processes die mid-file and the listener takes the reconnection: the read in
-// flight fails (or comes back as zeros) and the file is finished from the server anew; the copies
-// are verified, so a source read again over the new connection must agree with what the old one
-// gave. The whole server down: every reconnection is refused meanwhile, and the copy goes on
-// when the server is back. A cut link keeps the reads waiting; a short cut heals without a new
-// connection, a long one outlasts the client's keep-alive (15 s) and every reconnection fails
-// until the link is back.
+// Killed connections: the read in flight fails or comes back as zeros, and the verified copy must
+// agree with a new read. A short cut heals without a new connection; a long one outlasts the
+// client's keep-alive (15 s).
 TEST_P(FileServerOutageTest, TheCopyEndsByteIdentical)
 {
     const Outage& outage = GetParam();
