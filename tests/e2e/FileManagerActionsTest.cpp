@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "core/Globals.h"
-#include "tests/e2e/CommandRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "engine/GlobalUtils.h"
-#include "tests/e2e/CommandRunner.h"
 #include "tests/e2e/TaskListCampaign.h"
 #include "tests/support/FuseStick.h"
 #include "tests/support/TestSupport.h"

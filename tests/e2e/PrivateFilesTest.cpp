@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/e2e/CommandRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {

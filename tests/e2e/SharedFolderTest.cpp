@@ -20,7 +20,6 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/e2e/CommandRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {

@@ -6,7 +6,6 @@
 #include <map>
 #include <sstream>
 
-#include "tests/e2e/CommandRunner.h"
 #include "tests/support/FuseStick.h"
 #include "tests/support/TestSupport.h"
 

@@ -10,7 +10,6 @@
 #include <optional>
 
 #include "engine/GlobalUtils.h"
-#include "tests/e2e/CommandRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {

@@ -14,7 +14,6 @@
 
 #include "engine/GlobalUtils.h"
 #include "engine/RestoreFiles.h"
-#include "tests/e2e/CommandRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn::test {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -42,6 +43,29 @@ void UsePrivateUserFolders(const TempFolder& folder);
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// A child process with its standard output and standard error captured to files.
+class CommandRunner {
+public:
+    // Starts `program` with `arguments`; HOME and the XDG folders point into `home`.
+    CommandRunner(const std::string& program, const std::vector<std::string>& arguments, const std::string& home);
+    ~CommandRunner();
+    int Wait();  // the exit status, or 128 + the signal that ended it
+    void Signal(int signal);
+    std::string Errors() const;
+    std::string Output() const;
+    pid_t Pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string errorFile_;
+    std::string outputFile_;
+    int status_ = -1;
+};
+
+// Runs a command to its end; the exit status.
+int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
+               std::string* errors = nullptr, std::string* output = nullptr);
 
 // Fixture with its own temporary folder.
 class TempFolderTest : public ::testing::Test {

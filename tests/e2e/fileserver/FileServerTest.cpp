@@ -22,7 +22,6 @@
 #include "tasks/ServerOfPath.h"
 #include "tasks/TaskList.h"
 #include "tasks/TaskListViews.h"
-#include "tests/e2e/CommandRunner.h"
 #include "tests/e2e/TaskListCampaign.h"
 #include "tests/support/TestSupport.h"
 
