@@ -2,24 +2,17 @@
 // random moments and resumed until a run ends by itself. TARN_CAMPAIGN_ROUNDS runs more rounds,
 // TARN_CAMPAIGN_SEED repeats a failed one; TARN_CAMPAIGN_SOURCE and TARN_CAMPAIGN_DESTINATION
 // name folders for the task list's trees and copies instead of the test's own.
-#include <signal.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
 #include <random>
-#include <thread>
 
 #include "engine/GlobalUtils.h"
+#include "tests/e2e/E2eSupport.h"
 #include "tests/e2e/TaskListCampaign.h"
 #include "tests/support/FuseStick.h"
-#include "tests/support/TestSupport.h"
 
 namespace tarn {
 namespace {
 
 using namespace test;
-namespace fs = std::filesystem;
 
 struct Destination {
     const char* name;
@@ -53,15 +46,14 @@ protected:
         if (GetParam().verify) copy.insert(copy.begin() + 1, "--verify");
         const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
                                                  "--restore-dir", restore};
+        // Until the task is in TaskList it has written nothing: a run killed before leaves nothing
+        // to resume, and the user copies again; so does one killed before the task's files were made.
         bool started = false;
         for (int run = 0;; ++run) {
-            // Until the task is in TaskList it has written nothing: a run killed before that
-            // leaves nothing to resume, and the user copies again.
             CommandRunner runner(TARNCTL_PATH, started && fs::exists(restore + "/TaskList") ? resume : copy,
                                  temp / "home");
             started = true;
-            // Later runs are killed less often, so every round comes to an end.
-            const bool killed = run < 6 && random() % 4 != 0;
+            const bool killed = run < 6 && random() % 4 != 0;  // less often later, so that rounds end
             if (killed) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1501));
                 runner.Signal(SIGKILL);
@@ -71,12 +63,8 @@ protected:
                 ++kills;
                 continue;
             }
-            // A kill between listing the task and making its files leaves a task that never
-            // started: the resume takes it off the list and says to copy again, as the user does.
-            if (status == 2 && runner.Errors().find("was being created") != std::string::npos) {
-                started = false;
-                continue;
-            }
+            started = !(status == 2 && runner.Errors().find("was being created") != npos);
+            if (!started) continue;
             if (status != 0) ADD_FAILURE() << runner.Errors();
             return status;
         }
@@ -99,26 +87,20 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
         WriteFile(root + (i % 3 == 0 ? "a/d/" : i % 3 == 1 ? "e/" : "a/b/") + "small" + std::to_string(i),
                   RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
     const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", GetParam().rounds);
-    const unsigned firstSeed = static_cast<unsigned>(
-        EnvironmentNumber("TARN_CAMPAIGN_SEED", static_cast<int>(std::random_device()() & 0x7FFFFFFF)));
+    const unsigned firstSeed = CampaignSeed();
     int kills = 0;
     for (int round = 0; round < rounds; ++round) {
-        // The seed alone decides the round, its answer included.
-        const unsigned seed = firstSeed + static_cast<unsigned>(round);
+        const unsigned seed = firstSeed + static_cast<unsigned>(round);  // decides the round, its answer too
         const std::string answer = seed % 3 == 0 ? "skip" : seed % 3 == 1 ? "upload" : "overwrite";
         std::mt19937 random(seed);
         SCOPED_TRACE("round " + std::to_string(round) + ", --on-exists " + answer + ", TARN_CAMPAIGN_SEED=" +
                      std::to_string(seed) + " TARN_CAMPAIGN_ROUNDS=1");
         ASSERT_EQ(Round(answer, random, kills), 0);
-        if (stick_) {
-            ASSERT_TRUE(stick_->Remount());
-        }
+        ASSERT_TRUE(!stick_ || stick_->Remount());
         ASSERT_TRUE(SameTree(temp / "src/tree", destination_ + "/tree"));
         // Every file was read back, those whose reading a kill cut short again after the resume.
-        if (GetParam().verify) {
-            const std::string log = ReadFile(temp / "restore/tarn_log.txt");
-            EXPECT_NE(log.find("123 files were read back and found equal"), std::string::npos) << log;
-        }
+        EXPECT_TRUE(!GetParam().verify ||
+                    ReadFile(temp / "restore/tarn_log.txt").find("123 files were read back and found equal") != npos);
         ExpectNothingLeftIn(temp / "restore");
         fs::remove_all(destination_);
     }

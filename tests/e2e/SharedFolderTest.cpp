@@ -1,32 +1,22 @@
-// Copies into a folder that another local user may write, as the group folders of a team are:
-// whatever that user plants there or swaps in, before the copy, during it or between a kill and
-// the resume, nothing outside the destination changes, and the source's bytes never land in a
-// file that someone who may not read the source can read. Needs root to make the two users.
-#include <fcntl.h>
+// Copies into a group folder another local user may write: whatever they plant or swap in, before,
+// during or between a kill and the resume, nothing outside the destination changes, and a private
+// source's bytes never land in a file others can read. Needs root to make the two users.
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <sstream>
-#include <thread>
 
-#include "tests/support/TestSupport.h"
+#include "tests/e2e/E2eSupport.h"
 
 namespace tarn {
 namespace {
 
 using namespace test;
-namespace fs = std::filesystem;
 
 constexpr char Victim[] = "tarnwell-t1";  // runs the copy
 constexpr char Other[] = "tarnwell-t2";   // shares the group folder with the victim
@@ -56,8 +46,7 @@ void Own(const std::string& path, const char* user)
     ASSERT_EQ(::lchown(path.c_str(), Uid(user), Gid(user)), 0) << path;
 }
 
-// Everything the tree is: names, kinds, contents, modes, owners, times (the change time too, which
-// any chmod, chown or write moves), extended attributes.
+// Names, kinds, contents, modes, owners, times (the change time too), extended attributes.
 std::map<std::string, std::string> Snapshot(const std::string& root)
 {
     std::map<std::string, std::string> state;
@@ -103,7 +92,6 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
         ::umask(022);
         ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
-        // The group folder: both users write it; not sticky.
         MakeFolders(Shared());
         ASSERT_EQ(::chown(Shared().c_str(), 0, ::getgrnam(Group)->gr_gid), 0);
         ASSERT_EQ(::chmod(Shared().c_str(), 02775), 0);
@@ -116,13 +104,11 @@ protected:
     }
 
     std::string Shared() const { return temp / "shared/"; }
-    // Each user keeps a restore folder of their own.
     std::string Log(bool asRoot = false) const
     {
         return ReadFile(temp / (asRoot ? "root-restore/" : "restore/") + "tarn_log.txt");
     }
 
-    // tarnctl with its restore folder, as the victim or as root.
     std::unique_ptr<CommandRunner> Tarnctl(bool asRoot, std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin() + 1, {"--quiet", "--restore-dir", temp / (asRoot ? "root-restore/" : "restore/")});
@@ -132,9 +118,8 @@ protected:
         return std::make_unique<CommandRunner>("/usr/bin/setpriv", arguments, temp / "home");
     }
 
-    // The copy, with the other user's move `when` it comes: once `begun` holds, `mine` and
-    // `theirs` exchanged again and again until the copy ends, or `replace` between a kill and the
-    // resume. Its exit status.
+    // The copy's exit status, with the other user's move: once `begun` holds, `mine` and `theirs`
+    // exchanged until the copy ends (During), or `replace` between a kill and the resume.
     int Run(bool asRoot, std::vector<std::string> copy, When when, const std::function<bool()>& begun,
             const std::string& mine, const std::string& theirs, const std::function<void()>& replace)
     {
@@ -143,7 +128,6 @@ protected:
         EXPECT_TRUE(when == When::Before || WaitUntil(begun));
         int status = -1;
         if (when == When::During) {
-            // As another user racing the copy would; the names are put back as they were after.
             std::atomic<bool> stop{false};
             long swaps = 0;
             std::thread swapper([&] {
@@ -176,8 +160,8 @@ struct TopLinkCase {
 
 class TopFolderLinkTest : public SharedFolderTest, public ::testing::WithParamInterface<TopLinkCase> {};
 
-// The copy's own top folder, shared/tree, is a link to a private folder of the victim (or to a
-// folder of root's) that the other user put there.
+// The copy's top folder, shared/tree, is the other user's link to a private folder of the victim's
+// (or root's).
 TEST_P(TopFolderLinkTest, NothingLandsInTheLinksTarget)
 {
     const When when = GetParam().when;
@@ -187,7 +171,6 @@ TEST_P(TopFolderLinkTest, NothingLandsInTheLinksTarget)
     WriteFile(target + "diary", "mine alone");
     ASSERT_EQ(::setxattr((target + "diary").c_str(), "user.tag", "t", 1, 0), 0);
     ASSERT_EQ(::chmod(target.c_str(), asRoot ? 0755 : 0700), 0);
-    // A tree of 300 files in three folders, the victim's (or root's) and private.
     for (int i = 0; i < 300; ++i) {
         const std::string file = temp / "src/tree/d" + std::to_string(i % 3) + "/f" + std::to_string(i);
         MakeFolders(fs::path(file).parent_path());
@@ -250,8 +233,8 @@ struct ForeignFileCase {
 
 class ForeignFileTest : public SharedFolderTest, public ::testing::WithParamInterface<ForeignFileCase> {};
 
-// The other user's file "secret" stands where the victim's copy goes, theirs and readable by
-// them. The other's file (held open as they would) never receives a byte of a private source.
+// The other user's file "secret", held open by them, stands where the copy goes: it never receives
+// a byte of a private source.
 TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
 {
     const ForeignFileCase& c = GetParam();
@@ -281,8 +264,7 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
     EXPECT_TRUE(c.expect == ForeignFileCase::WrittenInto || (kept == 6 && std::string(left) == "theirs")) << left;
     struct stat st;
     ASSERT_EQ(::stat((folder + "secret").c_str(), &st), 0);
-    // Swapped while it is copied, the copy may find the other's file in its place at the end and
-    // say so (status 2); it never reports that file copied.
+    // Swapped during the copy, the other's file may stand there at the end: said so, never copied.
     if (c.when == When::During && status == 2) {
         EXPECT_NE(Log().find("secret"), std::string::npos) << Log();
         return;

@@ -1,40 +1,30 @@
 #include "tests/e2e/TaskListCampaign.h"
 
-#include <signal.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <random>
 #include <set>
 #include <sstream>
-#include <thread>
-#include <vector>
 
 #include "engine/GlobalUtils.h"
 #include "engine/RestoreFiles.h"
-#include "tests/support/TestSupport.h"
+#include "tests/e2e/E2eSupport.h"
 
 namespace tarn::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 // The sources, as named inside the campaign's root; the commands list them in this order.
 const std::vector<std::vector<std::string>> Commands = {{"one", "single.bin"}, {"two"}};
 
-// Tasks are listed before their files are made: a kill in between leaves a listed task that never
-// started, which the next run reports and takes off the list (its source is then copied again).
-// Only such reports may fail a run.
+// A kill between listing a task and making its files leaves a task the next run reports and takes
+// off the list (its source is then copied again): only such reports may fail a run.
 bool OnlyCutOffTasksReported(const std::string& errors)
 {
     std::istringstream lines(errors);
     int reports = 0;
     for (std::string line; std::getline(lines, line);) {
         if (line.empty()) continue;
-        if (line.find("was being created when the program ended") == std::string::npos &&
-            line.find("its restore files are missing; it was taken off the list") == std::string::npos)
+        if (line.find("was being created when the program ended") == npos &&
+            line.find("its restore files are missing; it was taken off the list") == npos)
             return false;
         ++reports;
     }
@@ -83,8 +73,7 @@ private:
         return sources;
     }
 
-    // One run, killed after a random delay when `kill`. A run that is not killed either succeeds
-    // or only reports tasks cut off while they were made.
+    // One run, killed after a random delay when `kill`.
     void Run(const std::string& verb, const std::vector<std::string>& sources, bool kill, std::mt19937& random)
     {
         std::vector<std::string> words = {verb, "--quiet", "--speed-limit", "2M", "--on-exists", answer_,
@@ -115,7 +104,7 @@ private:
 
 void Campaign::Round(unsigned seed)
 {
-    // The seed alone decides the round, its answer for existing files included.
+    // The seed alone decides the round, its answer included.
     answer_ = seed % 3 == 0 ? "upload" : seed % 3 == 1 ? "skip" : "overwrite";
     std::mt19937 random(seed);
     SCOPED_TRACE("--on-exists " + answer_ + ", TARN_CAMPAIGN_SEED=" + std::to_string(seed) + " TARN_CAMPAIGN_ROUNDS=1");
@@ -128,9 +117,8 @@ void Campaign::Round(unsigned seed)
         Run("copy", sources, random() % 4 != 0, random);
         if (::testing::Test::HasFatalFailure()) return;
     }
-    // Resumed, and killed less often as the runs go on, until a run ends by itself with nothing
-    // left. A source whose copy was killed before its task was listed is copied again, as its user
-    // would.
+    // Resumed, killed less often as the runs go on, until nothing is left; a source whose copy was
+    // killed before its task was listed is copied again, as its user would.
     for (int run = 0;; ++run) {
         ASSERT_LT(run, 40) << "the list never ended";
         const std::set<std::string> recorded = Recorded();
@@ -154,6 +142,12 @@ int EnvironmentNumber(const char* name, int fallback)
 {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
+}
+
+unsigned CampaignSeed()
+{
+    return static_cast<unsigned>(
+        EnvironmentNumber("TARN_CAMPAIGN_SEED", static_cast<int>(std::random_device()() & 0x7FFFFFFF)));
 }
 
 void ExpectNothingLeftIn(const std::string& restore)
@@ -180,8 +174,7 @@ void MakeTaskListCampaignTrees(const std::string& folder)
 void RunTaskListCampaign(const TaskListCampaignPlace& place, int defaultRounds)
 {
     const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", defaultRounds);
-    const unsigned firstSeed = static_cast<unsigned>(
-        EnvironmentNumber("TARN_CAMPAIGN_SEED", static_cast<int>(std::random_device()() & 0x7FFFFFFF)));
+    const unsigned firstSeed = CampaignSeed();
     Campaign campaign(place);
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -64,17 +65,25 @@ int Run(const std::vector<std::string>& command, const std::string& log)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Read from the mount table, not by a stat that a stuck FUSE daemon would never answer.
-bool IsMountPoint(const std::string& path)
+// Mount points with the owner file beside them, read from the mount table, not by a stat that a
+// stuck FUSE daemon would never answer.
+std::vector<std::string> MountPoints()
 {
+    std::vector<std::string> points;
     std::ifstream table("/proc/self/mountinfo");
     for (std::string line; std::getline(table, line);) {
         std::istringstream fields(line);
         std::string id, parent, device, root, point;
         fields >> id >> parent >> device >> root >> point;
-        if (point == path) return true;
+        points.push_back(point);
     }
-    return false;
+    return points;
+}
+
+bool IsMountPoint(const std::string& path)
+{
+    const auto points = MountPoints();
+    return std::find(points.begin(), points.end(), path) != points.end();
 }
 
 // Whether a loop device still reads `image`: it goes when the exFAT daemon has closed it.
@@ -89,16 +98,11 @@ bool ImageOnLoopDevice(const std::string& image)
     return false;
 }
 
-// A stick left mounted by a test process that was killed (a timeout, Ctrl+C) is unmounted by the
-// next test that makes one: each mount point has "<mount point>.owner" beside it with the id of
-// the process that mounted it.
+// A stick whose test process was killed (a timeout, Ctrl+C) is unmounted by the next that makes
+// one: "<mount point>.owner" holds the id of the process that mounted it.
 void UnmountLeftSticks()
 {
-    std::ifstream table("/proc/self/mountinfo");
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
+    for (const auto& point : MountPoints()) {
         std::ifstream owner(point + ".owner");
         pid_t pid = 0;
         if (owner >> pid && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
@@ -108,18 +112,13 @@ void UnmountLeftSticks()
 
 std::string WhyUnavailable(FuseStick::Kind kind)
 {
-    if (::geteuid() != 0)
-        return kind == FuseStick::Kind::ExFat
-                   ? "mounting an exFAT image needs root: exfat-fuse takes only block devices, so a loop device"
-                   : "mounting a FAT32 image needs root: the stick tests mount and unmount as root";
+    if (::geteuid() != 0) return "mounting a stick's image needs root";
     const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (fuse < 0) return std::string("FUSE is unavailable: /dev/fuse: ") + std::strerror(errno);
     ::close(fuse);
-    const std::vector<std::string> tools = kind == FuseStick::Kind::Fat32
-                                               ? std::vector<std::string>{"mkfs.vfat", "fusefat", "umount"}
-                                               : std::vector<std::string>{"mkfs.exfat", "mount.exfat-fuse", "mount",
-                                                                          "umount"};
-    for (const auto& tool : tools)
+    for (const std::string tool : kind == FuseStick::Kind::Fat32
+                                      ? std::vector<const char*>{"mkfs.vfat", "fusefat", "umount"}
+                                      : std::vector<const char*>{"mkfs.exfat", "mount.exfat-fuse", "mount", "umount"})
         if (FindTool(tool).empty()) return tool + " is not installed (scripts/install-deps installs it)";
     return {};
 }
@@ -155,8 +154,7 @@ std::unique_ptr<FuseStick> FuseStick::Make(Kind kind, const std::string& folder,
         return nullptr;
     }
     *why = stick->Mount();
-    if (!why->empty()) return nullptr;
-    return stick;
+    return why->empty() ? std::move(stick) : nullptr;
 }
 
 FuseStick::~FuseStick()
@@ -168,8 +166,7 @@ FuseStick::~FuseStick()
 {
     if (mounted_) Unmount();
     const std::string why = Mount();
-    if (!why.empty()) return ::testing::AssertionFailure() << why;
-    return ::testing::AssertionSuccess();
+    return why.empty() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << why;
 }
 
 std::string FuseStick::Mount()
@@ -191,8 +188,7 @@ std::string FuseStick::Mount()
             return "fusefat could not mount the image: " + Log(logged);
         }
     } else {
-        // exfat-fuse takes block devices only: mount(8) puts the image on a loop device, which
-        // goes by itself when the daemon closes it.
+        // exfat-fuse takes block devices only: mount(8) puts the image on a loop device.
         if (Run({FindTool("mount"), "-t", "exfat-fuse", "-o", "loop", image_, point}, log_) != 0)
             return "mount -t exfat-fuse could not mount the image: " + Log(logged);
     }
@@ -204,8 +200,7 @@ void FuseStick::Unmount()
 {
     mounted_ = false;
     const std::string point = mountPoint_.substr(0, mountPoint_.size() - 1);
-    // A process that still holds a file there (a tarnctl that a failed test left running) keeps
-    // the mount busy for a moment; after that it is detached lazily, so the test folder can go.
+    // A tarnctl a failed test left running keeps it busy for a moment; then it is detached lazily.
     bool unmounted = false;
     for (int attempt = 0; attempt < 100 && !unmounted; ++attempt) {
         unmounted = Run({FindTool("umount"), point}, log_) == 0 || !IsMountPoint(point);
@@ -229,11 +224,7 @@ void FuseStick::Unmount()
 
 std::string FuseStick::Log(uintmax_t from) const
 {
-    std::ifstream in(log_);
-    in.seekg(static_cast<std::streamoff>(from));
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string all = text.str();
+    const std::string all = fs::exists(log_) ? ReadFile(log_).substr(from) : "";
     return all.size() > 600 ? "..." + all.substr(all.size() - 600) : all;
 }
 
