@@ -1,12 +1,9 @@
-// Feeds arbitrary bytes to the reader of a task's ".con" file (the file list). No item it
-// accepts may name a place outside the destination: every folder and file name is relative and
-// has no ".." component, and a stream item follows its own file. What it accepts must survive a
-// write and a read unchanged.
+// A task's ".con" file (the file list): no item it accepts leads out of the destination or has a
+// negative size, a stream follows its own file, and what it accepts survives a write and a read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <string_view>
 #include <vector>
 
 #include "engine/RestoreFiles.h"
