@@ -1,6 +1,6 @@
-# Sourced by the desktop and install tests: a failure that keeps the files, waiting for a
-# condition, and a virtual X server with a window manager of the test's own. The caller sets
-# `work`, and may define `on_failure` (more to show) and `on_cleanup` (more to undo).
+# Sourced by the desktop and install tests: a failure that keeps the files and shows the program's
+# windows and output ($work/tarn.out), waiting for a condition, a virtual X server with a window
+# manager of its own. The caller sets `work`, and may define `on_cleanup` (more to undo).
 started=$SECONDS
 xvfb_pid= wm_pid= tarn_pid=
 
@@ -18,9 +18,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Each window on its own: windows with an alpha channel come out black in a picture of the root.
 fail() {
   echo "FAILED after $((SECONDS - started)) s: $*"
-  ! declare -F on_failure >/dev/null || on_failure
+  for id in $(xdotool search --onlyvisible --pid "${tarn_pid:-0}" 2>/dev/null); do
+    xwd -id "$id" -silent >"$work/window-$id.xwd" 2>/dev/null && echo "screenshot: $work/window-$id.xwd"
+  done
+  echo "program output:"
+  cat "$work/tarn.out" 2>/dev/null
   echo "files kept in $work"
   trap - EXIT
   cleanup
@@ -41,6 +46,15 @@ wait_for() {
 }
 
 stop_tarn() { kill "$tarn_pid" 2>/dev/null; wait "$tarn_pid" 2>/dev/null; tarn_pid=; }
+# Waits for the program's first visible window that `xdotool search` ARGS find: main_window.
+wait_main_window() {
+  shown() {
+    kill -0 "$tarn_pid" 2>/dev/null || fail "the program ended at its start"
+    main_window=$(xdotool search --all --onlyvisible --pid "$tarn_pid" "$@" 2>/dev/null | head -n 1)
+    [ -n "$main_window" ]
+  }
+  wait_for 60 "no main window appeared" shown "$@"
+}
 
 # Xvfb picks a free display and names it; a server started at the same moment by someone else can
 # still take it first, so the display must answer while our server lives, or we try again.

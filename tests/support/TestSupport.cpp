@@ -1,6 +1,5 @@
 #include "tests/support/TestSupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -67,13 +66,8 @@ void MakeFolders(const std::string& path) { std::filesystem::create_directories(
 std::vector<std::string> NamesOnDisk(const std::string& folder)
 {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
-    while (const dirent* found = ::readdir(dir)) {
-        const std::string name = found->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) names.push_back(entry.path().filename());
     return names;
 }
 
@@ -98,13 +92,15 @@ void UsePrivateUserFolders(const TempFolder& folder)
 ::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
 {
     namespace fs = std::filesystem;
-    std::vector<std::string> left;
-    std::vector<std::string> right;
-    for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
-    if (fs::exists(b))
-        for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
-    std::sort(left.begin(), left.end());
-    std::sort(right.begin(), right.end());
+    const auto names = [](const std::string& root) {
+        std::vector<std::string> all;
+        std::error_code missing;
+        for (auto it = fs::recursive_directory_iterator(root, missing); it != fs::recursive_directory_iterator(); ++it)
+            all.push_back(fs::relative(it->path(), root).string());
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const auto left = names(a), right = names(b);
     if (left != right)
         return ::testing::AssertionFailure() << left.size() << " entries in the source, " << right.size() << " in the copy";
     for (const auto& name : left)
@@ -141,10 +137,7 @@ CommandRunner::CommandRunner(const std::string& program, const std::vector<std::
 
 CommandRunner::~CommandRunner()
 {
-    if (status_ < 0 && pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        Wait();
-    }
+    if (status_ < 0 && pid_ > 0 && ::kill(pid_, SIGKILL) == 0) Wait();
 }
 
 int CommandRunner::Wait()
