@@ -21,13 +21,10 @@ bool OnlyCutOffTasksReported(const std::string& errors)
 {
     std::istringstream lines(errors);
     int reports = 0;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty()) continue;
-        if (line.find("was being created when the program ended") == npos &&
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && ++reports && line.find("was being created when the program ended") == npos &&
             line.find("its restore files are missing; it was taken off the list") == npos)
             return false;
-        ++reports;
-    }
     return reports > 0;
 }
 
@@ -41,9 +38,7 @@ public:
     }
     void Round(unsigned seed);
 
-    int runs = 0;
-    int kills = 0;
-    int cutOff = 0;
+    int runs = 0, kills = 0, cutOff = 0;
 
 private:
     // The copy of a source (a folder or a file) is byte-identical to its original.
@@ -90,13 +85,12 @@ private:
         }
         const int status = runner.Wait();
         ++runs;
-        if (status == 128 + SIGKILL) {
+        if (status == 128 + SIGKILL)
             ++kills;
-        } else if (status == 2 && OnlyCutOffTasksReported(runner.Errors())) {
+        else if (status == 2 && OnlyCutOffTasksReported(runner.Errors()))
             ++cutOff;
-        } else {
+        else
             ASSERT_EQ(status, 0) << runner.Errors();
-        }
     }
 
     std::string src_, original_, dst_, restore_, home_, answer_;

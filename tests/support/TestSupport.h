@@ -33,8 +33,7 @@ void MakeFolders(const std::string& path);
 // Names of a folder's entries in the order the file system returns them, "." and ".." left out.
 std::vector<std::string> NamesOnDisk(const std::string& folder);
 
-// Points the user's data, configuration and documents folders (XDG) into `folder`, so that
-// default paths a test reaches are its own, never the user's.
+// The user's data, configuration and documents folders (XDG) in `folder`, never the user's own.
 void UsePrivateUserFolders(const TempFolder& folder);
 
 // Byte-identical trees: the same names, the same folders, the same contents ("b" may be missing).
@@ -44,10 +43,9 @@ void UsePrivateUserFolders(const TempFolder& folder);
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-// A child process with its standard output and standard error captured to files.
+// A child process with HOME and the XDG folders in `home`, its output and errors in files there.
 class CommandRunner {
 public:
-    // Starts `program` with `arguments`; HOME and the XDG folders point into `home`.
     CommandRunner(const std::string& program, const std::vector<std::string>& arguments, const std::string& home);
     ~CommandRunner();
     int Wait();  // the exit status, or 128 + the signal that ended it
