@@ -200,7 +200,8 @@ TEST_F(StartedProgramTest, SendFromMenuHonoursTheSettingAndStartsTheProgram)
         std::string message;
         bool started;
     } rows[] = {{"0", 3, "tarnctl: \"Copy to...\" is turned off in Tarnwell's settings (Settings > \"Enable context "
-                        "menu\"); nothing was sent", false}, {"1", 0, "", true}};
+                        "menu\"); nothing was sent", false},
+                {"1", 0, "", true}};
     // Under AddressSanitizer: the desktop program's libraries keep allocations until it ends.
     const char* sanitizer = std::getenv("ASAN_OPTIONS");
     const std::string leaks = "ASAN_OPTIONS=" + std::string(sanitizer ? sanitizer : "") + ":detect_leaks=0";
