@@ -37,9 +37,10 @@ std::string FindTool(const std::string& name)
     return {};
 }
 
-// Starts a command with its output appended to `log`; its process id, or -1.
-pid_t Start(const std::vector<std::string>& command, const std::string& log)
+// Starts a tool with its output appended to `log`; its process id, or -1.
+pid_t Start(std::vector<std::string> command, const std::string& log)
 {
+    command.front() = FindTool(command.front());
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -49,8 +50,7 @@ pid_t Start(const std::vector<std::string>& command, const std::string& log)
     for (const auto& argument : command) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
     pid_t pid = -1;
-    if (command.front().empty() ||
-        ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0)
+    if (command.front().empty() || ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
@@ -106,7 +106,7 @@ void UnmountLeftSticks()
         std::ifstream owner(point + ".owner");
         pid_t pid = 0;
         if (owner >> pid && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
-            Run({FindTool("umount"), "-l", point}, "/dev/null");
+            Run({"umount", "-l", point}, "/dev/null");
     }
 }
 
@@ -143,13 +143,12 @@ std::unique_ptr<FuseStick> FuseStick::Make(Kind kind, const std::string& folder,
     UnmountLeftSticks();
     std::unique_ptr<FuseStick> stick(new FuseStick(kind, folder));
     WriteFile(stick->mountPoint_.substr(0, stick->mountPoint_.size() - 1) + ".owner", std::to_string(::getpid()));
-    const int image = ::open(stick->image_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const bool made = image >= 0 && ::ftruncate(image, static_cast<off_t>(size)) == 0;
-    if (image >= 0) ::close(image);
-    const std::vector<std::string> mkfs =
-        kind == Kind::Fat32 ? std::vector<std::string>{FindTool("mkfs.vfat"), "-F", "32", stick->image_}
-                            : std::vector<std::string>{FindTool("mkfs.exfat"), stick->image_};
-    if (!made || Run(mkfs, stick->log_) != 0) {
+    WriteFile(stick->image_, "");
+    std::error_code error;
+    fs::resize_file(stick->image_, size, error);  // sparse
+    if (error || Run(kind == Kind::Fat32 ? std::vector<std::string>{"mkfs.vfat", "-F", "32", stick->image_}
+                                         : std::vector<std::string>{"mkfs.exfat", stick->image_},
+                     stick->log_) != 0) {
         *why = "the image could not be made: " + stick->Log();
         return nullptr;
     }
@@ -175,7 +174,7 @@ std::string FuseStick::Mount()
     const auto logged = fs::exists(log_) ? fs::file_size(log_) : 0;
     if (kind_ == Kind::Fat32) {
         // In the foreground as our child: once it has ended after the unmount, all is in the image.
-        daemon_ = Start({FindTool("fusefat"), "-f", "-o", "rw+", image_, point}, log_);
+        daemon_ = Start({"fusefat", "-f", "-o", "rw+", image_, point}, log_);
         if (daemon_ < 0) return "fusefat could not be started";
         bool ended = false;
         WaitUntil([&] { return IsMountPoint(point) || (ended = ::waitpid(daemon_, nullptr, WNOHANG) == daemon_); });
@@ -189,7 +188,7 @@ std::string FuseStick::Mount()
         }
     } else {
         // exfat-fuse takes block devices only: mount(8) puts the image on a loop device.
-        if (Run({FindTool("mount"), "-t", "exfat-fuse", "-o", "loop", image_, point}, log_) != 0)
+        if (Run({"mount", "-t", "exfat-fuse", "-o", "loop", image_, point}, log_) != 0)
             return "mount -t exfat-fuse could not mount the image: " + Log(logged);
     }
     mounted_ = true;
@@ -203,12 +202,12 @@ void FuseStick::Unmount()
     // A tarnctl a failed test left running keeps it busy for a moment; then it is detached lazily.
     bool unmounted = false;
     for (int attempt = 0; attempt < 100 && !unmounted; ++attempt) {
-        unmounted = Run({FindTool("umount"), point}, log_) == 0 || !IsMountPoint(point);
+        unmounted = Run({"umount", point}, log_) == 0 || !IsMountPoint(point);
         if (!unmounted) std::this_thread::sleep_for(100ms);
     }
     if (!unmounted) {
         ADD_FAILURE() << "the stick at " << point << " stayed busy: " << Log();
-        Run({FindTool("umount"), "-l", point}, log_);
+        Run({"umount", "-l", point}, log_);
     }
     if (daemon_ > 0) {
         if (!WaitUntil([&] { return ::waitpid(daemon_, nullptr, WNOHANG) == daemon_; }, 60s)) {
