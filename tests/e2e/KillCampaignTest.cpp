@@ -1,42 +1,18 @@
-// The kill -9 campaign: tarnctl copies a tree and is killed at random moments (during the scan,
-// mid-file, between files, during a save), then resumed and killed again, until it finishes.
-// Every run must end byte-identical with no task lost, whatever the answer for existing files.
-// It copies onto the local disk, with and without the read-ahead of small files that shares get,
-// and onto an exFAT stick mounted through FUSE (read back from its image after a remount; skipped
-// without root and FUSE).
-//
-// The test command runs a few rounds; TARN_CAMPAIGN_ROUNDS runs more, and TARN_CAMPAIGN_SEED
-// repeats the kill times of a failed round (each failure prints its seed).
-#include <signal.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
+// The kill -9 campaigns (docs/reliability.md): a tree copied by tarnctl, and a task list, killed at
+// random moments and resumed until a run ends by itself. TARN_CAMPAIGN_ROUNDS runs more rounds,
+// TARN_CAMPAIGN_SEED repeats a failed one; TARN_CAMPAIGN_SOURCE and TARN_CAMPAIGN_DESTINATION
+// name folders for the task list's trees and copies instead of the test's own.
 #include <random>
-#include <thread>
 
-#include "tests/e2e/CommandRunner.h"
+#include "engine/GlobalUtils.h"
+#include "tests/e2e/E2eSupport.h"
+#include "tests/e2e/TaskListCampaign.h"
 #include "tests/support/FuseStick.h"
-#include "tests/support/TestSupport.h"
 
 namespace tarn {
 namespace {
 
-using test::CommandRunner;
-using test::FuseStick;
-using test::MakeFolders;
-using test::RandomBytes;
-using test::ReadFile;
-using test::SameTree;
-using test::TempFolderTest;
-using test::WriteFile;
-namespace fs = std::filesystem;
-
-int EnvironmentNumber(const char* name, int fallback)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
-}
+using namespace test;
 
 struct Destination {
     const char* name;
@@ -58,45 +34,28 @@ protected:
         if (!stick_) GTEST_SKIP() << why;
         destination_ = stick_->Path() + "dst";
     }
+    void TearDown() override { ::unsetenv("TARN_READ_AHEAD"); }
 
-    // A tree with big files to be killed in, and many small ones to be killed between.
-    void MakeTree()
-    {
-        const std::string root = temp / "src/tree/";
-        unsigned seed = 1;
-        for (const char* folder : {"a/b/c", "a/d", "e", "empty"}) MakeFolders(root + folder);
-        WriteFile(root + "big1", RandomBytes(3 * 1024 * 1024, seed++));
-        WriteFile(root + "a/b/c/big2", RandomBytes(2 * 1024 * 1024 + 17, seed++));
-        WriteFile(root + "zero", "");
-        for (int i = 0; i < 120; ++i)
-            WriteFile(root + (i % 3 == 0 ? "a/d/" : i % 3 == 1 ? "e/" : "a/b/") + "small" + std::to_string(i),
-                      RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
-    }
-
-    // One round: a copy, killed and resumed until a run ends by itself. Returns that run's
-    // exit status.
+    // One round: a copy, killed and resumed until a run ends by itself; that run's exit status.
     int Round(const std::string& answer, std::mt19937& random, int& kills)
     {
         const std::string restore = temp / "restore";
         std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "3M", "--delay-on-error", "50",
-                                         "--on-exists", answer, "--restore-dir", restore,
-                                         temp / "src/tree", destination_};
+                                         "--on-exists", answer, "--restore-dir", restore, temp / "src/tree",
+                                         destination_};
         if (GetParam().verify) copy.insert(copy.begin() + 1, "--verify");
         const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
                                                  "--restore-dir", restore};
-
-        std::uniform_int_distribution<int> delay(0, 1500);
+        // Until the task is in TaskList it has written nothing: a run killed before leaves nothing
+        // to resume, and the user copies again; so does one killed before the task's files were made.
         bool started = false;
         for (int run = 0;; ++run) {
-            // Until the task is in TaskList it has written nothing: a run killed before that
-            // leaves nothing to resume, and the user copies again.
-            const bool recorded = fs::exists(restore + "/TaskList");
-            CommandRunner runner(TARNCTL_PATH, started && recorded ? resume : copy, temp / "home");
+            CommandRunner runner(TARNCTL_PATH, started && fs::exists(restore + "/TaskList") ? resume : copy,
+                                 temp / "home");
             started = true;
-            // Later runs are killed less often, so every round comes to an end.
-            const bool killed = run < 6 && random() % 4 != 0;
+            const bool killed = run < 6 && random() % 4 != 0;  // less often later, so that rounds end
             if (killed) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1501));
                 runner.Signal(SIGKILL);
             }
             const int status = runner.Wait();
@@ -104,18 +63,12 @@ protected:
                 ++kills;
                 continue;
             }
-            // A kill between listing the task and making its files leaves a task that never
-            // started: the resume takes it off the list and says to copy again, as the user does.
-            if (status == 2 && runner.Errors().find("was being created") != std::string::npos) {
-                started = false;
-                continue;
-            }
+            started = !(status == 2 && runner.Errors().find("was being created") != npos);
+            if (!started) continue;
             if (status != 0) ADD_FAILURE() << runner.Errors();
             return status;
         }
     }
-
-    void TearDown() override { ::unsetenv("TARN_READ_AHEAD"); }
 
     std::unique_ptr<FuseStick> stick_;
     std::string destination_;
@@ -123,35 +76,32 @@ protected:
 
 TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
 {
-    MakeTree();
+    // Big files to be killed in, many small ones to be killed between.
+    const std::string root = temp / "src/tree/";
+    unsigned seed = 1;
+    for (const char* folder : {"a/b/c", "a/d", "e", "empty"}) MakeFolders(root + folder);
+    WriteFile(root + "big1", RandomBytes(3 * 1024 * 1024, seed++));
+    WriteFile(root + "a/b/c/big2", RandomBytes(2 * 1024 * 1024 + 17, seed++));
+    WriteFile(root + "zero", "");
+    for (int i = 0; i < 120; ++i)
+        WriteFile(root + (i % 3 == 0 ? "a/d/" : i % 3 == 1 ? "e/" : "a/b/") + "small" + std::to_string(i),
+                  RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
     const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", GetParam().rounds);
-    const unsigned firstSeed = static_cast<unsigned>(
-        EnvironmentNumber("TARN_CAMPAIGN_SEED", static_cast<int>(std::random_device()() & 0x7FFFFFFF)));
+    const unsigned firstSeed = CampaignSeed();
     int kills = 0;
     for (int round = 0; round < rounds; ++round) {
-        // The seed alone decides the round, its answer included, so that the seed a failure
-        // prints repeats it.
-        const unsigned seed = firstSeed + static_cast<unsigned>(round);
+        const unsigned seed = firstSeed + static_cast<unsigned>(round);  // decides the round, its answer too
         const std::string answer = seed % 3 == 0 ? "skip" : seed % 3 == 1 ? "upload" : "overwrite";
         std::mt19937 random(seed);
         SCOPED_TRACE("round " + std::to_string(round) + ", --on-exists " + answer + ", TARN_CAMPAIGN_SEED=" +
                      std::to_string(seed) + " TARN_CAMPAIGN_ROUNDS=1");
         ASSERT_EQ(Round(answer, random, kills), 0);
-        if (stick_) {
-            ASSERT_TRUE(stick_->Remount());
-        }
+        ASSERT_TRUE(!stick_ || stick_->Remount());
         ASSERT_TRUE(SameTree(temp / "src/tree", destination_ + "/tree"));
         // Every file was read back, those whose reading a kill cut short again after the resume.
-        if (GetParam().verify) {
-            const std::string log = ReadFile(temp / "restore/tarn_log.txt");
-            EXPECT_NE(log.find("123 files were read back and found equal"), std::string::npos) << log;
-        }
-        // Nothing is left behind: every task finished and left the list.
-        EXPECT_FALSE(fs::exists(temp / "restore/TaskList"));
-        for (const auto& entry : fs::directory_iterator(temp / "restore")) {
-            const std::string name = entry.path().filename();
-            EXPECT_TRUE(name == "tarn_log.txt" || name == "TaskList.lock") << name;
-        }
+        EXPECT_TRUE(!GetParam().verify ||
+                    ReadFile(temp / "restore/tarn_log.txt").find("123 files were read back and found equal") != npos);
+        ExpectNothingLeftIn(temp / "restore");
         fs::remove_all(destination_);
     }
     RecordProperty("kills", kills);
@@ -163,6 +113,22 @@ INSTANTIATE_TEST_SUITE_P(KillCampaign, KillCampaignTest,
                                            Destination{"LocalDiskVerify", false, 1, false, true},
                                            Destination{"ExFatStick", true, 2, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TaskListCampaignTest, EveryTaskOfAKilledListEndsByteIdentical)
+{
+    const TempFolder temp;
+    // A folder of our own inside the given one, so that nothing else there is touched.
+    const auto folder = [&](const char* variable) {
+        const char* value = std::getenv(variable);
+        return (value && *value ? IncludeTrailingDelimiter(value) : temp.Path()) + "tarn-campaign-" +
+               std::to_string(::getpid()) + "/";
+    };
+    const std::string src = folder("TARN_CAMPAIGN_SOURCE") + "src/", dst = folder("TARN_CAMPAIGN_DESTINATION") + "dst/";
+    MakeTaskListCampaignTrees(src);
+    RunTaskListCampaign({src, src, dst, temp.Path()}, 2);
+    fs::remove_all(folder("TARN_CAMPAIGN_SOURCE"));
+    fs::remove_all(folder("TARN_CAMPAIGN_DESTINATION"));
+}
 
 }  // namespace
 }  // namespace tarn

@@ -1,36 +1,15 @@
-// The files of the restore folder say what the user copies from where: the folder and every
-// file in it are the user's alone, whatever the umask, and the program log is never written
-// through a link planted in its place.
-#include <signal.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <filesystem>
+// The restore folder says what the user copies from where: it and its files are the user's alone,
+// whatever the umask, and the program log is never written through a link planted in its place.
 #include <set>
-#include <thread>
 
-#include "tests/e2e/CommandRunner.h"
-#include "tests/support/TestSupport.h"
+#include "tests/e2e/E2eSupport.h"
 
 namespace tarn {
 namespace {
 
-using test::CommandRunner;
-using test::RandomBytes;
-using test::ReadFile;
-using test::RunCommand;
-using test::TempFolderTest;
-using test::WaitUntil;
-using test::WriteFile;
-namespace fs = std::filesystem;
+using namespace test;
 
-unsigned Mode(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
-}
-
-class PrivateFilesTest : public TempFolderTest {
+class PrivateFilesTest : public CommandTest {
 protected:
     void SetUp() override { oldMask_ = ::umask(022); }
     void TearDown() override { ::umask(oldMask_); }
@@ -42,9 +21,8 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
     WriteFile(temp / "big", RandomBytes(200000, 5));
     const std::string restore = temp / "new/restore/";
     {
-        // Slow enough to be killed with its files in place.
-        CommandRunner runner(TARNCTL_PATH,
-                             {"copy", "--quiet", "--speed-limit", "10K", "--restore-dir", restore, temp / "big", temp / "dst"},
+        CommandRunner runner(TARNCTL_PATH, {"copy", "--quiet", "--speed-limit", "10K", "--restore-dir", restore,
+                                            temp / "big", temp / "dst"},
                              temp / "home");
         ASSERT_TRUE(WaitUntil([&] {
             std::error_code error;
@@ -57,7 +35,6 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
     }
     EXPECT_EQ(Mode(temp / "new/restore"), 0700u);
     EXPECT_EQ(Mode(temp / "new"), 0700u);  // made for it, so the user's alone too
-    // TaskList, its lock, the three files of the task, and the new file of a save the kill cut off.
     std::set<std::string> kinds;
     for (const auto& entry : fs::directory_iterator(restore)) {
         EXPECT_EQ(Mode(entry.path()), 0600u) << entry.path();
@@ -65,12 +42,8 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
         kinds.insert(name.rfind("TaskList", 0) == 0 ? name : entry.path().extension().string());
     }
     for (const char* kind : {"TaskList", "TaskList.lock", ".var", ".con", ".log"}) EXPECT_TRUE(kinds.count(kind)) << kind;
-
     std::string errors;
-    ASSERT_EQ(RunCommand(TARNCTL_PATH, {"resume", "--quiet", "--speed-limit", "0", "--restore-dir", restore},
-                         temp / "home", &errors),
-              0)
-        << errors;
+    ASSERT_EQ(Tarnctl({"resume", "--quiet", "--speed-limit", "0", "--restore-dir", restore}, &errors), 0) << errors;
     EXPECT_EQ(ReadFile(temp / "dst/big"), ReadFile(temp / "big"));
     EXPECT_EQ(Mode(restore + "tarn_log.txt"), 0600u);
 }
@@ -78,18 +51,15 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
 TEST_F(PrivateFilesTest, ARestoreFolderOthersCanWriteIsRefusedByEveryCommand)
 {
     const std::string restore = temp / "shared";
-    fs::create_directories(restore);
+    MakeFolders(restore);
     fs::permissions(restore, fs::perms(0775));
     WriteFile(temp / "f", "contents");
-    const std::vector<std::vector<std::string>> commands = {
-        {"copy", "--restore-dir", restore, temp / "f", temp / "dst"}, {"resume", "--restore-dir", restore}};
-    for (const auto& command : commands) {
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"copy", "--restore-dir", restore,
+                                                                             temp / "f", temp / "dst"},
+                                                    {"resume", "--restore-dir", restore}}) {
         std::string errors;
-        EXPECT_EQ(RunCommand(TARNCTL_PATH, command, temp / "home", &errors), 2) << command[0];
-        EXPECT_NE(errors.find("tarnctl: The restore folder \"" + restore + "\" can be written by other users (mode "
-                              "0775); only its owner may write it: chmod go-w \"" + restore + "\"\n"),
-                  std::string::npos)
-            << errors;
+        EXPECT_EQ(Tarnctl(command, &errors), 2) << command[0];
+        EXPECT_NE(errors.find("chmod go-w \"" + restore + "\"\n"), npos) << errors;
     }
     EXPECT_TRUE(fs::is_empty(restore));
     EXPECT_FALSE(fs::exists(temp / "dst"));
@@ -97,16 +67,14 @@ TEST_F(PrivateFilesTest, ARestoreFolderOthersCanWriteIsRefusedByEveryCommand)
 
 TEST_F(PrivateFilesTest, AProgramLogReplacedByALinkIsNotWrittenThrough)
 {
-    const std::string restore = temp / "restore/";
-    fs::create_directories(restore);
+    MakeFolders(temp / "restore");
     WriteFile(temp / "victim", "keep me");
-    fs::create_symlink(temp / "victim", restore + "tarn_log.txt");
+    fs::create_symlink(temp / "victim", temp / "restore/tarn_log.txt");
     WriteFile(temp / "f", "contents");
     std::string errors;
-    RunCommand(TARNCTL_PATH, {"copy", "--quiet", "--restore-dir", restore, temp / "f", temp / "dst"}, temp / "home",
-               &errors);
+    Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", temp / "f", temp / "dst"}, &errors);
     EXPECT_EQ(ReadFile(temp / "victim"), "keep me");
-    EXPECT_NE(errors.find("tarn_log.txt\" cannot be written: it is a symbolic link"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("tarn_log.txt\" cannot be written: it is a symbolic link"), npos) << errors;
     EXPECT_EQ(ReadFile(temp / "dst/f"), "contents");
 }
 

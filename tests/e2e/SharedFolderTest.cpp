@@ -1,56 +1,34 @@
-// Copies into a folder that another local user may write, as the group folders of a team are:
-// whatever that user plants there or swaps in, before the copy, during it or between a kill and
-// the resume, nothing outside the destination changes, and the source's bytes never land in a
-// file that someone who may not read the source can read. Needs root to make the two users.
-#include <fcntl.h>
+// Copies into a group folder another local user may write: whatever they plant or swap in, before,
+// during or between a kill and the resume, nothing outside the destination changes, and a private
+// source's bytes never land in a file others can read. Needs root to make the two users.
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <map>
-#include <thread>
+#include <functional>
+#include <sstream>
 
-#include "tests/e2e/CommandRunner.h"
-#include "tests/support/TestSupport.h"
+#include "tests/e2e/E2eSupport.h"
 
 namespace tarn {
 namespace {
 
-using test::CommandRunner;
-using test::RandomBytes;
-using test::ReadFile;
-using test::TempFolderTest;
-using test::WaitUntil;
-using test::WriteFile;
-namespace fs = std::filesystem;
+using namespace test;
 
 constexpr char Victim[] = "tarnwell-t1";  // runs the copy
 constexpr char Other[] = "tarnwell-t2";   // shares the group folder with the victim
 constexpr char Group[] = "tarnwell-tg";
 
-// The two users and their group, made once for every test process of the suite (kept after it).
+// The two users and their group, made once for every test process of the suite (kept after it),
+// as the desktop test makes the second.
 std::string MakeUsers()
 {
     if (::geteuid() != 0) return "two users are needed: run as root to make them";
-    const int lock = ::open("/tmp/tarnwell-test-users.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock >= 0) ::flock(lock, LOCK_EX);
-    std::string why;
-    if (!::getgrnam(Group) && std::system("groupadd tarnwell-tg") != 0) why = "groupadd failed";
-    for (const char* user : {Victim, Other})
-        if (why.empty() && !::getpwnam(user) &&
-            std::system(("useradd -M -U -G tarnwell-tg -s /usr/sbin/nologin " + std::string(user)).c_str()) != 0)
-            why = "useradd failed";
-    if (lock >= 0) ::close(lock);
-    return why;
+    return std::system("flock /tmp/tarnwell-test-users.lock sh -c 'getent group tarnwell-tg >/dev/null || "
+                       "groupadd tarnwell-tg; for u in tarnwell-t1 tarnwell-t2; do id $u >/dev/null 2>&1 || "
+                       "useradd -M -U -G tarnwell-tg -s /usr/sbin/nologin $u; done'") == 0 ? "" : "useradd failed";
 }
 
 uid_t Uid(const char* user) { return ::getpwnam(user)->pw_uid; }
@@ -61,30 +39,27 @@ void Own(const std::string& path, const char* user)
     ASSERT_EQ(::lchown(path.c_str(), Uid(user), Gid(user)), 0) << path;
 }
 
-// Everything the tree is: names, kinds, contents, modes, owners, times (the change time too, which
-// any chmod, chown or write moves), extended attributes.
+// Names, kinds, contents, modes, owners, times (the change time too), extended attributes.
 std::map<std::string, std::string> Snapshot(const std::string& root)
 {
     std::map<std::string, std::string> state;
-    const auto add = [&](const std::string& path) {
+    std::vector<std::string> paths = {root};
+    for (const auto& entry : fs::recursive_directory_iterator(root)) paths.push_back(entry.path());
+    for (const auto& path : paths) {
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) return;
-        std::string text = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" +
-                           std::to_string(st.st_gid) + " " + std::to_string(st.st_mtim.tv_nsec) + "/" +
-                           std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_ctim.tv_sec) + "." +
-                           std::to_string(st.st_ctim.tv_nsec);
-        if (S_ISREG(st.st_mode)) text += " " + ReadFile(path);
-        char names[4096];
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        std::ostringstream text;
+        text << st.st_mode << ' ' << st.st_uid << ':' << st.st_gid << ' ' << st.st_mtim.tv_sec << '.'
+             << st.st_mtim.tv_nsec << ' ' << st.st_ctim.tv_sec << '.' << st.st_ctim.tv_nsec << ' ';
+        if (S_ISREG(st.st_mode)) text << ReadFile(path);
+        char names[4096], value[256];
         const ssize_t n = ::llistxattr(path.c_str(), names, sizeof names);
         for (ssize_t i = 0; i < n; i += static_cast<ssize_t>(std::strlen(names + i)) + 1) {
-            char value[256];
             const ssize_t v = ::lgetxattr(path.c_str(), names + i, value, sizeof value);
-            text += std::string(" ") + (names + i) + "=" + std::string(value, v > 0 ? static_cast<size_t>(v) : 0);
+            text << ' ' << (names + i) << '=' << std::string(value, v > 0 ? static_cast<size_t>(v) : 0);
         }
-        state[path] = text;
-    };
-    add(root);
-    for (const auto& entry : fs::recursive_directory_iterator(root)) add(entry.path());
+        state[path] = text.str();
+    }
     return state;
 }
 
@@ -100,32 +75,6 @@ std::map<std::string, std::string> Snapshot(const std::string& root)
     return ::testing::AssertionSuccess();
 }
 
-// Exchanges two names again and again until stopped, as another user racing the copy would.
-class Swapper {
-public:
-    Swapper(std::string a, std::string b) : a_(std::move(a)), b_(std::move(b))
-    {
-        thread_ = std::thread([this] {
-            while (!stop_)
-                if (::renameat2(AT_FDCWD, a_.c_str(), AT_FDCWD, b_.c_str(), RENAME_EXCHANGE) == 0) ++swaps_;
-        });
-    }
-    // Stops, and puts the names back as they were; the number of exchanges.
-    long Stop()
-    {
-        stop_ = true;
-        thread_.join();
-        if (swaps_ % 2) ::renameat2(AT_FDCWD, a_.c_str(), AT_FDCWD, b_.c_str(), RENAME_EXCHANGE);
-        return swaps_;
-    }
-
-private:
-    std::string a_, b_;
-    std::atomic<bool> stop_{false};
-    long swaps_ = 0;
-    std::thread thread_;
-};
-
 enum class When { Before, During, AfterKill };
 
 class SharedFolderTest : public TempFolderTest {
@@ -136,12 +85,11 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
         ::umask(022);
         ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
-        // The group folder: both users write it; not sticky.
-        test::MakeFolders(Shared());
+        MakeFolders(Shared());
         ASSERT_EQ(::chown(Shared().c_str(), 0, ::getgrnam(Group)->gr_gid), 0);
         ASSERT_EQ(::chmod(Shared().c_str(), 02775), 0);
         for (const char* folder : {"home", "restore"}) {
-            test::MakeFolders(temp / folder);
+            MakeFolders(temp / folder);
             Own(temp / folder, Victim);
         }
         ASSERT_EQ(::chmod((temp / "restore").c_str(), 0700), 0);
@@ -149,36 +97,52 @@ protected:
     }
 
     std::string Shared() const { return temp / "shared/"; }
-    // Each user keeps a restore folder of their own.
-    std::string Restore(bool asRoot) const { return temp / (asRoot ? "root-restore/" : "restore/"); }
-    std::string Log(bool asRoot = false) const { return ReadFile(Restore(asRoot) + "tarn_log.txt"); }
+    std::string Log(bool asRoot = false) const
+    {
+        return ReadFile(temp / (asRoot ? "root-restore/" : "restore/") + "tarn_log.txt");
+    }
 
-    // tarnctl with its restore folder, as the victim or as root.
     std::unique_ptr<CommandRunner> Tarnctl(bool asRoot, std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin() + 1, {"--quiet", "--restore-dir", Restore(asRoot)});
-        arguments.insert(arguments.begin(), TARNCTL_PATH);
-        if (!asRoot)
-            arguments.insert(arguments.begin(), {"--reuid=" + std::string(Victim), "--regid=" + std::string(Victim),
-                                                 "--init-groups", "--"});
-        const std::string program = asRoot ? arguments.front() : "/usr/bin/setpriv";
-        if (asRoot) arguments.erase(arguments.begin());
-        return std::make_unique<CommandRunner>(program, arguments, temp / "home");
+        arguments.insert(arguments.begin() + 1, {"--quiet", "--restore-dir", temp / (asRoot ? "root-restore/" : "restore/")});
+        if (asRoot) return std::make_unique<CommandRunner>(TARNCTL_PATH, arguments, temp / "home");
+        arguments.insert(arguments.begin(), {"--reuid=" + std::string(Victim), "--regid=" + std::string(Victim),
+                                             "--init-groups", "--", TARNCTL_PATH});
+        return std::make_unique<CommandRunner>("/usr/bin/setpriv", arguments, temp / "home");
     }
 
-    // A tree of `count` files in three folders, the victim's (or root's) and private.
-    void MakeSource(const std::string& root, int count, size_t size, bool asRoot)
+    // The copy's exit status, with the other user's move: once `begun` holds, `mine` and `theirs`
+    // exchanged until the copy ends (During), or `replace` between a kill and the resume.
+    int Run(bool asRoot, std::vector<std::string> copy, When when, const std::function<bool()>& begun,
+            const std::string& mine, const std::string& theirs, const std::function<void()>& replace)
     {
-        for (int i = 0; i < count; ++i) {
-            const std::string folder = root + "d" + std::to_string(i % 3) + "/";
-            test::MakeFolders(folder);
-            WriteFile(folder + "f" + std::to_string(i), RandomBytes(size, static_cast<unsigned>(i)));
-            ::chmod((folder + "f" + std::to_string(i)).c_str(), 0600);
+        if (when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "400K"});
+        auto run = Tarnctl(asRoot, copy);
+        EXPECT_TRUE(when == When::Before || WaitUntil(begun));
+        int status = -1;
+        if (when == When::During) {
+            std::atomic<bool> stop{false};
+            long swaps = 0;
+            std::thread swapper([&] {
+                while (!stop) swaps += ::renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE) == 0;
+            });
+            status = run->Wait();
+            stop = true;
+            swapper.join();
+            if (swaps % 2) ::renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE);
+            EXPECT_GT(swaps, 0);
+        } else if (when == When::AfterKill) {
+            run->Signal(SIGKILL);
+            run->Wait();
+            replace();
+            run = Tarnctl(asRoot, {"resume", "--speed-limit", "0"});
         }
-        if (asRoot) return;
-        for (const auto& entry : fs::recursive_directory_iterator(root)) Own(entry.path(), Victim);
-        Own(root, Victim);
+        if (status < 0) status = run->Wait();
+        errors = run->Errors();
+        return status;
     }
+
+    std::string errors;
 };
 
 struct TopLinkCase {
@@ -189,62 +153,56 @@ struct TopLinkCase {
 
 class TopFolderLinkTest : public SharedFolderTest, public ::testing::WithParamInterface<TopLinkCase> {};
 
-// The copy's own top folder, shared/tree, is a link to a private folder of the victim (or to a
-// folder of root's) that the other user put there.
+// The copy's top folder, shared/tree, is the other user's link to a private folder of the victim's
+// (or root's).
 TEST_P(TopFolderLinkTest, NothingLandsInTheLinksTarget)
 {
-    const TopLinkCase& c = GetParam();
+    const When when = GetParam().when;
+    const bool asRoot = GetParam().asRoot;
     const std::string target = temp / "private/";
-    test::MakeFolders(target);
+    MakeFolders(target);
     WriteFile(target + "diary", "mine alone");
     ASSERT_EQ(::setxattr((target + "diary").c_str(), "user.tag", "t", 1, 0), 0);
-    ASSERT_EQ(::chmod(target.c_str(), c.asRoot ? 0755 : 0700), 0);
-    if (!c.asRoot) {
-        Own(target, Victim);
-        Own(target + "diary", Victim);
+    ASSERT_EQ(::chmod(target.c_str(), asRoot ? 0755 : 0700), 0);
+    for (int i = 0; i < 300; ++i) {
+        const std::string file = temp / "src/tree/d" + std::to_string(i % 3) + "/f" + std::to_string(i);
+        MakeFolders(fs::path(file).parent_path());
+        WriteFile(file, RandomBytes(4096, static_cast<unsigned>(i)));
+        ::chmod(file.c_str(), 0600);
     }
-    MakeSource(temp / "src/tree/", 300, 4096, c.asRoot);
+    if (!asRoot) {
+        for (const auto& entry : fs::recursive_directory_iterator(temp / "src/tree")) Own(entry.path(), Victim);
+        for (const std::string& path : {target, target + "diary", temp / "src/tree"}) Own(path, Victim);
+    }
     const auto before = Snapshot(target);
     const std::string top = Shared() + "tree";
     const auto plant = [&](const std::string& at) {
         ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0);
         ASSERT_EQ(::lchown(at.c_str(), Uid(Other), Gid(Other)), 0);
     };
-
     std::vector<std::string> copy = {"copy", temp / "src/tree", Shared()};
-    if (c.asRoot) copy.insert(copy.begin() + 1, {"--attributes", "--security"});
-    if (c.when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "400K"});
-    if (c.when == When::Before) plant(top);
-    auto run = Tarnctl(c.asRoot, copy);
-    int status = 0;
-    if (c.when == When::During) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::is_directory(fs::symlink_status(top)); }));
-        plant(Shared() + ".swap");
-        Swapper swapper(top, Shared() + ".swap");
-        status = run->Wait();
-        EXPECT_GT(swapper.Stop(), 0);
-        EXPECT_TRUE(status == 0 || status == 2) << status << run->Errors();
-    } else if (c.when == When::AfterKill) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::is_directory(top + "/d0") && !fs::is_empty(top + "/d0"); }));
-        run->Signal(SIGKILL);
-        run->Wait();
-        fs::rename(top, Shared() + "moved");
-        plant(top);
-        run = Tarnctl(c.asRoot, {"resume", "--speed-limit", "0"});
-        status = run->Wait();
-    } else {
-        status = run->Wait();
-    }
-    if (c.when != When::During) {
-        EXPECT_EQ(status, 2) << run->Errors();
-        EXPECT_NE(Log(c.asRoot).find("symbolic link"), std::string::npos) << Log(c.asRoot);
-        EXPECT_TRUE(fs::is_symlink(top));
-    }
+    if (asRoot) copy.insert(copy.begin() + 1, {"--attributes", "--security"});
+    plant(when == When::Before ? top : Shared() + ".swap");
+    const int status = Run(
+        asRoot, copy, when,
+        [&] {
+            return when == When::During ? fs::is_directory(fs::symlink_status(top))
+                                        : fs::is_directory(top + "/d0") && !fs::is_empty(top + "/d0");
+        },
+        top, Shared() + ".swap",
+        [&] {
+            fs::rename(top, Shared() + "moved");
+            plant(top);
+        });
     EXPECT_EQ(Snapshot(target), before);
-    // What the task wrote is whole, wherever the swaps left its folder (a kill leaves the file it
-    // was writing half-copied, for a resume that the link then keeps out).
-    if (c.when == When::During) {
+    if (when == When::During) {
+        EXPECT_TRUE(status == 0 || status == 2) << status << errors;
+        // What the task wrote is whole, wherever the swaps left its folder.
         EXPECT_TRUE(FilesMatch(temp / "src/tree/", top + "/"));
+    } else {
+        EXPECT_EQ(status, 2) << errors;
+        EXPECT_NE(Log(asRoot).find("symbolic link"), std::string::npos) << Log(asRoot);
+        EXPECT_TRUE(fs::is_symlink(top));
     }
 }
 
@@ -268,14 +226,13 @@ struct ForeignFileCase {
 
 class ForeignFileTest : public SharedFolderTest, public ::testing::WithParamInterface<ForeignFileCase> {};
 
-// The other user's file "secret" stands where the victim's copy goes, theirs and readable by
-// them. The other's file (held open as they would) never receives a byte of a private source.
+// The other user's file "secret", held open by them, stands where the copy goes: it never receives
+// a byte of a private source.
 TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
 {
     const ForeignFileCase& c = GetParam();
     const std::string folder = Shared() + "tree/";
-    test::MakeFolders(folder);
-    Own(folder, Other);
+    MakeFolders(folder);
     ASSERT_EQ(::chown(folder.c_str(), Uid(Other), ::getgrnam(Group)->gr_gid), 0);
     ASSERT_EQ(::chmod(folder.c_str(), c.sticky ? 03775 : 02775), 0);
     const std::string theirs = c.when == When::Before ? folder + "secret" : folder + ".theirs";
@@ -285,68 +242,33 @@ TEST_P(ForeignFileTest, APrivateSourceNeverLandsInTheOthersFile)
     const int held = ::open(theirs.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     const std::string source = RandomBytes(c.when == When::Before ? 100000 : 1500000, 7);
-    test::MakeFolders(temp / "src/tree");
-    Own(temp / "src/tree", Victim);
+    MakeFolders(temp / "src/tree");
     WriteFile(temp / "src/tree/secret", source);
-    Own(temp / "src/tree/secret", Victim);
+    for (const char* path : {"src/tree", "src/tree/secret"}) Own(temp / path, Victim);
     ASSERT_EQ(::chmod((temp / "src/tree/secret").c_str(), c.sourceMode), 0);
 
-    std::vector<std::string> copy = {"copy", "--on-exists", c.onExists, temp / "src/tree", Shared()};
-    if (c.when != When::Before) copy.insert(copy.begin() + 1, {"--speed-limit", "500K"});
-    auto run = Tarnctl(false, copy);
-    int status = 0;
-    if (c.when == When::During) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(folder + "secret"); }));
-        Swapper swapper(folder + "secret", theirs);
-        status = run->Wait();
-        EXPECT_GT(swapper.Stop(), 0);
-    } else if (c.when == When::AfterKill) {
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(folder + "secret") && fs::file_size(folder + "secret") > 0; }));
-        run->Signal(SIGKILL);
-        run->Wait();
-        fs::rename(theirs, folder + "secret");  // the other's file in place of the half copy
-        run = Tarnctl(false, {"resume", "--speed-limit", "0"});
-        status = run->Wait();
-    } else {
-        status = run->Wait();
-    }
-
+    const int status = Run(
+        false, {"copy", "--on-exists", c.onExists, temp / "src/tree", Shared()}, c.when,
+        [&] { return fs::exists(folder + "secret") && fs::file_size(folder + "secret") > 0; }, folder + "secret",
+        theirs, [&] { fs::rename(theirs, folder + "secret"); });  // the other's file in place of the half copy
     char left[16] = {};
     const ssize_t kept = ::pread(held, left, sizeof left, 0);
     ::close(held);
-    if (c.expect != ForeignFileCase::WrittenInto) {
-        EXPECT_EQ(kept, 6);
-        EXPECT_STREQ(left, "theirs");
-    }
+    EXPECT_TRUE(c.expect == ForeignFileCase::WrittenInto || (kept == 6 && std::string(left) == "theirs")) << left;
     struct stat st;
     ASSERT_EQ(::stat((folder + "secret").c_str(), &st), 0);
-    switch (c.expect) {
-    case ForeignFileCase::Replaced:
-        // Swapped while it is copied, the copy may find the other's file in its place at the
-        // end and say so (status 2); it never reports that file copied.
-        if (c.when == When::During && status == 2) {
-            EXPECT_NE(Log().find("secret"), std::string::npos) << Log();
-            break;
-        }
-        EXPECT_EQ(status, 0) << run->Errors() << Log();
-        EXPECT_EQ(st.st_uid, Uid(Victim));
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
-        EXPECT_EQ(ReadFile(folder + "secret"), source);
-        if (c.when != When::During) {
-            EXPECT_NE(Log().find(Other), std::string::npos) << Log();
-        }
-        break;
-    case ForeignFileCase::LeftOut:
-        EXPECT_EQ(status, 2) << run->Errors();
-        EXPECT_EQ(st.st_uid, Uid(Other));
-        EXPECT_EQ(ReadFile(folder + "secret"), "theirs");
+    // Swapped during the copy, the other's file may stand there at the end: said so, never copied.
+    if (c.when == When::During && status == 2) {
+        EXPECT_NE(Log().find("secret"), std::string::npos) << Log();
+        return;
+    }
+    const bool replaced = c.expect == ForeignFileCase::Replaced;
+    EXPECT_EQ(status, c.expect == ForeignFileCase::LeftOut ? 2 : 0) << errors << Log();
+    EXPECT_EQ(st.st_uid, Uid(replaced ? Victim : Other));
+    EXPECT_TRUE(!replaced || (st.st_mode & 0777) == 0600u) << std::oct << st.st_mode;
+    EXPECT_EQ(ReadFile(folder + "secret"), c.expect == ForeignFileCase::LeftOut ? "theirs" : source);
+    if (c.when != When::During && c.expect != ForeignFileCase::WrittenInto) {
         EXPECT_NE(Log().find(Other), std::string::npos) << Log();
-        break;
-    case ForeignFileCase::WrittenInto:
-        EXPECT_EQ(status, 0) << run->Errors();
-        EXPECT_EQ(st.st_uid, Uid(Other));
-        EXPECT_EQ(ReadFile(folder + "secret"), source);
-        break;
     }
 }
 

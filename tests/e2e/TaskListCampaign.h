@@ -12,14 +12,16 @@ struct TaskListCampaignPlace {
     std::string Work;         // the restore folder and tarnctl's home
 };
 
-// Makes the campaign's three sources in `root`: the folders "one" and "two" and "single.bin".
+// The folders "one" and "two" and "single.bin" in `root`.
 void MakeTaskListCampaignTrees(const std::string& root);
-
-// The rounds of the campaign, each through gtest's assertions: two `tarnctl copy` commands list
-// the three sources in one restore folder, every run is killed at a random moment and the list
-// resumed until a run ends by itself; every copy must end byte-identical with nothing left over.
-// TARN_CAMPAIGN_ROUNDS gives the count of rounds (`defaultRounds` without it), TARN_CAMPAIGN_SEED
-// the first round's seed; each failure names its seed. Prints and records the figures.
+// Rounds of two `tarnctl copy` commands listing the three sources in one restore folder, every run
+// killed at random and the list resumed until a run ends by itself; every copy byte-identical,
+// nothing left over. TARN_CAMPAIGN_ROUNDS, else `defaultRounds`, rounds from TARN_CAMPAIGN_SEED.
 void RunTaskListCampaign(const TaskListCampaignPlace& place, int defaultRounds);
+
+int EnvironmentNumber(const char* name, int fallback);
+unsigned CampaignSeed();  // TARN_CAMPAIGN_SEED, else a random one
+// Every task finished and left the list: only the program log and the list's lock are left.
+void ExpectNothingLeftIn(const std::string& restore);
 
 }  // namespace tarn::test

@@ -1,31 +1,19 @@
-// Feeds arbitrary bytes to the reader of a task's ".con" file (the file list). No item it
-// accepts may name a place outside the destination: every folder and file name is relative and
-// has no ".." component, and a stream item follows its own file. What it accepts must survive a
-// write and a read unchanged.
+// A task's ".con" file (the file list): no item it accepts leads out of the destination or has a
+// negative size, a stream follows its own file, and what it accepts survives a write and a read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
+#include <filesystem>
 #include <vector>
 
 #include "engine/RestoreFiles.h"
 
-namespace {
-
-bool StaysInside(const std::string& path)
+static bool StaysInside(const std::string& path)
 {
-    if (!path.empty() && path.front() == '/') return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        if (path.compare(start, end - start, "..") == 0) return false;
-        start = end + 1;
-    }
+    for (const auto& part : std::filesystem::path(path))
+        if (part == "/" || part == "..") return false;
     return true;
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

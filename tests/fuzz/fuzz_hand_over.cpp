@@ -1,10 +1,8 @@
-// Feeds arbitrary bytes to the hand-over frame reader, whole and split where the first byte says,
-// as a client's bytes may come. A frame it takes must read the same both ways and survive a write
-// and a read unchanged.
+// The hand-over frame reader, fed whole and split where the first byte says: the same both ways,
+// and a frame it takes survives a write and a read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
 
 #include "core/HandOverBlock.h"
 

@@ -1,9 +1,6 @@
-// Feeds arbitrary bytes to the language-file reader and through everything a language file
-// reaches: the catalogue, the placeholder filling of every text, reference expansion, and the
-// translation of every window.
+// A language file through all it reaches: the catalogue, placeholders, references, every window.
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 #include "core/FormTranslation.h"
 #include "core/IniFile.h"

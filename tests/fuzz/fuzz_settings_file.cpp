@@ -1,16 +1,11 @@
-// Feeds arbitrary bytes as the settings file (INI, read through QSettings) to the settings store
-// and to every window value the program reads from it. Whatever the file holds, each reader
-// gives a value or its default.
+// The settings file through the settings store and every window value read from it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
@@ -19,17 +14,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace tarn;
-    static const std::string file = [] {
-        std::string name = "/tmp/tarn-fuzz-settings-" + std::to_string(::getpid()) + ".ini";
-        std::atexit([] { std::remove(("/tmp/tarn-fuzz-settings-" + std::to_string(::getpid()) + ".ini").c_str()); });
-        return name;
-    }();
+    static const std::string file = "/tmp/tarn-fuzz-settings-" + std::to_string(::getpid()) + ".ini";
+    static const int removed = std::atexit([] { std::remove(file.c_str()); });
+    (void)removed;
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (!out) std::abort();
     if (size > 0 && std::fwrite(data, 1, size, out) != size) std::abort();
     std::fclose(out);
-    // QSettings keeps what it read of a file while its size and modification time (to the
-    // millisecond) stay the same, which two inputs in a row can share: each gets a time of its own.
+    // QSettings keeps what it read while size and time stay the same: each input gets a time.
     static time_t stamp = 1000000000;
     const timespec times[2] = {{stamp, 0}, {stamp, 0}};
     ++stamp;

@@ -1,12 +1,10 @@
-// Feeds arbitrary bytes to the reader of the file "TaskList". A damaged list gives its whole
-// entries and says what is wrong; an undamaged one survives a write and a read unchanged, and
-// extended by zeros past its bound (as a sparse file is) keeps its entries and is damaged.
+// "TaskList": an undamaged list survives a write and a read, and extended by zeros past its bound
+// (a sparse file) keeps its entries and is damaged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <string_view>
 
 #include "engine/RestoreFiles.h"
 

@@ -1,13 +1,11 @@
-// Feeds arbitrary bytes to the task-log reader and writes the program log text for the records
-// it read, as the removal of a task restored from such a log would. Zeros after a whole log (left by a crash or a
-// sparse extension) are never taken as records.
+// A task log, read and written as program-log text as a task's removal does; zeros after a whole
+// log (a crash, a sparse extension) are never records.
 #include <QLocale>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "core/MessageList.h"
 #include "core/ProgramLog.h"

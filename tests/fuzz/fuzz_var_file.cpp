@@ -1,9 +1,7 @@
-// Feeds arbitrary bytes to the reader of a task's ".var" file. What it accepts must survive a
-// write and a read unchanged, or a restored task would drift from save to save.
+// A task's ".var" file: what it accepts survives a write and a read, or a task drifts save by save.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
 
 #include "engine/RestoreFiles.h"
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -36,9 +37,10 @@ std::string FindTool(const std::string& name)
     return {};
 }
 
-// Starts a command with its output appended to `log`; its process id, or -1.
-pid_t Start(const std::vector<std::string>& command, const std::string& log)
+// Starts a tool with its output appended to `log`; its process id, or -1.
+pid_t Start(std::vector<std::string> command, const std::string& log)
 {
+    command.front() = FindTool(command.front());
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -48,8 +50,7 @@ pid_t Start(const std::vector<std::string>& command, const std::string& log)
     for (const auto& argument : command) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
     pid_t pid = -1;
-    if (command.front().empty() ||
-        ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0)
+    if (command.front().empty() || ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
@@ -64,17 +65,25 @@ int Run(const std::vector<std::string>& command, const std::string& log)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Read from the mount table, not by a stat that a stuck FUSE daemon would never answer.
-bool IsMountPoint(const std::string& path)
+// Mount points with the owner file beside them, read from the mount table, not by a stat that a
+// stuck FUSE daemon would never answer.
+std::vector<std::string> MountPoints()
 {
+    std::vector<std::string> points;
     std::ifstream table("/proc/self/mountinfo");
     for (std::string line; std::getline(table, line);) {
         std::istringstream fields(line);
         std::string id, parent, device, root, point;
         fields >> id >> parent >> device >> root >> point;
-        if (point == path) return true;
+        points.push_back(point);
     }
-    return false;
+    return points;
+}
+
+bool IsMountPoint(const std::string& path)
+{
+    const auto points = MountPoints();
+    return std::find(points.begin(), points.end(), path) != points.end();
 }
 
 // Whether a loop device still reads `image`: it goes when the exFAT daemon has closed it.
@@ -89,37 +98,27 @@ bool ImageOnLoopDevice(const std::string& image)
     return false;
 }
 
-// A stick left mounted by a test process that was killed (a timeout, Ctrl+C) is unmounted by the
-// next test that makes one: each mount point has "<mount point>.owner" beside it with the id of
-// the process that mounted it.
+// A stick whose test process was killed (a timeout, Ctrl+C) is unmounted by the next that makes
+// one: "<mount point>.owner" holds the id of the process that mounted it.
 void UnmountLeftSticks()
 {
-    std::ifstream table("/proc/self/mountinfo");
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
+    for (const auto& point : MountPoints()) {
         std::ifstream owner(point + ".owner");
         pid_t pid = 0;
         if (owner >> pid && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
-            Run({FindTool("umount"), "-l", point}, "/dev/null");
+            Run({"umount", "-l", point}, "/dev/null");
     }
 }
 
 std::string WhyUnavailable(FuseStick::Kind kind)
 {
-    if (::geteuid() != 0)
-        return kind == FuseStick::Kind::ExFat
-                   ? "mounting an exFAT image needs root: exfat-fuse takes only block devices, so a loop device"
-                   : "mounting a FAT32 image needs root: the stick tests mount and unmount as root";
+    if (::geteuid() != 0) return "mounting a stick's image needs root";
     const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (fuse < 0) return std::string("FUSE is unavailable: /dev/fuse: ") + std::strerror(errno);
     ::close(fuse);
-    const std::vector<std::string> tools = kind == FuseStick::Kind::Fat32
-                                               ? std::vector<std::string>{"mkfs.vfat", "fusefat", "umount"}
-                                               : std::vector<std::string>{"mkfs.exfat", "mount.exfat-fuse", "mount",
-                                                                          "umount"};
-    for (const auto& tool : tools)
+    for (const std::string tool : kind == FuseStick::Kind::Fat32
+                                      ? std::vector<const char*>{"mkfs.vfat", "fusefat", "umount"}
+                                      : std::vector<const char*>{"mkfs.exfat", "mount.exfat-fuse", "mount", "umount"})
         if (FindTool(tool).empty()) return tool + " is not installed (scripts/install-deps installs it)";
     return {};
 }
@@ -144,19 +143,17 @@ std::unique_ptr<FuseStick> FuseStick::Make(Kind kind, const std::string& folder,
     UnmountLeftSticks();
     std::unique_ptr<FuseStick> stick(new FuseStick(kind, folder));
     WriteFile(stick->mountPoint_.substr(0, stick->mountPoint_.size() - 1) + ".owner", std::to_string(::getpid()));
-    const int image = ::open(stick->image_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const bool made = image >= 0 && ::ftruncate(image, static_cast<off_t>(size)) == 0;
-    if (image >= 0) ::close(image);
-    const std::vector<std::string> mkfs =
-        kind == Kind::Fat32 ? std::vector<std::string>{FindTool("mkfs.vfat"), "-F", "32", stick->image_}
-                            : std::vector<std::string>{FindTool("mkfs.exfat"), stick->image_};
-    if (!made || Run(mkfs, stick->log_) != 0) {
+    WriteFile(stick->image_, "");
+    std::error_code error;
+    fs::resize_file(stick->image_, size, error);  // sparse
+    if (error || Run(kind == Kind::Fat32 ? std::vector<std::string>{"mkfs.vfat", "-F", "32", stick->image_}
+                                         : std::vector<std::string>{"mkfs.exfat", stick->image_},
+                     stick->log_) != 0) {
         *why = "the image could not be made: " + stick->Log();
         return nullptr;
     }
     *why = stick->Mount();
-    if (!why->empty()) return nullptr;
-    return stick;
+    return why->empty() ? std::move(stick) : nullptr;
 }
 
 FuseStick::~FuseStick()
@@ -168,8 +165,7 @@ FuseStick::~FuseStick()
 {
     if (mounted_) Unmount();
     const std::string why = Mount();
-    if (!why.empty()) return ::testing::AssertionFailure() << why;
-    return ::testing::AssertionSuccess();
+    return why.empty() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << why;
 }
 
 std::string FuseStick::Mount()
@@ -178,7 +174,7 @@ std::string FuseStick::Mount()
     const auto logged = fs::exists(log_) ? fs::file_size(log_) : 0;
     if (kind_ == Kind::Fat32) {
         // In the foreground as our child: once it has ended after the unmount, all is in the image.
-        daemon_ = Start({FindTool("fusefat"), "-f", "-o", "rw+", image_, point}, log_);
+        daemon_ = Start({"fusefat", "-f", "-o", "rw+", image_, point}, log_);
         if (daemon_ < 0) return "fusefat could not be started";
         bool ended = false;
         WaitUntil([&] { return IsMountPoint(point) || (ended = ::waitpid(daemon_, nullptr, WNOHANG) == daemon_); });
@@ -191,9 +187,8 @@ std::string FuseStick::Mount()
             return "fusefat could not mount the image: " + Log(logged);
         }
     } else {
-        // exfat-fuse takes block devices only: mount(8) puts the image on a loop device, which
-        // goes by itself when the daemon closes it.
-        if (Run({FindTool("mount"), "-t", "exfat-fuse", "-o", "loop", image_, point}, log_) != 0)
+        // exfat-fuse takes block devices only: mount(8) puts the image on a loop device.
+        if (Run({"mount", "-t", "exfat-fuse", "-o", "loop", image_, point}, log_) != 0)
             return "mount -t exfat-fuse could not mount the image: " + Log(logged);
     }
     mounted_ = true;
@@ -204,16 +199,15 @@ void FuseStick::Unmount()
 {
     mounted_ = false;
     const std::string point = mountPoint_.substr(0, mountPoint_.size() - 1);
-    // A process that still holds a file there (a tarnctl that a failed test left running) keeps
-    // the mount busy for a moment; after that it is detached lazily, so the test folder can go.
+    // A tarnctl a failed test left running keeps it busy for a moment; then it is detached lazily.
     bool unmounted = false;
     for (int attempt = 0; attempt < 100 && !unmounted; ++attempt) {
-        unmounted = Run({FindTool("umount"), point}, log_) == 0 || !IsMountPoint(point);
+        unmounted = Run({"umount", point}, log_) == 0 || !IsMountPoint(point);
         if (!unmounted) std::this_thread::sleep_for(100ms);
     }
     if (!unmounted) {
         ADD_FAILURE() << "the stick at " << point << " stayed busy: " << Log();
-        Run({FindTool("umount"), "-l", point}, log_);
+        Run({"umount", "-l", point}, log_);
     }
     if (daemon_ > 0) {
         if (!WaitUntil([&] { return ::waitpid(daemon_, nullptr, WNOHANG) == daemon_; }, 60s)) {
@@ -229,11 +223,7 @@ void FuseStick::Unmount()
 
 std::string FuseStick::Log(uintmax_t from) const
 {
-    std::ifstream in(log_);
-    in.seekg(static_cast<std::streamoff>(from));
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string all = text.str();
+    const std::string all = fs::exists(log_) ? ReadFile(log_).substr(from) : "";
     return all.size() > 600 ? "..." + all.substr(all.size() - 600) : all;
 }
 

@@ -9,16 +9,14 @@
 
 namespace tarn::test {
 
-// A USB stick for one test: a FAT32 or exFAT file system made in a sparse image file and mounted
-// through FUSE (fusefat, exfat-fuse). Unmounted when the object goes, also after a failed test.
-// Needs root (exfat-fuse mounts only block devices, so its image goes through a loop device).
+// A USB stick for one test: FAT32 or exFAT in a sparse image mounted through FUSE (fusefat,
+// exfat-fuse), unmounted when the object goes. Needs root.
 class FuseStick {
 public:
     enum class Kind { Fat32, ExFat };
 
-    // Makes and mounts a stick of `size` bytes in `folder` (its image and its mount point); null
-    // with the reason in `why` where this machine cannot (not root, no /dev/fuse, a tool missing,
-    // the mount fails), for the test to skip.
+    // A stick of `size` bytes, its image and mount point in `folder`; null with the reason in
+    // `why` where this machine cannot make one, for the test to skip.
     static std::unique_ptr<FuseStick> Make(Kind kind, const std::string& folder, std::string* why,
                                            uint64_t size = uint64_t{512} << 20);
     ~FuseStick();
@@ -26,7 +24,7 @@ public:
     FuseStick& operator=(const FuseStick&) = delete;
 
     const std::string& Path() const { return mountPoint_; }  // ends with '/'
-    // Unmounts and mounts again, so that what is read next comes from the image, not a cache.
+    // Mounts again, so that what is read next comes from the image, not a cache.
     ::testing::AssertionResult Remount();
 
 private:

@@ -1,6 +1,9 @@
 #include "tests/support/TestSupport.h"
 
-#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -63,13 +66,8 @@ void MakeFolders(const std::string& path) { std::filesystem::create_directories(
 std::vector<std::string> NamesOnDisk(const std::string& folder)
 {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
-    while (const dirent* found = ::readdir(dir)) {
-        const std::string name = found->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) names.push_back(entry.path().filename());
     return names;
 }
 
@@ -94,19 +92,78 @@ void UsePrivateUserFolders(const TempFolder& folder)
 ::testing::AssertionResult SameTree(const std::string& a, const std::string& b)
 {
     namespace fs = std::filesystem;
-    std::vector<std::string> left;
-    std::vector<std::string> right;
-    for (const auto& e : fs::recursive_directory_iterator(a)) left.push_back(fs::relative(e.path(), a).string());
-    if (fs::exists(b))
-        for (const auto& e : fs::recursive_directory_iterator(b)) right.push_back(fs::relative(e.path(), b).string());
-    std::sort(left.begin(), left.end());
-    std::sort(right.begin(), right.end());
+    const auto names = [](const std::string& root) {
+        std::vector<std::string> all;
+        std::error_code missing;
+        for (auto it = fs::recursive_directory_iterator(root, missing); it != fs::recursive_directory_iterator(); ++it)
+            all.push_back(fs::relative(it->path(), root).string());
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const auto left = names(a), right = names(b);
     if (left != right)
         return ::testing::AssertionFailure() << left.size() << " entries in the source, " << right.size() << " in the copy";
     for (const auto& name : left)
         if (fs::is_regular_file(a + "/" + name) && ReadFile(a + "/" + name) != ReadFile(b + "/" + name))
             return ::testing::AssertionFailure() << name << " differs from its source";
     return ::testing::AssertionSuccess();
+}
+
+CommandRunner::CommandRunner(const std::string& program, const std::vector<std::string>& arguments,
+                             const std::string& home)
+    : errorFile_(home + "/stderr.txt"), outputFile_(home + "/stdout.txt")
+{
+    MakeFolders(home);
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int err = ::open(errorFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = ::open(outputFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+}
+
+CommandRunner::~CommandRunner()
+{
+    if (status_ < 0 && pid_ > 0 && ::kill(pid_, SIGKILL) == 0) Wait();
+}
+
+int CommandRunner::Wait()
+{
+    if (status_ >= 0) return status_;
+    int raw = 0;
+    while (::waitpid(pid_, &raw, 0) < 0) {
+    }
+    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return status_;
+}
+
+void CommandRunner::Signal(int signal) { ::kill(pid_, signal); }
+
+std::string CommandRunner::Errors() const { return ReadFile(errorFile_); }
+
+std::string CommandRunner::Output() const { return ReadFile(outputFile_); }
+
+int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
+               std::string* errors, std::string* output)
+{
+    CommandRunner runner(program, arguments, home);
+    const int status = runner.Wait();
+    if (errors) *errors = runner.Errors();
+    if (output) *output = runner.Output();
+    return status;
 }
 
 }  // namespace tarn::test

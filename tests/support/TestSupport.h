@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -32,8 +33,7 @@ void MakeFolders(const std::string& path);
 // Names of a folder's entries in the order the file system returns them, "." and ".." left out.
 std::vector<std::string> NamesOnDisk(const std::string& folder);
 
-// Points the user's data, configuration and documents folders (XDG) into `folder`, so that
-// default paths a test reaches are its own, never the user's.
+// The user's data, configuration and documents folders (XDG) in `folder`, never the user's own.
 void UsePrivateUserFolders(const TempFolder& folder);
 
 // Byte-identical trees: the same names, the same folders, the same contents ("b" may be missing).
@@ -42,6 +42,28 @@ void UsePrivateUserFolders(const TempFolder& folder);
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// A child process with HOME and the XDG folders in `home`, its output and errors in files there.
+class CommandRunner {
+public:
+    CommandRunner(const std::string& program, const std::vector<std::string>& arguments, const std::string& home);
+    ~CommandRunner();
+    int Wait();  // the exit status, or 128 + the signal that ended it
+    void Signal(int signal);
+    std::string Errors() const;
+    std::string Output() const;
+    pid_t Pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string errorFile_;
+    std::string outputFile_;
+    int status_ = -1;
+};
+
+// Runs a command to its end; the exit status.
+int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
+               std::string* errors = nullptr, std::string* output = nullptr);
 
 // Fixture with its own temporary folder.
 class TempFolderTest : public ::testing::Test {
