@@ -16,6 +16,47 @@ std::string Line(const std::string& mountPoint, const std::string& type, const s
     return "40 22 0:45 / " + mountPoint + " rw,relatime shared:7 - " + type + " " + source + " rw\n";
 }
 
+TEST(MountTableTest, ParsesWholeLinesWithTheirOptionalFieldsAndEscapes)
+{
+    const MountTable table = MountTable::Parse(
+        "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw,errors=remount-ro\n"
+        "\ngarbage\n"
+        "41 22 0:45 / /mnt/a rw,relatime shared:31 master:2 - cifs //srv1/share rw,vers=3.1.1\n"
+        "42 22 0:46 / /mnt/ab rw,relatime - nfs4 srv2:/export rw,vers=4.2\n"
+        "43 40 0:47 / /home/ann/My\\040Files rw shared:40 - fuse.sshfs ann@box:/srv/tab\\011and\\012line\\134end rw\n"
+        "24 22 0:5 / /dev rw - devtmpfs\n"                // no source after the type
+        "25 22 0:6 / /run rw shared:5 tmpfs tmpfs rw\n"   // no separator
+        "26 22 0:7 / relative rw - tmpfs tmpfs rw\n"      // not an absolute mount point
+        "27 22 0:8 / /x\\09y\\7 rw - tmpfs a\\400b rw\n"  // not escapes: kept as written
+        "28  22 0:9 / /last rw - tmpfs tmpfs rw");        // doubled blank, no final newline
+    std::vector<std::string> entries;
+    for (const MountEntry& e : table.Entries()) entries.push_back(e.MountPoint + "|" + e.FileSystemType + "|" + e.MountSource);
+    EXPECT_EQ(entries, (std::vector<std::string>{"/|ext4|/dev/nvme0n1p2", "/mnt/a|cifs|//srv1/share",
+                                                  "/mnt/ab|nfs4|srv2:/export",
+                                                  "/home/ann/My Files|fuse.sshfs|ann@box:/srv/tab\tand\nline\\end",
+                                                  "/x\\09y\\7|tmpfs|a\\400b", "/last|tmpfs|tmpfs"}));
+}
+
+TEST(MountTableTest, FindsTheLongestMountPointOnFolderBoundariesAndTheLaterOnTop)
+{
+    const MountTable table = MountTable::Parse(
+        Line("/", "ext4", "root") + Line("/home", "ext4", "home") + Line("/mnt/a/inner", "tmpfs", "inner") +
+        Line("/mnt/a", "cifs", "a") + Line("/mnt/ab", "nfs", "ab") + Line("/home/ann/My\\040Files", "ext4", "files") +
+        Line("/media/disk", "ext4", "disk") + Line("/media/disk", "nfs", "nas"));
+    const std::pair<const char*, const char*> cases[] = {
+        {"/", "root"}, {"/etc/passwd", "root"}, {"/home", "home"}, {"/home/", "home"}, {"/homework/x", "root"},
+        {"/mnt/a/file", "a"}, {"/mnt/ab/file", "ab"}, {"/mnt/abc", "root"}, {"/mnt/a/inner/x", "inner"},
+        {"/mnt/a/innerx", "a"}, {"/home/ann/My Files/doc.txt", "files"}, {"/home/ann/My", "home"},
+        {"/media/disk/x", "nas"}, {"home/ann", nullptr}, {"", nullptr},  // relative: not resolved
+    };
+    for (const auto& [path, source] : cases) {
+        const MountEntry* entry = table.Find(path);
+        EXPECT_EQ(entry ? entry->MountSource.c_str() : "none", std::string(source ? source : "none")) << path;
+    }
+    EXPECT_EQ(MountTable().Find("/home"), nullptr);
+    EXPECT_NE(MountTable::Current().Find("/etc/hostname"), nullptr);
+}
+
 const MountTable Mounts = MountTable::Parse(
     Line("/", "ext4", "/dev/sda2") + Line("/home", "btrfs", "/dev/sda3") + Line("/data", "xfs", "/dev/sdb1") +
     Line("/net/cifs", "cifs", "//Srv1/share") + Line("/net/smb3", "smb3", "//srv2/media") +
@@ -60,10 +101,13 @@ TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
         {"docs/a.txt", "/"},
     };
     for (const auto& [path, key] : cases) EXPECT_EQ(ServerOfPath(path, Mounts), key) << path;
-
-    const MountTable none;
-    EXPECT_EQ(ServerOfPath("/home/ann/a", none), "/");
-    EXPECT_EQ(ServerOfPath("//srv/share", none), "srv");
+    EXPECT_EQ(ServerOfPath("/home/ann/a", MountTable()), "/");
+    EXPECT_EQ(ServerOfPath("//srv/share", MountTable()), "srv");
+    // Without a table the process mounts decide; the second round is served from the cache.
+    const MountTable current = MountTable::Current();
+    for (int round = 0; round < 2; ++round)
+        for (const char* path : {"//Srv1/share", "/etc/hostname", "/proc/self/status", "/tmp/x", "ab"})
+            EXPECT_EQ(ServerOfPath(path), ServerOfPath(path, current)) << path;
 }
 
 // smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
@@ -72,21 +116,10 @@ TEST(ServerOfPathTest, AnSmbnetfsWorkgroupLeadsToItsHosts)
     const test::TempFolder smb;
     test::MakeFolders(smb / "WORKGROUP/FS1/");
     std::filesystem::create_directory_symlink("../FS2", smb / "WORKGROUP/FS2");
-    const std::string mountPoint = smb.Path().substr(0, smb.Path().size() - 1);
-    const MountTable mounts = MountTable::Parse(Line(mountPoint, "fuse.smbnetfs", "smbnetfs"));
+    const MountTable mounts = MountTable::Parse(Line(smb.Path().substr(0, smb.Path().size() - 1), "fuse.smbnetfs", "x"));
     EXPECT_EQ(ServerOfPath(smb / "WORKGROUP/FS2/photos/a.jpg", mounts), "fs2");
     EXPECT_EQ(ServerOfPath(smb / "WORKGROUP/FS1/photos", mounts), "workgroup");  // a folder, not a link
     EXPECT_EQ(ServerOfPath(smb / "WORKGROUP", mounts), "workgroup");
-}
-
-TEST(ServerOfPathTest, WithoutATableTheProcessMountsDecide)
-{
-    const MountTable current = MountTable::Current();
-    for (int round = 0; round < 2; ++round) {  // the second round is served from the cache
-        for (const char* path : {"//Srv1/share", "/etc/hostname", "/proc/self/status", "/tmp/x", "ab"}) {
-            EXPECT_EQ(ServerOfPath(path), ServerOfPath(path, current)) << path;
-        }
-    }
 }
 
 }  // namespace

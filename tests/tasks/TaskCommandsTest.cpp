@@ -11,38 +11,40 @@ namespace {
 
 using test::RandomBytes;
 using test::ReadFile;
-using test::TasksTest;
 using test::WaitUntil;
 using test::WriteFile;
 
-class TaskCommandsTest : public TasksTest {};
+class TaskCommandsTest : public test::TasksTest {
+protected:
+    // A task that copies its 400000 bytes slowly, past its first bytes, and finished tasks.
+    void AddSlowAndFinishedTasks(const std::vector<std::string>& finished)
+    {
+        WriteFile(temp / "src/big", RandomBytes(400000, 3));
+        ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 50000));
+        for (const auto& name : finished) AddQuickTask(name);
+        ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
+        for (int i = 1; i < tasks->Count(); ++i) ASSERT_TRUE(WaitForState(i, StateFinished));
+    }
+};
 
-TEST_F(TaskCommandsTest, DeletingFinishedTasksAsksNothing)
+TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndCanTakeTheirFiles)
 {
-    AddQuickTask("a");
-    AddQuickTask("b");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
-    const std::string var = tasks->Task(1).RestoreFilePath("var");
-    commands->Delete({0, 1});
-    EXPECT_EQ(host.deleteQuestions, 0);
-    EXPECT_EQ(tasks->Count(), 0);
+    AddSlowAndFinishedTasks({"f1", "f2"});
+    const std::string var = tasks->Task(2).RestoreFilePath("var");
+    host.deleteAnswer.reset();
+    commands->DeleteAll();  // from the end: the finished tasks go unasked, the cancel stops the walk
+    EXPECT_EQ(host.deleteQuestions, 1);
+    ASSERT_EQ(tasks->Count(), 1);
+    EXPECT_EQ(tasks->Task(0).GetState(), StateCopying);
     EXPECT_FALSE(FileExists(var));
-    const std::string log = ReadFile(LogFile());
-    EXPECT_NE(log.find("A file \"a\" was copied"), std::string::npos);
-    EXPECT_NE(log.find("A file \"b\" was copied"), std::string::npos);
-}
+    for (const char* name : {"f1", "f2"})
+        EXPECT_NE(ReadFile(LogFile()).find("A file \"" + std::string(name) + "\" was copied"), std::string::npos);
 
-TEST_F(TaskCommandsTest, DeletingAnUnfinishedTaskAsksOnceAndCanTakeItsFiles)
-{
-    WriteFile(temp / "src/big", RandomBytes(400000, 3));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000));
     AddQuickTask("done");
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
     ASSERT_TRUE(WaitForState(1, StateFinished));
     host.deleteAnswer = true;
     commands->Delete({0, 1});
-    EXPECT_EQ(host.deleteQuestions, 1);
+    EXPECT_EQ(host.deleteQuestions, 2);
     EXPECT_EQ(tasks->Count(), 0);
     EXPECT_FALSE(FileExists(temp / "dst/big"));
     EXPECT_TRUE(FileExists(temp / "dst/done/done"));  // a finished task's files stay
@@ -52,54 +54,34 @@ TEST_F(TaskCommandsTest, DeletingAnUnfinishedTaskAsksOnceAndCanTakeItsFiles)
 TEST_F(TaskCommandsTest, AConfirmedDeleteCompletesWhenTheProgramLogCannotBeWritten)
 {
     BlockProgramLog();
-    WriteFile(temp / "src/big", RandomBytes(400000, 3));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000));
-    AddQuickTask("done");
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
+    AddSlowAndFinishedTasks({"done"});
     std::vector<std::string> deleted = Names();
     host.deleteAnswer = true;
     commands->Delete({0, 1});
     ASSERT_EQ(tasks->Count(), 0);
     EXPECT_FALSE(FileExists(temp / "dst/big"));
     // Delete All and Delete Finished take a finished task the same way.
-    for (const auto& [command, source] : {std::pair{&TaskCommands::DeleteAll, "all"},
-                                          std::pair{&TaskCommands::DeleteFinished, "finished"}}) {
+    for (const auto& [command, source] :
+         {std::pair{&TaskCommands::DeleteAll, "all"}, std::pair{&TaskCommands::DeleteFinished, "finished"}}) {
         AddQuickTask(source);
         ASSERT_TRUE(WaitForState(0, StateFinished));
         deleted.push_back(Names()[0]);
         ((*commands).*command)();
     }
-
-    // Nothing is left for the next start to resume.
+    // Nothing is left for the next start to resume; each task's loss is reported once.
     EXPECT_EQ(tasks->Count(), 0);
     EXPECT_EQ(SavedNames(), std::vector<std::string>{});
-    for (const auto& name : deleted)
-        for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + name + extension));
     ASSERT_EQ(views.errors.size(), deleted.size());
-    for (const auto& name : deleted)
+    for (const auto& name : deleted) {
+        for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + name + extension));
         EXPECT_EQ(std::count_if(views.errors.begin(), views.errors.end(),
                                 [&](const std::string& error) { return error.rfind("Task " + name + " ", 0) == 0; }),
                   1);
+    }
     for (const auto& error : views.errors) {
         EXPECT_NE(error.find("program log \"" + BlockedLogFile() + "\""), std::string::npos) << error;
         EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
     }
-}
-
-TEST_F(TaskCommandsTest, DeleteAllWalksFromTheEndAndStopsAtACancel)
-{
-    AddHeldTask("copying");
-    AddQuickTask("f1");
-    AddQuickTask("f2");
-    ASSERT_TRUE(WaitUntilHeldAt(0, "copying"));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
-    ASSERT_TRUE(WaitForState(2, StateFinished));
-    host.deleteAnswer.reset();
-    commands->DeleteAll();
-    EXPECT_EQ(host.deleteQuestions, 1);
-    ASSERT_EQ(tasks->Count(), 1);
-    EXPECT_EQ(tasks->Task(0).GetState(), StateCopying);
 }
 
 TEST_F(TaskCommandsTest, MovesShiftASelectedBlockByOnePlace)
@@ -128,7 +110,6 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
     commands->ToggleSourceQueue();
     EXPECT_FALSE(scheduler->Modes().SourceQueue);
     EXPECT_FALSE(scheduler->Modes().GlobalQueue);  // both may be off
-
     commands->ToggleShutDown();
     scheduler->Modes() = QueueModes{};
     commands->LoadQueueModes();
@@ -136,25 +117,7 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
     EXPECT_FALSE(scheduler->Modes().SourceQueue);
 }
 
-TEST_F(TaskCommandsTest, ScheduleProposesTheFirstScheduledTime)
-{
-    AddHeldTask("a", StatePaused);
-    ASSERT_TRUE(tasks->AddTask(temp / "src/a", temp / "dst2", StateScheduled, 50000.25, 0));
-    ASSERT_TRUE(WaitForState(1, StateScheduled));
-    host.scheduleAnswer = 60000.5;
-    commands->Schedule({0, 1});
-    ASSERT_EQ(host.proposedTimes.size(), 1u);
-    EXPECT_EQ(host.proposedTimes[0], 50000.25);
-    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
-
-    host.scheduleAnswer.reset();  // cancelled: nothing changes
-    const double before = NowDateTime();
-    commands->Schedule({0});
-    EXPECT_GE(host.proposedTimes[1], before);  // no scheduled task: now
-    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
-}
-
-TEST_F(TaskCommandsTest, QuestionsGuardRestartAndSkip)
+TEST_F(TaskCommandsTest, QuestionsGuardRestartSkipAndSchedule)
 {
     AddHeldTask("a");
     ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
@@ -162,11 +125,23 @@ TEST_F(TaskCommandsTest, QuestionsGuardRestartAndSkip)
     commands->Restart({0});
     commands->SkipFile({});
     commands->RestartAll();
-    EXPECT_EQ(host.questions, (std::vector<std::string>{"Msg001", "Msg011"}));  // no question with nothing selected
+    EXPECT_EQ(host.questions, (std::vector<std::string>{"Msg001", "Msg011"}));  // none with nothing selected
     EXPECT_EQ(CountId(tasks->Task(0), "Inf013"), 0);
     host.confirm = true;
     commands->Restart({0});
     EXPECT_TRUE(WaitUntil([&] { return CountId(tasks->Task(0), "Inf013") == 1; }));
+
+    ASSERT_TRUE(tasks->AddTask(temp / "src/a", temp / "dst2", StateScheduled, 50000.25, 0));
+    ASSERT_TRUE(WaitForState(1, StateScheduled));
+    host.scheduleAnswer = 60000.5;
+    commands->Schedule({0, 1});
+    EXPECT_EQ(host.proposedTimes, std::vector<double>{50000.25});  // the first scheduled time
+    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
+    host.scheduleAnswer.reset();  // cancelled: nothing changes
+    const double before = NowDateTime();
+    commands->Schedule({0});
+    EXPECT_GE(host.proposedTimes[1], before);
+    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
 }
 
 TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
@@ -188,11 +163,12 @@ TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
     commands->AddTasksDirect({temp / "src/x"}, temp / "out");
     ASSERT_EQ(tasks->Count(), 3);
     EXPECT_EQ(tasks->Task(2).GetSpeedLimit(), settings->MaxLinkSpeed());
-    const std::string con = ReadFile(tasks->Task(2).RestoreFilePath("con"));
-    EXPECT_TRUE(DecodeConFile(con, [](TItemAttrs&&) {}).VerifyCopies);
+    EXPECT_TRUE(DecodeConFile(ReadFile(tasks->Task(2).RestoreFilePath("con")), [](TItemAttrs&&) {}).VerifyCopies);
 }
 
-TEST_F(TaskCommandsTest, ChangedSettingsReachTheTasksAndDefaultsDoNot)
+// Changed settings reach the tasks; defaults reach only new ones, and the restore folder moves
+// only when no task is listed in it.
+TEST_F(TaskCommandsTest, SettingsReachTheTasksAndDefaultsKeepTheListedRestoreFolder)
 {
     AddHeldTask("a", StatePaused);
     AddHeldTask("b", StatePaused);
@@ -209,27 +185,17 @@ TEST_F(TaskCommandsTest, ChangedSettingsReachTheTasksAndDefaultsDoNot)
     commands->RestoreDefaultSettings();
     EXPECT_EQ(settings->MaxLinkSpeed(), 12500000);
     EXPECT_EQ(tasks->Task(0).GetSpeedScale(), 125000000);  // running tasks keep their values
-}
-
-TEST_F(TaskCommandsTest, DefaultSettingsMoveTheRestoreFolderOnlyWhenNoTaskIsListed)
-{
-    AddHeldTask("a", StatePaused);
-    commands->RestoreDefaultSettings();
     EXPECT_EQ(settings->RestorePath(), Restore());
-    EXPECT_EQ(settings->LogFile(), temp / "docs/tarn_log.txt");  // the other defaults apply
+    EXPECT_EQ(settings->LogFile(), temp / "docs/tarn_log.txt");
     settings->SaveToRegistry();
-    EXPECT_EQ(TSettingsStorage(Registry()).RestorePath(), Restore());  // the next start finds the task
+    EXPECT_EQ(TSettingsStorage(Registry()).RestorePath(), Restore());  // the next start finds the tasks
 
-    // With the list empty the default folder takes over at once, and a new task is listed there.
-    commands->Delete({0});
+    commands->Delete({0, 1});
     commands->RestoreDefaultSettings();
     const std::string defaults = temp / "data/Brenvik/Restore/";
     EXPECT_EQ(settings->RestorePath(), defaults);
-    AddQuickTask("b");
-    tasks->Close();
-    views = test::FakeViews{};
-    tasks = std::make_unique<TaskList>(*settings, msgs, views);
-    tasks->LoadTaskList();
+    AddQuickTask("c");
+    Reload();
     ASSERT_EQ(tasks->Count(), 1);
     EXPECT_EQ(tasks->Task(0).RestoreFilePath("var").rfind(defaults, 0), 0u);
 }

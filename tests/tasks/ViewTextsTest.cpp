@@ -7,28 +7,37 @@
 namespace tarn {
 namespace {
 
-using test::MakeFolders;
-using test::ReadFile;
-using test::TasksTest;
-using test::WriteFile;
-
-using ViewTextsTest = TasksTest;
+using ViewTextsTest = test::TasksTest;
 
 TEST_F(ViewTextsTest, AFinishedTaskThatLeftItemsOutSaysSoInItsRowAndItsSummary)
 {
-    MakeFolders(temp / "src/tree");
-    WriteFile(temp / "src/tree/f", "data");
+    test::MakeFolders(temp / "src/tree");
+    test::WriteFile(temp / "src/tree/f", "data");
     ASSERT_EQ(::mkfifo((temp / "src/tree/pipe").c_str(), 0600), 0);
-    ASSERT_TRUE(tasks->AddTask(temp / "src/tree", temp / "dst", StateCopying, 0, 2147483647));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/tree", temp / "dst", StateCopying, 0, INT32_MAX));
     AddQuickTask("whole");
     ASSERT_TRUE(WaitForState(0, StateFinished));
     ASSERT_TRUE(WaitForState(1, StateFinished));
     EXPECT_EQ(MakeTaskRow(tasks->Task(0), msgs).Cells[0], " Finished, 1 left out");
     EXPECT_EQ(MakeTaskRow(tasks->Task(1), msgs).Cells[0], " Finished");
-
+    const QuickInfoRow quick = MakeQuickInfoRow(tasks->Task(1), msgs);
+    EXPECT_EQ(quick.Text, temp / "src/whole");  // a file source shows its file
+    EXPECT_EQ(quick.Progress, 1.0f);
+    EXPECT_EQ(quick.ImageIndex, StateFinished);
     ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
-    const std::string log = ReadFile(LogFile());
+    const std::string log = test::ReadFile(LogFile());
     EXPECT_NE(log.find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos) << log;
+}
+
+TEST(ViewTextsTableTest, LogIconsAndSpeedLimitLabels)
+{
+    const std::pair<const char*, int> icons[] = {
+        {"Inf001", LogIconInformation}, {"inf020", LogIconInformation}, {"Err001", LogIconOther}, {"In", LogIconOther}};
+    for (const auto& [id, icon] : icons) EXPECT_EQ(LogIcon({id, 0, {}}), icon) << id;
+    const TMsgList msgs;
+    const std::pair<int32_t, const char*> labels[] = {
+        {0, "0.0 B/s"}, {1024, "1024.0 B/s"}, {1000000, "976.6 Kb/s"}, {12500000, "11.9 Mb/s"}};
+    for (const auto& [speed, label] : labels) EXPECT_EQ(SpeedLimitLabel(speed, msgs), label) << speed;
 }
 
 }  // namespace
