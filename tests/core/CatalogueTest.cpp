@@ -1,0 +1,170 @@
+// The texts of the program: the message catalogue, language files and the windows' captions.
+#include <algorithm>
+#include <cstdlib>
+
+#include "core/FormTranslation.h"
+#include "core/IniFile.h"
+#include "core/MessageList.h"
+#include "core/SettingsStorage.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using Entries = std::vector<IniFile::Entry>;
+
+TEST(IniFileTest, LinesSplitAtTheFirstEqualsSignAndTheFirstNameCountsWithoutCase)
+{
+    const IniFile file = IniFile::Parse("\xEF\xBB\xBF" "ignored=before any section\r\n[TMsgList]\r\n"
+                                        "  Err001 =  a = b = c  \r\n; a comment=no entry\r\n# another=no entry\r\n"
+                                        "no equals sign\r\n=no key\r\nEmpty=\r\nERR001=second\r\n[ Other ]\nk=v\n"
+                                        "[TMSGLIST]\nErr002=merged\nErr001=third");
+    EXPECT_EQ(file.Section("tmsglist"), (Entries{{"Err001", "a = b = c"}, {"Empty", ""}, {"Err002", "merged"}}));
+    EXPECT_EQ(file.Value("TMsgList", "err001"), "a = b = c");
+    EXPECT_EQ(file.Value("OTHER", "K"), "v");
+    EXPECT_FALSE(file.Value("Other", "y").has_value());
+    EXPECT_TRUE(file.Section("missing").empty());
+
+    test::TempFolder temp;
+    EXPECT_FALSE(IniFile::Load(temp / "missing.lng").has_value());
+    EXPECT_FALSE(IniFile::Load(temp.Path()).has_value());
+    test::WriteFile(temp / "empty.lng", "");
+    EXPECT_TRUE(IniFile::Load(temp / "empty.lng").has_value());
+}
+
+TEST(MessageListTest, IdsAreUniqueSortedAndMatchWithoutLetterCase)
+{
+    TMsgList msgs;
+    const auto builtIn = msgs.Ids();
+    EXPECT_EQ(builtIn.size(), 13u + 28u + 11u + 24u + 6u + 7u);
+    EXPECT_TRUE(std::is_sorted(builtIn.begin(), builtIn.end(), LessName));
+    EXPECT_EQ(std::adjacent_find(builtIn.begin(), builtIn.end(), SameName), builtIn.end());
+    msgs.SetMsg("ERR001", "changed");
+    EXPECT_EQ(msgs.GetMsg("err001"), "changed");
+    msgs.SetMsg("Err999", "ignored");  // only known ids are set
+    EXPECT_FALSE(msgs.HasMsg("Err999"));
+    EXPECT_EQ(msgs.GetMsg("Err999"), "");
+    msgs.AddMsg("zzz", "last");
+    msgs.AddMsg("aaa", "first");
+    msgs.AddMsg("AAA", "replaced");
+    const auto ids = msgs.Ids();
+    EXPECT_EQ(ids.front(), "aaa");
+    EXPECT_EQ(ids.back(), "zzz");
+    EXPECT_EQ(msgs.GetMsg("aaa"), "replaced");
+    // State names: the six states only; an unknown state leaves the name as it was.
+    const std::pair<int, const char*> states[] = {{0, "Scanning"}, {1, "Copying"}, {2, "Error"}, {3, "Paused"},
+                                                  {4, "Scheduled"}, {5, "Finished"}, {-1, "-"}, {6, "-"}, {255, "-"}};
+    for (const auto& [state, expected] : states) {
+        std::string name = "-";
+        EXPECT_EQ(msgs.GetStateName(state, name), expected != std::string("-")) << state;
+        EXPECT_EQ(name, expected) << state;
+    }
+}
+
+TEST(MessageListTest, ReferencesAndPlaceholdersAreFilledOnceWithoutPrintf)
+{
+    const TMsgList msgs;
+    const std::pair<const char*, const char*> refs[] = {
+        {"^Msg014^, ^Msg016^", "Attributes, Primary Group"}, {"^msg017^", "Owner"}, {"a^b^c.txt", "a^b^c.txt"},
+        {"report^final.doc", "report^final.doc"}, {"^^", "^^"}, {"^Nope^", "^Nope^"}, {"x^Msg014", "x^Msg014"},
+        {"a^b^Msg018^", "a^bAuditing"}, {"^^Msg015^^", "^Permissions^"}, {"", ""},
+    };
+    for (const auto& [text, expanded] : refs) EXPECT_EQ(msgs.ExpandMsgRefs(text), expanded) << text;
+    const std::vector<std::string> two = {"one", "two"};
+    const std::tuple<const char*, std::vector<std::string>, const char*> fills[] = {
+        {"%s and %s", two, "one and two"},
+        {"%s", two, "one"},                         // a parameter too many is left out
+        {"%s, %s, %s.", two, "one, two, ."},        // a placeholder too many stays empty
+        {"%n%d%x%p %5s %", two, "%n%d%x%p %5s %"},  // nothing but "%s" is special
+        {"100%%s", two, "100%one"},
+        {"%s", {"%s%n"}, "%s%n"},  // parameters are not scanned again
+    };
+    for (const auto& [text, params, filled] : fills) EXPECT_EQ(FillPlaceholders(text, params), filled) << text;
+}
+
+class LanguageFileTest : public test::TempFolderTest {
+protected:
+    void SetUp() override { test::MakeFolders(temp / "Lang"); }
+    void Language(const std::string& name, const std::string& text) { test::WriteFile(temp / "Lang/" + name, text); }
+};
+
+TEST_F(LanguageFileTest, ALanguageFileReplacesTextsByIdAndEnglishReadsNone)
+{
+    Language("Test.lng", "[TfrmMain]\nMsg005=not this section\n"
+                         "[TMsgList]\nerr001=Quelle fehlt: \"%s\"\nMsg012=a=b %s\nNoSuchId=ignored\n");
+    TMsgList msgs;
+    msgs.LoadCatalogue(*ReadLanguageFile(temp.Path(), "Test"));
+    EXPECT_EQ(msgs.GetMsg("Err001"), "Quelle fehlt: \"%s\"");
+    EXPECT_EQ(msgs.GetMsg("Msg012"), "a=b %s");
+    EXPECT_EQ(msgs.GetMsg("Msg005"), "Error");
+    EXPECT_FALSE(msgs.HasMsg("NoSuchId"));
+    msgs.LoadCatalogue(IniFile());  // each load starts from the built-in texts
+    EXPECT_EQ(msgs.GetMsg("Err001"), "Source doesn't exists: \"%s\"");
+
+    Language("English.lng", "[TMsgList]\nMsg005=from a file\n");
+    Language("english.lng", "[TMsgList]\nMsg005=from a file\n");
+    for (const char* name : {"English", "english", "ENGLISH", "Missing"})
+        EXPECT_FALSE(ReadLanguageFile(temp.Path(), name).has_value()) << name;
+}
+
+TEST_F(LanguageFileTest, TheLanguageListHoldsEachLanguageOnceSortedAndHelpFallsBackToEnglish)
+{
+    for (const char* name : {"Deutsch.lng", "Svenska.lng", "English.lng", "notes.txt", ".lng"}) Language(name, "");
+    test::MakeFolders(temp / "Lang/Folder.lng");
+    EXPECT_EQ(LanguageList(temp.Path(), "Svenska"), (std::vector<std::string>{"Deutsch", "English", "Svenska"}));
+    EXPECT_EQ(LanguageList(temp.Path(), "english"), (std::vector<std::string>{"Deutsch", "english", "Svenska"}));
+    EXPECT_EQ(LanguageList(temp / "nowhere/", "Klingon"), (std::vector<std::string>{"English", "Klingon"}));
+    test::MakeFolders(temp / "Help/Deutsch/html");
+    EXPECT_EQ(HelpFolder(temp.Path(), "Deutsch"), temp / "Help/Deutsch/");
+    EXPECT_EQ(HelpFolder(temp.Path(), "Svenska"), temp / "Help/English/");
+}
+
+const FormTranslation::PropertyText* Find(const FormTranslation& t, const std::string& component, const std::string& property)
+{
+    for (const auto& p : t.Properties())
+        if (p.Component == component && p.Property == property) return &p;
+    return nullptr;
+}
+
+TEST(FormTranslationTest, KeysAreTestedAsCaptionThenOwnTextThenComponentProperty)
+{
+    const FormTranslation builtIn(FormSettingsCaptions, nullptr);
+    EXPECT_EQ(builtIn.Properties().size(), FormSettingsCaptions.Properties.size());
+    EXPECT_THROW(builtIn.Text("sNoSuchText"), std::invalid_argument);
+    const IniFile file = IniFile::Parse("[TfrmSettings]\ncaption=Einstellungen\nSUPLOAD=Fortsetzen\n"
+                                        "btnlogfile.hint=Protokolldatei suchen\nbtnOK.Hint=Speichern = schliessen\n"
+                                        "NoDot=ignored\n.Caption=ignored\nbtnOK.=ignored\n"
+                                        "[TfrmMain]\nCaption=not for the main window\nlvTaskList.Src=Quelle\n"
+                                        "actExit.Caption=Beenden\n");
+    const FormTranslation settings(FormSettingsCaptions, &file);
+    EXPECT_EQ(settings.Caption(), "Einstellungen");
+    EXPECT_EQ(settings.Text("sUpload"), "Fortsetzen");
+    EXPECT_EQ(settings.Text("sSkip"), "Skip");
+    EXPECT_EQ(Find(settings, "btnLogFile", "Hint")->Value, "Protokolldatei suchen");
+    // A property without a built-in text is handed on for the window to apply if it can.
+    ASSERT_EQ(settings.Properties().size(), FormSettingsCaptions.Properties.size() + 1);
+    EXPECT_EQ(Find(settings, "btnOK", "Hint"), &settings.Properties().back());
+    EXPECT_EQ(settings.Properties().back().Value, "Speichern = schliessen");
+    const FormTranslation main(FormMainCaptions, &file);
+    EXPECT_EQ(main.Caption(), "");
+    EXPECT_EQ(main.Text("lvTaskList.Src"), "Quelle");
+    EXPECT_EQ(main.Text("lvTaskList.Dst"), "Destination");
+    EXPECT_EQ(Find(main, "lvTaskList", "Src"), nullptr);
+    EXPECT_EQ(Find(main, "actExit", "Caption")->Value, "Beenden");
+    EXPECT_EQ(main.Properties().size(), FormMainCaptions.Properties.size());
+}
+
+TEST_F(LanguageFileTest, TheSettingsLanguageChoosesTheFormsFile)
+{
+    Language("Test.lng", "[TfrmSchedule]\nCaption=Zeitplan\n");
+    Language("English.lng", "[TfrmSchedule]\nCaption=never read\n");
+    test::WriteFile(temp / "user.ini", "[General]\nRootDir=" + temp.Path() + "\n[Settings]\nLanguage=Test\n");
+    test::UsePrivateUserFolders(temp);
+    TSettingsStorage settings(RegistryLocation{temp / "user.ini", temp / "system.ini"});
+    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Zeitplan");
+    settings.SetLanguage("english");
+    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Schedule");
+}
+
+}  // namespace
+}  // namespace tarn
