@@ -6,9 +6,7 @@
 #include <filesystem>
 
 #include "core/MessageList.h"
-#include "core/SettingsStorage.h"
 #include "core/Units.h"
-#include "engine/DownloadThread.h"
 #include "engine/GlobalUtils.h"
 #include "tests/support/TestSupport.h"
 
@@ -202,27 +200,6 @@ TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
             EXPECT_NE(std::string(error.what()).find(reason), std::string::npos) << error.what();
         }
     }
-}
-
-TEST_F(ProgramLogTest, ATaskLeavingTheListIsSummedUpAfterItsWorkerEnded)
-{
-    test::MakeFolders(temp / "src/sub");
-    test::MakeFolders(temp / "restore");
-    test::WriteFile(temp / "src/a.bin", test::RandomBytes(3000, 1));
-    test::WriteFile(temp / "src/sub/a^b^c.txt", test::RandomBytes(100, 2));
-    TDownloadThread worker("0000ABCD", temp / "restore/", temp / "src/", temp / "dst/", StateCopying, 0, 20, 15000,
-                           65536, 12500000, 2147483647);
-    ASSERT_TRUE(test::WaitUntil([&] { return worker.GetState() == StateFinished; }));
-    worker.Stop();
-    TSettingsStorage settings(RegistryLocation{temp / "user.ini", temp / "system.ini"});
-    settings.SetLogFile(logFile);
-    WriteTaskSummary(settings, msgs, worker);
-    const std::string log = test::ReadFile(logFile);
-    EXPECT_EQ(log.rfind(Header, 0), 0u) << log;
-    for (const std::string& part : {"\r\nSource: \"" + temp / "src/\"\r\n", std::string("\r\nFiles: 2\r\nTotal size: 3.03 Kb\r\n"),
-                                    std::string(" Task was created\r\n"), std::string(" Task was finished successfully\r\n"),
-                                    " A file \"a^b^c.txt\" was copied from \"" + temp / "src/sub/\""})
-        EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
 }
 
 }  // namespace

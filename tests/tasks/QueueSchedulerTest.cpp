@@ -10,6 +10,7 @@ using test::WriteFile;
 
 class QueueSchedulerTest : public test::TasksTest {
 protected:
+    bool Started(int index) const { return CountId(tasks->Task(index), "Inf005") > 0; }
     std::string States() const
     {
         std::string states;

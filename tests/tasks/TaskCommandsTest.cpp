@@ -79,7 +79,7 @@ TEST_F(TaskCommandsTest, AConfirmedDeleteCompletesWhenTheProgramLogCannotBeWritt
                   1);
     }
     for (const auto& error : views.errors) {
-        EXPECT_NE(error.find("program log \"" + BlockedLogFile() + "\""), std::string::npos) << error;
+        EXPECT_NE(error.find("program log \"" + temp / "blocker/tarn_log.txt\""), std::string::npos) << error;
         EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
     }
 }

@@ -55,10 +55,7 @@ public:
     bool ConfirmShutDown() override { return ++shutDownQuestions, confirmShutDown; }
     bool Confirm(const std::string& msgId) override { return questions.push_back(msgId), confirm; }
     std::optional<bool> AskDeleteTask() override { return ++deleteQuestions, deleteAnswer; }
-    std::optional<double> AskScheduleTime(double proposed) override
-    {
-        return proposedTimes.push_back(proposed), scheduleAnswer;
-    }
+    std::optional<double> AskScheduleTime(double t) override { return proposedTimes.push_back(t), scheduleAnswer; }
     std::optional<std::string> AskNewSource(uint8_t) override { return std::nullopt; }
     std::optional<NewTaskAnswer> AskNewTask(bool startAllowed, const std::string& sourceText) override
     {
@@ -122,9 +119,8 @@ protected:
     void BlockProgramLog()
     {
         WriteFile(temp / "blocker", "");
-        settings->SetLogFile(BlockedLogFile());
+        settings->SetLogFile(temp / "blocker/tarn_log.txt");
     }
-    std::string BlockedLogFile() const { return temp / "blocker/tarn_log.txt"; }
     // Held: Copying at speed limit 0 once it reached its file. Quick: finishes at once.
     void AddHeldTask(const std::string& name, uint8_t state = StateCopying) { AddTask(name, RandomBytes(1000, 1), state, 0); }
     void AddQuickTask(const std::string& name, uint8_t state = StateCopying) { AddTask(name, name, state, INT32_MAX); }
@@ -157,7 +153,6 @@ protected:
         for (int i = 0; task.GetLogRecord(i, record); ++i) count += record.Id == id;
         return count;
     }
-    bool Started(int index) const { return CountId(tasks->Task(index), "Inf005") > 0; }
     // The names TaskList on disk holds.
     std::vector<std::string> SavedNames() const
     {

@@ -20,10 +20,12 @@ TEST_F(ViewTextsTest, AFinishedTaskThatLeftItemsOutSaysSoInItsRowAndItsSummary)
     ASSERT_TRUE(WaitForState(1, StateFinished));
     EXPECT_EQ(MakeTaskRow(tasks->Task(0), msgs).Cells[0], " Finished, 1 left out");
     EXPECT_EQ(MakeTaskRow(tasks->Task(1), msgs).Cells[0], " Finished");
-    const QuickInfoRow quick = MakeQuickInfoRow(tasks->Task(1), msgs);
-    EXPECT_EQ(quick.Text, temp / "src/whole");  // a file source shows its file
-    EXPECT_EQ(quick.Progress, 1.0f);
-    EXPECT_EQ(quick.ImageIndex, StateFinished);
+    EXPECT_EQ(MakeQuickInfoRow(tasks->Task(1), msgs).Progress, 1.0f);
+    AddHeldTask("held");
+    ASSERT_TRUE(WaitUntilHeldAt(2, "held"));
+    const QuickInfoRow quick = MakeQuickInfoRow(tasks->Task(2), msgs);
+    EXPECT_EQ(quick.Text, temp / "src/held");  // a file source shows its file
+    EXPECT_EQ(quick.ImageIndex, StateCopying);
     ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
     const std::string log = test::ReadFile(LogFile());
     EXPECT_NE(log.find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos) << log;
