@@ -75,7 +75,7 @@ TEST(MessageListTest, ReferencesAndPlaceholdersAreFilledOnceWithoutPrintf)
         {"%s and %s", two, "one and two"},
         {"%s", two, "one"},                         // a parameter too many is left out
         {"%s, %s, %s.", two, "one, two, ."},        // a placeholder too many stays empty
-        {"%n%d%x%p %5s %", two, "%n%d%x%p %5s %"},  // nothing but "%s" is special
+        {"%n%d%x%p %5s %", two, "%n%d%x%p %5s %"},  // only "%s" is a placeholder
         {"100%%s", two, "100%one"},
         {"%s", {"%s%n"}, "%s%n"},  // parameters are not scanned again
     };

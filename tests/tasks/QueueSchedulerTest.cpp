@@ -166,11 +166,11 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     ASSERT_TRUE(WaitUntil([&] { return CountId(tasks->Task(1), "Err001") > 0; }));
     const ViewRefresh view = scheduler->Tick({0});
     ASSERT_EQ(view.Rows.size(), 2u);
-    EXPECT_EQ(view.Rows[0].Cells[0], " Paused");
     EXPECT_EQ(view.Rows[0].Icon, StatePaused);
-    EXPECT_EQ(view.Rows[0].Cells[1], temp / "src/none");
-    EXPECT_EQ(view.Rows[0].Cells[7], "0");  // nothing to copy is 0 percent
-    EXPECT_EQ(view.Rows[0].Cells[5], "0.00");
+    // Nothing to copy is 0 percent.
+    EXPECT_EQ(view.Rows[0].Cells, (std::array<std::string, TaskListColumnCount>{
+                                      " Paused", temp / "src/none", temp / "dst/", "", "0", "0.00", "0.00", "0",
+                                      "00:00:00", "00:00:00", "0.00 B/s"}));
     EXPECT_EQ(view.Rows[1].Cells[10], "0.00 B/s");
     EXPECT_EQ(view.QuickInfo[0].Progress, 0.0f);
     EXPECT_EQ(view.StatusTexts[2], "Paused: 1");
