@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
@@ -82,6 +83,52 @@ TEST_F(TaskCommandsTest, AConfirmedDeleteCompletesWhenTheProgramLogCannotBeWritt
         EXPECT_NE(error.find("program log \"" + temp / "blocker/tarn_log.txt\""), std::string::npos) << error;
         EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
     }
+}
+
+// Ticks go on while a question is open: the command acts on the task chosen, wherever it stands
+// after the answer.
+TEST_F(TaskCommandsTest, CommandsActOnTheChosenTaskThoughRowsMoveDuringTheQuestion)
+{
+    int added = 0;
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"a row before it removed", [&] { tasks->StopAndRemoveTask(0, Removal::Confirmed); }},
+        {"a row added before it", [&] {
+             AddHeldTask("t" + std::to_string(++added));
+             tasks->Move(tasks->Count() - 1, 0);
+         }},
+    };
+    const struct {
+        const char* name;
+        std::function<void(TaskCommands&, const std::vector<int>&)> run;
+        const char* record;  // what the task acted on logs; Delete removes it instead
+    } rows[] = {
+        {"Delete", &TaskCommands::Delete, nullptr}, {"Restart", &TaskCommands::Restart, "Inf013"},
+        {"Skip", &TaskCommands::SkipFile, "Inf014"}, {"Schedule", &TaskCommands::Schedule, "Inf011"},
+        {"Change Source", &TaskCommands::ChangeSource, "Inf010"},
+    };
+    host.scheduleAnswer = NowDateTime() + 1;
+    host.newSource = temp / "src/other";
+    for (const auto& row : rows)
+        for (const auto& [change, apply] : changes) {
+            SCOPED_TRACE(std::string(row.name) + ", " + change);
+            while (tasks->Count() > 0) tasks->StopAndRemoveTask(0, Removal::Confirmed);
+            for (int i = 0; i < 3; ++i) {
+                const std::string name = "t" + std::to_string(++added);
+                AddHeldTask(name);
+                ASSERT_TRUE(WaitUntilHeldAt(i, name));
+            }
+            const TaskId chosen = tasks->IdOf(1);
+            host.whileAsking = apply;
+            row.run(*commands, {1});
+            const int at = tasks->IndexOf(chosen);
+            if (!row.record) {
+                EXPECT_EQ(at, -1);
+                continue;
+            }
+            ASSERT_GE(at, 0);
+            EXPECT_TRUE(WaitUntil([&] { return CountId(tasks->Task(at), row.record) == 1; }));
+            for (int i = 0; i < tasks->Count(); ++i) EXPECT_EQ(CountId(tasks->Task(i), row.record), i == at) << i;
+        }
 }
 
 TEST_F(TaskCommandsTest, MovesShiftASelectedBlockByOnePlace)

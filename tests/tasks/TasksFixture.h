@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/MessageList.h"
@@ -45,18 +47,23 @@ public:
 };
 
 // Answers every question at once as the test set it up, and records what was asked.
+// `whileAsking` runs once inside the next question, as ticks do while a dialog is open.
 class FakeHost : public SchedulerHost, public CommandHost {
 public:
+    void Asking()
+    {
+        if (whileAsking) std::exchange(whileAsking, nullptr)();
+    }
     void AskAboutExistingFile(TDownloadThread& task) override
     {
         asked.push_back(task.TaskName());
         task.Answer(AnswerOverwriteAll);
     }
     bool ConfirmShutDown() override { return ++shutDownQuestions, confirmShutDown; }
-    bool Confirm(const std::string& msgId) override { return questions.push_back(msgId), confirm; }
-    std::optional<bool> AskDeleteTask() override { return ++deleteQuestions, deleteAnswer; }
-    std::optional<double> AskScheduleTime(double t) override { return proposedTimes.push_back(t), scheduleAnswer; }
-    std::optional<std::string> AskNewSource(uint8_t) override { return std::nullopt; }
+    bool Confirm(const std::string& msgId) override { return Asking(), questions.push_back(msgId), confirm; }
+    std::optional<bool> AskDeleteTask() override { return Asking(), ++deleteQuestions, deleteAnswer; }
+    std::optional<double> AskScheduleTime(double t) override { return Asking(), proposedTimes.push_back(t), scheduleAnswer; }
+    std::optional<std::string> AskNewSource(uint8_t) override { return Asking(), newSource; }
     std::optional<NewTaskAnswer> AskNewTask(bool startAllowed, const std::string& sourceText) override
     {
         newTaskStartAllowed = startAllowed;
@@ -73,6 +80,8 @@ public:
     int shutDownQuestions = 0, deleteQuestions = 0;
     std::optional<bool> deleteAnswer = false;
     std::optional<double> scheduleAnswer;
+    std::optional<std::string> newSource;
+    std::function<void()> whileAsking;
     std::vector<double> proposedTimes;
     std::optional<NewTaskAnswer> newTask;
     std::string newTaskSources;
