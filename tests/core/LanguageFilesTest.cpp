@@ -30,42 +30,36 @@ std::vector<std::string> ShippedLanguages()
     return languages;
 }
 
-TEST(ShippedLanguageTest, EveryCatalogueTextIsTranslatedWithItsPlaceholders)
+// Every text of the catalogue and of every window is translated with its placeholders, and no
+// key is misspelt.
+TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholders)
 {
     EXPECT_EQ(ShippedLanguages(), std::vector<std::string>{"Deutsch"});
     const TMsgList english;
     for (const auto& language : ShippedLanguages()) {
         const auto file = ReadLanguageFile(DataDir, language);
         ASSERT_TRUE(file.has_value()) << language;
-        for (const auto& [id, text] : file->Section("TMsgList")) EXPECT_TRUE(english.HasMsg(id)) << language << ": " << id;
-        for (const auto& id : english.Ids()) {
-            const auto text = file->Value("TMsgList", id);
-            ASSERT_TRUE(text.has_value()) << language << ": " << id;
-            EXPECT_FALSE(text->empty()) << language << ": " << id;
-            EXPECT_EQ(Placeholders(*text), Placeholders(english.GetMsg(id))) << language << ": " << id;
-        }
-    }
-}
-
-TEST(ShippedLanguageTest, EveryWindowTextIsTranslatedAndNoKeyIsMisspelt)
-{
-    for (const auto& language : ShippedLanguages()) {
-        const auto file = ReadLanguageFile(DataDir, language);
-        ASSERT_TRUE(file.has_value()) << language;
-        for (const FormCaptions* form : AllFormCaptions()) {
-            std::vector<CaptionText> expected(form->OwnTexts.begin(), form->OwnTexts.end());
-            expected.insert(expected.end(), form->Properties.begin(), form->Properties.end());
-            if (form->Caption != nullptr) expected.push_back({"Caption", form->Caption});
-
+        using Texts = std::vector<std::pair<std::string, std::string>>;
+        const auto check = [&](const std::string& section, const Texts& texts) {
             std::set<std::string> known;
-            for (const auto& text : expected) {
-                known.insert(UpperName(text.Key));
-                const auto value = file->Value(form->FormClass, text.Key);
-                ASSERT_TRUE(value.has_value()) << language << ": " << form->FormClass << "." << text.Key;
-                EXPECT_EQ(Placeholders(*value), Placeholders(text.Text)) << form->FormClass << "." << text.Key;
+            for (const auto& [key, text] : texts) {
+                known.insert(UpperName(key));
+                const auto value = file->Value(section, key);
+                ASSERT_TRUE(value.has_value() && !value->empty()) << language << ": " << section << "." << key;
+                EXPECT_EQ(Placeholders(*value), Placeholders(text)) << language << ": " << section << "." << key;
             }
-            for (const auto& [key, value] : file->Section(form->FormClass))
-                EXPECT_TRUE(known.contains(UpperName(key))) << language << ": " << form->FormClass << "." << key;
+            for (const auto& [key, value] : file->Section(section))
+                EXPECT_TRUE(known.contains(UpperName(key))) << language << ": " << section << "." << key;
+        };
+        Texts messages;
+        for (const auto& id : english.Ids()) messages.emplace_back(id, english.GetMsg(id));
+        check("TMsgList", messages);
+        for (const FormCaptions* form : AllFormCaptions()) {
+            Texts texts;
+            for (const auto& text : form->OwnTexts) texts.emplace_back(text.Key, text.Text);
+            for (const auto& text : form->Properties) texts.emplace_back(text.Key, text.Text);
+            if (form->Caption != nullptr) texts.emplace_back("Caption", form->Caption);
+            check(form->FormClass, texts);
         }
     }
 }

@@ -31,15 +31,13 @@ public:
     void MoveViews(int from, int to) override
     {
         const int moved = views[static_cast<size_t>(from)];
-        views.erase(views.begin() + from);
+        RemoveViews(from);
         views.insert(views.begin() + to, moved);
     }
     void ShowError(const std::string& text) override { errors.push_back(text); }
     bool HasError(const std::string& part) const
     {
-        for (const auto& error : errors)
-            if (error.find(part) != std::string::npos) return true;
-        return false;
+        return std::any_of(errors.begin(), errors.end(), [&](auto& error) { return error.find(part) != std::string::npos; });
     }
     std::vector<int> views;
     int next = 0;
@@ -89,11 +87,7 @@ public:
 
 class FakePower : public PowerControl {
 public:
-    bool PowerOff(std::string& error) override
-    {
-        if (!succeed) error = "Access denied";
-        return ++calls, succeed;
-    }
+    bool PowerOff(std::string& error) override { return error = succeed ? "" : "Access denied", ++calls, succeed; }
     int calls = 0;
     bool succeed = true;
 };
@@ -166,9 +160,7 @@ protected:
     std::vector<std::string> SavedNames() const
     {
         const std::string bytes = ReadFile(Restore() + "TaskList");
-        ByteReader reader(bytes);
-        reader.Byte();
-        reader.Byte();
+        ByteReader reader(std::string_view(bytes).substr(2));  // past the version
         std::vector<std::string> names(static_cast<size_t>(reader.Int32()));
         for (auto& name : names) name = reader.LenString();
         return names;
