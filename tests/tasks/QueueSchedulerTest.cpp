@@ -1,4 +1,7 @@
+#include <sys/stat.h>
+
 #include "core/ProgramLog.h"
+#include "tasks/ViewTexts.h"
 #include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
@@ -114,7 +117,9 @@ TEST_F(QueueSchedulerTest, ATaskOverTheErrorLimitIsPausedAndTriedAgainLater)
     EXPECT_EQ(ReadFile(temp / "dst/a/a"), "a");
 }
 
-TEST_F(QueueSchedulerTest, WhenAllIsDoneTheShutDownIsAskedOnceThenFinishedTasksLeave)
+// Tasks waiting for an answer are asked in list order; when all is done the shut-down is asked
+// once, then the finished tasks leave.
+TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrderAndTheShutDownOnceAllIsDone)
 {
     settings->SetAutoDeleteFinished(true);
     scheduler->Modes().ShutDownWhenDone = true;
@@ -122,21 +127,6 @@ TEST_F(QueueSchedulerTest, WhenAllIsDoneTheShutDownIsAskedOnceThenFinishedTasksL
     EXPECT_EQ(host.shutDownQuestions, 0);  // an empty list is not "all done"
     host.confirmShutDown = true;
     power.succeed = false;
-    AddQuickTask("a");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    const std::string var = tasks->Task(0).RestoreFilePath("var");
-    for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
-    EXPECT_EQ(host.shutDownQuestions, 1);  // the finished task counted before it left
-    EXPECT_EQ(power.calls, 1);
-    EXPECT_FALSE(scheduler->Modes().ShutDownWhenDone);
-    EXPECT_EQ(host.errors, std::vector<std::string>{"Access denied"});
-    EXPECT_EQ(tasks->Count(), 0);
-    EXPECT_FALSE(FileExists(var));
-    EXPECT_NE(ReadFile(LogFile()).find("Task was finished successfully"), std::string::npos);
-}
-
-TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrder)
-{
     for (const std::string name : {"x", "y"}) {
         test::MakeFolders(temp / ("dst/" + name));
         WriteFile(temp / ("src/" + name), "new");
@@ -144,11 +134,20 @@ TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrder)
         ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), StateCopying, 0, INT32_MAX));
     }
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).IsWaitingForAnswer() && tasks->Task(1).IsWaitingForAnswer(); }));
+    const std::string var = tasks->Task(0).RestoreFilePath("var");
     scheduler->Tick({});
     EXPECT_EQ(host.asked, Names());
     ASSERT_TRUE(WaitForState(0, StateFinished));
     ASSERT_TRUE(WaitForState(1, StateFinished));
     EXPECT_EQ(ReadFile(temp / "dst/y/y"), "new");
+    for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
+    EXPECT_EQ(host.shutDownQuestions, 1);  // the finished tasks counted before they left
+    EXPECT_EQ(power.calls, 1);
+    EXPECT_FALSE(scheduler->Modes().ShutDownWhenDone);
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Access denied"});
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_FALSE(FileExists(var));
+    EXPECT_NE(ReadFile(LogFile()).find("Task was finished successfully"), std::string::npos);
 }
 
 TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
@@ -159,15 +158,29 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     EXPECT_FALSE(empty.TrackBarEnabled);
     EXPECT_FALSE(empty.Commands.AllTasks);
 
+    test::MakeFolders(temp / "src/tree");
+    WriteFile(temp / "src/tree/f", "data");
+    ASSERT_EQ(::mkfifo((temp / "src/tree/pipe").c_str(), 0600), 0);
     ASSERT_TRUE(tasks->AddTask(temp / "src/none", temp / "dst", StatePaused, 0, 1000000));
     ASSERT_TRUE(tasks->AddTask(temp / "src/missing", temp / "dst", StateCopying, 0, 0));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/tree", temp / "dst", StateCopying, 0, INT32_MAX));
+    AddQuickTask("whole");
+    AddHeldTask("held");
     ASSERT_TRUE(WaitUntil([&] { return CountId(tasks->Task(1), "Err001") > 0; }));
+    ASSERT_TRUE(WaitForState(2, StateFinished));
+    ASSERT_TRUE(WaitForState(3, StateFinished));
+    ASSERT_TRUE(WaitUntilHeldAt(4, "held"));
     const ViewRefresh view = scheduler->Tick({0});
-    ASSERT_EQ(view.Rows.size(), 2u);
+    ASSERT_EQ(view.Rows.size(), 5u);
     // Nothing to copy is 0 percent.
     EXPECT_EQ(view.Rows[0].Cells, (std::array<std::string, TaskListColumnCount>{
                                       " Paused", temp / "src/none", temp / "dst/", "", "0", "0.00", "0.00", "0",
                                       "00:00:00", "00:00:00", "0.00 B/s"}));
+    EXPECT_EQ(view.Rows[2].Cells[0], " Finished, 1 left out");
+    EXPECT_EQ(view.Rows[3].Cells[0], " Finished");
+    EXPECT_EQ(view.QuickInfo[3].Progress, 1.0f);
+    EXPECT_EQ(view.QuickInfo[4].Text, temp / "src/held");  // a file source shows its file
+    EXPECT_EQ(view.QuickInfo[4].ImageIndex, StateCopying);
     EXPECT_EQ(view.StatusTexts[2], "Paused: 1");
     EXPECT_EQ(view.CurrentRow, 0);
     EXPECT_EQ(view.TrackBarPosition, view.TrackBarMax - 1000000);  // the fastest at the top
@@ -182,6 +195,18 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     EXPECT_FALSE(queued.Commands.Start);
     EXPECT_TRUE(queued.Commands.Selected);
     EXPECT_FALSE(queued.Commands.ChangeSource);
+    ASSERT_TRUE(tasks->StopAndRemoveTask(2, Removal::Confirmed));
+    EXPECT_NE(ReadFile(LogFile()).find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos);
+}
+
+TEST(ViewTextsTest, LogIconsAndSpeedLimitLabels)
+{
+    const std::pair<const char*, int> icons[] = {
+        {"Inf001", LogIconInformation}, {"inf020", LogIconInformation}, {"Err001", LogIconOther}, {"In", LogIconOther}};
+    for (const auto& [id, icon] : icons) EXPECT_EQ(LogIcon({id, 0, {}}), icon) << id;
+    const TMsgList msgs;
+    const std::pair<int32_t, const char*> labels[] = {{0, "0.0 B/s"}, {1024, "1024.0 B/s"}, {12500000, "11.9 Mb/s"}};
+    for (const auto& [speed, label] : labels) EXPECT_EQ(SpeedLimitLabel(speed, msgs), label) << speed;
 }
 
 TEST_F(QueueSchedulerTest, TheTickHasACallThatHangsLoggedOnceAndShown)

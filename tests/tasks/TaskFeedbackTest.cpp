@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/TaskTypes.h"
@@ -9,64 +10,38 @@
 namespace tarn {
 namespace {
 
-using Kind = FeedbackEvent::Kind;
-
-// One tick: each task as (id, state); the events that tick is to raise, as "kind:name".
-struct Tick {
-    std::vector<std::pair<uint64_t, uint8_t>> Tasks;
-    std::vector<std::string> Events;
-    bool PausedBefore = false;  // the queue paused task 1 for its errors before this tick
-};
-
-std::string Describe(const FeedbackEvent& event)
-{
-    switch (event.What) {
-    case Kind::TaskFinished: return "finished:" + event.Name;
-    case Kind::TaskPausedForErrors: return "paused:" + event.Name;
-    case Kind::AllDone: return "all done";
-    }
-    return {};
-}
-
+// Each tick: its tasks as "1C 2F" (an id, then the letter of its state in "SCEPZF"), a leading '!'
+// when the queue paused task 1 for its errors before it; then the events it raises.
 TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
 {
-    const struct {
-        const char* Case;
-        std::vector<Tick> Ticks;
-    } rows[] = {
+    using Ticks = std::vector<std::pair<std::string, std::vector<std::string>>>;
+    const std::pair<const char*, Ticks> rows[] = {
         {"one task finishes: its own notification, no second one for all",
-         {{{{1, StateCopying}}, {}}, {{{1, StateFinished}}, {"finished:t1"}}, {{{1, StateFinished}}, {}}}},
-        {"restored finished, or added and finished within a tick: nothing",
-         {{{{1, StateFinished}}, {}}, {{{1, StateFinished}, {2, StateFinished}}, {}}}},
+         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1F", {}}}},
+        {"restored finished, or added and finished within a tick: nothing", {{"1F", {}}, {"1F 2F", {}}}},
         {"two finish in turn: each, then all done once",
-         {{{{1, StateCopying}, {2, StatePaused}}, {}},
-          {{{1, StateFinished}, {2, StateCopying}}, {"finished:t1"}},
-          {{{1, StateFinished}, {2, StateFinished}}, {"finished:t2", "all done"}},
-          {{{1, StateFinished}, {2, StateFinished}}, {}}}},
+         {{"1C 2P", {}}, {"1F 2C", {"finished:t1"}}, {"1F 2F", {"finished:t2", "all done"}}, {"1F 2F", {}}}},
         {"a finished task removed before the last one finishes still counts toward all done",
-         {{{{1, StateCopying}, {2, StateCopying}}, {}},
-          {{{1, StateFinished}, {2, StateCopying}}, {"finished:t1"}},
-          {{{2, StateCopying}}, {}},
-          {{{2, StateFinished}}, {"finished:t2", "all done"}}}},
+         {{"1C 2C", {}}, {"1F 2C", {"finished:t1"}}, {"2C", {}}, {"2F", {"finished:t2", "all done"}}}},
         {"a task restarted after finishing is reported again",
-         {{{{1, StateCopying}}, {}}, {{{1, StateFinished}}, {"finished:t1"}}, {{{1, StateScanning}}, {}},
-          {{{1, StateFinished}}, {"finished:t1"}}}},
+         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1S", {}}, {"1F", {"finished:t1"}}}},
         {"paused for errors by the queue, reported at the next tick; a pause by the user is not",
-         {{{{1, StateError}, {2, StatePaused}}, {}},
-          {{{1, StatePaused}, {2, StateCopying}}, {"paused:t1"}, true},
-          {{{1, StatePaused}, {2, StatePaused}}, {}}}},
+         {{"1E 2P", {}}, {"!1P 2C", {"paused:t1"}}, {"1P 2P", {}}}},
     };
-    for (const auto& row : rows) {
+    const char* const kinds[] = {"finished:", "paused:", "all done"};
+    for (const auto& [name, ticks] : rows) {
         TaskFeedback feedback;
-        for (size_t t = 0; t < row.Ticks.size(); ++t) {
-            const Tick& tick = row.Ticks[t];
-            if (tick.PausedBefore) feedback.PausedForErrors("/srv/share/t1/");
+        for (const auto& [states, expected] : ticks) {
+            if (states[0] == '!') feedback.PausedForErrors("/srv/share/t1/");
             std::vector<FeedbackTask> tasks;
-            for (const auto& [id, state] : tick.Tasks)
-                tasks.push_back({id, state, "/srv/share/t" + std::to_string(id) + "/", 0, 0});
+            for (size_t at = states.find_first_of("12"); at < states.size(); at += 3)
+                tasks.push_back({static_cast<uint64_t>(states[at] - '0'),
+                                 static_cast<uint8_t>(std::string("SCEPZF").find(states[at + 1])),
+                                 "/srv/share/t" + states.substr(at, 1) + "/", 0, 0});
             std::vector<std::string> events;
-            for (const FeedbackEvent& event : feedback.Update(tasks)) events.push_back(Describe(event));
-            EXPECT_EQ(events, tick.Events) << row.Case << ", tick " << t;
+            for (const FeedbackEvent& event : feedback.Update(tasks))
+                events.push_back(kinds[static_cast<int>(event.What)] + event.Name);
+            EXPECT_EQ(events, expected) << name << ": " << states;
         }
     }
 }
@@ -88,9 +63,8 @@ TEST(TaskFeedbackTest, LauncherShowsTheUnfinishedBytesAndTheActiveTasks)
     };
     for (const auto& row : rows) {
         const LauncherState launcher = TaskFeedback::Launcher(row.Tasks);
-        EXPECT_DOUBLE_EQ(launcher.Progress, row.Progress);
-        EXPECT_EQ(launcher.ProgressVisible, row.Visible);
-        EXPECT_EQ(launcher.Active, row.Active);
+        EXPECT_EQ(std::tuple(launcher.Progress, launcher.ProgressVisible, launcher.Active),
+                  std::tuple(row.Progress, row.Visible, row.Active));
     }
 }
 
