@@ -37,26 +37,6 @@ TEST(MountTableTest, ParsesWholeLinesWithTheirOptionalFieldsAndEscapes)
                                                   "/x\\09y\\7|tmpfs|a\\400b", "/last|tmpfs|tmpfs"}));
 }
 
-TEST(MountTableTest, FindsTheLongestMountPointOnFolderBoundariesAndTheLaterOnTop)
-{
-    const MountTable table = MountTable::Parse(
-        Line("/", "ext4", "root") + Line("/home", "ext4", "home") + Line("/mnt/a/inner", "tmpfs", "inner") +
-        Line("/mnt/a", "cifs", "a") + Line("/mnt/ab", "nfs", "ab") + Line("/home/ann/My\\040Files", "ext4", "files") +
-        Line("/media/disk", "ext4", "disk") + Line("/media/disk", "nfs", "nas"));
-    const std::pair<const char*, const char*> cases[] = {
-        {"/", "root"}, {"/etc/passwd", "root"}, {"/home", "home"}, {"/home/", "home"}, {"/homework/x", "root"},
-        {"/mnt/a/file", "a"}, {"/mnt/ab/file", "ab"}, {"/mnt/abc", "root"}, {"/mnt/a/inner/x", "inner"},
-        {"/mnt/a/innerx", "a"}, {"/home/ann/My Files/doc.txt", "files"}, {"/home/ann/My", "home"},
-        {"/media/disk/x", "nas"}, {"home/ann", nullptr}, {"", nullptr},  // relative: not resolved
-    };
-    for (const auto& [path, source] : cases) {
-        const MountEntry* entry = table.Find(path);
-        EXPECT_EQ(entry ? entry->MountSource.c_str() : "none", std::string(source ? source : "none")) << path;
-    }
-    EXPECT_EQ(MountTable().Find("/home"), nullptr);
-    EXPECT_NE(MountTable::Current().Find("/etc/hostname"), nullptr);
-}
-
 const MountTable Mounts = MountTable::Parse(
     Line("/", "ext4", "/dev/sda2") + Line("/home", "btrfs", "/dev/sda3") +
     Line("/net/cifs", "cifs", "//Srv1/share") + Line("/net/smb3", "smb3", "//srv2/media") +
@@ -67,7 +47,9 @@ const MountTable Mounts = MountTable::Parse(
     Line("/net/ssh6", "fuse.sshfs", "ann@[2001:db8::7]:/home/ann") + Line("/net/bad-nfs", "nfs", "no-colon") +
     Line("/net/bad-cifs", "cifs", "srv3/share") + Line("/net/no-host", "nfs", ":/export") +
     Line("/gvfs", "fuse.gvfsd-fuse", "gvfsd-fuse") + Line("/smb", "fuse.smbnetfs", "smbnetfs") +
-    Line("/net/rclone", "fuse.rclone", "Photos:2024/raw") + Line("/net/rclone-adhoc", "fuse.rclone", ":s3:bucket"));
+    Line("/net/rclone", "fuse.rclone", "Photos:2024/raw") + Line("/net/rclone-adhoc", "fuse.rclone", ":s3:bucket") +
+    Line("/mnt/a/inner", "tmpfs", "x") + Line("/mnt/a", "ext4", "x") + Line("/mnt/ab", "ext4", "x") +
+    Line("/home/ann/My\\040Files", "ext4", "x") + Line("/media/disk", "ext4", "x") + Line("/media/disk", "nfs", "nas:/x"));
 
 TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
 {
@@ -93,13 +75,17 @@ TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
         // So does a path in a mount of many servers that names none.
         {"/gvfs", "/gvfs"}, {"/gvfs/mtp:host=Phone/DCIM", "/gvfs"}, {"/gvfs/smb-share:share=x,servers=y/z", "/gvfs"},
         {"/gvfs/sftp:host=/x", "/gvfs"}, {"/gvfs/sftp", "/gvfs"}, {"/smb/", "/smb"},
-        // Local mounts give their mount point, on folder boundaries: one key per disk.
-        {"/home/ann/Video/a.mkv", "/home"}, {"/homework/x", "/"},
+        // Local mounts give their mount point: the longest that holds the path on folder boundaries,
+        // the later of two on the same point. One key per disk.
+        {"/home/ann/Video/a.mkv", "/home"}, {"/home/", "/home"}, {"/homework/x", "/"}, {"/mnt/a/file", "/mnt/a"},
+        {"/mnt/ab/file", "/mnt/ab"}, {"/mnt/abc", "/"}, {"/mnt/a/inner/x", "/mnt/a/inner"}, {"/mnt/a/innerx", "/mnt/a"},
+        {"/home/ann/My Files/doc.txt", "/home/ann/My Files"}, {"/home/ann/My", "/home"}, {"/media/disk/x", "nas"},
         {"docs/a.txt", "/"},  // relative paths are not resolved and lie under no mount
     };
     for (const auto& [path, key] : cases) EXPECT_EQ(ServerOfPath(path, Mounts), key) << path;
     EXPECT_EQ(ServerOfPath("/home/ann/a", MountTable()), "/");
     EXPECT_EQ(ServerOfPath("//srv/share", MountTable()), "srv");
+    EXPECT_NE(MountTable::Current().Find("/etc/hostname"), nullptr);
     // Without a table the process mounts decide; the second round is served from the cache.
     const MountTable current = MountTable::Current();
     for (int round = 0; round < 2; ++round)

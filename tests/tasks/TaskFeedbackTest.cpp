@@ -46,25 +46,20 @@ TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
     }
 }
 
+// The launcher's progress, whether it shows, and the count of active tasks.
 TEST(TaskFeedbackTest, LauncherShowsTheUnfinishedBytesAndTheActiveTasks)
 {
-    const struct {
-        std::vector<FeedbackTask> Tasks;
-        double Progress;
-        bool Visible;
-        int Active;
-    } rows[] = {
-        {{}, 0, false, 0},
+    const std::pair<std::vector<FeedbackTask>, std::tuple<double, bool, int>> rows[] = {
+        {{}, {0, false, 0}},
         // Finished tasks leave the figures; a paused one keeps its bytes but is not active.
-        {{{1, StateFinished, "a", 900, 900}, {2, StateCopying, "b", 25, 100}, {3, StatePaused, "c", 0, 100}}, 0.125, true, 1},
-        {{{1, StatePaused, "a", 50, 100}}, 0.5, false, 0},
+        {{{1, StateFinished, "a", 900, 900}, {2, StateCopying, "b", 25, 100}, {3, StatePaused, "c", 0, 100}}, {0.125, true, 1}},
+        {{{1, StatePaused, "a", 50, 100}}, {0.5, false, 0}},
         // Scanning, its total not known yet; a copied count past a shrunk total counts as whole.
-        {{{1, StateScanning, "a", 0, 0}, {2, StateError, "b", 300, 200}}, 1.0, true, 2},
+        {{{1, StateScanning, "a", 0, 0}, {2, StateError, "b", 300, 200}}, {1.0, true, 2}},
     };
-    for (const auto& row : rows) {
-        const LauncherState launcher = TaskFeedback::Launcher(row.Tasks);
-        EXPECT_EQ(std::tuple(launcher.Progress, launcher.ProgressVisible, launcher.Active),
-                  std::tuple(row.Progress, row.Visible, row.Active));
+    for (const auto& [tasks, expected] : rows) {
+        const LauncherState launcher = TaskFeedback::Launcher(tasks);
+        EXPECT_EQ(std::tuple(launcher.Progress, launcher.ProgressVisible, launcher.Active), expected);
     }
 }
 

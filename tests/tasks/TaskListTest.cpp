@@ -182,8 +182,7 @@ TEST_F(TaskListTest, ARestoreFolderOthersCouldWriteIsRefusedBeforeAnythingInItIs
         std::string error;
     } cases[] = {
         {"group", [&] { fs::permissions(folder, fs::perms(0770)); },
-         "The restore folder \"" + folder + "\" can be written by other users (mode 0770); only its owner may write "
-         "it: chmod go-w \"" + folder + "\""},
+         "\"" + folder + "\" can be written by other users (mode 0770); only its owner may write it: chmod go-w"},
         {"others", [&] { fs::permissions(folder, fs::perms(01777)); }, "(mode 1777)"},
         {"link", [&] { fs::rename(folder, outside + "/real"); fs::create_symlink(outside + "/real", folder); },
          "The restore folder \"" + folder + "\" is a symbolic link, which is not followed"},

@@ -37,7 +37,7 @@ public:
     void ShowError(const std::string& text) override { errors.push_back(text); }
     bool HasError(const std::string& part) const
     {
-        return std::any_of(errors.begin(), errors.end(), [&](auto& error) { return error.find(part) != std::string::npos; });
+        return std::any_of(errors.begin(), errors.end(), [&](auto& e) { return e.find(part) != std::string::npos; });
     }
     std::vector<int> views;
     int next = 0;
@@ -52,11 +52,7 @@ public:
     {
         if (whileAsking) std::exchange(whileAsking, nullptr)();
     }
-    void AskAboutExistingFile(TDownloadThread& task) override
-    {
-        asked.push_back(task.TaskName());
-        task.Answer(AnswerOverwriteAll);
-    }
+    void AskAboutExistingFile(TDownloadThread& task) override { asked.push_back(task.TaskName()), task.Answer(AnswerOverwriteAll); }
     bool ConfirmShutDown() override { return ++shutDownQuestions, confirmShutDown; }
     bool Confirm(const std::string& msgId) override { return Asking(), questions.push_back(msgId), confirm; }
     std::optional<bool> AskDeleteTask() override { return Asking(), ++deleteQuestions, deleteAnswer; }
@@ -64,9 +60,7 @@ public:
     std::optional<std::string> AskNewSource(uint8_t) override { return Asking(), newSource; }
     std::optional<NewTaskAnswer> AskNewTask(bool startAllowed, const std::string& sourceText) override
     {
-        newTaskStartAllowed = startAllowed;
-        newTaskSources = sourceText;
-        return newTask;
+        return newTaskStartAllowed = startAllowed, newTaskSources = sourceText, newTask;
     }
     bool EditSettings(int) override { return true; }
     void LanguageChanged() override {}
