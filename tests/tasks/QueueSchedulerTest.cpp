@@ -141,9 +141,8 @@ TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrderAndTheShutDownOnceAllI
     ASSERT_TRUE(WaitForState(1, StateFinished));
     EXPECT_EQ(ReadFile(temp / "dst/y/y"), "new");
     for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
-    EXPECT_EQ(host.shutDownQuestions, 1);  // the finished tasks counted before they left
-    EXPECT_EQ(power.calls, 1);
-    EXPECT_FALSE(scheduler->Modes().ShutDownWhenDone);
+    // The finished tasks counted before they left.
+    EXPECT_EQ(std::tuple(host.shutDownQuestions, power.calls, scheduler->Modes().ShutDownWhenDone), std::tuple(1, 1, false));
     EXPECT_EQ(host.errors, std::vector<std::string>{"Access denied"});
     EXPECT_EQ(tasks->Count(), 0);
     EXPECT_FALSE(FileExists(var));
@@ -154,9 +153,7 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
 {
     const ViewRefresh empty = scheduler->Tick({});
     EXPECT_EQ(empty.StatusTexts[0], "Tasks: 0");
-    EXPECT_TRUE(empty.OverallViewsVisible);
-    EXPECT_FALSE(empty.TrackBarEnabled);
-    EXPECT_FALSE(empty.Commands.AllTasks);
+    EXPECT_TRUE(empty.OverallViewsVisible && !empty.TrackBarEnabled && !empty.Commands.AllTasks);
 
     test::MakeFolders(temp / "src/tree");
     WriteFile(temp / "src/tree/f", "data");
@@ -185,16 +182,13 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     EXPECT_EQ(view.CurrentRow, 0);
     EXPECT_EQ(view.TrackBarPosition, view.TrackBarMax - 1000000);  // the fastest at the top
     EXPECT_EQ(view.SpeedLabel, "976.6 Kb/s");
-    EXPECT_FALSE(view.OverallViewsVisible);
-    EXPECT_TRUE(view.Commands.ChangeSource);
+    EXPECT_TRUE(!view.OverallViewsVisible && view.Commands.ChangeSource);
     // Each log list learns how many records its task holds: the creation, and the missing source.
     EXPECT_EQ(view.LogRecordCounts[0], 1);
     EXPECT_GE(view.LogRecordCounts[1], 2);
     scheduler->Modes().GlobalQueue = true;
     const ViewRefresh queued = scheduler->Refresh({0, 1});
-    EXPECT_FALSE(queued.Commands.Start);
-    EXPECT_TRUE(queued.Commands.Selected);
-    EXPECT_FALSE(queued.Commands.ChangeSource);
+    EXPECT_TRUE(!queued.Commands.Start && queued.Commands.Selected && !queued.Commands.ChangeSource);
     ASSERT_TRUE(tasks->StopAndRemoveTask(2, Removal::Confirmed));
     EXPECT_NE(ReadFile(LogFile()).find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos);
 }

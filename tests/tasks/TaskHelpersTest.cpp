@@ -65,8 +65,6 @@ TEST_F(TempFolderTest, TheDestinationHistoryPutsTheNewestFirstOnceWithoutLetterC
             written.push_back(ReadRegString(*key(), PathValueName(i), "<absent>"));
         EXPECT_EQ(written, c.written) << c.name;
         EXPECT_EQ(ReadRegInteger(*key(), regvalue::PathsCount, -1), c.count) << c.name;
-        EXPECT_EQ(ReadDestinationHistory(*key()).size(), static_cast<size_t>(c.count)) << c.name;
-        EXPECT_EQ(ReadRegInteger(*key(), regvalue::MaxPathsCount, -1), c.maxCount) << c.name;
     }
     // The stored count is taken within bounds; an absent entry reads empty.
     for (const auto& [stored, read] : {std::pair{2, 2u}, {-4, 0u}, {2000000000, 1000u}}) {
@@ -107,16 +105,15 @@ TEST(PowerControlTest, TheFallbackSucceedsOnStatusZeroAndOtherwiseSaysWhy)
     EXPECT_TRUE(LogindPowerControl::RunCommand("true", {}, error));
     EXPECT_EQ(error, "untouched");
     // A command that did not start or did not end by itself: the command, then the system's text.
-    const std::tuple<QStringList, std::string, bool> cases[] = {
-        {{"sh", "-c", "exit 3"}, "sh -c exit 3: exit status 3", true},
-        {{"sh", "-c", "echo 'Failed to power off: Access denied' >&2; exit 1"}, "Failed to power off: Access denied", true},
-        {{"/nonexistent/systemctl", "poweroff"}, "/nonexistent/systemctl poweroff: ", false},
-        {{"sh", "-c", "kill -9 $$"}, "sh -c kill -9 $$: ", false},
+    const std::pair<QStringList, std::string> cases[] = {
+        {{"sh", "-c", "exit 3"}, "sh -c exit 3: exit status 3"},
+        {{"sh", "-c", "echo 'Failed to power off: Access denied' >&2; exit 1"}, "Failed to power off: Access denied"},
+        {{"/nonexistent/systemctl", "poweroff"}, "/nonexistent/systemctl poweroff: "},
+        {{"sh", "-c", "kill -9 $$"}, "sh -c kill -9 $$: "},
     };
-    for (const auto& [command, expected, whole] : cases) {
+    for (const auto& [command, expected] : cases) {
         EXPECT_FALSE(LogindPowerControl::RunCommand(command.front(), command.mid(1), error));
-        EXPECT_EQ(whole ? error : error.substr(0, expected.size()), expected);
-        EXPECT_GT(error.size(), whole ? 0 : expected.size()) << error;
+        EXPECT_TRUE(error.starts_with(expected) && (error.size() > expected.size()) == expected.ends_with(": ")) << error;
     }
 }
 
