@@ -1,11 +1,7 @@
 // How the program is started: the log-on entry, and the hand-over from a later start.
-#include <gtest/gtest.h>
-
 #include <glib.h>
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "core/AutoStartEntry.h"
 #include "core/HandOverBlock.h"

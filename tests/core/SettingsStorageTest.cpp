@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "core/RegistryLayout.h"
 #include "engine/GlobalUtils.h"

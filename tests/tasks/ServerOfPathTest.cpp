@@ -1,9 +1,6 @@
 #include "tasks/ServerOfPath.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <string>
 
 #include "tests/support/TestSupport.h"
 

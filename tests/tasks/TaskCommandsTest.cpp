@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <functional>
 
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"

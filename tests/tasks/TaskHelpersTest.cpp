@@ -1,6 +1,5 @@
 // The small helpers of the task list: names in the restore folder, the destination history,
 // dropped addresses and the power-off fallback.
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <set>

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <thread>
 
 #include "engine/RestoreFiles.h"

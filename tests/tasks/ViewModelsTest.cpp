@@ -1,9 +1,7 @@
 // What the windows show, as plain logic: the feedback of finished tasks and the speed graph.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "engine/TaskTypes.h"
 #include "tasks/SpeedGraphModel.h"
