@@ -27,7 +27,7 @@ protected:
     }
 };
 
-TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndCanTakeTheirFiles)
+TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndGoOnWithoutAProgramLog)
 {
     AddSlowAndFinishedTasks({"f1", "f2"});
     host.deleteAnswer.reset();
@@ -43,7 +43,8 @@ TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndCanTakeTheirFiles)
 
     // A program log that cannot be written stops no deletion: each task's loss is reported once,
     // and nothing is left for the next start to resume.
-    BlockProgramLog();
+    WriteFile(temp / "blocker", "");  // where the program log's folder should be
+    settings->SetLogFile(temp / "blocker/tarn_log.txt");
     AddSlowAndFinishedTasks({"done"});
     std::vector<std::string> deleted = Names();
     commands->Delete({0, 1});
@@ -69,6 +70,19 @@ TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndCanTakeTheirFiles)
         EXPECT_NE(error.find("program log \"" + temp / "blocker/tarn_log.txt\""), std::string::npos) << error;
         EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
     }
+
+    // A finished task the queue removes by itself stays, reported once, until new settings let it go.
+    settings->SetAutoDeleteFinished(true);
+    AddQuickTask("auto");
+    ASSERT_TRUE(WaitForState(0, StateFinished));
+    for (int tick = 0; tick < 4; ++tick) scheduler->Tick({});
+    ASSERT_EQ(tasks->Count(), 1);
+    EXPECT_EQ(views.errors.size(), deleted.size() + 1);
+    EXPECT_TRUE(tasks->RemovalFailed(0) && FileExists(tasks->Task(0).RestoreFilePath("var")));
+    settings->SetLogFile(LogFile());
+    commands->ApplyChangedSettings();
+    scheduler->Tick({});
+    EXPECT_EQ(tasks->Count(), 0);
 }
 
 // Ticks go on while a question is open: the command acts on the task chosen, wherever it stands
@@ -179,15 +193,12 @@ TEST_F(TaskCommandsTest, QuestionsGuardRestartSkipAndSchedule)
 
 TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
 {
-    NewTaskAnswer answer;
-    answer.SourceText = "\"" + temp / "src/a b" + "\" \"" + temp / "src/c" + "\"";
-    answer.Destination = temp / "dst";
-    answer.State = StatePaused;
-    host.newTask = answer;
+    const std::string quoted = "\"" + temp / "src/a b" + "\" \"" + temp / "src/c" + "\"";
+    host.newTask = NewTaskAnswer{quoted, temp / "dst", StatePaused, 0, 0, {}};
     scheduler->Modes().GlobalQueue = true;
     commands->AddTasksByDialog({temp / "src/a b", temp / "src/c"});
-    EXPECT_FALSE(host.newTaskStartAllowed);
-    EXPECT_EQ(host.newTaskSources, answer.SourceText);
+    EXPECT_FALSE(host.newTaskStartAllowed);  // a queue mode decides what runs
+    EXPECT_EQ(host.newTaskSources, quoted);
     ASSERT_EQ(tasks->Count(), 2);
     EXPECT_EQ(tasks->Task(0).GetSource(), temp / "src/a b");
     EXPECT_EQ(tasks->Task(1).GetDestination(), temp / "dst/");
@@ -206,7 +217,6 @@ TEST_F(TaskCommandsTest, SettingsReachTheTasksAndDefaultsKeepTheListedRestoreFol
     AddHeldTask("a", StatePaused);
     AddHeldTask("b", StatePaused);
     settings->SetMaxLinkSpeed(125000000);
-    settings->SetCountOfErrorsForSkip(5);
     commands->Settings();
     for (int i = 0; i < 2; ++i) EXPECT_EQ(tasks->Task(i).GetSpeedScale(), 125000000);
     EXPECT_FALSE(settings->MaxLinkSpeedChanged());  // saved
@@ -219,14 +229,13 @@ TEST_F(TaskCommandsTest, SettingsReachTheTasksAndDefaultsKeepTheListedRestoreFol
     EXPECT_EQ(settings->MaxLinkSpeed(), 12500000);
     EXPECT_EQ(tasks->Task(0).GetSpeedScale(), 125000000);  // running tasks keep their values
     EXPECT_EQ(settings->RestorePath(), Restore());
-    EXPECT_EQ(settings->LogFile(), temp / "docs/tarn_log.txt");
     settings->SaveToRegistry();
     EXPECT_EQ(TSettingsStorage(Registry()).RestorePath(), Restore());  // the next start finds the tasks
 
     commands->Delete({0, 1});
     commands->RestoreDefaultSettings();
     const std::string defaults = temp / "data/Brenvik/Restore/";
-    EXPECT_EQ(settings->RestorePath(), defaults);
+    EXPECT_EQ(settings->RestorePath(), defaults);  // an empty list follows it at once
     AddQuickTask("c");
     Reload();
     ASSERT_EQ(tasks->Count(), 1);

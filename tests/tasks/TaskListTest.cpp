@@ -337,21 +337,5 @@ TEST_F(TaskListTest, AtExitAStuckWorkerIsLeftBehindAndTheFolderGivenUp)
     stuck->WaitFor();
 }
 
-TEST_F(TaskListTest, AnUnwritableProgramLogKeepsTheTaskAndIsReportedOnce)
-{
-    settings->SetAutoDeleteFinished(true);
-    BlockProgramLog();
-    AddQuickTask("a");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    for (int tick = 0; tick < 4; ++tick) scheduler->Tick({});
-    ASSERT_EQ(tasks->Count(), 1);
-    EXPECT_EQ(views.errors.size(), 1u);
-    EXPECT_TRUE(tasks->RemovalFailed(0) && FileExists(tasks->Task(0).RestoreFilePath("var")));
-    settings->SetLogFile(LogFile());
-    commands->ApplyChangedSettings();  // new settings: the removal is tried again
-    scheduler->Tick({});
-    EXPECT_EQ(tasks->Count(), 0);
-}
-
 }  // namespace
 }  // namespace tarn

@@ -112,12 +112,6 @@ protected:
     std::string Restore() const { return temp / "restore/"; }
     std::string LogFile() const { return temp / "log/tarn_log.txt"; }
     RegistryLocation Registry() const { return {temp / "config/user.ini", temp / "config/system.ini"}; }
-    // A file stands where the program log's folder should be.
-    void BlockProgramLog()
-    {
-        WriteFile(temp / "blocker", "");
-        settings->SetLogFile(temp / "blocker/tarn_log.txt");
-    }
     // Held: Copying at speed limit 0 once it reached its file. Quick: finishes at once.
     void AddHeldTask(const std::string& name, uint8_t state = StateCopying) { AddTask(name, RandomBytes(1000, 1), state, 0); }
     void AddQuickTask(const std::string& name, uint8_t state = StateCopying) { AddTask(name, name, state, INT32_MAX); }
