@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "core/FormCaptions.h"
@@ -82,11 +83,9 @@ TEST(ShippedLanguageTest, EveryLanguageHasEveryHelpPageAndEveryLinkLeadsToAFile)
             if (entry.path().extension() != ".html") continue;
             pages[language].insert(entry.path().lexically_relative(folder).string());
             const std::string text = test::ReadFile(entry.path().string());
-            const std::string mark = "href=\"";
-            for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
-                const size_t begin = at + mark.size();
-                std::string target = text.substr(begin, text.find('"', begin) - begin);
-                target = target.substr(0, target.find('#'));
+            static const std::regex href("href=\"([^\"#]*)");
+            for (std::sregex_iterator link(text.begin(), text.end(), href), end; link != end; ++link) {
+                const std::string target = (*link)[1];
                 // An address with a scheme (https:, mailto:) leads out of the help.
                 if (target.empty() || target.find(':') < target.find('/')) continue;
                 EXPECT_TRUE(fs::exists(entry.path().parent_path() / target)) << entry.path() << " links to " << target;

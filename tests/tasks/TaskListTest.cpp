@@ -229,15 +229,13 @@ TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptAndKillLeftover
     EXPECT_EQ(Names(), (std::vector<std::string>{"AAAAAAAA", "FFFFFFFF"}));
     EXPECT_EQ(std::tuple(tasks->UnrestoredCount(), tasks->LoadProblems(), views.errors.size()), std::tuple(1, 8, 8u));
     const std::string damaged = Restore() + "damaged/";
-    for (const std::string& error :
-         {"Task CCCCCCCC: its restore files in \"" + Restore() + "\" cannot be read: Device or resource busy. It stays "
-          "in the list for the next start", std::string("Task BBBBBBBB: its restore files are damaged: "),
-          "they were moved to \"" + damaged + "\"", std::string("Task DDDDDDDD: its restore files are missing"),
-          std::string("an invalid task name \"../../etc\""),
-          std::string("Task EEEEEEEE: its restore file \"EEEEEEEE.con\" is missing"),
-          std::string("names task AAAAAAAA twice"), std::string("Task GGGGGGGG was being created when the program ended"),
-          std::string("Task HHHHHHHH was being created when the program ended")})
-        EXPECT_TRUE(views.HasError(error)) << error;
+    const std::vector<std::string> errors = {
+        "Task CCCCCCCC: its restore files in \"" + Restore() + "\" cannot be read: Device or resource busy. It stays in "
+        "the list for the next start", "Task BBBBBBBB: its restore files are damaged: ", "they were moved to \"" + damaged + "\"",
+        "Task DDDDDDDD: its restore files are missing", "an invalid task name \"../../etc\"",
+        "Task EEEEEEEE: its restore file \"EEEEEEEE.con\" is missing", "names task AAAAAAAA twice",
+        "Task GGGGGGGG was being created when the program ended", "Task HHHHHHHH was being created when the program ended"};
+    for (const auto& error : errors) EXPECT_TRUE(views.HasError(error)) << error;
     for (const char* extension : {".var", ".con", ".log"}) {
         EXPECT_TRUE(FileExists(damaged + "BBBBBBBB" + extension));
         EXPECT_FALSE(FileExists(Restore() + "BBBBBBBB" + extension));
