@@ -37,6 +37,9 @@ TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholders)
 {
     EXPECT_EQ(ShippedLanguages(), std::vector<std::string>{"Deutsch"});
     const TMsgList english;
+    const auto ids = english.Ids();  // each once, in the order lookups rely on
+    EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end(), LessName));
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end(), SameName), ids.end());
     for (const auto& language : ShippedLanguages()) {
         const auto file = ReadLanguageFile(DataDir, language);
         ASSERT_TRUE(file.has_value()) << language;
@@ -53,7 +56,7 @@ TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholders)
                 EXPECT_TRUE(known.contains(UpperName(key))) << language << ": " << section << "." << key;
         };
         Texts messages;
-        for (const auto& id : english.Ids()) messages.emplace_back(id, english.GetMsg(id));
+        for (const auto& id : ids) messages.emplace_back(id, english.GetMsg(id));
         check("TMsgList", messages);
         for (const FormCaptions* form : AllFormCaptions()) {
             Texts texts;
