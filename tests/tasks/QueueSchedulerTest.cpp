@@ -1,111 +1,106 @@
-#include <chrono>
-#include <thread>
+#include <sys/stat.h>
 
 #include "core/ProgramLog.h"
-#include "platform/FaultInjection.h"
+#include "tasks/ViewTexts.h"
 #include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
 namespace {
 
-using test::MakeFolders;
-using test::TasksTest;
+using test::ReadFile;
 using test::WaitUntil;
 using test::WriteFile;
 
-class QueueSchedulerTest : public TasksTest {
+class QueueSchedulerTest : public test::TasksTest {
 protected:
-    void TearDown() override
+    bool Started(int index) const { return CountId(tasks->Task(index), "Inf005") > 0; }
+    std::string States() const
     {
-        ClearFaults();
-        TasksTest::TearDown();
-    }
-    // A task whose source is missing, so it keeps failing; with the limit of errors at 2 the
-    // queue soon suspends it.
-    void AddFailingTask(const std::string& source)
-    {
-        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StateCopying, 0, 0));
-    }
-    std::vector<uint8_t> States() const
-    {
-        std::vector<uint8_t> states;
-        for (int i = 0; i < tasks->Count(); ++i) states.push_back(tasks->Task(i).GetState());
+        std::string states;
+        for (int i = 0; i < tasks->Count(); ++i) states += "SCEPZF"[tasks->Task(i).GetState()];
         return states;
     }
-    bool Started(int index) { return CountId(tasks->Task(index), "Inf005") > 0; }
+    std::string StartedTasks() const
+    {
+        std::string started;
+        for (int i = 0; i < tasks->Count(); ++i) started += Started(i) ? 'y' : 'n';
+        return started;
+    }
 };
 
-TEST_F(QueueSchedulerTest, GlobalQueueKeepsTheEarliestActiveTask)
+// Tasks: H held Copying, h held Paused, Q finished, "//..." a paused task of a network source.
+// States: S Scanning, C Copying, E Error, P Paused, Z Scheduled, F Finished; '.' any.
+TEST_F(QueueSchedulerTest, TheQueueRuleStartsAndPausesTasksByTheirStates)
 {
-    scheduler->Modes().GlobalQueue = true;
-    AddHeldTask("a");
-    AddHeldTask("b");
-    AddHeldTask("c", StatePaused);
-    ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
-    ASSERT_TRUE(WaitUntilHeldAt(1, "b"));
-    scheduler->Tick({});
-    ASSERT_TRUE(WaitForState(1, StatePaused));
-    EXPECT_EQ(States(), (std::vector<uint8_t>{StateCopying, StatePaused, StatePaused}));
-    EXPECT_FALSE(Started(2));
+    const struct {
+        const char* name;
+        bool global, source;
+        std::vector<std::string> tasks;
+        int ticks;
+        std::string states, started;
+    } rows[] = {
+        {"no queue: nothing started or paused", false, false, {"H", "H", "h"}, 3, "CCP", "..n"},
+        {"global: the earliest active task stays", true, false, {"H", "H", "h"}, 1, "CPP", "..n"},
+        {"global: the first paused task starts, once", true, false, {"Q", "h", "h"}, 2, "F.P", ".yn"},
+        {"by server: one mount is one queue", false, true, {"h", "h"}, 1, "..", "yn"},
+        {"by server: names compare without letter case", false, true,
+         {"//Srv1/share/a", "//SRV1/share/b", "//srv2/share/c"}, 1, "...", "yny"},
+    };
+    int rowNumber = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ++rowNumber;
+        while (tasks->Count() > 0) tasks->StopAndRemoveTask(0, Removal::Confirmed);
+        scheduler->Modes().GlobalQueue = row.global;
+        scheduler->Modes().SourceQueue = row.source;
+        for (size_t i = 0; i < row.tasks.size(); ++i) {
+            const std::string& kind = row.tasks[i];
+            const std::string name = kind + std::to_string(rowNumber) + "-" + std::to_string(i);
+            const int index = static_cast<int>(i);
+            if (kind.starts_with("//")) {
+                ASSERT_TRUE(tasks->AddTask(kind, temp / "dst", StatePaused, 0, 0));
+            } else if (kind == "Q") {
+                AddQuickTask(name);
+                ASSERT_TRUE(WaitForState(index, StateFinished));
+            } else {
+                AddHeldTask(name, kind == "H" ? StateCopying : StatePaused);
+                ASSERT_TRUE(kind == "h" || WaitUntilHeldAt(index, name));
+            }
+        }
+        for (int tick = 0; tick < row.ticks; ++tick) scheduler->Tick({});
+        for (size_t i = 0; i < row.states.size(); ++i) {
+            if (row.states[i] == '.') continue;
+            EXPECT_TRUE(WaitUntil([&] { return States()[i] == row.states[i]; })) << States();
+        }
+        std::string started = StartedTasks();
+        for (size_t i = 0; i < started.size(); ++i)
+            if (row.started[i] == '.') started[i] = '.';
+        EXPECT_EQ(started, row.started);
+    }
 }
 
-TEST_F(QueueSchedulerTest, GlobalQueueStartsTheFirstPausedTaskOnce)
-{
-    scheduler->Modes().GlobalQueue = true;
-    AddQuickTask("a");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    AddHeldTask("b", StatePaused);
-    AddHeldTask("c", StatePaused);
-    scheduler->Tick({});
-    EXPECT_TRUE(Started(1));
-    EXPECT_FALSE(Started(2));
-    scheduler->Tick({});
-    EXPECT_FALSE(Started(2));
-    EXPECT_EQ(tasks->Task(2).GetState(), StatePaused);
-}
-
-TEST_F(QueueSchedulerTest, QueueByFileServersGroupsWithoutLetterCase)
-{
-    scheduler->Modes().SourceQueue = true;
-    for (const char* source : {"//Srv1/share/a", "//SRV1/share/b", "//srv2/share/c"})
-        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StatePaused, 0, 0));
-    scheduler->Tick({});
-    EXPECT_TRUE(Started(0));
-    EXPECT_FALSE(Started(1));
-    EXPECT_TRUE(Started(2));
-}
-
-TEST_F(QueueSchedulerTest, LocalSourcesOnOneMountShareAQueue)
-{
-    scheduler->Modes().SourceQueue = true;
-    AddHeldTask("a", StatePaused);
-    AddHeldTask("b", StatePaused);
-    scheduler->Tick({});
-    EXPECT_TRUE(Started(0));
-    EXPECT_FALSE(Started(1));
-}
-
-TEST_F(QueueSchedulerTest, AFailingTaskIsSuspendedThenStartedOnTheNextTick)
+// Retries over the limit of errors in a row, or a run that failed beyond what retries mend: the
+// queue pauses the task (Inf020) and starts the next; the task is tried again when its turn comes.
+TEST_F(QueueSchedulerTest, ATaskOverTheErrorLimitIsPausedAndTriedAgainLater)
 {
     settings->SetCountOfErrorsForSkip(2);
     scheduler->Modes().SourceQueue = true;
-    AddFailingTask("//one/share/missing");
-    AddFailingTask("//two/share/missing");
+    WriteFile(temp / "src/unreadable", "data");
+    InjectFault(FaultOp::Read, "/src/unreadable", EIO, 1000000);
+    for (const std::string& source : {std::string("//one/share/missing"), temp / "src/unreadable"})
+        ASSERT_TRUE(tasks->AddTask(source, temp / "dst", StateCopying, 0, INT32_MAX));
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetErrorCount() > 2 && tasks->Task(1).GetErrorCount() > 2; }));
     scheduler->Tick({});
     for (int i = 0; i < 2; ++i) {
-        // Each worker pauses itself on the request, at once.
-        EXPECT_TRUE(WaitUntil([&] { return tasks->Task(i).GetState() == StatePaused; })) << i;
+        EXPECT_TRUE(WaitForState(i, StatePaused)) << i;  // each worker pauses itself at once
         EXPECT_EQ(CountId(tasks->Task(i), "Inf020"), 1) << i;  // each group suspends its own
         EXPECT_FALSE(Started(i)) << i;
     }
     scheduler->Tick({});
-    EXPECT_TRUE(Started(0));
-    EXPECT_TRUE(Started(1));
-}
+    EXPECT_EQ(StartedTasks(), "yy");
+    ClearFaults();
+    while (tasks->Count() > 0) tasks->StopAndRemoveTask(0, Removal::Confirmed);
 
-TEST_F(QueueSchedulerTest, ARunThatFailedIsPassedByTheQueueAndStartsAgainLater)
-{
     scheduler->Modes().GlobalQueue = true;
     InjectFault(FaultOp::Allocate, "", ENOMEM);
     AddQuickTask("a");
@@ -117,117 +112,95 @@ TEST_F(QueueSchedulerTest, ARunThatFailedIsPassedByTheQueueAndStartsAgainLater)
     EXPECT_EQ(CountId(tasks->Task(0), "Inf020"), 1);
     EXPECT_TRUE(Started(1));
     ASSERT_TRUE(WaitForState(1, StateFinished));
-    // With the other task done, the queue tries the failed one again.
     scheduler->Tick({});
     ASSERT_TRUE(WaitForState(0, StateFinished));
-    EXPECT_EQ(test::ReadFile(temp / "dst/a/a"), "a");
+    EXPECT_EQ(ReadFile(temp / "dst/a/a"), "a");
 }
 
-TEST_F(QueueSchedulerTest, WithoutAQueueModeNothingIsStartedOrPaused)
-{
-    AddHeldTask("a");
-    AddHeldTask("b");
-    AddHeldTask("c", StatePaused);
-    ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
-    ASSERT_TRUE(WaitUntilHeldAt(1, "b"));
-    for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
-    EXPECT_EQ(States(), (std::vector<uint8_t>{StateCopying, StateCopying, StatePaused}));
-    EXPECT_FALSE(Started(2));
-}
-
-TEST_F(QueueSchedulerTest, ShutDownWhenDoneAsksExactlyOnce)
-{
-    scheduler->Modes().ShutDownWhenDone = true;
-    scheduler->Tick({});
-    EXPECT_EQ(host.shutDownQuestions, 0);  // an empty list is not "all done"
-    EXPECT_TRUE(scheduler->Modes().ShutDownWhenDone);
-
-    host.confirmShutDown = true;
-    power.succeed = false;
-    AddQuickTask("a");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
-    EXPECT_EQ(host.shutDownQuestions, 1);
-    EXPECT_EQ(power.calls, 1);
-    EXPECT_FALSE(scheduler->Modes().ShutDownWhenDone);
-    EXPECT_EQ(host.errors, std::vector<std::string>{"Access denied"});
-}
-
-TEST_F(QueueSchedulerTest, AutoDeleteRemovesFinishedTasksAfterTheShutDownCheck)
+// Tasks waiting for an answer are asked in list order; when all is done the shut-down is asked
+// once, then the finished tasks leave.
+TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrderAndTheShutDownOnceAllIsDone)
 {
     settings->SetAutoDeleteFinished(true);
     scheduler->Modes().ShutDownWhenDone = true;
-    AddQuickTask("a");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    const std::string var = tasks->Task(0).RestoreFilePath("var");
     scheduler->Tick({});
-    EXPECT_EQ(host.shutDownQuestions, 1);  // the finished task still counted
-    EXPECT_EQ(tasks->Count(), 0);
-    EXPECT_FALSE(FileExists(var));
-    EXPECT_NE(test::ReadFile(LogFile()).find("Task was finished successfully"), std::string::npos);
-}
-
-TEST_F(QueueSchedulerTest, WaitingTasksAreAskedInListOrder)
-{
-    MakeFolders(temp / "dst/x");
-    MakeFolders(temp / "dst/y");
-    for (const char* name : {"x", "y"}) {
-        WriteFile(temp / ("src/" + std::string(name)), "new");
-        WriteFile(temp / ("dst/" + std::string(name) + "/" + name), "old");
+    EXPECT_EQ(host.shutDownQuestions, 0);  // an empty list is not "all done"
+    host.confirmShutDown = true;
+    power.succeed = false;
+    for (const std::string name : {"x", "y"}) {
+        test::MakeFolders(temp / ("dst/" + name));
+        WriteFile(temp / ("src/" + name), "new");
+        WriteFile(temp / ("dst/" + name + "/" + name), "old");
+        ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), StateCopying, 0, INT32_MAX));
     }
-    ASSERT_TRUE(tasks->AddTask(temp / "src/x", temp / "dst/x", StateCopying, 0, 2147483647));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/y", temp / "dst/y", StateCopying, 0, 2147483647));
     ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).IsWaitingForAnswer() && tasks->Task(1).IsWaitingForAnswer(); }));
+    const std::string var = tasks->Task(0).RestoreFilePath("var");
     scheduler->Tick({});
     EXPECT_EQ(host.asked, Names());
     ASSERT_TRUE(WaitForState(0, StateFinished));
     ASSERT_TRUE(WaitForState(1, StateFinished));
-    EXPECT_EQ(test::ReadFile(temp / "dst/y/y"), "new");
+    EXPECT_EQ(ReadFile(temp / "dst/y/y"), "new");
+    for (int tick = 0; tick < 3; ++tick) scheduler->Tick({});
+    // The finished tasks counted before they left.
+    EXPECT_EQ(std::tuple(host.shutDownQuestions, power.calls, scheduler->Modes().ShutDownWhenDone), std::tuple(1, 1, false));
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Access denied"});
+    EXPECT_EQ(tasks->Count(), 0);
+    EXPECT_FALSE(FileExists(var));
+    EXPECT_NE(ReadFile(LogFile()).find("Task was finished successfully"), std::string::npos);
 }
 
 TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
 {
-    ViewRefresh empty = scheduler->Tick({});
-    EXPECT_EQ(empty.StatusTexts, (std::array<std::string, 6>{"Tasks: 0", "Working: 0", "Paused: 0", "Scheduled: 0",
-                                                               "Finished: 0", "Total speed: 0 B/s"}));
-    EXPECT_TRUE(empty.OverallViewsVisible);
-    EXPECT_FALSE(empty.TrackBarEnabled);
-    EXPECT_EQ(empty.SpeedLabel, "Unavailable");
-    EXPECT_FALSE(empty.Commands.AllTasks);
+    const ViewRefresh empty = scheduler->Tick({});
+    EXPECT_EQ(empty.StatusTexts[0], "Tasks: 0");
+    EXPECT_TRUE(empty.OverallViewsVisible && !empty.TrackBarEnabled && !empty.Commands.AllTasks);
 
+    test::MakeFolders(temp / "src/tree");
+    WriteFile(temp / "src/tree/f", "data");
+    ASSERT_EQ(::mkfifo((temp / "src/tree/pipe").c_str(), 0600), 0);
     ASSERT_TRUE(tasks->AddTask(temp / "src/none", temp / "dst", StatePaused, 0, 1000000));
-    AddFailingTask(temp / "src/missing");
+    ASSERT_TRUE(tasks->AddTask(temp / "src/missing", temp / "dst", StateCopying, 0, 0));
+    ASSERT_TRUE(tasks->AddTask(temp / "src/tree", temp / "dst", StateCopying, 0, INT32_MAX));
+    AddQuickTask("whole");
+    AddHeldTask("held");
     ASSERT_TRUE(WaitUntil([&] { return CountId(tasks->Task(1), "Err001") > 0; }));
+    ASSERT_TRUE(WaitForState(2, StateFinished));
+    ASSERT_TRUE(WaitForState(3, StateFinished));
+    ASSERT_TRUE(WaitUntilHeldAt(4, "held"));
     const ViewRefresh view = scheduler->Tick({0});
-    ASSERT_EQ(view.Rows.size(), 2u);
-    EXPECT_EQ(view.Rows[0].Cells[0], " Paused");
-    EXPECT_EQ(view.Rows[0].Icon, StatePaused);
-    EXPECT_EQ(view.Rows[0].Cells[1], temp / "src/none");
-    EXPECT_EQ(view.Rows[0].Cells[7], "0");  // nothing to copy is 0 percent
-    EXPECT_EQ(view.Rows[0].Cells[5], "0.00");
-    EXPECT_EQ(view.Rows[1].Cells[10], "0.00 B/s");
-    EXPECT_EQ(view.QuickInfo[0].Progress, 0.0f);
+    ASSERT_EQ(view.Rows.size(), 5u);
+    // Nothing to copy is 0 percent.
+    EXPECT_EQ(view.Rows[0].Cells, (std::array<std::string, TaskListColumnCount>{
+                                      " Paused", temp / "src/none", temp / "dst/", "", "0", "0.00", "0.00", "0",
+                                      "00:00:00", "00:00:00", "0.00 B/s"}));
+    EXPECT_EQ(view.Rows[2].Cells[0], " Finished, 1 left out");
+    EXPECT_EQ(view.Rows[3].Cells[0], " Finished");
+    EXPECT_EQ(view.QuickInfo[3].Progress, 1.0f);
+    EXPECT_EQ(view.QuickInfo[4].Text, temp / "src/held");  // a file source shows its file
+    EXPECT_EQ(view.QuickInfo[4].ImageIndex, StateCopying);
     EXPECT_EQ(view.StatusTexts[2], "Paused: 1");
     EXPECT_EQ(view.CurrentRow, 0);
-    EXPECT_TRUE(view.TrackBarEnabled);
-    EXPECT_EQ(view.TrackBarMax, 12500000);  // the link speed sets the scale
-    EXPECT_EQ(view.TrackBarPosition, 12500000 - 1000000);
+    EXPECT_EQ(view.TrackBarPosition, view.TrackBarMax - 1000000);  // the fastest at the top
     EXPECT_EQ(view.SpeedLabel, "976.6 Kb/s");
-    EXPECT_FALSE(view.OverallViewsVisible);
-    EXPECT_TRUE(view.Commands.ChangeSource);
-
-    // Each log list learns how many records its task holds: the paused task its creation, the
-    // other its creation and the missing source at least.
-    ASSERT_EQ(view.LogRecordCounts.size(), 2u);
+    EXPECT_TRUE(!view.OverallViewsVisible && view.Commands.ChangeSource);
+    // Each log list learns how many records its task holds: the creation, and the missing source.
     EXPECT_EQ(view.LogRecordCounts[0], 1);
     EXPECT_GE(view.LogRecordCounts[1], 2);
-    EXPECT_EQ(tasks->Graph(0).Sample(0), 0);
-
     scheduler->Modes().GlobalQueue = true;
     const ViewRefresh queued = scheduler->Refresh({0, 1});
-    EXPECT_FALSE(queued.Commands.Start);
-    EXPECT_TRUE(queued.Commands.Selected);
-    EXPECT_FALSE(queued.Commands.ChangeSource);
+    EXPECT_TRUE(!queued.Commands.Start && queued.Commands.Selected && !queued.Commands.ChangeSource);
+    ASSERT_TRUE(tasks->StopAndRemoveTask(2, Removal::Confirmed));
+    EXPECT_NE(ReadFile(LogFile()).find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos);
+}
+
+TEST(ViewTextsTest, LogIconsAndSpeedLimitLabels)
+{
+    const std::pair<const char*, int> icons[] = {
+        {"Inf001", LogIconInformation}, {"inf020", LogIconInformation}, {"Err001", LogIconOther}, {"In", LogIconOther}};
+    for (const auto& [id, icon] : icons) EXPECT_EQ(LogIcon({id, 0, {}}), icon) << id;
+    const TMsgList msgs;
+    const std::pair<int32_t, const char*> labels[] = {{0, "0.0 B/s"}, {1024, "1024.0 B/s"}, {12500000, "11.9 Mb/s"}};
+    for (const auto& [speed, label] : labels) EXPECT_EQ(SpeedLimitLabel(speed, msgs), label) << speed;
 }
 
 TEST_F(QueueSchedulerTest, TheTickHasACallThatHangsLoggedOnceAndShown)

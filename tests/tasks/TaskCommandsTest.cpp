@@ -11,95 +11,124 @@ namespace {
 
 using test::RandomBytes;
 using test::ReadFile;
-using test::TasksTest;
 using test::WaitUntil;
 using test::WriteFile;
 
-class TaskCommandsTest : public TasksTest {};
+class TaskCommandsTest : public test::TasksTest {
+protected:
+    // A task that copies its 400000 bytes slowly, past its first bytes, and finished tasks.
+    void AddSlowAndFinishedTasks(const std::vector<std::string>& finished)
+    {
+        WriteFile(temp / "src/big", RandomBytes(400000, 3));
+        ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 50000));
+        for (const auto& name : finished) AddQuickTask(name);
+        ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
+        for (int i = 1; i < tasks->Count(); ++i) ASSERT_TRUE(WaitForState(i, StateFinished));
+    }
+};
 
-TEST_F(TaskCommandsTest, DeletingFinishedTasksAsksNothing)
+TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndGoOnWithoutAProgramLog)
 {
-    AddQuickTask("a");
-    AddQuickTask("b");
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
-    const std::string var = tasks->Task(1).RestoreFilePath("var");
-    commands->Delete({0, 1});
-    EXPECT_EQ(host.deleteQuestions, 0);
-    EXPECT_EQ(tasks->Count(), 0);
-    EXPECT_FALSE(FileExists(var));
-    const std::string log = ReadFile(LogFile());
-    EXPECT_NE(log.find("A file \"a\" was copied"), std::string::npos);
-    EXPECT_NE(log.find("A file \"b\" was copied"), std::string::npos);
-}
-
-TEST_F(TaskCommandsTest, DeletingAnUnfinishedTaskAsksOnceAndCanTakeItsFiles)
-{
-    WriteFile(temp / "src/big", RandomBytes(400000, 3));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000));
-    AddQuickTask("done");
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
-    host.deleteAnswer = true;
-    commands->Delete({0, 1});
+    AddSlowAndFinishedTasks({"f1", "f2"});
+    host.deleteAnswer.reset();
+    commands->DeleteAll();  // from the end: the finished tasks go unasked, the cancel stops the walk
     EXPECT_EQ(host.deleteQuestions, 1);
-    EXPECT_EQ(tasks->Count(), 0);
+    ASSERT_EQ(tasks->Count(), 1);
+    for (const char* name : {"f1", "f2"})
+        EXPECT_NE(ReadFile(LogFile()).find("A file \"" + std::string(name) + "\" was copied"), std::string::npos);
+    host.deleteAnswer = true;
+    commands->Delete({0});
+    EXPECT_FALSE(FileExists(temp / "dst/big"));
+    EXPECT_NE(ReadFile(LogFile()).find("All copied files were deleted by user"), std::string::npos);
+
+    // A program log that cannot be written stops no deletion: each task's loss is reported once,
+    // and nothing is left for the next start to resume.
+    WriteFile(temp / "blocker", "");  // where the program log's folder should be
+    settings->SetLogFile(temp / "blocker/tarn_log.txt");
+    AddSlowAndFinishedTasks({"done"});
+    std::vector<std::string> deleted = Names();
+    commands->Delete({0, 1});
+    EXPECT_EQ(host.deleteQuestions, 3);
     EXPECT_FALSE(FileExists(temp / "dst/big"));
     EXPECT_TRUE(FileExists(temp / "dst/done/done"));  // a finished task's files stay
-    EXPECT_NE(ReadFile(LogFile()).find("All copied files were deleted by user"), std::string::npos);
-}
-
-TEST_F(TaskCommandsTest, AConfirmedDeleteCompletesWhenTheProgramLogCannotBeWritten)
-{
-    BlockProgramLog();
-    WriteFile(temp / "src/big", RandomBytes(400000, 3));
-    ASSERT_TRUE(tasks->AddTask(temp / "src/big", temp / "dst", StateCopying, 0, 100000));
-    AddQuickTask("done");
-    ASSERT_TRUE(WaitUntil([&] { return tasks->Task(0).GetCopiedSize() > 0; }));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
-    std::vector<std::string> deleted = Names();
-    host.deleteAnswer = true;
-    commands->Delete({0, 1});
-    ASSERT_EQ(tasks->Count(), 0);
-    EXPECT_FALSE(FileExists(temp / "dst/big"));
-    // Delete All and Delete Finished take a finished task the same way.
-    for (const auto& [command, source] : {std::pair{&TaskCommands::DeleteAll, "all"},
-                                          std::pair{&TaskCommands::DeleteFinished, "finished"}}) {
-        AddQuickTask(source);
+    for (const auto command : {&TaskCommands::DeleteAll, &TaskCommands::DeleteFinished}) {
+        AddQuickTask(deleted.size() == 2 ? "all" : "finished");
         ASSERT_TRUE(WaitForState(0, StateFinished));
         deleted.push_back(Names()[0]);
         ((*commands).*command)();
     }
-
-    // Nothing is left for the next start to resume.
     EXPECT_EQ(tasks->Count(), 0);
     EXPECT_EQ(SavedNames(), std::vector<std::string>{});
-    for (const auto& name : deleted)
-        for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + name + extension));
     ASSERT_EQ(views.errors.size(), deleted.size());
-    for (const auto& name : deleted)
+    for (const auto& name : deleted) {
+        for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + name + extension));
         EXPECT_EQ(std::count_if(views.errors.begin(), views.errors.end(),
                                 [&](const std::string& error) { return error.rfind("Task " + name + " ", 0) == 0; }),
                   1);
+    }
     for (const auto& error : views.errors) {
-        EXPECT_NE(error.find("program log \"" + BlockedLogFile() + "\""), std::string::npos) << error;
+        EXPECT_NE(error.find("program log \"" + temp / "blocker/tarn_log.txt\""), std::string::npos) << error;
         EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
     }
+
+    // A finished task the queue removes by itself stays, reported once, until new settings let it go.
+    settings->SetAutoDeleteFinished(true);
+    AddQuickTask("auto");
+    ASSERT_TRUE(WaitForState(0, StateFinished));
+    for (int tick = 0; tick < 4; ++tick) scheduler->Tick({});
+    ASSERT_EQ(tasks->Count(), 1);
+    EXPECT_EQ(views.errors.size(), deleted.size() + 1);
+    EXPECT_TRUE(tasks->RemovalFailed(0) && FileExists(tasks->Task(0).RestoreFilePath("var")));
+    settings->SetLogFile(LogFile());
+    commands->ApplyChangedSettings();
+    scheduler->Tick({});
+    EXPECT_EQ(tasks->Count(), 0);
 }
 
-TEST_F(TaskCommandsTest, DeleteAllWalksFromTheEndAndStopsAtACancel)
+// Ticks go on while a question is open: the command acts on the task chosen, wherever it stands
+// after the answer.
+TEST_F(TaskCommandsTest, CommandsActOnTheChosenTaskThoughRowsMoveDuringTheQuestion)
 {
-    AddHeldTask("copying");
-    AddQuickTask("f1");
-    AddQuickTask("f2");
-    ASSERT_TRUE(WaitUntilHeldAt(0, "copying"));
-    ASSERT_TRUE(WaitForState(1, StateFinished));
-    ASSERT_TRUE(WaitForState(2, StateFinished));
-    host.deleteAnswer.reset();
-    commands->DeleteAll();
-    EXPECT_EQ(host.deleteQuestions, 1);
-    ASSERT_EQ(tasks->Count(), 1);
-    EXPECT_EQ(tasks->Task(0).GetState(), StateCopying);
+    int added = 0;
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"a row before it removed", [&] { tasks->StopAndRemoveTask(0, Removal::Confirmed); }},
+        {"a row added before it", [&] {
+             AddHeldTask("t" + std::to_string(++added));
+             tasks->Move(tasks->Count() - 1, 0);
+         }},
+    };
+    const struct {
+        const char* name;
+        std::function<void(TaskCommands&, const std::vector<int>&)> run;
+        const char* record;  // what the task acted on logs; Delete removes it instead
+    } rows[] = {
+        {"Delete", &TaskCommands::Delete, nullptr}, {"Restart", &TaskCommands::Restart, "Inf013"},
+        {"Skip", &TaskCommands::SkipFile, "Inf014"}, {"Schedule", &TaskCommands::Schedule, "Inf011"},
+        {"Change Source", &TaskCommands::ChangeSource, "Inf010"},
+    };
+    host.scheduleAnswer = NowDateTime() + 1;
+    host.newSource = temp / "src/other";
+    for (const auto& row : rows)
+        for (const auto& [change, apply] : changes) {
+            SCOPED_TRACE(std::string(row.name) + ", " + change);
+            while (tasks->Count() > 0) tasks->StopAndRemoveTask(0, Removal::Confirmed);
+            for (int i = 0; i < 3; ++i) {
+                const std::string name = "t" + std::to_string(++added);
+                AddHeldTask(name);
+                ASSERT_TRUE(WaitUntilHeldAt(i, name));
+            }
+            const TaskId chosen = tasks->IdOf(1);
+            host.whileAsking = apply;
+            row.run(*commands, {1});
+            const int at = tasks->IndexOf(chosen);
+            if (!row.record) {
+                EXPECT_EQ(at, -1);
+                continue;
+            }
+            ASSERT_GE(at, 0);
+            EXPECT_TRUE(WaitUntil([&] { return CountId(tasks->Task(at), row.record) == 1; }));
+            for (int i = 0; i < tasks->Count(); ++i) EXPECT_EQ(CountId(tasks->Task(i), row.record), i == at) << i;
+        }
 }
 
 TEST_F(TaskCommandsTest, MovesShiftASelectedBlockByOnePlace)
@@ -128,7 +157,6 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
     commands->ToggleSourceQueue();
     EXPECT_FALSE(scheduler->Modes().SourceQueue);
     EXPECT_FALSE(scheduler->Modes().GlobalQueue);  // both may be off
-
     commands->ToggleShutDown();
     scheduler->Modes() = QueueModes{};
     commands->LoadQueueModes();
@@ -136,25 +164,7 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
     EXPECT_FALSE(scheduler->Modes().SourceQueue);
 }
 
-TEST_F(TaskCommandsTest, ScheduleProposesTheFirstScheduledTime)
-{
-    AddHeldTask("a", StatePaused);
-    ASSERT_TRUE(tasks->AddTask(temp / "src/a", temp / "dst2", StateScheduled, 50000.25, 0));
-    ASSERT_TRUE(WaitForState(1, StateScheduled));
-    host.scheduleAnswer = 60000.5;
-    commands->Schedule({0, 1});
-    ASSERT_EQ(host.proposedTimes.size(), 1u);
-    EXPECT_EQ(host.proposedTimes[0], 50000.25);
-    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
-
-    host.scheduleAnswer.reset();  // cancelled: nothing changes
-    const double before = NowDateTime();
-    commands->Schedule({0});
-    EXPECT_GE(host.proposedTimes[1], before);  // no scheduled task: now
-    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
-}
-
-TEST_F(TaskCommandsTest, QuestionsGuardRestartAndSkip)
+TEST_F(TaskCommandsTest, QuestionsGuardRestartSkipAndSchedule)
 {
     AddHeldTask("a");
     ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
@@ -162,24 +172,33 @@ TEST_F(TaskCommandsTest, QuestionsGuardRestartAndSkip)
     commands->Restart({0});
     commands->SkipFile({});
     commands->RestartAll();
-    EXPECT_EQ(host.questions, (std::vector<std::string>{"Msg001", "Msg011"}));  // no question with nothing selected
+    EXPECT_EQ(host.questions, (std::vector<std::string>{"Msg001", "Msg011"}));  // none with nothing selected
     EXPECT_EQ(CountId(tasks->Task(0), "Inf013"), 0);
     host.confirm = true;
     commands->Restart({0});
     EXPECT_TRUE(WaitUntil([&] { return CountId(tasks->Task(0), "Inf013") == 1; }));
+
+    ASSERT_TRUE(tasks->AddTask(temp / "src/a", temp / "dst2", StateScheduled, 50000.25, 0));
+    ASSERT_TRUE(WaitForState(1, StateScheduled));
+    host.scheduleAnswer = 60000.5;
+    commands->Schedule({0, 1});
+    EXPECT_EQ(host.proposedTimes, std::vector<double>{50000.25});  // the first scheduled time
+    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
+    host.scheduleAnswer.reset();  // cancelled: nothing changes
+    const double before = NowDateTime();
+    commands->Schedule({0});
+    EXPECT_GE(host.proposedTimes[1], before);
+    EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
 }
 
 TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
 {
-    NewTaskAnswer answer;
-    answer.SourceText = "\"" + temp / "src/a b" + "\" \"" + temp / "src/c" + "\"";
-    answer.Destination = temp / "dst";
-    answer.State = StatePaused;
-    host.newTask = answer;
+    const std::string quoted = "\"" + temp / "src/a b" + "\" \"" + temp / "src/c" + "\"";
+    host.newTask = NewTaskAnswer{quoted, temp / "dst", StatePaused, 0, 0, {}};
     scheduler->Modes().GlobalQueue = true;
     commands->AddTasksByDialog({temp / "src/a b", temp / "src/c"});
-    EXPECT_FALSE(host.newTaskStartAllowed);
-    EXPECT_EQ(host.newTaskSources, answer.SourceText);
+    EXPECT_FALSE(host.newTaskStartAllowed);  // a queue mode decides what runs
+    EXPECT_EQ(host.newTaskSources, quoted);
     ASSERT_EQ(tasks->Count(), 2);
     EXPECT_EQ(tasks->Task(0).GetSource(), temp / "src/a b");
     EXPECT_EQ(tasks->Task(1).GetDestination(), temp / "dst/");
@@ -188,16 +207,16 @@ TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
     commands->AddTasksDirect({temp / "src/x"}, temp / "out");
     ASSERT_EQ(tasks->Count(), 3);
     EXPECT_EQ(tasks->Task(2).GetSpeedLimit(), settings->MaxLinkSpeed());
-    const std::string con = ReadFile(tasks->Task(2).RestoreFilePath("con"));
-    EXPECT_TRUE(DecodeConFile(con, [](TItemAttrs&&) {}).VerifyCopies);
+    EXPECT_TRUE(DecodeConFile(ReadFile(tasks->Task(2).RestoreFilePath("con")), [](TItemAttrs&&) {}).VerifyCopies);
 }
 
-TEST_F(TaskCommandsTest, ChangedSettingsReachTheTasksAndDefaultsDoNot)
+// Changed settings reach the tasks; defaults reach only new ones, and the restore folder moves
+// only when no task is listed in it.
+TEST_F(TaskCommandsTest, SettingsReachTheTasksAndDefaultsKeepTheListedRestoreFolder)
 {
     AddHeldTask("a", StatePaused);
     AddHeldTask("b", StatePaused);
     settings->SetMaxLinkSpeed(125000000);
-    settings->SetCountOfErrorsForSkip(5);
     commands->Settings();
     for (int i = 0; i < 2; ++i) EXPECT_EQ(tasks->Task(i).GetSpeedScale(), 125000000);
     EXPECT_FALSE(settings->MaxLinkSpeedChanged());  // saved
@@ -209,27 +228,16 @@ TEST_F(TaskCommandsTest, ChangedSettingsReachTheTasksAndDefaultsDoNot)
     commands->RestoreDefaultSettings();
     EXPECT_EQ(settings->MaxLinkSpeed(), 12500000);
     EXPECT_EQ(tasks->Task(0).GetSpeedScale(), 125000000);  // running tasks keep their values
-}
-
-TEST_F(TaskCommandsTest, DefaultSettingsMoveTheRestoreFolderOnlyWhenNoTaskIsListed)
-{
-    AddHeldTask("a", StatePaused);
-    commands->RestoreDefaultSettings();
     EXPECT_EQ(settings->RestorePath(), Restore());
-    EXPECT_EQ(settings->LogFile(), temp / "docs/tarn_log.txt");  // the other defaults apply
     settings->SaveToRegistry();
-    EXPECT_EQ(TSettingsStorage(Registry()).RestorePath(), Restore());  // the next start finds the task
+    EXPECT_EQ(TSettingsStorage(Registry()).RestorePath(), Restore());  // the next start finds the tasks
 
-    // With the list empty the default folder takes over at once, and a new task is listed there.
-    commands->Delete({0});
+    commands->Delete({0, 1});
     commands->RestoreDefaultSettings();
     const std::string defaults = temp / "data/Brenvik/Restore/";
-    EXPECT_EQ(settings->RestorePath(), defaults);
-    AddQuickTask("b");
-    tasks->Close();
-    views = test::FakeViews{};
-    tasks = std::make_unique<TaskList>(*settings, msgs, views);
-    tasks->LoadTaskList();
+    EXPECT_EQ(settings->RestorePath(), defaults);  // an empty list follows it at once
+    AddQuickTask("c");
+    Reload();
     ASSERT_EQ(tasks->Count(), 1);
     EXPECT_EQ(tasks->Task(0).RestoreFilePath("var").rfind(defaults, 0), 0u);
 }

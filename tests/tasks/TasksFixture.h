@@ -1,13 +1,18 @@
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
+#include "engine/DataBytes.h"
 #include "engine/DownloadThread.h"
+#include "platform/FaultInjection.h"
 #include "tasks/CommandHost.h"
 #include "tasks/PowerControl.h"
 #include "tasks/QueueScheduler.h"
@@ -18,8 +23,8 @@
 
 namespace tarn::test {
 
-// Companion views as plain numbers: each task's views carry the number of the task they were
-// made for, so a test sees whether they stayed at their task's index.
+// Each task's views are the number of the task they were made for: a test sees whether they
+// stayed at their task's index.
 class FakeViews : public TaskListViews {
 public:
     void InsertViews(int index) override { views.insert(views.begin() + index, next++); }
@@ -27,82 +32,57 @@ public:
     void MoveViews(int from, int to) override
     {
         const int moved = views[static_cast<size_t>(from)];
-        views.erase(views.begin() + from);
+        RemoveViews(from);
         views.insert(views.begin() + to, moved);
     }
     void ShowError(const std::string& text) override { errors.push_back(text); }
-
+    bool HasError(const std::string& part) const
+    {
+        return std::any_of(errors.begin(), errors.end(), [&](auto& e) { return e.find(part) != std::string::npos; });
+    }
     std::vector<int> views;
     int next = 0;
     std::vector<std::string> errors;
 };
 
-// Answers every question at once, as set up by the test, and records what was asked.
+// Answers every question at once as the test set it up, and records what was asked.
+// `whileAsking` runs once inside the next question, as ticks do while a dialog is open.
 class FakeHost : public SchedulerHost, public CommandHost {
 public:
-    void AskAboutExistingFile(TDownloadThread& task) override
+    void Asking()
     {
-        asked.push_back(task.TaskName());
-        task.Answer(existsAnswer);
+        if (whileAsking) std::exchange(whileAsking, nullptr)();
     }
-    bool ConfirmShutDown() override
-    {
-        ++shutDownQuestions;
-        return confirmShutDown;
-    }
-    bool Confirm(const std::string& msgId) override
-    {
-        questions.push_back(msgId);
-        return confirm;
-    }
-    std::optional<bool> AskDeleteTask() override
-    {
-        ++deleteQuestions;
-        return deleteAnswer;
-    }
-    std::optional<double> AskScheduleTime(double proposed) override
-    {
-        proposedTimes.push_back(proposed);
-        return scheduleAnswer;
-    }
-    std::optional<std::string> AskNewSource(uint8_t) override { return newSource; }
+    void AskAboutExistingFile(TDownloadThread& task) override { asked.push_back(task.TaskName()), task.Answer(AnswerOverwriteAll); }
+    bool ConfirmShutDown() override { return ++shutDownQuestions, confirmShutDown; }
+    bool Confirm(const std::string& msgId) override { return Asking(), questions.push_back(msgId), confirm; }
+    std::optional<bool> AskDeleteTask() override { return Asking(), ++deleteQuestions, deleteAnswer; }
+    std::optional<double> AskScheduleTime(double t) override { return Asking(), proposedTimes.push_back(t), scheduleAnswer; }
+    std::optional<std::string> AskNewSource(uint8_t) override { return Asking(), newSource; }
     std::optional<NewTaskAnswer> AskNewTask(bool startAllowed, const std::string& sourceText) override
     {
-        newTaskStartAllowed = startAllowed;
-        newTaskSources = sourceText;
-        return newTask;
+        return newTaskStartAllowed = startAllowed, newTaskSources = sourceText, newTask;
     }
     bool EditSettings(int) override { return true; }
-    void LanguageChanged() override { ++languageChanges; }
+    void LanguageChanged() override {}
     void QuickInfoChanged(bool) override {}
     void ShowError(const std::string& text) override { errors.push_back(text); }
 
-    uint8_t existsAnswer = AnswerOverwriteAll;
-    std::vector<std::string> asked;
-    bool confirmShutDown = false;
-    int shutDownQuestions = 0;
-    bool confirm = true;
-    std::vector<std::string> questions;
+    std::vector<std::string> asked, questions, errors;
+    bool confirmShutDown = false, confirm = true, newTaskStartAllowed = false;
+    int shutDownQuestions = 0, deleteQuestions = 0;
     std::optional<bool> deleteAnswer = false;
-    int deleteQuestions = 0;
     std::optional<double> scheduleAnswer;
-    std::vector<double> proposedTimes;
     std::optional<std::string> newSource;
+    std::function<void()> whileAsking;
+    std::vector<double> proposedTimes;
     std::optional<NewTaskAnswer> newTask;
-    bool newTaskStartAllowed = false;
     std::string newTaskSources;
-    int languageChanges = 0;
-    std::vector<std::string> errors;
 };
 
 class FakePower : public PowerControl {
 public:
-    bool PowerOff(std::string& error) override
-    {
-        ++calls;
-        if (!succeed) error = "Access denied";
-        return succeed;
-    }
+    bool PowerOff(std::string& error) override { return error = succeed ? "" : "Access denied", ++calls, succeed; }
     int calls = 0;
     bool succeed = true;
 };
@@ -110,26 +90,78 @@ public:
 // A task list over real workers in a temporary folder, with its own settings file.
 class TasksTest : public TempFolderTest {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
+    void SetUp() override
+    {
+        UsePrivateUserFolders(temp);  // "Restore default settings" reaches the test's folders only
+        settings = std::make_unique<TSettingsStorage>(Registry());
+        settings->SetRestorePath(Restore());
+        settings->SetLogFile(LogFile());
+        settings->SetDelayOnError(20);
+        tasks = std::make_unique<TaskList>(*settings, msgs, views);
+        scheduler = std::make_unique<QueueScheduler>(*tasks, *settings, msgs, host, power);
+        commands = std::make_unique<TaskCommands>(*tasks, *scheduler, *settings, msgs, host);
+        MakeFolders(temp / "src");
+        tasks->LoadTaskList();
+    }
+    void TearDown() override
+    {
+        ClearFaults();
+        commands.reset();
+        scheduler.reset();
+        if (tasks) tasks->Close();
+    }
     std::string Restore() const { return temp / "restore/"; }
     std::string LogFile() const { return temp / "log/tarn_log.txt"; }
     RegistryLocation Registry() const { return {temp / "config/user.ini", temp / "config/system.ini"}; }
-    // The program log cannot be written: a file stands where its folder should be.
-    void BlockProgramLog();
-    std::string BlockedLogFile() const { return temp / "blocker/tarn_log.txt"; }
-    // A task that stays Copying at speed 0 (limit 0) once it reached its file.
-    void AddHeldTask(const std::string& name, uint8_t state = StateCopying);
-    // A task that finishes at once.
-    void AddQuickTask(const std::string& name, uint8_t state = StateCopying);
-    bool WaitForState(int index, uint8_t state);
-    // Until a held task is past its scan, copying (nothing) of its one item `name`.
-    bool WaitUntilHeldAt(int index, const std::string& name);
-    std::vector<std::string> Names() const;
-    static int CountId(const TDownloadThread& task, const std::string& id);
+    // Held: Copying at speed limit 0 once it reached its file. Quick: finishes at once.
+    void AddHeldTask(const std::string& name, uint8_t state = StateCopying) { AddTask(name, RandomBytes(1000, 1), state, 0); }
+    void AddQuickTask(const std::string& name, uint8_t state = StateCopying) { AddTask(name, name, state, INT32_MAX); }
+    void AddTask(const std::string& name, const std::string& bytes, uint8_t state, int32_t limit)
+    {
+        WriteFile(temp / ("src/" + name), bytes);
+        ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, limit));
+    }
+    bool WaitForState(int index, uint8_t state)
+    {
+        return WaitUntil([&] { return tasks->Task(index).GetState() == state; });
+    }
+    // The scan makes the item current before it leaves the Scanning state.
+    bool WaitUntilHeldAt(int index, const std::string& name)
+    {
+        return WaitUntil([&] {
+            return tasks->Task(index).GetCurrentName() == name && tasks->Task(index).GetState() == StateCopying;
+        });
+    }
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (int i = 0; i < tasks->Count(); ++i) names.push_back(tasks->Task(i).TaskName());
+        return names;
+    }
+    static int CountId(const TDownloadThread& task, const std::string& id)
+    {
+        int count = 0;
+        TMsg record;
+        for (int i = 0; task.GetLogRecord(i, record); ++i) count += record.Id == id;
+        return count;
+    }
     // The names TaskList on disk holds.
-    std::vector<std::string> SavedNames() const;
+    std::vector<std::string> SavedNames() const
+    {
+        const std::string bytes = ReadFile(Restore() + "TaskList");
+        ByteReader reader(std::string_view(bytes).substr(2));  // past the version
+        std::vector<std::string> names(static_cast<size_t>(reader.Int32()));
+        for (auto& name : names) name = reader.LenString();
+        return names;
+    }
+    // Closes the list and opens it again from the files, as a new start of the program does.
+    void Reload(EarlierTasks earlier = EarlierTasks::Restore)
+    {
+        tasks->Close();
+        views = FakeViews{};
+        tasks = std::make_unique<TaskList>(*settings, msgs, views);
+        tasks->LoadTaskList(earlier);
+    }
 
     std::unique_ptr<TSettingsStorage> settings;
     TMsgList msgs;

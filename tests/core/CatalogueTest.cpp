@@ -1,0 +1,166 @@
+// The texts of the program: the message catalogue, language files, the windows' captions and units.
+#include <cstdlib>
+
+#include "core/FormTranslation.h"
+#include "core/IniFile.h"
+#include "core/MessageList.h"
+#include "core/SettingsStorage.h"
+#include "core/Units.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using Entries = std::vector<IniFile::Entry>;
+
+TEST(IniFileTest, LinesSplitAtTheFirstEqualsSignAndTheFirstNameCountsWithoutCase)
+{
+    const IniFile file = IniFile::Parse("\xEF\xBB\xBF" "ignored=before any section\r\n[TMsgList]\r\n"
+                                        "  Err001 =  a = b = c  \r\n; a comment=no entry\r\n# another=no entry\r\n"
+                                        "no equals sign\r\n=no key\r\nEmpty=\r\nERR001=second\r\n[ Other ]\nk=v\n"
+                                        "[TMSGLIST]\nErr002=merged\nErr001=third");
+    EXPECT_EQ(file.Section("tmsglist"), (Entries{{"Err001", "a = b = c"}, {"Empty", ""}, {"Err002", "merged"}}));
+    EXPECT_EQ(file.Value("TMsgList", "err001"), "a = b = c");
+    EXPECT_EQ(file.Value("OTHER", "K"), "v");
+    EXPECT_FALSE(file.Value("Other", "y").has_value());
+    EXPECT_TRUE(file.Section("missing").empty());
+
+    test::TempFolder temp;
+    EXPECT_FALSE(IniFile::Load(temp / "missing.lng").has_value());
+    EXPECT_FALSE(IniFile::Load(temp.Path()).has_value());
+    test::WriteFile(temp / "empty.lng", "");
+    EXPECT_TRUE(IniFile::Load(temp / "empty.lng").has_value());
+}
+
+TEST(MessageListTest, ReferencesAndPlaceholdersAreFilledOnceWithoutPrintf)
+{
+    const TMsgList msgs;
+    const std::pair<const char*, const char*> refs[] = {
+        {"^Msg014^, ^Msg016^", "Attributes, Primary Group"}, {"^msg017^", "Owner"}, {"a^b^c.txt", "a^b^c.txt"},
+        {"report^final.doc", "report^final.doc"}, {"^^", "^^"}, {"^Nope^", "^Nope^"}, {"x^Msg014", "x^Msg014"},
+        {"a^b^Msg018^", "a^bAuditing"}, {"^^Msg015^^", "^Permissions^"}, {"", ""},
+    };
+    for (const auto& [text, expanded] : refs) EXPECT_EQ(msgs.ExpandMsgRefs(text), expanded) << text;
+    const std::vector<std::string> two = {"one", "two"};
+    const std::tuple<const char*, std::vector<std::string>, const char*> fills[] = {
+        {"%s and %s", two, "one and two"},
+        {"%s", two, "one"},                         // a parameter too many is left out
+        {"%s, %s, %s.", two, "one, two, ."},        // a placeholder too many stays empty
+        {"%n%d%x%p %5s %", two, "%n%d%x%p %5s %"},  // only "%s" is a placeholder
+        {"100%%s", two, "100%one"},
+        {"%s", {"%s%n"}, "%s%n"},  // parameters are not scanned again
+    };
+    for (const auto& [text, params, filled] : fills) EXPECT_EQ(FillPlaceholders(text, params), filled) << text;
+}
+
+class LanguageFileTest : public test::TempFolderTest {
+protected:
+    void SetUp() override { test::MakeFolders(temp / "Lang"); }
+    void Language(const std::string& name, const std::string& text) { test::WriteFile(temp / "Lang/" + name, text); }
+};
+
+TEST_F(LanguageFileTest, ALanguageFileReplacesTextsByIdAndEnglishReadsNone)
+{
+    Language("Test.lng", "[TfrmMain]\nMsg005=not this section\n"
+                         "[TMsgList]\nerr001=Quelle fehlt: \"%s\"\nMsg012=a=b %s\nNoSuchId=ignored\n");
+    TMsgList msgs;
+    msgs.LoadCatalogue(*ReadLanguageFile(temp.Path(), "Test"));
+    EXPECT_EQ(msgs.GetMsg("Err001"), "Quelle fehlt: \"%s\"");
+    EXPECT_EQ(msgs.GetMsg("Msg012"), "a=b %s");
+    EXPECT_EQ(msgs.GetMsg("Msg005"), "Error");
+    EXPECT_FALSE(msgs.HasMsg("NoSuchId"));
+    msgs.LoadCatalogue(IniFile());  // each load starts from the built-in texts
+    EXPECT_EQ(msgs.GetMsg("Err001"), TMsgList().GetMsg("Err001"));
+
+    for (const char* name : {"English.lng", "english.lng"}) Language(name, "[TMsgList]\nMsg005=from a file\n");
+    for (const char* name : {"English", "english", "ENGLISH", "Missing"})
+        EXPECT_FALSE(ReadLanguageFile(temp.Path(), name).has_value()) << name;
+}
+
+TEST_F(LanguageFileTest, TheLanguageListHoldsEachLanguageOnceSortedAndHelpFallsBackToEnglish)
+{
+    for (const char* name : {"Deutsch.lng", "Svenska.lng", "English.lng", "notes.txt", ".lng"}) Language(name, "");
+    test::MakeFolders(temp / "Lang/Folder.lng");
+    EXPECT_EQ(LanguageList(temp.Path(), "Svenska"), (std::vector<std::string>{"Deutsch", "English", "Svenska"}));
+    EXPECT_EQ(LanguageList(temp.Path(), "english"), (std::vector<std::string>{"Deutsch", "english", "Svenska"}));
+    EXPECT_EQ(LanguageList(temp / "nowhere/", "Klingon"), (std::vector<std::string>{"English", "Klingon"}));
+    test::MakeFolders(temp / "Help/Deutsch/html");
+    EXPECT_EQ(HelpFolder(temp.Path(), "Deutsch"), temp / "Help/Deutsch/");
+    EXPECT_EQ(HelpFolder(temp.Path(), "Svenska"), temp / "Help/English/");
+}
+
+const FormTranslation::PropertyText* Find(const FormTranslation& t, const std::string& component, const std::string& property)
+{
+    for (const auto& p : t.Properties())
+        if (p.Component == component && p.Property == property) return &p;
+    return nullptr;
+}
+
+TEST(FormTranslationTest, KeysAreTestedAsCaptionThenOwnTextThenComponentProperty)
+{
+    EXPECT_THROW(FormTranslation(FormSettingsCaptions, nullptr).Text("sNoSuchText"), std::invalid_argument);
+    const IniFile file = IniFile::Parse("[TfrmSettings]\ncaption=Einstellungen\nSUPLOAD=Fortsetzen\n"
+                                        "btnlogfile.hint=Protokolldatei suchen\nbtnOK.Hint=Speichern = schliessen\n"
+                                        "NoDot=ignored\n.Caption=ignored\nbtnOK.=ignored\n"
+                                        "[TfrmMain]\nCaption=not for the main window\nlvTaskList.Src=Quelle\n");
+    const FormTranslation settings(FormSettingsCaptions, &file);
+    EXPECT_EQ(settings.Caption(), "Einstellungen");
+    EXPECT_EQ(settings.Text("sUpload"), "Fortsetzen");
+    EXPECT_EQ(settings.Text("sSkip"), "Skip");
+    EXPECT_EQ(Find(settings, "btnLogFile", "Hint")->Value, "Protokolldatei suchen");
+    // A property without a built-in text is handed on for the window to apply if it can.
+    ASSERT_EQ(settings.Properties().size(), FormSettingsCaptions.Properties.size() + 1);
+    EXPECT_EQ(Find(settings, "btnOK", "Hint")->Value, "Speichern = schliessen");
+    const FormTranslation main(FormMainCaptions, &file);
+    EXPECT_EQ(main.Caption(), "");
+    EXPECT_EQ(main.Text("lvTaskList.Src"), "Quelle");
+    EXPECT_EQ(Find(main, "lvTaskList", "Src"), nullptr);  // an own text, not a property
+    EXPECT_EQ(main.Properties().size(), FormMainCaptions.Properties.size());
+}
+
+TEST_F(LanguageFileTest, TheSettingsLanguageChoosesTheFormsFile)
+{
+    Language("Test.lng", "[TfrmSchedule]\nCaption=Zeitplan\n");
+    Language("English.lng", "[TfrmSchedule]\nCaption=never read\n");
+    test::WriteFile(temp / "user.ini", "[General]\nRootDir=" + temp.Path() + "\n[Settings]\nLanguage=Test\n");
+    test::UsePrivateUserFolders(temp);
+    TSettingsStorage settings(RegistryLocation{temp / "user.ini", temp / "system.ini"});
+    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Zeitplan");
+    settings.SetLanguage("english");
+    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Schedule");
+}
+
+const QLocale English(QLocale::English, QLocale::UnitedStates);
+const QLocale German(QLocale::German, QLocale::Germany);
+
+TEST(UnitsTest, SizesSpeedsNumbersAndTimesShowInTheirUnitAndLocale)
+{
+    const TMsgList msgs;
+    const auto scaled = [](const ScaledValue& v) { return FormatDecimal(v.Value, English) + " " + v.Unit; };
+    const std::pair<std::string, const char*> cases[] = {
+        // A unit takes over above the one below it; numbers have no thousands separators.
+        {scaled(ScaleSize(1024, msgs)), "1024 Bytes"}, {scaled(ScaleSize(1025, msgs)), "1 Kb"},
+        {scaled(ScaleSize(1536, msgs)), "1.5 Kb"}, {scaled(ScaleSize(1048576, msgs)), "1024 Kb"},
+        {scaled(ScaleSize(1048577, msgs)), "1 Mb"}, {scaled(ScaleSize(1234567890123, msgs)), "1177375.69 Mb"},
+        {scaled(FormatSpeed(1024, msgs)), "1024 B/s"}, {scaled(FormatSpeed(12500000, msgs)), "11.92 Mb/s"},
+        {FormatDecimal(1234567.456, German), "1234567,46"}, {FormatDecimal(2.999, German), "3"},
+        {FormatDecimal(-0.001, English), "0"}, {FormatFixed(1234567.456, 1, English), "1234567.5"},
+        {FormatFixed(0.5, 2, German), "0,50"}, {LongTimeFormat(English).toStdString(), "h:mm:ss AP"},
+        // The existing-file question shows one decimal and the whole count beside it.
+        {FormatFileSize(1024, msgs, English), "1024 Bytes"},
+        {FormatFileSize(1048576, msgs, English), "1024.0 Kb (1,048,576 Bytes)"},
+        {FormatFileSize(5368709120, msgs, German), "5120,0 Mb (5.368.709.120 Bytes)"},
+        // Clock times wrap at a day and drop milliseconds; dates drop midnight.
+        {FormatClockTime(-1), "00:00:00"}, {FormatClockTime(1.0 / 24 + 2.0 / 1440 + 3.0 / 86400), "01:02:03"},
+        {FormatClockTime(25.0 / 24), "01:00:00"}, {FormatClockTime(59.9 / 86400), "00:00:59"},
+        {FormatClockTime(1 - 0.0004 / 86400), "00:00:00"},  // 23:59:59.9996 rounds to the next day
+        {FormatLocaleDateTime(45000.75, English), "3/15/23 6:00:00 PM"},
+        {FormatLocaleDateTime(45000.75, German), "15.03.23 18:00:00"}, {FormatLocaleDateTime(45000, English), "3/15/23"},
+        {FormatLocaleDateTime(1e300, English), ""},
+        {FormatLocaleDateTime(std::numeric_limits<double>::quiet_NaN(), English), ""},
+    };
+    for (const auto& [shown, expected] : cases) EXPECT_EQ(shown, expected);
+}
+
+}  // namespace
+}  // namespace tarn

@@ -1,0 +1,126 @@
+// How the program is started: the log-on entry, and the hand-over from a later start.
+#include <glib.h>
+
+#include <filesystem>
+
+#include "core/AutoStartEntry.h"
+#include "core/HandOverBlock.h"
+#include "engine/GlobalUtils.h"
+#include "tests/support/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+using namespace test;
+
+// The Exec line as a desktop's launcher reads it: the key file's string escapes, field codes
+// (%f, ...) expanded to nothing and %% to a percent, then the quoting of the argument vector.
+std::vector<std::string> LaunchedArguments(const std::string& entry)
+{
+    std::vector<std::string> arguments;
+    GKeyFile* file = g_key_file_new();
+    if (g_key_file_load_from_data(file, entry.data(), entry.size(), G_KEY_FILE_NONE, nullptr)) {
+        gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr);
+        std::string line;
+        for (const char* c = exec ? exec : ""; *c; ++c) {
+            if (*c != '%') line += *c;
+            else if (*++c == '%') line += '%';
+            else if (!*c) break;
+        }
+        g_free(exec);
+        gchar** argv = nullptr;
+        if (g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr))
+            for (gchar** arg = argv; *arg; ++arg) arguments.emplace_back(*arg);
+        g_strfreev(argv);
+    }
+    g_key_file_free(file);
+    return arguments;
+}
+
+TEST(AutoStartEntry, LauncherStartsTheProgramWhereverItLies)
+{
+    for (const std::string executable :
+         {"/usr/bin/tarn", "/home/ann/my build/app/tarn", "/opt/$HOME/`id`/\"q\"/back\\slash/tarn",
+          "/tmp/100%/%f/tarn", "/tmp/line\nbreak/tab\there/tarn", "/home/jürgen/tarn;rm -rf ~"}) {
+        const std::vector<std::string> expected{executable, "AutoRun"};
+        EXPECT_EQ(LaunchedArguments(AutoStartEntryText(executable)), expected) << executable;
+    }
+}
+
+// The entry follows the setting: written, valid for the desktop, removed; a config folder that
+// cannot be made is reported with the file's path.
+TEST(AutoStartEntry, WrittenAndRemovedWithTheSetting)
+{
+    TempFolder home;
+    UsePrivateUserFolders(home);
+    const std::string path = home / "config/autostart/tarnwell.desktop";
+    for (const bool on : {true, true, false, false}) {
+        SetAutoStartEntry(on);
+        EXPECT_EQ(FileExists(path), on);
+    }
+    SetAutoStartEntry(true);
+    EXPECT_EQ(LaunchedArguments(ReadFile(path)).back(), "AutoRun");
+    if (system("command -v desktop-file-validate >/dev/null") == 0) {
+        EXPECT_EQ(system(("desktop-file-validate '" + path + "' >&2").c_str()), 0);
+    }
+    std::filesystem::remove_all(home / "config/autostart");
+    WriteFile(home / "config/autostart", "");
+    try {
+        SetAutoStartEntry(true);
+        ADD_FAILURE() << "the entry was taken where a file stands for its folder";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+    }
+}
+
+
+std::string Word(uint32_t value) { return std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)}; }
+
+struct FrameCase {
+    const char* what;
+    std::string frame;
+    HandOverFrameReader::Status status;
+    HandOver expected = {};
+    bool activation = false;
+};
+
+TEST(HandOverBlockTest, FramesAreTakenWholeOrRefusedAsTheyArrive)
+{
+    const HandOver two{{"/srv/a", "/srv/b c"}, "/home/u/dst"};
+    const std::string good = EncodeHandOverFrame(two);
+    const std::string block = EncodeHandOverBlock(two);
+    using S = HandOverFrameReader::Status;
+    const FrameCase cases[] = {
+        {"two sources and a destination, in order", good, S::Complete, two},
+        {"no source, no destination", EncodeHandOverFrame({}), S::Complete},
+        {"no source, a destination", EncodeHandOverFrame({{}, "/d"}), S::Complete, {{}, "/d"}},
+        {"cut short", good.substr(0, good.size() - 1), S::NeedMore},
+        {"a byte more than announced", good + "x", S::Refused},
+        {"another kind", Word(3) + good.substr(4), S::Refused},
+        {"an activation with a block", Word(2) + good.substr(4), S::Refused},
+        {"a block over the limit", Word(1) + Word(HandOverBlockLimit + 1), S::Refused},
+        {"a count the block cannot hold", Word(1) + Word(8) + Word(0x7FFFFFFF) + Word(0), S::Refused},
+        {"a path running past the block", Word(1) + Word(12) + Word(1) + Word(100) + "abcd", S::Refused},
+        {"bytes after the destination", Word(1) + Word(block.size() + 1) + block + "x", S::Refused},
+        {"no destination length", Word(1) + Word(4) + Word(0), S::Refused},
+        {"a later start asking for the front", EncodeHandOverActivation(), S::Complete, {}, true},
+    };
+    for (const FrameCase& c : cases) {
+        // Whole, and a byte at a time as a slow sender's bytes come.
+        for (const size_t step : {c.frame.size(), size_t{1}}) {
+            HandOverFrameReader reader;
+            auto status = S::NeedMore;
+            for (size_t at = 0; at < c.frame.size() && status != S::Refused; at += step)
+                status = reader.Feed(std::string_view(c.frame).substr(at, step));
+            EXPECT_EQ(status, c.status) << c.what << ", " << step << " bytes at a time";
+            EXPECT_EQ(reader.IsActivation(), c.activation) << c.what;
+            if (status == S::Complete) {
+                EXPECT_EQ(reader.Result().Sources, c.expected.Sources) << c.what;
+                EXPECT_EQ(reader.Result().Destination, c.expected.Destination) << c.what;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarn
