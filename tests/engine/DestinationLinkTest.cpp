@@ -1,24 +1,11 @@
-// A destination that someone else can write to must not let a task write, delete or change
-// anything outside it: a folder of the destination swapped for a symbolic link during the copy,
-// a link standing where a folder of the copy goes, a copied file swapped for a link before its
-// attributes are set.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <filesystem>
-
-#include "platform/FaultInjection.h"
+// A destination someone else can write to never lets a task write, delete or change anything
+// outside it, whatever links stand in it or are swapped in during the copy.
 #include "platform/OsError.h"
 #include "platform/PathBeneath.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
-
-using namespace test;
-namespace fs = std::filesystem;
 
 class DestinationLinkTest : public EngineTest {
 protected:
@@ -27,19 +14,14 @@ protected:
     {
         EngineTest::SetUp();
         MakeFolders(Outside());
-        const std::string root = Src() + "tree/";
-        MakeFolders(root + "sub");
-        WriteFile(root + "top", RandomBytes(4000, 1));
-        WriteFile(root + "sub/a", RandomBytes(3000, 2));
-        WriteFile(root + "sub/b", RandomBytes(5000, 3));
+        WriteTree(Src() + "tree/", {{"top", RandomBytes(4000, 1)}, {"sub/a", RandomBytes(3000, 2)}, {"sub/b", RandomBytes(5000, 3)}});
     }
     bool OutsideEmpty() const { return fs::is_empty(Outside()); }
 };
 
 TEST_F(DestinationLinkTest, PathsBelowTheRootAreReachedWithoutFollowingALink)
 {
-    MakeFolders(temp / "root/real");
-    WriteFile(temp / "root/real/f", "x");
+    WriteTree(temp.Path(), {{"root/real/f", "x"}});
     fs::create_directory_symlink(Outside(), temp / "root/link");
     fs::create_directory_symlink(temp / "root", temp / "rootlink");
     // A root the caller holds, named by its descriptor, is used through that descriptor.
@@ -124,8 +106,7 @@ TEST_F(DestinationLinkTest, ALinkWhereAFolderOfTheCopyGoesIsNeverEntered)
 
 TEST_F(DestinationLinkTest, ACopiedFileSwappedForALinkKeepsTheLinksTargetUntouched)
 {
-    // Attributes are set in a pass after the last file: a file copied before can be a link by
-    // then. Its target keeps its mode and times.
+    // Attributes are set in a pass after the last file: a file copied before can be a link by then.
     const std::string target = Outside() + "secret";
     WriteFile(target, "private");
     ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
@@ -147,10 +128,8 @@ TEST_F(DestinationLinkTest, ACopiedFileSwappedForALinkKeepsTheLinksTargetUntouch
     EXPECT_TRUE(Logged(*task, "Err009", "tree/top"));
 }
 
-// Honest results where a destination or a source does not do what the copy asks: errors no
-// wait mends leave their item out at once and the task goes on, a file another task writes is
-// waited for, and what vanished after the scan is left out, not retried for ever. (Names that
-// a stick folds together are tried on real sticks in tests/e2e/StickNameTest.cpp.)
+// Honest results where a destination or a source does not do what the copy asks. (Names a stick
+// folds together are tried on real sticks in tests/e2e/StickNameTest.cpp.)
 class DestinationResultTest : public EngineTest {
 protected:
     // A retry would wait this long: a test that finishes has taken none.
@@ -159,9 +138,8 @@ protected:
 
 TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
 {
-    // As a FAT stick answers a name it refuses, a name too long, a file over 4 GiB, an
-    // attribute it cannot keep; a folder whose name it refuses takes its files with it; and no
-    // wait gives the user the right to read a source file.
+    // As a stick answers a name it refuses, a name too long, a file over 4 GiB, an attribute it cannot
+    // keep; a refused folder takes its files with it; and no wait gives the user the right to read.
     struct Case {
         FaultOp op;
         const char* path;
@@ -174,10 +152,7 @@ TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
                           {FaultOp::Write, "dst/tree/bad", EFBIG, 1},
                           {FaultOp::Open, "dst/tree/sub", EINVAL, 2},
                           {FaultOp::Open, "src/tree/bad", EACCES, 1}};
-    MakeFolders(Src() + "tree/sub");
-    WriteFile(Src() + "tree/good", RandomBytes(100000, 1));
-    WriteFile(Src() + "tree/bad", RandomBytes(300000, 2));
-    WriteFile(Src() + "tree/sub/inner", "x");
+    WriteTree(Src() + "tree/", {{"good", RandomBytes(100000, 1)}, {"bad", RandomBytes(300000, 2)}, {"sub/inner", "x"}});
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         fs::remove_all(Dst() + "tree");
@@ -215,12 +190,7 @@ TEST_F(DestinationResultTest, AFileAnotherTaskWritesIsWaitedFor)
 
 TEST_F(DestinationResultTest, WhatVanishedFromAStillPresentSourceIsLeftOut)
 {
-    MakeFolders(Src() + "tree/gone");
-    MakeFolders(Src() + "tree/kept");
-    WriteFile(Src() + "tree/a", "a");
-    WriteFile(Src() + "tree/kept/b", "b");
-    WriteFile(Src() + "tree/gone/f", "f");
-    WriteFile(Src() + "tree/z", "z");
+    WriteTree(Src() + "tree/", {{"gone/", ""}, {"kept/", ""}, {"a", "a"}, {"kept/b", "b"}, {"gone/f", "f"}, {"z", "z"}});
     StallOn(FaultOp::Open, "src/tree/a");
     auto task = NewTask(Src() + "tree", Dst(), NoRetry);
     ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
@@ -238,8 +208,7 @@ TEST_F(DestinationResultTest, WhatVanishedFromAStillPresentSourceIsLeftOut)
 TEST_F(DestinationResultTest, ASourceNamedByDotsNeverLeadsOutOfTheDestination)
 {
     // Front ends give real paths; a task given "tree/.." anyway copies nothing beside "in/".
-    MakeFolders(Src() + "tree");
-    WriteFile(Src() + "tree/f", "x");
+    WriteTree(Src(), {{"tree/f", "x"}});
     const char* tails[] = {"tree/..", "tree/."};
     for (size_t i = 0; i < std::size(tails); ++i) {
         auto task = NewTask(Src() + tails[i], Dst() + "in/", {}, "0000000" + std::to_string(i + 1));
@@ -249,4 +218,4 @@ TEST_F(DestinationResultTest, ASourceNamedByDotsNeverLeadsOutOfTheDestination)
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test

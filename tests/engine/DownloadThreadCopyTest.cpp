@@ -1,35 +1,14 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/xattr.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/DateTime.h"
-#include "platform/FaultInjection.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
 
-using namespace test;
-namespace fs = std::filesystem;
-
-class DownloadThreadCopyTest : public EngineTest {
-protected:
-    std::vector<TItemAttrs> Items() const
-    {
-        std::vector<TItemAttrs> items;
-        DecodeConFile(ReadFile(RestoreDir() + "0000ABCD.con"), [&](TItemAttrs&& item) { items.push_back(item); });
-        return items;
-    }
-};
+using DownloadThreadCopyTest = EngineTest;
 
 // The list a one-threaded walk of the folder makes, in the order the file system returns names:
 // every folder before what it holds, a folder's files before its subfolders; the root has no entry.
@@ -52,13 +31,8 @@ std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::strin
 TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
 {
     const std::string root = Src() + "Photos/";
-    for (const char* folder : {"Empty", ".hidden", "With Space/Deeper", "Grüße: 2020"}) MakeFolders(root + folder);
-    WriteFile(root + "top.bin", RandomBytes(70000, 1));
-    WriteFile(root + ".dotfile", "dot");
-    WriteFile(root + "empty.txt", "");
-    WriteFile(root + ".hidden/inner", "x");
-    WriteFile(root + "With Space/Deeper/a b:c.txt", RandomBytes(1234, 2));
-    WriteFile(root + "Grüße: 2020/ä.bin", RandomBytes(50 * 1000 * 1000, 3));
+    WriteTree(root, {{"Empty/", ""}, {"top.bin", RandomBytes(70000, 1)}, {".dotfile", "dot"}, {"empty.txt", ""}, {".hidden/inner", "x"},
+                     {"With Space/Deeper/a b:c.txt", RandomBytes(1234, 2)}, {"Grüße: 2020/ä.bin", RandomBytes(50 * 1000 * 1000, 3)}});
     // Wide enough that helpers list folders ahead of the scan.
     for (int a = 0; a < 12; ++a)
         for (int b = 0; b < 6; ++b) {
@@ -73,8 +47,7 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     EXPECT_TRUE(SameTree(root, Dst() + "Photos"));
     EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
     EXPECT_EQ(CountId(*task, "Inf007"), 6 + 288);
-    EXPECT_EQ(Log(*task)[2].Id, "Inf004");
-    EXPECT_EQ(Log(*task)[2].Params, std::vector<std::string>{"294"});
+    EXPECT_EQ(ParamsOf(*task, "Inf004"), std::vector<std::string>{"294"});
     EXPECT_EQ(Log(*task).back().Id, "Inf008");
     EXPECT_EQ(CountId(*task, "Err002"), 0);
     EXPECT_EQ(Items(), DepthFirstList(root));
@@ -86,7 +59,7 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     ASSERT_TRUE(WaitForState(*file, StateFinished));
     EXPECT_EQ(file->GetSource(), root);
     EXPECT_EQ(Items(), (std::vector<TItemAttrs>{{"", "top.bin", 70000, KindFile}}));
-    EXPECT_EQ(Log(*file)[2].Params, std::vector<std::string>{"1"});
+    EXPECT_EQ(ParamsOf(*file, "Inf004"), std::vector<std::string>{"1"});
     EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
 }
 
@@ -123,41 +96,35 @@ TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
 {
     // What is there is kept as far as it is the source's, and the copy goes on from where they
     // first differ; the same size and time count as the same file, as users know it.
-    const std::string data = RandomBytes(200000, 8);
+    const std::string data = RandomBytes(200000, 8), up = RandomBytes(2500, 7);
     const std::string other = data.substr(0, 150000) + "x" + data.substr(150001);
-    WriteFile(Src() + "up", RandomBytes(2500, 7));
-    WriteFile(Dst() + "up", ReadFile(Src() + "up").substr(0, 1000));
-    WriteFile(Src() + "short", "abc");
-    WriteFile(Dst() + "short", "abcdefgh");
-    WriteFile(Src() + "other", data);
-    WriteFile(Dst() + "other", data.substr(0, 100000) + "x" + data.substr(100001, 50000));
-    WriteFile(Src() + "prefix", data);
-    WriteFile(Dst() + "prefix", data.substr(0, 150000));
-    WriteFile(Src() + "samesize", data);
-    WriteFile(Dst() + "samesize", other);
-    fs::last_write_time(Dst() + "samesize", fs::last_write_time(Src() + "samesize") - std::chrono::seconds(10));
-    WriteFile(Src() + "twin", data);
-    WriteFile(Dst() + "twin", other);
-    fs::last_write_time(Dst() + "twin", fs::last_write_time(Src() + "twin"));
-    struct Case {
+    const struct {
         const char* name;
+        std::string source, there;
+        int age;          // seconds the copy is older than the source; below zero: written after it
         int startedOver;  // Inf023: what was there differed from the source
-        int takenAsIs;    // Inf027: the same size and time
-        bool identical;
+        int takenAsIs;    // Inf027: the same size and time, left as it is
+    } cases[] = {
+        {"up", up, up.substr(0, 1000), -1, 0, 0},
+        {"short", "abc", "abcdefgh", -1, 1, 0},
+        {"other", data, data.substr(0, 100000) + "x" + data.substr(100001, 50000), -1, 1, 0},
+        {"prefix", data, data.substr(0, 150000), -1, 0, 0},
+        {"samesize", data, other, 10, 1, 0},
+        {"twin", data, other, 0, 0, 1},
     };
-    const Case cases[] = {
-        {"up", 0, 0, true},       {"short", 1, 0, true}, {"other", 1, 0, true},
-        {"prefix", 0, 0, true},   {"samesize", 1, 0, true}, {"twin", 0, 1, false}};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
+        const auto& c = cases[i];
         SCOPED_TRACE(c.name);
+        WriteFile(Src() + c.name, c.source);
+        WriteFile(Dst() + c.name, c.there);
+        if (c.age >= 0) fs::last_write_time(Dst() + c.name, fs::last_write_time(Src() + c.name) - std::chrono::seconds(c.age));
         auto task = NewTask(Src() + c.name, Dst(), {}, "0000000" + std::to_string(i + 3));
         ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
         EXPECT_EQ(Log(*task).back().Id, "Inf017");
         EXPECT_EQ(Log(*task).back().Params, (std::vector<std::string>{Dst(), c.name}));
         task->Answer(AnswerUpload);
         ASSERT_TRUE(WaitForState(*task, StateFinished));
-        EXPECT_EQ(ReadFile(Dst() + c.name) == ReadFile(Src() + c.name), c.identical);
+        EXPECT_EQ(ReadFile(Dst() + c.name) == c.source, c.takenAsIs == 0);
         EXPECT_EQ(CountId(*task, "Inf019"), 1);
         EXPECT_EQ(CountId(*task, "Inf023"), c.startedOver);
         EXPECT_EQ(CountId(*task, "Inf027"), c.takenAsIs);
@@ -189,17 +156,16 @@ TEST_F(DownloadThreadCopyTest, OneTimeAndStandingAnswers)
     EXPECT_EQ(old, 1);
     // A restart overwrites everything without asking, whatever was answered.
     task->Restart();
-    ASSERT_TRUE(WaitForLog(*task, "Inf013"));
     ASSERT_TRUE(WaitForLog(*task, "Inf008", 2));
     ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountId(*task, "Inf013"), 1);
     for (const char* name : {"a", "b", "c"}) EXPECT_EQ(ReadFile(Dst() + "s/" + name), std::string("new ") + name);
     EXPECT_FALSE(task->IsWaitingForAnswer());
 }
 
 TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
 {
-    MakeFolders(Src() + "s");
-    WriteFile(Src() + "s/1big", RandomBytes(400000, 8));
+    WriteTree(Src(), {{"s/1big", RandomBytes(400000, 8)}});
     auto task = NewTask(Src() + "s", Dst(), {.speedLimit = 100000});
     ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
     WriteFile(Src() + "s/2small", "late");  // not in the list: the scan is over
@@ -212,23 +178,15 @@ TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
 
 TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWroteInEveryRun)
 {
-    MakeFolders(Src() + "t/z");
-    WriteFile(Src() + "t/mine", "copied");
-    WriteFile(Src() + "t/theirs", "source");
-    WriteFile(Src() + "t/z/big", RandomBytes(500000, 17));
+    WriteTree(Src(), {{"t/mine", "copied"}, {"t/theirs", "source"}, {"t/z/big", RandomBytes(500000, 17)}});
     for (const bool restarted : {false, true}) {
         SCOPED_TRACE(restarted ? "after a restart" : "in the run");
-        MakeFolders(Dst() + "t");
-        WriteFile(Dst() + "t/theirs", "user's own file");
+        WriteTree(Dst(), {{"t/theirs", "user's own file"}});
         auto task = NewTask(Src() + "t", Dst(), {.restoreUpdateInterval = 20, .speedLimit = 100000});
         ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
         task->Answer(AnswerSkip);
         ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "big" && task->GetCopiedSize() > 30000; }));
-        if (restarted) {
-            task->Stop();
-            task->WaitFor();
-            task = RestoreTask();
-        }
+        if (restarted) task = Restored(task);
         task->DeleteByUser(true);
         task->WaitFor();
         EXPECT_EQ(LogIds(*task).back(), "Inf016");
@@ -267,7 +225,6 @@ TEST_F(DownloadThreadCopyTest, ErrorsAreRetriedAndNothingIsCorrupted)
 
 TEST_F(DownloadThreadCopyTest, ASourceThatEndsEarlyUnchangedIsAnErrorNotASpin)
 {
-    // A share that answers reads with nothing, the file itself unchanged.
     WriteFile(Src() + "ends", RandomBytes(300000, 11));
     InjectFault(FaultOp::Read, "src/ends", 0, 1000000, 1);
     auto task = NewTask(Src() + "ends", Dst());
@@ -297,8 +254,7 @@ TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingNotEvenAnAttributeUntilRa
 
 TEST_F(DownloadThreadCopyTest, ALimitedCopyShowsNoSpeedAboveItsLimit)
 {
-    // Measured over a first chunk's microseconds, or before the throttle slept off a chunk of
-    // a big buffer, the speed, and the scale that keeps its peak, went far past the limit.
+    // Measured over a chunk's first microseconds, or before the throttle slept it off, speed and scale soared.
     WriteFile(Src() + "f", RandomBytes(5000000, 16));
     auto task = NewTask(Src() + "f", Dst(), {.bufferSize = 4000000, .maxLinkSpeed = 0, .speedLimit = 2000000});
     int32_t highest = 0;
@@ -338,9 +294,7 @@ TEST_F(DownloadThreadCopyTest, NeitherAScheduleWaitNorAPauseCountsAsCopyTime)
 
 TEST_F(DownloadThreadCopyTest, RestartDuringTheItemsRunsTheClosingPassFirst)
 {
-    MakeFolders(Src() + "r");
-    WriteFile(Src() + "r/a", "a");
-    WriteFile(Src() + "r/b", RandomBytes(300000, 14));
+    WriteTree(Src(), {{"r/a", "a"}, {"r/b", RandomBytes(300000, 14)}});
     ::chmod((Src() + "r/a").c_str(), 0604);
     auto task = NewTask(Src() + "r", Dst(), {.speedLimit = 100000, .copyAttributes = true});
     ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "b" && task->GetCopiedSize() > 10; }));
@@ -356,9 +310,8 @@ TEST_F(DownloadThreadCopyTest, RestartDuringTheItemsRunsTheClosingPassFirst)
 
 TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
 {
-    MakeFolders(Src() + "old");
     const std::string data = RandomBytes(400000, 15);
-    WriteFile(Src() + "old/f", data);
+    WriteTree(Src(), {{"old/f", data}});
     auto task = NewTask(Src() + "old", Dst(), {.speedLimit = 200000});
     ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 1000; }));
     fs::rename(Src() + "old", Src() + "moved");
@@ -368,10 +321,7 @@ TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
     task->SetSpeedLimit(2147483647);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(task->GetSource(), Src() + "moved/");
-    const auto log = Log(*task);
-    const auto changed = std::find_if(log.begin(), log.end(), [](const TMsg& m) { return m.Id == "Inf010"; });
-    ASSERT_NE(changed, log.end());
-    EXPECT_EQ(changed->Params, (std::vector<std::string>{Src() + "old/", Src() + "moved/"}));
+    EXPECT_EQ(ParamsOf(*task, "Inf010"), (std::vector<std::string>{Src() + "old/", Src() + "moved/"}));
     EXPECT_TRUE(ReadFile(Dst() + "old/f") == data);
 }
 
@@ -381,8 +331,7 @@ TEST_F(DownloadThreadCopyTest, AMissingSourceIsRetriedUntilItAppears)
     ASSERT_TRUE(WaitUntil([&] { return CountId(*task, "Err001") >= 2; }));
     EXPECT_EQ(task->GetState(), StateError);
     EXPECT_GE(task->GetErrorCount(), 2);
-    MakeFolders(Src() + "later");
-    WriteFile(Src() + "later/f", "f");
+    WriteTree(Src(), {{"later/f", "f"}});
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(ReadFile(Dst() + "later/f"), "f");
 }
@@ -395,13 +344,6 @@ protected:
         EngineTest::TearDown();
     }
     static constexpr TaskSetup Verifying{.bufferSize = 16384, .verifyCopies = true};
-    // The verification record's numbers: files and bytes.
-    static std::vector<std::string> VerifiedCounts(const TDownloadThread& task)
-    {
-        for (const TMsg& record : Log(task))
-            if (record.Id == "Inf028") return record.Params;
-        return {};
-    }
 };
 
 // Each way the source's hash is had: one file's read-back gives zeros, which the comparison
@@ -425,10 +367,7 @@ TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
         SCOPED_TRACE(c.name);
         const std::string tree = "t" + std::to_string(++taskNumber);
         if (c.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
-        MakeFolders(Src() + tree + "/d");
-        WriteFile(Src() + tree + "/big", big);
-        WriteFile(Src() + tree + "/d/small", small);
-        WriteFile(Src() + tree + "/d/empty", "");
+        WriteTree(Src() + tree, {{"/big", big}, {"/d/small", small}, {"/d/empty", ""}});
         if (c.sparse) std::filesystem::resize_file(Src() + tree + "/big", 4 * 1024 * 1024);
         InjectFault(FaultOp::Read, "dst/" + tree + "/d/small", FaultZeroData);
         auto task = NewTask(Src() + tree, Dst(), Verifying, "0000000" + std::to_string(taskNumber));
@@ -437,7 +376,7 @@ TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
         EXPECT_TRUE(Logged(*task, "Err013", Dst() + tree + "/d/small"));
         EXPECT_EQ(CountId(*task, "Inf007"), 3);
         const std::string bigThere = ReadFile(Src() + tree + "/big");
-        EXPECT_EQ(VerifiedCounts(*task), (std::vector<std::string>{"3", std::to_string(bigThere.size() + small.size())}));
+        EXPECT_EQ(ParamsOf(*task, "Inf028"), (std::vector<std::string>{"3", std::to_string(bigThere.size() + small.size())}));
         EXPECT_TRUE(ReadFile(Dst() + tree + "/big") == bigThere);
         EXPECT_TRUE(ReadFile(Dst() + tree + "/d/small") == small);
     }
@@ -488,11 +427,11 @@ TEST_F(VerifiedCopyTest, AStopDuringTheReadBackVerifiesAgainAfterTheRestore)
         EXPECT_EQ(CountId(*restored, "Err013"), big ? 1 : 0);
         EXPECT_EQ(CountId(*restored, "Inf007"), 1);
         EXPECT_TRUE(ReadFile(Dst() + "f") == data);
-        EXPECT_EQ(VerifiedCounts(*restored), (std::vector<std::string>{"1", std::to_string(data.size())}));
+        EXPECT_EQ(ParamsOf(*restored, "Inf028"), (std::vector<std::string>{"1", std::to_string(data.size())}));
         restored.reset();
         Fresh();
     }
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test

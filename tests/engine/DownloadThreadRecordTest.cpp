@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <thread>
 
 #include "engine/DataBytes.h"
@@ -6,13 +5,9 @@
 #include "platform/ThreadSignal.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
 
-using namespace test;
-namespace fs = std::filesystem;
-
-// Writes a set of restore files by hand.
 void WriteRestoreFiles(const std::string& dir, const TaskVariables& v, const std::string& con,
                        const std::string& log = LogFileHeader())
 {
@@ -21,18 +16,7 @@ void WriteRestoreFiles(const std::string& dir, const TaskVariables& v, const std
     WriteFile(dir + "0000ABCD.log", log);
 }
 
-class DownloadThreadRecordTest : public EngineTest {
-protected:
-    TaskVariables Variables(uint8_t state = StatePaused) const
-    {
-        TaskVariables v;
-        v.State = state;
-        v.Source = Src();
-        v.Destination = Dst();
-        v.SourceKind = SourceFolder;
-        return v;
-    }
-};
+using DownloadThreadRecordTest = EngineTest;
 
 TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestoresFromThem)
 {
@@ -46,12 +30,8 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     ASSERT_TRUE(WaitForState(*task, StatePaused));
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(RestoreDir() + "0000ABCD.log").size() > 2; }));
     EXPECT_EQ(task->GetDestination(), Dst());  // the delimiter was added
-    TaskVariables expected;
-    expected.State = StatePaused;
-    expected.Source = Src() + "a.iso";
-    expected.Destination = Dst();
-    expected.ScheduleTime = 45000.5;
-    expected.SpeedLimit = 777;
+    TaskVariables expected{.State = StatePaused, .Source = Src() + "a.iso", .Destination = Dst(), .ScheduleTime = 45000.5,
+                           .SpeedLimit = 777};
     const std::string var = ReadFile(RestoreDir() + "0000ABCD.var");
     expected.Elapsed = DecodeVarFile(var).Elapsed;
     EXPECT_GE(expected.Elapsed, 0.0);
@@ -71,13 +51,8 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     EXPECT_EQ(task->GetSpeedLimit(), 0);
     task->SetSpeedLimit(4096);
     task->SuspendForErrors(60);
-    EXPECT_EQ(Log(*task).back().Id, "Inf020");
-    EXPECT_EQ(Log(*task).back().Params, std::vector<std::string>{"60"});
-    task->Stop();
-    task->WaitFor();
-    task.reset();
-
-    auto restored = RestoreTask();
+    EXPECT_EQ(ParamsOf(*task, "Inf020"), std::vector<std::string>{"60"});
+    auto restored = Restored(task);
     ASSERT_TRUE(WaitForLog(*restored, "Inf002"));
     EXPECT_TRUE(restored->IsRestored());
     EXPECT_EQ(restored->GetState(), StatePaused);
@@ -91,17 +66,14 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     restored->WaitFor();
     const auto log = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
     ASSERT_FALSE(log.Damaged);
-    std::vector<std::string> ids;
-    for (size_t i = 0; i < log.Records.size(); ++i) ids.push_back(log.Records[i].Id);
-    EXPECT_EQ(ids, (std::vector<std::string>{"Inf001", "Inf020", "Inf002"}));
+    ASSERT_EQ(log.Records.size(), 3u);
+    EXPECT_EQ(log.Records[2].Id, "Inf002");  // the restored task's records went on after the earlier ones
 }
 
 TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
 {
-    TaskVariables v = Variables();
-    v.CurrentIndex = 2;
-    v.CurrentOffset = 5;
-    v.PeakSpeed = 9;
+    TaskVariables v{.State = StatePaused, .Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder,
+                    .CurrentIndex = 2, .CurrentOffset = 5, .PeakSpeed = 9};
     const std::vector<TItemAttrs> items = {
         {"", "d/", 0, KindFolder}, {"d/", "a", 100, KindFile}, {"d/", "b", 40, KindFile}, {"d/", "b:user.x:$DATA", 7, KindStream}};
     WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
@@ -124,9 +96,8 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
 
 TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrder)
 {
-    // A task killed while it made the files of a folder it had made, under one record that names
-    // them before they are made. Its saved position is the first file; the standing answer is
-    // Skip. The files it takes for its own are copied anew ('n'); any other is kept ('k').
+    // Killed while it made a folder's files under one record naming them first, at the first file, with
+    // Skip standing: the files it takes for its own are copied anew ('n'); any other is kept ('k').
     const std::vector<TItemAttrs> items = {{"", "d/", 0, KindFolder}, {"d/", "a", 4, KindFile}, {"d/", "b", 4, KindFile},
                                            {"d/", "c", 4, KindFile}, {"d/", "e", 4, KindFile}};
     const std::string files = "abce";
@@ -150,10 +121,8 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
         fs::remove_all(Dst());
         MakeFolders(Dst() + "d");
         for (const char f : c.standing) WriteFile(Dst() + "d/" + f, "old!");
-        TaskVariables v = Variables(StateCopying);
-        v.CurrentIndex = 1;
-        v.ExistsAnswer = AnswerSkipAll;
-        v.SpeedLimit = 2147483647;
+        const TaskVariables v{.Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder, .CurrentIndex = 1,
+                              .ExistsAnswer = AnswerSkipAll, .SpeedLimit = 2147483647};
         std::string log = LogFileHeader() + EncodeLogRecord({ClaimRecordId, 0, {"1", c.claimEnd}});
         for (const TMsg& record : c.after) log += EncodeLogRecord(record);
         WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}), log);
@@ -165,9 +134,8 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
     }
 }
 
-// Restore files damaged or written by someone else are refused with a clear error before the
-// task runs: it never reads or writes outside its restore folder and destination, never finishes
-// without copying, and leaves no thread or open file behind.
+// Restore files damaged or written by someone else are refused with a clear error before the task
+// runs: it never reads or writes outside its restore folder and destination, nor finishes without copying.
 TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClearError)
 {
     const auto restoreError = [&]() -> std::string {
@@ -178,10 +146,8 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
         }
         return {};
     };
-    TaskVariables v = Variables();
-    v.Source = Src() + "tree/";
-    v.Destination = Dst() + "tree/";
-    v.CurrentIndex = 2;
+    TaskVariables v{.State = StatePaused, .Source = Src() + "tree/", .Destination = Dst() + "tree/", .SourceKind = SourceFolder,
+                    .CurrentIndex = 2};
     const std::vector<TItemAttrs> items = {{"", "a", 1, KindFile}, {"", "b", 1, KindFile}, {"", "c", 1, KindFile}};
     const std::string var = EncodeVarFile(v);
     const std::string con = EncodeConFile(items, {});
@@ -236,7 +202,7 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
 
 TEST(ThreadSignalTest, AWakeBeforeTheWaitIsNeverLost)
 {
-    // Each round races one wake against one wait; a lost wake would hang the waiter.
+    // A lost wake would hang the waiter.
     ThreadSignal signal;
     for (int round = 0; round < 20000; ++round) {
         std::thread waker([&] { signal.Wake(); });
@@ -260,4 +226,4 @@ TEST_F(DownloadThreadRecordTest, StartRacingThePauseAtCreationIsNeverLost)
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test

@@ -1,13 +1,7 @@
 #include "tests/engine/EngineTestSupport.h"
 
-#include <sys/stat.h>
-#include <sys/xattr.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-
-#include "platform/FaultInjection.h"
 
 namespace tarn::test {
 namespace {
@@ -33,9 +27,24 @@ void EngineTest::TearDown() { ClearFaults(); }
 void EngineTest::Fresh()
 {
     ClearFaults();
-    std::filesystem::remove_all(RestoreDir());
-    std::filesystem::remove_all(Dst());
+    fs::remove_all(RestoreDir());
+    fs::remove_all(Dst());
     EngineTest::SetUp();
+}
+
+void EngineTest::WriteTree(const std::string& root, const std::vector<std::pair<std::string, std::string>>& files)
+{
+    for (const auto& [name, bytes] : files) {
+        MakeFolders(root + ExtractFilePath(name));
+        if (!name.ends_with('/')) WriteFile(root + name, bytes);
+    }
+}
+
+std::vector<TItemAttrs> EngineTest::Items(const std::string& name) const
+{
+    std::vector<TItemAttrs> items;
+    DecodeConFile(ReadFile(RestoreDir() + name + ".con"), [&](TItemAttrs&& item) { items.push_back(item); });
+    return items;
 }
 
 std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, const std::string& destination,
@@ -50,6 +59,14 @@ std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, 
 std::unique_ptr<TDownloadThread> EngineTest::RestoreTask(const std::string& name, int32_t delayOnError)
 {
     return std::make_unique<TDownloadThread>(name, RestoreDir(), delayOnError, 15000, 65536, 12500000);
+}
+
+std::unique_ptr<TDownloadThread> EngineTest::Restored(std::unique_ptr<TDownloadThread>& task)
+{
+    task->Stop();
+    task->WaitFor();
+    task.reset();
+    return RestoreTask();
 }
 
 std::vector<TMsg> EngineTest::Log(const TDownloadThread& task)
@@ -68,6 +85,13 @@ std::vector<std::string> EngineTest::LogIds(const TDownloadThread& task)
     std::vector<std::string> ids;
     for (const auto& record : Log(task)) ids.push_back(record.Id);
     return ids;
+}
+
+std::vector<std::string> EngineTest::ParamsOf(const TDownloadThread& task, const std::string& id)
+{
+    for (const auto& record : Log(task))
+        if (record.Id == id) return record.Params;
+    return {};
 }
 
 int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)

@@ -1,13 +1,24 @@
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/DownloadThread.h"
+#include "platform/FaultInjection.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn::test {
+
+namespace fs = std::filesystem;
 
 // Options of a task made by a test; the delays are short so retries happen quickly.
 struct TaskSetup {
@@ -35,14 +46,22 @@ protected:
     std::string Dst() const { return temp / "dst/"; }
     // Empties restore/ and dst/ for the next run of a loop; the tasks must be gone.
     void Fresh();
+    // Writes each file below `root`, making its folders; a name ending in '/' is an empty folder.
+    static void WriteTree(const std::string& root, const std::vector<std::pair<std::string, std::string>>& files);
+    // The item list of a task's restore files.
+    std::vector<TItemAttrs> Items(const std::string& name = "0000ABCD") const;
 
     std::unique_ptr<TDownloadThread> NewTask(const std::string& source, const std::string& destination,
                                              const TaskSetup& setup = {}, const std::string& name = "0000ABCD");
     std::unique_ptr<TDownloadThread> RestoreTask(const std::string& name = "0000ABCD", int32_t delayOnError = 20);
+    // Stops the task, waits for its worker, and restores it from its files as a restart of the program does.
+    std::unique_ptr<TDownloadThread> Restored(std::unique_ptr<TDownloadThread>& task);
 
     // Every log record of a task, in order.
     static std::vector<TMsg> Log(const TDownloadThread& task);
     static std::vector<std::string> LogIds(const TDownloadThread& task);
+    // The parameters of the task's first record with the id; none when it has no such record.
+    static std::vector<std::string> ParamsOf(const TDownloadThread& task, const std::string& id);
     static int CountId(const TDownloadThread& task, const std::string& id) { return CountWith(task, id, ""); }
     // Records with the id and a parameter that holds `text` (any parameter when it is "").
     static int CountWith(const TDownloadThread& task, const std::string& id, const std::string& text);

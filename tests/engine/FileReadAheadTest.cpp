@@ -1,31 +1,15 @@
 // Small files read ahead by helper threads, as a share's are: whatever happens to a file after it
-// was read, and whatever the user asks meanwhile, the copy is the file as it is copied, its errors
-// are met once by the worker, and the speed limit holds. The worker is held writing the tree's first
-// file while the helpers read the three after it.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
+// was read, and whatever the user asks meanwhile, the copy is the file as it is copied.
 #include <functional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "engine/FileReadAhead.h"
 #include "engine/FolderPrefetcher.h"
-#include "platform/FaultInjection.h"
 #include "platform/OsError.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
-
-using namespace test;
-namespace fs = std::filesystem;
 
 class FileReadAheadTest : public EngineTest {
 protected:
@@ -33,9 +17,8 @@ protected:
     {
         EngineTest::SetUp();
         ::setenv("TARN_READ_AHEAD", "always", 1);
-        MakeFolders(Src() + "tree/sub");
-        WriteFile(Src() + "tree/hold", RandomBytes(70000, 1));
-        for (const char* name : {"b", "c", "d"}) WriteFile(Src() + "tree/sub/" + name, RandomBytes(5000, name[0]));
+        WriteTree(Src() + "tree/", {{"hold", RandomBytes(70000, 1)}, {"sub/b", RandomBytes(5000, 'b')}, {"sub/c", RandomBytes(5000, 'c')},
+                                    {"sub/d", RandomBytes(5000, 'd')}});
     }
     void TearDown() override
     {
@@ -43,7 +26,7 @@ protected:
         EngineTest::TearDown();
     }
 
-    // A task held at its first file once the helpers read the files after it.
+    // A task held writing its first file once the helpers read the files after it.
     std::unique_ptr<TDownloadThread> HeldTask(long filesRead = 3)
     {
         const long before = FileReadAhead::FilesRead();
@@ -156,8 +139,7 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
 
 TEST_F(FileReadAheadTest, TheSpeedLimitHoldsForFilesReadAhead)
 {
-    // Twenty files of 20,000 bytes at 200,000 bytes a second: however fast the helpers read,
-    // writing them takes two seconds.
+    // Twenty files of 20,000 bytes at 200,000 bytes a second: however fast the helpers read, it takes two seconds.
     MakeFolders(Src() + "many");
     for (int i = 0; i < 20; ++i) WriteFile(Src() + "many/f" + std::to_string(i), RandomBytes(20000, static_cast<unsigned>(i)));
     const auto start = std::chrono::steady_clock::now();
@@ -246,8 +228,7 @@ TEST_F(FolderPrefetcherTest, FailuresReachTheScanWhoeverListsTheFolder)
 
 TEST_F(FolderPrefetcherTest, WaitingForAHelperKeepsTakingCheckpointsSoTheScanCanStop)
 {
-    MakeFolders(Src() + "slow/");
-    WriteFile(Src() + "slow/a", "");
+    WriteTree(Src(), {{"slow/a", ""}});
     StallOn(FaultOp::Enumerate, "/src/slow/");
     int checkpoints = 0;
     {
@@ -263,4 +244,4 @@ TEST_F(FolderPrefetcherTest, WaitingForAHelperKeepsTakingCheckpointsSoTheScanCan
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test
