@@ -205,17 +205,5 @@ TEST_F(DestinationResultTest, WhatVanishedFromAStillPresentSourceIsLeftOut)
     EXPECT_EQ(ReadFile(Dst() + "tree/z"), "z");
 }
 
-TEST_F(DestinationResultTest, ASourceNamedByDotsNeverLeadsOutOfTheDestination)
-{
-    // Front ends give real paths; a task given "tree/.." anyway copies nothing beside "in/".
-    WriteTree(Src(), {{"tree/f", "x"}});
-    const char* tails[] = {"tree/..", "tree/."};
-    for (size_t i = 0; i < std::size(tails); ++i) {
-        auto task = NewTask(Src() + tails[i], Dst() + "in/", {}, "0000000" + std::to_string(i + 1));
-        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", "own path"); }));
-        EXPECT_EQ(test::NamesOnDisk(Dst()), std::vector<std::string>{}) << tails[i];
-    }
-}
-
 }  // namespace
 }  // namespace tarn::test

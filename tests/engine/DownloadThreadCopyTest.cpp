@@ -10,8 +10,7 @@ namespace {
 
 using DownloadThreadCopyTest = EngineTest;
 
-// The list a one-threaded walk of the folder makes, in the order the file system returns names:
-// every folder before what it holds, a folder's files before its subfolders; the root has no entry.
+// The list a one-threaded walk makes in the file system's order: a folder's files before its subfolders.
 std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "")
 {
     std::vector<TItemAttrs> list;
@@ -94,8 +93,7 @@ TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWh
 
 TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
 {
-    // What is there is kept as far as it is the source's, and the copy goes on from where they
-    // first differ; the same size and time count as the same file, as users know it.
+    // What is there is kept as far as it is the source's; the same size and time count as the same file.
     const std::string data = RandomBytes(200000, 8), up = RandomBytes(2500, 7);
     const std::string other = data.substr(0, 150000) + "x" + data.substr(150001);
     const struct {
@@ -223,16 +221,22 @@ TEST_F(DownloadThreadCopyTest, ErrorsAreRetriedAndNothingIsCorrupted)
     EXPECT_EQ(CountId(*task, "Inf006"), 6);
 }
 
-TEST_F(DownloadThreadCopyTest, ASourceThatEndsEarlyUnchangedIsAnErrorNotASpin)
+TEST_F(DownloadThreadCopyTest, AMissingSourceOrOneThatEndsEarlyUnchangedIsAnErrorUntilItIsBack)
 {
+    // A source not there yet, and a share that answers reads with nothing, the file unchanged: no spin.
     WriteFile(Src() + "ends", RandomBytes(300000, 11));
     InjectFault(FaultOp::Read, "src/ends", 0, 1000000, 1);
-    auto task = NewTask(Src() + "ends", Dst());
-    ASSERT_TRUE(WaitUntil([&] { return task->GetErrorCount() >= 2; }));
-    EXPECT_TRUE(Logged(*task, "Err005", "stopped answering at byte"));
+    auto ends = NewTask(Src() + "ends", Dst());
+    auto later = NewTask(Src() + "later", Dst(), {}, "00000002");
+    ASSERT_TRUE(WaitUntil([&] { return ends->GetErrorCount() >= 2 && CountId(*later, "Err001") >= 2; }));
+    EXPECT_TRUE(Logged(*ends, "Err005", "stopped answering at byte"));
+    EXPECT_EQ(later->GetState(), StateError);
     ClearFaults();
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    WriteTree(Src(), {{"later/f", "f"}});
+    ASSERT_TRUE(WaitForState(*ends, StateFinished));
+    ASSERT_TRUE(WaitForState(*later, StateFinished));
     EXPECT_TRUE(ReadFile(Dst() + "ends") == ReadFile(Src() + "ends"));
+    EXPECT_EQ(ReadFile(Dst() + "later/f"), "f");
 }
 
 TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingNotEvenAnAttributeUntilRaised)
@@ -325,37 +329,17 @@ TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
     EXPECT_TRUE(ReadFile(Dst() + "old/f") == data);
 }
 
-TEST_F(DownloadThreadCopyTest, AMissingSourceIsRetriedUntilItAppears)
-{
-    auto task = NewTask(Src() + "later", Dst());
-    ASSERT_TRUE(WaitUntil([&] { return CountId(*task, "Err001") >= 2; }));
-    EXPECT_EQ(task->GetState(), StateError);
-    EXPECT_GE(task->GetErrorCount(), 2);
-    WriteTree(Src(), {{"later/f", "f"}});
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(ReadFile(Dst() + "later/f"), "f");
-}
+using VerifiedCopyTest = EngineTest;
+constexpr TaskSetup Verifying{.bufferSize = 16384, .verifyCopies = true};
 
-class VerifiedCopyTest : public EngineTest {
-protected:
-    void TearDown() override
-    {
-        ::unsetenv("TARN_READ_AHEAD");
-        EngineTest::TearDown();
-    }
-    static constexpr TaskSetup Verifying{.bufferSize = 16384, .verifyCopies = true};
-};
-
-// Each way the source's hash is had: one file's read-back gives zeros, which the comparison
-// finds; that file alone is copied again, and the tree arrives whole and verified.
+// Each way the source's hash is had: one file's read-back gives zeros; that file alone is copied again.
 TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
 {
-    struct Case {
+    const struct {
         const char* name;
         bool readAhead;  // bytes a helper read, written from memory
         bool sparse;     // the big file's holes are skipped, so its source is read again
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"the copy's own reads", false, false},
         {"read ahead", true, false},
         {"holes skipped", false, true},
@@ -363,7 +347,7 @@ TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
     const std::string big = RandomBytes(300000, 7);
     const std::string small = RandomBytes(5000, 8);
     int taskNumber = 0;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string tree = "t" + std::to_string(++taskNumber);
         if (c.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
@@ -398,9 +382,8 @@ TEST_F(VerifiedCopyTest, EachReadBackThatDiffersCountsAnError)
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);
 }
 
-// A stop while the copy is read back leaves the file uncounted. A big copy is read back by the
-// restored task, which finds what changed in it meanwhile; a small one, read back with the files
-// after it, is copied again from the position saved before it.
+// A stop during the read-back leaves the file uncounted. A big copy is read back by the restored task,
+// which finds what changed in it; a small one, read back with the files after it, is copied again.
 TEST_F(VerifiedCopyTest, AStopDuringTheReadBackVerifiesAgainAfterTheRestore)
 {
     for (const int size : {5 * 1024 * 1024, 100000}) {

@@ -10,23 +10,14 @@ namespace tarn::test {
 namespace {
 
 // A small tmpfs of its own for a test, where the system lets the test mount one.
-class TmpfsMount {
-public:
-    TmpfsMount(const std::string& path, const char* size) : path_(path)
-    {
-        MakeFolders(path);
-        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
-    }
+struct TmpfsMount {
+    explicit TmpfsMount(const std::string& at) : path(at) {}
     ~TmpfsMount()
     {
-        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+        if (mounted) ::umount2(path.c_str(), MNT_DETACH);
     }
-    bool Mounted() const { return mounted_; }
-    bool MakeReadOnly() { return ::mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-    std::string path_;
-    bool mounted_ = false;
+    const std::string path;
+    const bool mounted = (MakeFolders(path), ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0);
 };
 
 class DownloadThreadFaultTest : public EngineTest {
@@ -49,8 +40,7 @@ TEST_F(DownloadThreadFaultTest, SpecialFilesAreLeftOutAndCountedNeverWaitedOn)
         Fresh();
     }
 
-    // In a folder: a pipe, a dangling link, a folder that cannot be listed, a pipe where a file
-    // of the copy must go, and a file that became a pipe after the scan.
+    // A pipe, a dangling link, a folder not listed, a pipe where a file goes, a file turned pipe after the scan.
     const std::string root = Src() + "tree/";
     WriteTree(root, {{"a", RandomBytes(400000, 1)}, {"busy", "x"}, {"locked/f", "x"}, {"z/later", "y"}});
     MakeFolders(Dst() + "tree");
@@ -76,8 +66,7 @@ TEST_F(DownloadThreadFaultTest, SpecialFilesAreLeftOutAndCountedNeverWaitedOn)
 
 TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheAnswer)
 {
-    // A task killed between two saves: its restore files still name an early position, and
-    // files it created since stand in the destination, the last one half written.
+    // Killed between two saves: the restore files name an early position; files made since stand, the last half written.
     const std::string root = Src() + "tree/";
     WriteTree(root, {{"one", RandomBytes(3000, 1)}, {"sub/two", RandomBytes(5000, 2)}, {"sub/three", RandomBytes(300000, 3)}});
     for (const uint8_t answer : {AnswerAsk, AnswerSkipAll, AnswerUploadAll}) {
@@ -122,13 +111,9 @@ TEST_F(DownloadThreadFaultTest, AFullDiskFailsTheTaskAndAReadOnlyOneLeavesItsIte
         SCOPED_TRACE(real ? "tmpfs" : "seam");
         const std::string disk = temp / (real ? "tmpfs/" : "seam/");
         std::optional<TmpfsMount> mount;
-        if (real) {
-            mount.emplace(disk, "1m");
-            if (!mount->Mounted()) continue;
-        } else {
-            MakeFolders(disk);
-            DiskFull(disk);
-        }
+        if (real && !mount.emplace(disk).mounted) continue;
+        MakeFolders(disk);
+        if (!real) DiskFull(disk);
         // Each retry rewinds to the last flush and gets as far as the last error: the count goes on.
         auto full = NewTask(Src() + "big", disk + "out");
         ASSERT_TRUE(WaitUntil([&] { return full->GetErrorCount() >= 6; }));
@@ -144,7 +129,7 @@ TEST_F(DownloadThreadFaultTest, AFullDiskFailsTheTaskAndAReadOnlyOneLeavesItsIte
         EXPECT_TRUE(Logged(*blocked, "Err003", disk + "in/tree/sub"));
         blocked.reset();
         // No wait mends a read-only disk: the task ends at once, its items left out, and says why.
-        if (real) ASSERT_TRUE(mount->MakeReadOnly());
+        if (real) ASSERT_EQ(::mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
         else ReadOnlyDisk(disk);
         auto readOnly = NewTask(Src() + "tree", disk + "ro/deeper", {}, "00000003");
         ASSERT_TRUE(WaitForState(*readOnly, StateFinished));
@@ -164,8 +149,7 @@ TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsWaitsInErrorForTheUser)
     for (const bool restartProgram : {false, true}) {
         InjectFault(FaultOp::Allocate, "", ENOMEM);
         auto task = NewTask(Src() + "f", Dst());
-        ASSERT_TRUE(
-            WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", "Not enough memory"); }));
+        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", "Not enough memory"); }));
         EXPECT_EQ(task->GetState(), StateError);
         ASSERT_TRUE(WaitUntil([&] { return DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).State == StateError; }));
         ClearFaults();
@@ -242,8 +226,7 @@ TEST_F(DownloadThreadFaultTest, ASourceIsCopiedAsItIsNowNeverAsAMix)
     EXPECT_EQ(CountId(*restored, "Inf024"), 1);
     restored.reset();
 
-    // Grown during a pause, or shrunk under the copy, which meets an early end: started over,
-    // and copied whole as it is at the end.
+    // Grown during a pause, or shrunk under the copy (an early end): started over, copied as it is at the end.
     for (const bool grown : {true, false}) {
         const std::string now = grown ? before + after : after.substr(0, 50000);
         WriteFile(Src() + "g", before);

@@ -8,15 +8,16 @@
 namespace tarn::test {
 namespace {
 
-void WriteRestoreFiles(const std::string& dir, const TaskVariables& v, const std::string& con,
-                       const std::string& log = LogFileHeader())
-{
-    WriteFile(dir + "0000ABCD.var", EncodeVarFile(v));
-    WriteFile(dir + "0000ABCD.con", con);
-    WriteFile(dir + "0000ABCD.log", log);
-}
-
-using DownloadThreadRecordTest = EngineTest;
+class DownloadThreadRecordTest : public EngineTest {
+protected:
+    // Restore files written by hand.
+    void WriteRestoreFiles(const std::string& var, const std::string& con, const std::string& log = LogFileHeader()) const
+    {
+        WriteFile(RestoreDir() + "0000ABCD.var", var);
+        WriteFile(RestoreDir() + "0000ABCD.con", con);
+        WriteFile(RestoreDir() + "0000ABCD.log", log);
+    }
+};
 
 TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestoresFromThem)
 {
@@ -38,10 +39,8 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     EXPECT_LT(expected.Elapsed, 60.0 / SecondsPerDay);
     EXPECT_EQ(var, EncodeVarFile(expected));
     EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.con"), EncodeConFile({}, {true, false, false, false}));
-    TMsg created;
-    ASSERT_TRUE(task->GetLogRecord(0, created));
-    EXPECT_EQ(created.Id, "Inf001");
-    EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.log"), LogFileHeader() + EncodeLogRecord(created));
+    EXPECT_EQ(Log(*task).front().Id, "Inf001");
+    EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.log"), LogFileHeader() + EncodeLogRecord(Log(*task).front()));
     // A second holder of the same restore files, in this process or another, is refused.
     EXPECT_THROW(RestoreTask(), OsError);
     // Values out of range are brought into it.
@@ -76,8 +75,7 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
                     .CurrentIndex = 2, .CurrentOffset = 5, .PeakSpeed = 9};
     const std::vector<TItemAttrs> items = {
         {"", "d/", 0, KindFolder}, {"d/", "a", 100, KindFile}, {"d/", "b", 40, KindFile}, {"d/", "b:user.x:$DATA", 7, KindStream}};
-    WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
-    WriteFile(RestoreDir() + "0000ABCD.var", EncodeVarFile(v) + std::string(50, 'Z'));
+    WriteRestoreFiles(EncodeVarFile(v) + std::string(50, 'Z'), EncodeConFile(items, {}));
     auto task = RestoreTask();
     EXPECT_EQ(task->GetCount(KindFile), 2);
     EXPECT_EQ(task->GetCount(KindStream), 1);
@@ -89,7 +87,7 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
     EXPECT_EQ(task->GetSpeedScale(), 12500000);
     task.reset();
     v.CurrentIndex = 4;  // past the last item: everything counts as copied
-    WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
+    WriteRestoreFiles(EncodeVarFile(v), EncodeConFile(items, {}));
     auto done = RestoreTask();
     EXPECT_EQ(done->GetCopiedSize(), done->GetTotalSize());
 }
@@ -103,29 +101,28 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
     const std::string files = "abce";
     MakeFolders(Src() + "d");
     for (const char f : files) WriteFile(Src() + "d/" + f, std::string("new") + f);
-    struct Case {
+    const struct {
         const char* what;
         std::string claimEnd;
         std::vector<TMsg> after;  // records after the claim
         std::string standing;     // files in the destination before the resume
         std::string expected;     // per file of `files`
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"made up to the cut", "5", {}, "abc", "nnnn"},
         {"a gap: the kill came before b", "5", {}, "ace", "nnkk"},
         {"b withdrawn: someone else's", "5", {{WriteRecordId, 0, {"2", "0", "0", "0"}}}, "abce", "nkkk"},
         {"past the claim's end", "4", {}, "abce", "nnnk"},
     };
-    for (const Case& c : cases) {
+    const TaskVariables v{.Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder, .CurrentIndex = 1,
+                          .ExistsAnswer = AnswerSkipAll, .SpeedLimit = 2147483647};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(Dst());
         MakeFolders(Dst() + "d");
         for (const char f : c.standing) WriteFile(Dst() + "d/" + f, "old!");
-        const TaskVariables v{.Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder, .CurrentIndex = 1,
-                              .ExistsAnswer = AnswerSkipAll, .SpeedLimit = 2147483647};
         std::string log = LogFileHeader() + EncodeLogRecord({ClaimRecordId, 0, {"1", c.claimEnd}});
         for (const TMsg& record : c.after) log += EncodeLogRecord(record);
-        WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}), log);
+        WriteRestoreFiles(EncodeVarFile(v), EncodeConFile(items, {}), log);
         auto task = RestoreTask();
         ASSERT_TRUE(WaitForState(*task, StateFinished));
         std::string outcome;
@@ -146,27 +143,21 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
         }
         return {};
     };
-    TaskVariables v{.State = StatePaused, .Source = Src() + "tree/", .Destination = Dst() + "tree/", .SourceKind = SourceFolder,
-                    .CurrentIndex = 2};
+    const TaskVariables v{.State = StatePaused, .Source = Src() + "tree/", .Destination = Dst() + "tree/",
+                          .SourceKind = SourceFolder, .CurrentIndex = 2};
     const std::vector<TItemAttrs> items = {{"", "a", 1, KindFile}, {"", "b", 1, KindFile}, {"", "c", 1, KindFile}};
     const std::string var = EncodeVarFile(v);
     const std::string con = EncodeConFile(items, {});
-    for (size_t cut = 0; cut < var.size(); ++cut) {
-        WriteRestoreFiles(RestoreDir(), v, con);
-        WriteFile(RestoreDir() + "0000ABCD.var", var.substr(0, cut));
-        EXPECT_THROW(RestoreTask(), DataFileError) << "var cut at " << cut;
+    for (size_t cut = 0; cut < var.size() + con.size(); ++cut) {  // the var file cut at each byte, then the con file
+        WriteRestoreFiles(var.substr(0, cut), cut < var.size() ? con : con.substr(0, cut - var.size()));
+        EXPECT_THROW(RestoreTask(), DataFileError) << "cut at " << cut;
     }
-    for (size_t cut = 0; cut < con.size(); ++cut) {
-        WriteRestoreFiles(RestoreDir(), v, con.substr(0, cut));
-        EXPECT_THROW(RestoreTask(), DataFileError) << "con cut at " << cut;
-    }
-    WriteRestoreFiles(RestoreDir(), v, con, "\x03");
+    WriteRestoreFiles(var, con, "\x03");
     EXPECT_THROW(RestoreTask(), DataFileError);
     fs::remove(RestoreDir() + "0000ABCD.con");
     EXPECT_THROW(RestoreTask(), OsError);
-    TaskVariables past = v;
+    TaskVariables past = v, relative = v;
     past.CurrentIndex = 4;
-    TaskVariables relative = v;
     relative.Destination = "dst/tree/";
     const struct {
         const char* what;
@@ -180,11 +171,11 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
         {"an absolute item", v, {{"/etc/", "passwd", 1, KindFile}}, "absolute"},
     };
     for (const auto& c : cases) {
-        WriteRestoreFiles(RestoreDir(), c.v, EncodeConFile(c.items, {}));
+        WriteRestoreFiles(EncodeVarFile(c.v), EncodeConFile(c.items, {}));
         EXPECT_NE(restoreError().find(c.error), std::string::npos) << c.what;
     }
     // A restore file that is a link (to another task's file, or to anything) is not read.
-    WriteRestoreFiles(RestoreDir(), v, con);
+    WriteRestoreFiles(var, con);
     fs::rename(RestoreDir() + "0000ABCD.var", temp / "elsewhere.var");
     fs::create_symlink(temp / "elsewhere.var", RestoreDir() + "0000ABCD.var");
     EXPECT_FALSE(restoreError().empty());
@@ -192,11 +183,11 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
     fs::remove(RestoreDir() + "0000ABCD.var");
     // Sparse far past its bound: refused by its size before a byte is read into memory.
     for (const char* extension : {".var", ".con", ".log"}) {
-        WriteRestoreFiles(RestoreDir(), v, con);
+        WriteRestoreFiles(var, con);
         fs::resize_file(RestoreDir() + "0000ABCD" + extension, uintmax_t{64} << 30);
         EXPECT_NE(restoreError().find(" is 68719476736 bytes, more than the "), std::string::npos) << extension;
     }
-    WriteRestoreFiles(RestoreDir(), v, con);
+    WriteRestoreFiles(var, con);
     EXPECT_EQ(restoreError(), "");
 }
 

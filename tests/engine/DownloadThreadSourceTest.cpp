@@ -72,16 +72,21 @@ TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)
     }
     EXPECT_TRUE(fs::is_symlink(temp / "links/foo"));
 
-    // A folder copied into itself, or onto itself, is refused before anything is made.
+    // A folder copied into itself or onto itself, or named by dots (front ends give real paths), is
+    // refused before anything is made.
     WriteTree(Src(), {{"dir/sub/", ""}, {"dir/f", "f"}});
-    for (const std::string& destination : {Src() + "dir/sub", Src()}) {
-        auto task = NewTask(Src() + "dir", destination, {}, "0000000" + std::to_string(name++));
-        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed(); })) << destination;
+    const std::string folders[][3] = {{"dir", Src() + "dir/sub", "is inside the source folder"},
+                                      {"dir", Src(), "is inside the source folder"},
+                                      {"dir/..", Dst() + "in/", "own path"},
+                                      {"dir/.", Dst() + "in/", "own path"}};
+    for (const auto& [source, destination, error] : folders) {
+        auto task = NewTask(Src() + source, destination, {}, "0000000" + std::to_string(name++));
+        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", error); })) << source;
         EXPECT_EQ(task->GetState(), StateError);
-        EXPECT_TRUE(Logged(*task, "Err005", "is inside the source folder"));
     }
     EXPECT_FALSE(fs::exists(Src() + "dir/sub/dir"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(Src() + "dir"), fs::directory_iterator()), 2);
+    EXPECT_EQ(NamesOnDisk(Src() + "dir").size(), 2u);
+    EXPECT_EQ(NamesOnDisk(Dst()), std::vector<std::string>{});
 }
 
 TEST_F(DownloadThreadSourceTest, LinkedFoldersAreCopiedAsFoldersBoundedInATreeOfLinks)

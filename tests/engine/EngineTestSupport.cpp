@@ -22,7 +22,11 @@ void EngineTest::SetUp()
     MakeFolders(Dst());
 }
 
-void EngineTest::TearDown() { ClearFaults(); }
+void EngineTest::TearDown()
+{
+    ClearFaults();
+    ::unsetenv("TARN_READ_AHEAD");
+}
 
 void EngineTest::Fresh()
 {

@@ -35,7 +35,7 @@ struct TaskSetup {
     bool verifyCopies = false;
 };
 
-// A fixture with a temporary folder holding "restore/", "src/" and "dst/".
+// A fixture with a temporary folder holding "restore/", "src/" and "dst/"; faults and read-ahead end with the test.
 class EngineTest : public TempFolderTest {
 protected:
     void SetUp() override;

@@ -20,11 +20,6 @@ protected:
         WriteTree(Src() + "tree/", {{"hold", RandomBytes(70000, 1)}, {"sub/b", RandomBytes(5000, 'b')}, {"sub/c", RandomBytes(5000, 'c')},
                                     {"sub/d", RandomBytes(5000, 'd')}});
     }
-    void TearDown() override
-    {
-        ::unsetenv("TARN_READ_AHEAD");
-        EngineTest::TearDown();
-    }
 
     // A task held writing its first file once the helpers read the files after it.
     std::unique_ptr<TDownloadThread> HeldTask(long filesRead = 3)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "platform/FaultInjection.h"
 #include "tests/support/TestSupport.h"
@@ -32,14 +33,13 @@ TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
         {"\"/a", {"/a"}},        // an unterminated quote runs to the end
     };
     for (const auto& [text, paths] : splits) EXPECT_EQ(split(text), paths) << text;
-    EXPECT_EQ(IncludeTrailingDelimiter("/a"), "/a/");
-    EXPECT_EQ(IncludeTrailingDelimiter("/a/"), "/a/");
-    EXPECT_EQ(IncludeTrailingDelimiter(""), "/");
-    EXPECT_EQ(ExcludeTrailingDelimiter("/a/"), "/a");
-    EXPECT_EQ(ExcludeTrailingDelimiter("/a//"), "/a/");  // only one is taken off
-    EXPECT_EQ(ExtractFilePath("/srv/share/a:b.iso"), "/srv/share/");  // a colon is an ordinary character
-    EXPECT_EQ(ExtractFileName("/srv/share/a:b.iso"), "a:b.iso");
-    EXPECT_EQ(ExtractFilePath("name"), "");
+    using Rule = std::string (*)(const std::string&);
+    const std::tuple<Rule, const char*, const char*> rules[] = {
+        {IncludeTrailingDelimiter, "/a", "/a/"}, {IncludeTrailingDelimiter, "/a/", "/a/"}, {IncludeTrailingDelimiter, "", "/"},
+        {ExcludeTrailingDelimiter, "/a/", "/a"}, {ExcludeTrailingDelimiter, "/a//", "/a/"},  // only one is taken off
+        {ExtractFilePath, "/srv/share/a:b.iso", "/srv/share/"}, {ExtractFilePath, "name", ""},  // a colon is no delimiter
+        {ExtractFileName, "/srv/share/a:b.iso", "a:b.iso"}};
+    for (const auto& [rule, path, result] : rules) EXPECT_EQ(rule(path), result) << path;
     EXPECT_EQ(ExtractRelativePath("/Src/Photos", "/src/photos/2020/Jan/"), "2020/Jan/");
     EXPECT_TRUE(SameText("Srv1", "SRV1"));
     EXPECT_FALSE(SameText("Srv1", "Srv2"));
@@ -158,10 +158,7 @@ TEST_F(FileWrapperTest, AttributesAndPermissionsArriveOnAReadOnlyDestination)
     EXPECT_EQ(st.st_atim.tv_sec, 1000000);
 
     ::chmod(source.c_str(), 0751);
-    CopyFileSecurity(source, held, SecurityPermissions);
-    CopyFileSecurity(source, held, SecurityOwner);
-    CopyFileSecurity(source, held, SecurityGroup);
-    CopyFileSecurity(source, held, SecurityAuditing);
+    for (const int part : {SecurityPermissions, SecurityOwner, SecurityGroup, SecurityAuditing}) CopyFileSecurity(source, held, part);
     ASSERT_EQ(::stat(destination.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0751u);
     EXPECT_THROW(CopyFileAttributes(temp / "missing", held), OsError);
