@@ -1,8 +1,5 @@
 #include "engine/GlobalUtils.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <functional>
 #include <tuple>
@@ -134,35 +131,6 @@ TEST_F(FileWrapperTest, ForceDirectoriesCreatesEveryLevel)
     EXPECT_FALSE(ForceDirectories(temp / "file/sub/"));
     EXPECT_TRUE(FileExists(temp / "file"));
     EXPECT_FALSE(FileExists(temp / "a"));  // a folder is no file
-}
-
-TEST_F(FileWrapperTest, AttributesAndPermissionsArriveOnAReadOnlyDestination)
-{
-    const std::string source = temp / "src";
-    const std::string destination = temp / "dst";
-    WriteFile(source, "s");
-    WriteFile(destination, "d");
-    ::chmod(source.c_str(), 0440);
-    const timespec times[2] = {{1000000, 0}, {2000000, 500}};
-    ::utimensat(AT_FDCWD, source.c_str(), times, 0);
-    ::chmod(destination.c_str(), 0400);
-    const int held = ::open(destination.c_str(), O_PATH | O_CLOEXEC);
-    ASSERT_GE(held, 0);
-
-    CopyFileAttributes(source, held);
-    struct stat st;
-    ASSERT_EQ(::stat(destination.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0440u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 2000000);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
-    EXPECT_EQ(st.st_atim.tv_sec, 1000000);
-
-    ::chmod(source.c_str(), 0751);
-    for (const int part : {SecurityPermissions, SecurityOwner, SecurityGroup, SecurityAuditing}) CopyFileSecurity(source, held, part);
-    ASSERT_EQ(::stat(destination.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0751u);
-    EXPECT_THROW(CopyFileAttributes(temp / "missing", held), OsError);
-    ::close(held);
 }
 
 }  // namespace

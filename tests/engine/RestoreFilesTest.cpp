@@ -86,10 +86,7 @@ TEST(ConFileTest, VersionBeforeThreeOneHasNoKindsOrOptions)
     const std::string bytes = B(3) + B(0) + U32(2) + Str("") + Str("Sub/") + U64(0) + Str("Sub/") + Str("f") + U64(5) +
                               B(1) + B(1) + B(1);  // trailing bytes are not options in 3.0
     CopyOptions read{true, true, true};
-    const auto items = DecodeItems(bytes, &read);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0], (TItemAttrs{"", "Sub/", 0, KindFolder}));
-    EXPECT_EQ(items[1], (TItemAttrs{"Sub/", "f", 5, KindFile}));
+    EXPECT_EQ(DecodeItems(bytes, &read), (std::vector<TItemAttrs>{{"", "Sub/", 0, KindFolder}, {"Sub/", "f", 5, KindFile}}));
     EXPECT_EQ(read, CopyOptions{});
 }
 
