@@ -207,8 +207,7 @@ TEST_F(DownloadThreadRecordTest, StartRacingThePauseAtCreationIsNeverLost)
     // Started at once by its owner, as the queue does, a task still begins its log created.
     WriteFile(Src() + "f", "content");
     for (int round = 0; round < 30; ++round) {
-        char name[9];
-        std::snprintf(name, sizeof name, "%08X", round);
+        const std::string name = "0000" + std::to_string(1000 + round);
         auto task = NewTask(Src() + "f", temp / ("out" + std::to_string(round)), {.initialState = StatePaused}, name);
         task->Start();  // lands before or after the worker suspends itself
         ASSERT_TRUE(WaitForState(*task, StateFinished)) << "round " << round;

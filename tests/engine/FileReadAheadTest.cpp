@@ -67,6 +67,7 @@ TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
         {"c ends at once", [] {}, false, FaultOp::Read, 0, "The source stopped answering at byte 0"},
     };
     for (const Case& c : cases) {
+        Fresh();
         SCOPED_TRACE(c.name);
         const long faults = FaultsInjected();
         if (c.error >= 0) InjectFault(c.op, "src/tree/sub/c", c.error);
@@ -81,8 +82,6 @@ TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
         EXPECT_EQ(CountWith(*task, "Err010", "sub/b"), c.leftOut ? 1 : 0);
         EXPECT_TRUE(Copied("c") == Source("c") && Copied("d") == Source("d"));
         EXPECT_EQ(CountWith(*task, "Err005", c.logged), c.error >= 0 ? 1 : 0);  // "" counts every one
-        task.reset();
-        Fresh();
         fs::remove(b);
         WriteFile(b, before);
     }
@@ -102,10 +101,7 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
          }},
         {"skip", [](auto& task) { task->SkipFile(); }, [](auto&) {}},
         {"stop", [](auto& task) { task->Stop(); },
-         [&](auto& task) {
-             task->WaitFor();
-             task = RestoreTask();
-         }},
+         [&](auto& task) { task = Restored(task); }},
         {"change source",
          [&](auto& task) {
              fs::rename(Src() + "tree", Src() + "moved");
@@ -116,6 +112,7 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
     };
     const int descriptors = OpenDescriptors();
     for (const Case& c : cases) {
+        Fresh();
         SCOPED_TRACE(c.name);
         auto task = HeldTask();
         c.ask(task);
@@ -128,7 +125,6 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
         task.reset();
         EXPECT_EQ(OpenDescriptors(), descriptors);  // nothing read ahead stays open
         if (fs::exists(Src() + "moved")) fs::rename(Src() + "moved", Src() + "tree");
-        Fresh();
     }
 }
 
