@@ -1,5 +1,4 @@
-// A destination someone else can write to never lets a task write, delete or change anything
-// outside it, whatever links stand in it or are swapped in during the copy.
+// A destination others can write to never lets a task touch anything outside it, whatever links stand in it.
 #include "platform/OsError.h"
 #include "platform/PathBeneath.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -63,8 +62,7 @@ TEST_F(DestinationLinkTest, PathsBelowTheRootAreReachedWithoutFollowingALink)
 
 TEST_F(DestinationLinkTest, WhatIsSwappedForALinkDuringTheCopyIsNeverWrittenThrough)
 {
-    // Held as it opens its second file in "sub": that folder becomes a link outside, and "top", copied
-    // before, a link to a private file; attributes are set in a pass after the last file.
+    // Held at the second file of "sub", whose folder becomes a link, as does "top" before its attributes are set.
     const std::string target = temp / "secret";
     WriteFile(target, "private");
     ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
@@ -106,8 +104,7 @@ TEST_F(DestinationLinkTest, ALinkWhereAFolderOfTheCopyGoesIsNeverEntered)
     EXPECT_EQ(ReadFile(Dst() + "tree/top"), ReadFile(Src() + "tree/top"));
 }
 
-// Honest results where a destination or a source does not do what the copy asks. (Names a stick
-// folds together are tried on real sticks in tests/e2e/StickNameTest.cpp.)
+// Honest results where a destination or a source does not do what the copy asks (sticks: tests/e2e).
 class DestinationResultTest : public EngineTest {
 protected:
     // A retry would wait this long: a test that finishes has taken none.
@@ -116,8 +113,7 @@ protected:
 
 TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
 {
-    // As a stick answers a name it refuses, a name too long, a file over 4 GiB, an attribute it cannot
-    // keep; a refused folder takes its files with it; and no wait gives the user the right to read.
+    // As a stick refuses a name, a long name, 4 GiB, an attribute; a folder takes its files; a source unreadable.
     const struct {
         FaultOp op;
         const char* path;

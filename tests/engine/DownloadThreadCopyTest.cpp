@@ -377,8 +377,7 @@ TEST_F(VerifiedCopyTest, EachReadBackThatDiffersCountsAnError)
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);
 }
 
-// A stop during the read-back leaves the file uncounted. A big copy is read back by the restored task,
-// which finds what changed in it; a small one, read back with the files after it, is copied again.
+// A stop during the read-back leaves the file uncounted: a big copy is read back again, a small one copied again.
 TEST_F(VerifiedCopyTest, AStopDuringTheReadBackVerifiesAgainAfterTheRestore)
 {
     for (const int size : {5 * 1024 * 1024, 100000}) {

@@ -1,6 +1,7 @@
 // Faults a task comes through without losing a file, hanging, or reporting a copy not identical.
 #include <sys/mount.h>
 
+#include <fstream>
 #include <optional>
 
 #include "engine/DataBytes.h"
@@ -81,9 +82,7 @@ TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheA
             task->Stop();
             ReleaseStalls();
         }
-        ClearFaults();
-        fs::remove_all(RestoreDir());
-        fs::remove_all(Dst());
+        Fresh();
         fs::rename(temp / "restore-killed", RestoreDir());
         fs::rename(temp / "dst-killed", Dst());
         ASSERT_GT(fs::file_size(Dst() + "tree/sub/three"), 0u);
@@ -251,13 +250,9 @@ TEST_F(DownloadThreadFaultTest, ASourceIsCopiedAsItIsNowNeverAsAMix)
 TEST_F(DownloadThreadFaultTest, HolesOfASparseFileStayHoles)
 {
     const std::string path = Src() + "sparse";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    const std::string data = RandomBytes(8192, 1);
-    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 1 << 20), static_cast<ssize_t>(data.size()));
-    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 5 << 20), static_cast<ssize_t>(data.size()));
-    ASSERT_EQ(::ftruncate(fd, 12 << 20), 0);  // ends in a hole
-    ::close(fd);
+    WriteFile(path, "");
+    for (const int at : {1 << 20, 5 << 20}) std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(at).write("data", 4);
+    fs::resize_file(path, 12 << 20);  // ends in a hole
     struct stat st;
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     if (st.st_blocks * 512 >= st.st_size) GTEST_SKIP() << "this file system keeps no holes";

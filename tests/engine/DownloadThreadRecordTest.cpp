@@ -94,8 +94,7 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
 
 TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrder)
 {
-    // Killed while it made a folder's files under one record naming them first, at the first file, with
-    // Skip standing: the files it takes for its own are copied anew ('n'); any other is kept ('k').
+    // Killed under one record claiming a folder's files, Skip standing: its own are copied anew ('n'), others kept ('k').
     const std::vector<TItemAttrs> items = {{"", "d/", 0, KindFolder}, {"d/", "a", 4, KindFile}, {"d/", "b", 4, KindFile},
                                            {"d/", "c", 4, KindFile}, {"d/", "e", 4, KindFile}};
     const std::string files = "abce";
@@ -131,8 +130,7 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
     }
 }
 
-// Restore files damaged or written by someone else are refused with a clear error before the task
-// runs: it never reads or writes outside its restore folder and destination, nor finishes without copying.
+// Restore files damaged or written by someone else are refused, before the task reads or writes anything.
 TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClearError)
 {
     const auto restoreError = [&]() -> std::string {
@@ -207,8 +205,7 @@ TEST_F(DownloadThreadRecordTest, StartRacingThePauseAtCreationIsNeverLost)
     // Started at once by its owner, as the queue does, a task still begins its log created.
     WriteFile(Src() + "f", "content");
     for (int round = 0; round < 30; ++round) {
-        const std::string name = "0000" + std::to_string(1000 + round);
-        auto task = NewTask(Src() + "f", temp / ("out" + std::to_string(round)), {.initialState = StatePaused}, name);
+        auto task = NewTask(Src() + "f", temp / ("out" + std::to_string(round)), {.initialState = StatePaused}, "0000" + std::to_string(1000 + round));
         task->Start();  // lands before or after the worker suspends itself
         ASSERT_TRUE(WaitForState(*task, StateFinished)) << "round " << round;
         EXPECT_EQ(LogIds(*task).front(), "Inf001");

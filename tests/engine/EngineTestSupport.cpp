@@ -135,14 +135,4 @@ bool EngineTest::HasUserAttributes(const std::string& path)
     return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
 }
 
-bool EngineTest::WaitForState(const TDownloadThread& task, uint8_t state)
-{
-    return WaitUntil([&] { return task.GetState() == state; });
-}
-
-bool EngineTest::WaitForLog(const TDownloadThread& task, const std::string& id, int count)
-{
-    return WaitUntil([&] { return CountId(task, id) >= count; });
-}
-
 }  // namespace tarn::test

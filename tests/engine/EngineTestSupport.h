@@ -65,18 +65,17 @@ protected:
     static int CountId(const TDownloadThread& task, const std::string& id) { return CountWith(task, id, ""); }
     // Records with the id and a parameter that holds `text` (any parameter when it is "").
     static int CountWith(const TDownloadThread& task, const std::string& id, const std::string& text);
-    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text)
-    {
-        return CountWith(task, id, text) > 0;
-    }
-    // A file's permission bits (of a link itself, not its target), its modification second, one
-    // of its extended attributes ("(none)" when it has none), and whether its file system keeps them.
+    static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text) { return CountWith(task, id, text) > 0; }
+    // A file's own permission bits, modification second, an attribute ("(none)"), and whether attributes are kept.
     static unsigned ModeOf(const std::string& path);
     static int64_t ModifiedOf(const std::string& path);
     static std::string Attribute(const std::string& path, const char* name);
     static bool HasUserAttributes(const std::string& path);
-    static bool WaitForState(const TDownloadThread& task, uint8_t state);
-    static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1);
+    static bool WaitForState(const TDownloadThread& task, uint8_t state) { return WaitUntil([&] { return task.GetState() == state; }); }
+    static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1)
+    {
+        return WaitUntil([&] { return CountId(task, id) >= count; });
+    }
 };
 
 }  // namespace tarn::test

@@ -1,5 +1,4 @@
-// Small files read ahead by helper threads, as a share's are: whatever happens to a file after it
-// was read, and whatever the user asks meanwhile, the copy is the file as it is copied.
+// Small files read ahead by helpers: whatever happens or is asked meanwhile, the copy is the file as it is copied.
 #include <functional>
 #include <stdexcept>
 
@@ -38,9 +37,7 @@ protected:
 
 TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
 {
-    // As if nothing had been read ahead: the copy holds b as it is when the worker gets there,
-    // or leaves it out when it is gone or cannot be read; an error a helper met on c is met once
-    // more by the worker, logged once.
+    // As if nothing had been read ahead: b as it is when the worker gets there; c's error met again, logged once.
     const std::string b = Src() + "tree/sub/b";
     const std::string before = Source("b");
     struct Case {
@@ -141,13 +138,6 @@ TEST_F(FileReadAheadTest, TheSpeedLimitHoldsForFilesReadAhead)
     EXPECT_EQ(task->GetCopiedFileCount(), 20);
 }
 
-std::vector<std::string> NamesOf(const FolderListing& listing)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : listing.entries) names.push_back(entry.name);
-    return names;
-}
-
 class FolderPrefetcherTest : public EngineTest {
 protected:
     // Three levels of four folders, each with three files: 84 folders below the root.
@@ -168,11 +158,13 @@ protected:
         const FolderListing listing = lister.Take(folder);
         EXPECT_EQ(listing.openError, 0) << folder;
         EXPECT_EQ(listing.endError, ErrorNoMoreFiles) << folder;
-        EXPECT_EQ(NamesOf(listing), NamesOnDisk(folder)) << folder;
         visited.push_back(folder);
-        std::vector<std::string> subfolders;
-        for (const auto& entry : listing.entries)
+        std::vector<std::string> names, subfolders;
+        for (const auto& entry : listing.entries) {
+            names.push_back(entry.name);
             if (entry.isFolder) subfolders.push_back(folder + entry.name + "/");
+        }
+        EXPECT_EQ(names, NamesOnDisk(folder)) << folder;
         lister.Prefetch(subfolders);
         for (const auto& sub : subfolders) Walk(lister, sub, visited);
     }
@@ -187,8 +179,7 @@ TEST_F(FolderPrefetcherTest, EveryFolderIsListedWholeAndOnceWhateverTheHelpersAn
         Walk(serial, Src(), expected);
     }
     ASSERT_EQ(expected.size(), 85u);
-    // One listing held at a time makes the helpers fill the limit with folders the walk needs
-    // later, so the walk must list what it needs next itself.
+    // With the limit full of folders needed later, the walk must list what it needs next itself.
     for (const auto& [helpers, limit] : std::vector<std::pair<int, size_t>>{{1, 1}, {2, 1}, {2, 16}, {4, 2}}) {
         SCOPED_TRACE(std::to_string(helpers) + " helpers, limit " + std::to_string(limit));
         std::vector<std::string> visited;

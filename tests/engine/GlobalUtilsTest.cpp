@@ -47,8 +47,7 @@ protected:
     void TearDown() override { ClearFaults(); }
 };
 
-// A task takes its name from its source's last name: after "." or ".." that is the folder's own,
-// and a ".." leads where the system leads, whatever links stand before it.
+// A task takes its name from its source's last name, so a ".." leads where the system leads, through links.
 TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
 {
     namespace fs = std::filesystem;

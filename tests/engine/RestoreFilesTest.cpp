@@ -48,12 +48,10 @@ TEST(VarFileTest, DamageIsAClearErrorAtEveryCut)
     for (size_t cut = 0; cut < bytes.size(); ++cut)
         EXPECT_THROW(DecodeVarFile(bytes.substr(0, cut)), DataFileError) << "cut at " << cut;
 
-    std::string huge = bytes;
+    std::string huge = bytes, badState = bytes;
     huge.replace(3, 4, U32(0xFFFFFFF0));  // Source claims almost 4 GiB
-    EXPECT_THROW(DecodeVarFile(huge), DataFileError);
-    std::string badState = bytes;
     badState[2] = 9;
-    EXPECT_THROW(DecodeVarFile(badState), DataFileError);
+    for (const std::string& damaged : {huge, badState}) EXPECT_THROW(DecodeVarFile(damaged), DataFileError);
     // Items are joined to the destination: a relative one would send them anywhere.
     for (const char* destination : {"", "b/", "../b/"}) {
         v.Destination = destination;
