@@ -12,8 +12,8 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        MakeFolders(Outside());
-        WriteTree(Src() + "tree/", {{"top", RandomBytes(4000, 1)}, {"sub/a", RandomBytes(3000, 2)}, {"sub/b", RandomBytes(5000, 3)}});
+        WriteTree(temp.Path(), {{"outside/", ""}, {"src/tree/top", RandomBytes(4000, 1)}, {"src/tree/sub/a", RandomBytes(3000, 2)},
+                                {"src/tree/sub/b", RandomBytes(5000, 3)}});
     }
     bool OutsideEmpty() const { return fs::is_empty(Outside()); }
 };
@@ -143,8 +143,7 @@ TEST_F(DestinationResultTest, AFileAnotherTaskWritesIsWaitedFor)
     WriteFile(Dst() + "f", "being written");
     const int other = ::open((Dst() + "f").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(other, 0);
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
+    struct flock lock = {F_WRLCK, SEEK_SET, 0, 0, 0};  // the whole file
     ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
     auto task = NewTask(Src() + "f", Dst());
     ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));

@@ -201,8 +201,7 @@ TEST_F(DownloadThreadCopyTest, ErrorsAreRetriedAndNothingIsCorrupted)
     InjectFault(FaultOp::Open, "src/big", ENOTCONN, 2, 1);  // the share is gone for two reopens
     InjectFault(FaultOp::Write, "dst/big", ENOSPC, 1, 4);
     InjectFault(FaultOp::Read, "src/big", 0, 1, 8);  // a dead share: 0 bytes and no error
-    // The write-back fails at the last close, after the comparison that follows the early end.
-    InjectFault(FaultOp::Close, "dst/big", EIO, 1, 4);
+    InjectFault(FaultOp::Close, "dst/big", EIO, 1, 4);  // the last close, after the compare the early end leads to
     auto task = NewTask(Src() + "big", Dst(), {.bufferSize = 8192});
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_TRUE(ReadFile(Dst() + "big") == data);
@@ -341,23 +340,22 @@ TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
     };
     const std::string big = RandomBytes(300000, 7);
     const std::string small = RandomBytes(5000, 8);
-    int taskNumber = 0;
     for (const auto& c : cases) {
+        Fresh();
         SCOPED_TRACE(c.name);
-        const std::string tree = "t" + std::to_string(++taskNumber);
         if (c.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
-        WriteTree(Src() + tree, {{"/big", big}, {"/d/small", small}, {"/d/empty", ""}});
-        if (c.sparse) std::filesystem::resize_file(Src() + tree + "/big", 4 * 1024 * 1024);
-        InjectFault(FaultOp::Read, "dst/" + tree + "/d/small", FaultZeroData);
-        auto task = NewTask(Src() + tree, Dst(), Verifying, "0000000" + std::to_string(taskNumber));
+        WriteTree(Src(), {{"t/big", big}, {"t/d/small", small}, {"t/d/empty", ""}});
+        if (c.sparse) fs::resize_file(Src() + "t/big", 4 * 1024 * 1024);
+        InjectFault(FaultOp::Read, "dst/t/d/small", FaultZeroData);
+        auto task = NewTask(Src() + "t", Dst(), Verifying);
         ASSERT_TRUE(WaitForState(*task, StateFinished));
         EXPECT_EQ(CountId(*task, "Err013"), 1);
-        EXPECT_TRUE(Logged(*task, "Err013", Dst() + tree + "/d/small"));
+        EXPECT_TRUE(Logged(*task, "Err013", Dst() + "t/d/small"));
         EXPECT_EQ(CountId(*task, "Inf007"), 3);
-        const std::string bigThere = ReadFile(Src() + tree + "/big");
+        const std::string bigThere = ReadFile(Src() + "t/big");
         EXPECT_EQ(ParamsOf(*task, "Inf028"), (std::vector<std::string>{"3", std::to_string(bigThere.size() + small.size())}));
-        EXPECT_TRUE(ReadFile(Dst() + tree + "/big") == bigThere);
-        EXPECT_TRUE(ReadFile(Dst() + tree + "/d/small") == small);
+        EXPECT_TRUE(ReadFile(Dst() + "t/big") == bigThere);
+        EXPECT_TRUE(ReadFile(Dst() + "t/d/small") == small);
     }
 }
 

@@ -100,15 +100,10 @@ std::vector<std::string> EngineTest::ParamsOf(const TDownloadThread& task, const
 
 int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)
 {
-    int count = 0;
-    for (const auto& record : Log(task)) {
-        if (record.Id != id) continue;
-        const bool holds = text.empty() || std::any_of(record.Params.begin(), record.Params.end(), [&](const auto& param) {
-                               return param.find(text) != std::string::npos;
-                           });
-        count += holds;
-    }
-    return count;
+    const auto holds = [&](const std::string& param) { return param.find(text) != std::string::npos; };
+    return static_cast<int>(std::ranges::count_if(Log(task), [&](const TMsg& record) {
+        return record.Id == id && (text.empty() || std::ranges::any_of(record.Params, holds));
+    }));
 }
 
 unsigned EngineTest::ModeOf(const std::string& path)

@@ -144,11 +144,9 @@ protected:
     void MakeTree(const std::string& folder, int depth)
     {
         for (int f = 0; f < 3; ++f) WriteFile(folder + "file" + std::to_string(f), std::string(static_cast<size_t>(f), 'x'));
-        if (depth == 0) return;
-        for (int d = 0; d < 4; ++d) {
-            const std::string sub = folder + "sub" + std::to_string(d) + "/";
-            MakeFolders(sub);
-            MakeTree(sub, depth - 1);
+        for (int d = 0; depth > 0 && d < 4; ++d) {
+            MakeFolders(folder + "sub" + std::to_string(d));
+            MakeTree(folder + "sub" + std::to_string(d) + "/", depth - 1);
         }
     }
 
