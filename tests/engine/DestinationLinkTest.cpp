@@ -52,9 +52,7 @@ TEST_F(DestinationLinkTest, PathsBelowTheRootAreReachedWithoutFollowingALink)
     const PathBeneath link(temp / "root/", temp / "root/link");
     ASSERT_TRUE(link.Valid());
     EXPECT_EQ(link.Name(), "link");
-    FileOpenOptions options;
-    options.beneath = temp / "root/";
-    EXPECT_LT(PlatformOpen(temp / "root/link/new", FileAccess::Write, CreationMode::CreateNew, options), 0);
+    EXPECT_LT(PlatformOpen(temp / "root/link/new", FileAccess::Write, CreationMode::CreateNew, {.beneath = temp / "root/"}), 0);
     EXPECT_EQ(errno, ErrorLinkInPath);
     EXPECT_LT(PlatformMakeFolderBeneath(temp / "root/", temp / "root/link/made"), 0);
     EXPECT_TRUE(OutsideEmpty());
@@ -105,11 +103,8 @@ TEST_F(DestinationLinkTest, ALinkWhereAFolderOfTheCopyGoesIsNeverEntered)
 }
 
 // Honest results where a destination or a source does not do what the copy asks (sticks: tests/e2e).
-class DestinationResultTest : public EngineTest {
-protected:
-    // A retry would wait this long: a test that finishes has taken none.
-    static constexpr TaskSetup NoRetry{.delayOnError = 600000};
-};
+using DestinationResultTest = EngineTest;
+constexpr TaskSetup NoRetry{.delayOnError = 600000};  // a retry would wait this long: a test that finishes took none
 
 TEST_F(DestinationResultTest, ErrorsNoWaitMendsLeaveTheirItemOutAtOnce)
 {

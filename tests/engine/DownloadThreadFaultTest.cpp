@@ -18,10 +18,7 @@ struct TmpfsMount {
     const bool mounted = (MakeFolders(path), ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0);
 };
 
-class DownloadThreadFaultTest : public EngineTest {
-protected:
-    static bool Identical(const std::string& a, const std::string& b) { return ReadFile(a) == ReadFile(b); }
-};
+using DownloadThreadFaultTest = EngineTest;
 
 TEST_F(DownloadThreadFaultTest, SpecialFilesAreLeftOutAndCountedNeverWaitedOn)
 {
@@ -180,8 +177,7 @@ TEST_F(DownloadThreadFaultTest, ACrashDuringAnySaveLeavesATaskThatRestores)
     EXPECT_EQ(Attribute(Dst() + "f", "user.a/../../b"), attributes ? "v" : "(none)");
     EXPECT_EQ(Attribute(Dst() + "f", "user.c:user.d"), attributes ? "w" : "(none)");
     EXPECT_TRUE(Logged(*restored, "Err006", "cut off"));
-    restored->Stop();
-    restored->WaitFor();
+    restored.reset();  // its log closed
     const TaskLogContents contents = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
     EXPECT_FALSE(contents.Damaged);
     EXPECT_EQ(contents.Records.back().Id, "Inf008");

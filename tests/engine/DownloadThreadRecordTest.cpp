@@ -61,8 +61,7 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     // The log view gets the whole history, each record once.
     EXPECT_EQ(restored->GetEarlierRecordCount(), 2);
     EXPECT_EQ(restored->GetLogHigh(), 2);
-    restored->Stop();
-    restored->WaitFor();
+    restored.reset();  // its log closed
     const auto log = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
     ASSERT_FALSE(log.Damaged);
     ASSERT_EQ(log.Records.size(), 3u);

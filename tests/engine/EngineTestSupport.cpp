@@ -93,9 +93,9 @@ std::vector<std::string> EngineTest::LogIds(const TDownloadThread& task)
 
 std::vector<std::string> EngineTest::ParamsOf(const TDownloadThread& task, const std::string& id)
 {
-    for (const auto& record : Log(task))
-        if (record.Id == id) return record.Params;
-    return {};
+    const auto log = Log(task);
+    const auto found = std::ranges::find(log, id, &TMsg::Id);
+    return found == log.end() ? std::vector<std::string>{} : found->Params;
 }
 
 int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)

@@ -29,10 +29,7 @@ struct TaskSetup {
     int32_t bufferSize = 65536;
     int32_t maxLinkSpeed = 12500000;
     int32_t speedLimit = 2147483647;
-    bool copyAttributes = false;
-    bool copySecurity = false;
-    bool copyStreams = false;
-    bool verifyCopies = false;
+    bool copyAttributes = false, copySecurity = false, copyStreams = false, verifyCopies = false;
 };
 
 // A fixture with a temporary folder holding "restore/", "src/" and "dst/"; faults and read-ahead end with the test.
@@ -71,6 +68,7 @@ protected:
     static int64_t ModifiedOf(const std::string& path);
     static std::string Attribute(const std::string& path, const char* name);
     static bool HasUserAttributes(const std::string& path);
+    static bool Identical(const std::string& a, const std::string& b) { return ReadFile(a) == ReadFile(b); }
     static bool WaitForState(const TDownloadThread& task, uint8_t state) { return WaitUntil([&] { return task.GetState() == state; }); }
     static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1)
     {
