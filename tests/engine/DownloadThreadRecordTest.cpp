@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <thread>
 
 #include "engine/DataBytes.h"
@@ -6,31 +5,17 @@
 #include "platform/ThreadSignal.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
-
-using namespace test;
-namespace fs = std::filesystem;
-
-// Writes a set of restore files by hand.
-void WriteRestoreFiles(const std::string& dir, const TaskVariables& v, const std::string& con,
-                       const std::string& log = LogFileHeader())
-{
-    WriteFile(dir + "0000ABCD.var", EncodeVarFile(v));
-    WriteFile(dir + "0000ABCD.con", con);
-    WriteFile(dir + "0000ABCD.log", log);
-}
 
 class DownloadThreadRecordTest : public EngineTest {
 protected:
-    TaskVariables Variables(uint8_t state = StatePaused) const
+    // Restore files written by hand.
+    void WriteRestoreFiles(const std::string& var, const std::string& con, const std::string& log = LogFileHeader()) const
     {
-        TaskVariables v;
-        v.State = state;
-        v.Source = Src();
-        v.Destination = Dst();
-        v.SourceKind = SourceFolder;
-        return v;
+        WriteFile(RestoreDir() + "0000ABCD.var", var);
+        WriteFile(RestoreDir() + "0000ABCD.con", con);
+        WriteFile(RestoreDir() + "0000ABCD.log", log);
     }
 };
 
@@ -46,22 +31,16 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     ASSERT_TRUE(WaitForState(*task, StatePaused));
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(RestoreDir() + "0000ABCD.log").size() > 2; }));
     EXPECT_EQ(task->GetDestination(), Dst());  // the delimiter was added
-    TaskVariables expected;
-    expected.State = StatePaused;
-    expected.Source = Src() + "a.iso";
-    expected.Destination = Dst();
-    expected.ScheduleTime = 45000.5;
-    expected.SpeedLimit = 777;
+    TaskVariables expected{.State = StatePaused, .Source = Src() + "a.iso", .Destination = Dst(), .ScheduleTime = 45000.5,
+                           .SpeedLimit = 777};
     const std::string var = ReadFile(RestoreDir() + "0000ABCD.var");
     expected.Elapsed = DecodeVarFile(var).Elapsed;
     EXPECT_GE(expected.Elapsed, 0.0);
     EXPECT_LT(expected.Elapsed, 60.0 / SecondsPerDay);
     EXPECT_EQ(var, EncodeVarFile(expected));
     EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.con"), EncodeConFile({}, {true, false, false, false}));
-    TMsg created;
-    ASSERT_TRUE(task->GetLogRecord(0, created));
-    EXPECT_EQ(created.Id, "Inf001");
-    EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.log"), LogFileHeader() + EncodeLogRecord(created));
+    EXPECT_EQ(Log(*task).front().Id, "Inf001");
+    EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.log"), LogFileHeader() + EncodeLogRecord(Log(*task).front()));
     // A second holder of the same restore files, in this process or another, is refused.
     EXPECT_THROW(RestoreTask(), OsError);
     // Values out of range are brought into it.
@@ -71,13 +50,8 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     EXPECT_EQ(task->GetSpeedLimit(), 0);
     task->SetSpeedLimit(4096);
     task->SuspendForErrors(60);
-    EXPECT_EQ(Log(*task).back().Id, "Inf020");
-    EXPECT_EQ(Log(*task).back().Params, std::vector<std::string>{"60"});
-    task->Stop();
-    task->WaitFor();
-    task.reset();
-
-    auto restored = RestoreTask();
+    EXPECT_EQ(ParamsOf(*task, "Inf020"), std::vector<std::string>{"60"});
+    auto restored = Restored(task);
     ASSERT_TRUE(WaitForLog(*restored, "Inf002"));
     EXPECT_TRUE(restored->IsRestored());
     EXPECT_EQ(restored->GetState(), StatePaused);
@@ -87,25 +61,20 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     // The log view gets the whole history, each record once.
     EXPECT_EQ(restored->GetEarlierRecordCount(), 2);
     EXPECT_EQ(restored->GetLogHigh(), 2);
-    restored->Stop();
-    restored->WaitFor();
+    restored.reset();  // its log closed
     const auto log = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
     ASSERT_FALSE(log.Damaged);
-    std::vector<std::string> ids;
-    for (size_t i = 0; i < log.Records.size(); ++i) ids.push_back(log.Records[i].Id);
-    EXPECT_EQ(ids, (std::vector<std::string>{"Inf001", "Inf020", "Inf002"}));
+    ASSERT_EQ(log.Records.size(), 3u);
+    EXPECT_EQ(log.Records[2].Id, "Inf002");  // the restored task's records went on after the earlier ones
 }
 
 TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
 {
-    TaskVariables v = Variables();
-    v.CurrentIndex = 2;
-    v.CurrentOffset = 5;
-    v.PeakSpeed = 9;
+    TaskVariables v{.State = StatePaused, .Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder,
+                    .CurrentIndex = 2, .CurrentOffset = 5, .PeakSpeed = 9};
     const std::vector<TItemAttrs> items = {
         {"", "d/", 0, KindFolder}, {"d/", "a", 100, KindFile}, {"d/", "b", 40, KindFile}, {"d/", "b:user.x:$DATA", 7, KindStream}};
-    WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
-    WriteFile(RestoreDir() + "0000ABCD.var", EncodeVarFile(v) + std::string(50, 'Z'));
+    WriteRestoreFiles(EncodeVarFile(v) + std::string(50, 'Z'), EncodeConFile(items, {}));
     auto task = RestoreTask();
     EXPECT_EQ(task->GetCount(KindFile), 2);
     EXPECT_EQ(task->GetCount(KindStream), 1);
@@ -117,46 +86,41 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
     EXPECT_EQ(task->GetSpeedScale(), 12500000);
     task.reset();
     v.CurrentIndex = 4;  // past the last item: everything counts as copied
-    WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}));
+    WriteRestoreFiles(EncodeVarFile(v), EncodeConFile(items, {}));
     auto done = RestoreTask();
     EXPECT_EQ(done->GetCopiedSize(), done->GetTotalSize());
 }
 
 TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrder)
 {
-    // A task killed while it made the files of a folder it had made, under one record that names
-    // them before they are made. Its saved position is the first file; the standing answer is
-    // Skip. The files it takes for its own are copied anew ('n'); any other is kept ('k').
+    // Killed under one record claiming a folder's files, Skip standing: its own are copied anew ('n'), others kept ('k').
     const std::vector<TItemAttrs> items = {{"", "d/", 0, KindFolder}, {"d/", "a", 4, KindFile}, {"d/", "b", 4, KindFile},
                                            {"d/", "c", 4, KindFile}, {"d/", "e", 4, KindFile}};
     const std::string files = "abce";
     MakeFolders(Src() + "d");
     for (const char f : files) WriteFile(Src() + "d/" + f, std::string("new") + f);
-    struct Case {
+    const struct {
         const char* what;
         std::string claimEnd;
         std::vector<TMsg> after;  // records after the claim
         std::string standing;     // files in the destination before the resume
         std::string expected;     // per file of `files`
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"made up to the cut", "5", {}, "abc", "nnnn"},
         {"a gap: the kill came before b", "5", {}, "ace", "nnkk"},
         {"b withdrawn: someone else's", "5", {{WriteRecordId, 0, {"2", "0", "0", "0"}}}, "abce", "nkkk"},
         {"past the claim's end", "4", {}, "abce", "nnnk"},
     };
-    for (const Case& c : cases) {
+    const TaskVariables v{.Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder, .CurrentIndex = 1,
+                          .ExistsAnswer = AnswerSkipAll, .SpeedLimit = 2147483647};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(Dst());
         MakeFolders(Dst() + "d");
         for (const char f : c.standing) WriteFile(Dst() + "d/" + f, "old!");
-        TaskVariables v = Variables(StateCopying);
-        v.CurrentIndex = 1;
-        v.ExistsAnswer = AnswerSkipAll;
-        v.SpeedLimit = 2147483647;
         std::string log = LogFileHeader() + EncodeLogRecord({ClaimRecordId, 0, {"1", c.claimEnd}});
         for (const TMsg& record : c.after) log += EncodeLogRecord(record);
-        WriteRestoreFiles(RestoreDir(), v, EncodeConFile(items, {}), log);
+        WriteRestoreFiles(EncodeVarFile(v), EncodeConFile(items, {}), log);
         auto task = RestoreTask();
         ASSERT_TRUE(WaitForState(*task, StateFinished));
         std::string outcome;
@@ -165,9 +129,7 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
     }
 }
 
-// Restore files damaged or written by someone else are refused with a clear error before the
-// task runs: it never reads or writes outside its restore folder and destination, never finishes
-// without copying, and leaves no thread or open file behind.
+// Restore files damaged or written by someone else are refused, before the task reads or writes anything.
 TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClearError)
 {
     const auto restoreError = [&]() -> std::string {
@@ -178,29 +140,21 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
         }
         return {};
     };
-    TaskVariables v = Variables();
-    v.Source = Src() + "tree/";
-    v.Destination = Dst() + "tree/";
-    v.CurrentIndex = 2;
+    const TaskVariables v{.State = StatePaused, .Source = Src() + "tree/", .Destination = Dst() + "tree/",
+                          .SourceKind = SourceFolder, .CurrentIndex = 2};
     const std::vector<TItemAttrs> items = {{"", "a", 1, KindFile}, {"", "b", 1, KindFile}, {"", "c", 1, KindFile}};
     const std::string var = EncodeVarFile(v);
     const std::string con = EncodeConFile(items, {});
-    for (size_t cut = 0; cut < var.size(); ++cut) {
-        WriteRestoreFiles(RestoreDir(), v, con);
-        WriteFile(RestoreDir() + "0000ABCD.var", var.substr(0, cut));
-        EXPECT_THROW(RestoreTask(), DataFileError) << "var cut at " << cut;
+    for (size_t cut = 0; cut < var.size() + con.size(); ++cut) {  // the var file cut at each byte, then the con file
+        WriteRestoreFiles(var.substr(0, cut), cut < var.size() ? con : con.substr(0, cut - var.size()));
+        EXPECT_THROW(RestoreTask(), DataFileError) << "cut at " << cut;
     }
-    for (size_t cut = 0; cut < con.size(); ++cut) {
-        WriteRestoreFiles(RestoreDir(), v, con.substr(0, cut));
-        EXPECT_THROW(RestoreTask(), DataFileError) << "con cut at " << cut;
-    }
-    WriteRestoreFiles(RestoreDir(), v, con, "\x03");
+    WriteRestoreFiles(var, con, "\x03");
     EXPECT_THROW(RestoreTask(), DataFileError);
     fs::remove(RestoreDir() + "0000ABCD.con");
     EXPECT_THROW(RestoreTask(), OsError);
-    TaskVariables past = v;
+    TaskVariables past = v, relative = v;
     past.CurrentIndex = 4;
-    TaskVariables relative = v;
     relative.Destination = "dst/tree/";
     const struct {
         const char* what;
@@ -214,11 +168,11 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
         {"an absolute item", v, {{"/etc/", "passwd", 1, KindFile}}, "absolute"},
     };
     for (const auto& c : cases) {
-        WriteRestoreFiles(RestoreDir(), c.v, EncodeConFile(c.items, {}));
+        WriteRestoreFiles(EncodeVarFile(c.v), EncodeConFile(c.items, {}));
         EXPECT_NE(restoreError().find(c.error), std::string::npos) << c.what;
     }
     // A restore file that is a link (to another task's file, or to anything) is not read.
-    WriteRestoreFiles(RestoreDir(), v, con);
+    WriteRestoreFiles(var, con);
     fs::rename(RestoreDir() + "0000ABCD.var", temp / "elsewhere.var");
     fs::create_symlink(temp / "elsewhere.var", RestoreDir() + "0000ABCD.var");
     EXPECT_FALSE(restoreError().empty());
@@ -226,17 +180,17 @@ TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClea
     fs::remove(RestoreDir() + "0000ABCD.var");
     // Sparse far past its bound: refused by its size before a byte is read into memory.
     for (const char* extension : {".var", ".con", ".log"}) {
-        WriteRestoreFiles(RestoreDir(), v, con);
+        WriteRestoreFiles(var, con);
         fs::resize_file(RestoreDir() + "0000ABCD" + extension, uintmax_t{64} << 30);
         EXPECT_NE(restoreError().find(" is 68719476736 bytes, more than the "), std::string::npos) << extension;
     }
-    WriteRestoreFiles(RestoreDir(), v, con);
+    WriteRestoreFiles(var, con);
     EXPECT_EQ(restoreError(), "");
 }
 
 TEST(ThreadSignalTest, AWakeBeforeTheWaitIsNeverLost)
 {
-    // Each round races one wake against one wait; a lost wake would hang the waiter.
+    // A lost wake would hang the waiter.
     ThreadSignal signal;
     for (int round = 0; round < 20000; ++round) {
         std::thread waker([&] { signal.Wake(); });
@@ -250,9 +204,7 @@ TEST_F(DownloadThreadRecordTest, StartRacingThePauseAtCreationIsNeverLost)
     // Started at once by its owner, as the queue does, a task still begins its log created.
     WriteFile(Src() + "f", "content");
     for (int round = 0; round < 30; ++round) {
-        char name[9];
-        std::snprintf(name, sizeof name, "%08X", round);
-        auto task = NewTask(Src() + "f", temp / ("out" + std::to_string(round)), {.initialState = StatePaused}, name);
+        auto task = NewTask(Src() + "f", temp / ("out" + std::to_string(round)), {.initialState = StatePaused}, "0000" + std::to_string(1000 + round));
         task->Start();  // lands before or after the worker suspends itself
         ASSERT_TRUE(WaitForState(*task, StateFinished)) << "round " << round;
         EXPECT_EQ(LogIds(*task).front(), "Inf001");
@@ -260,4 +212,4 @@ TEST_F(DownloadThreadRecordTest, StartRacingThePauseAtCreationIsNeverLost)
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test

@@ -1,37 +1,22 @@
-// Real sources and real destinations: a share that dies in the middle of a file, a source that
-// is its own destination, links in the source and the destination, files that have no size, and
-// the metadata a copy carries.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/xattr.h>
-#include <unistd.h>
-
+// Real sources: a dying share, a source that is its own destination, links, and the metadata a copy carries.
 #include <algorithm>
-#include <filesystem>
 #include <set>
-#include <thread>
 
-#include "platform/FaultInjection.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
 
-using namespace test;
-namespace fs = std::filesystem;
-
-class DownloadThreadSourceTest : public EngineTest {};
+using DownloadThreadSourceTest = EngineTest;
 
 TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
 {
-    // As an sshfs mount whose server died: reads full of zeros, then no more bytes, then a
-    // failing close; then the share is back.
+    // As a network mount whose server died: reads full of zeros, then no bytes, then a failing close.
     const std::string data = RandomBytes(3000000, 1);
     WriteFile(Src() + "f", data);
     InjectFault(FaultOp::Read, "src/f", FaultZeroData, 4, 5);
     InjectFault(FaultOp::Read, "src/f", 0, 2, 5);  // the kernel's copy and then a plain read
     InjectFault(FaultOp::Close, "src/f", EIO, 1, 1);  // the close after the copy, not after the early end
-    // Chunks of the buffer's size, counted by the faults above.
     const TaskSetup setup{.bufferSize = 16384, .speedLimit = 1000000000};
     auto task = NewTask(Src() + "f", Dst(), setup);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
@@ -73,11 +58,8 @@ TEST_F(DownloadThreadSourceTest, AReadThatHangsIsReportedAndDoesNotHoldTheWorker
 TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)
 {
     // The same file by its own name, through a link, and through a hard link.
-    MakeFolders(temp / "d");
-    WriteFile(temp / "d/foo", "XYZ");
-    MakeFolders(temp / "links");
+    WriteTree(temp.Path(), {{"d/foo", "XYZ"}, {"links/", ""}, {"hard/", ""}});
     ASSERT_EQ(::symlink((temp / "d/foo").c_str(), (temp / "links/foo").c_str()), 0);
-    MakeFolders(temp / "hard");
     ASSERT_EQ(::link((temp / "d/foo").c_str(), (temp / "hard/foo").c_str()), 0);
     int name = 1;
     for (const std::string& destination : {temp / "d", temp / "links", temp / "hard"}) {
@@ -89,32 +71,33 @@ TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)
     }
     EXPECT_TRUE(fs::is_symlink(temp / "links/foo"));
 
-    // A folder copied into itself, or onto itself, is refused before anything is made.
-    MakeFolders(Src() + "dir/sub");
-    WriteFile(Src() + "dir/f", "f");
-    for (const std::string& destination : {Src() + "dir/sub", Src()}) {
-        auto task = NewTask(Src() + "dir", destination, {}, "0000000" + std::to_string(name++));
-        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed(); })) << destination;
+    // A folder copied into itself or onto itself, or named by dots (front ends give real paths), is
+    // refused before anything is made.
+    WriteTree(Src(), {{"dir/sub/", ""}, {"dir/f", "f"}});
+    const std::string folders[][3] = {{"dir", Src() + "dir/sub", "is inside the source folder"},
+                                      {"dir", Src(), "is inside the source folder"},
+                                      {"dir/..", Dst() + "in/", "own path"},
+                                      {"dir/.", Dst() + "in/", "own path"}};
+    for (const auto& [source, destination, error] : folders) {
+        auto task = NewTask(Src() + source, destination, {}, "0000000" + std::to_string(name++));
+        ASSERT_TRUE(WaitUntil([&] { return task->HasRunFailed() && Logged(*task, "Err005", error); })) << source;
         EXPECT_EQ(task->GetState(), StateError);
-        EXPECT_TRUE(Logged(*task, "Err005", "is inside the source folder"));
     }
     EXPECT_FALSE(fs::exists(Src() + "dir/sub/dir"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(Src() + "dir"), fs::directory_iterator()), 2);
+    EXPECT_EQ(NamesOnDisk(Src() + "dir").size(), 2u);
+    EXPECT_EQ(NamesOnDisk(Dst()), std::vector<std::string>{});
 }
 
 TEST_F(DownloadThreadSourceTest, LinkedFoldersAreCopiedAsFoldersBoundedInATreeOfLinks)
 {
-    // A link to a sibling folder is copied as a folder of its own.
-    MakeFolders(Src() + "tree/a");
-    WriteFile(Src() + "tree/a/f", "f");
+    // A link to a sibling folder is copied as a folder of its own; any run of trailing delimiters names the folder.
+    WriteTree(Src(), {{"tree/a/f", "f"}, {"loop/inner/f", "f"}});
     fs::create_directory_symlink("a", Src() + "tree/b");
-    auto task = NewTask(Src() + "tree", Dst());
+    auto task = NewTask(Src() + "tree//", Dst());
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(ReadFile(Dst() + "tree/b/f"), "f");
     EXPECT_EQ(task->GetLeftOutCount(), 0);
     // A link back to a folder on the way down is a loop: logged, not followed.
-    MakeFolders(Src() + "loop/inner");
-    WriteFile(Src() + "loop/inner/f", "f");
     fs::create_directory_symlink(Src() + "loop", Src() + "loop/inner/back");
     auto loop = NewTask(Src() + "loop", Dst(), {}, "0000ABCF");
     ASSERT_TRUE(WaitForState(*loop, StateFinished));
@@ -126,8 +109,7 @@ TEST_F(DownloadThreadSourceTest, LinkedFoldersAreCopiedAsFoldersBoundedInATreeOf
     constexpr int MaxListings = 8;
     for (int level = 0; level < Levels; ++level) {
         const std::string folder = temp / ("doubling/" + std::to_string(level) + "/");
-        MakeFolders(folder);
-        WriteFile(folder + "f" + std::to_string(level), "f");
+        WriteTree(folder, {{"f" + std::to_string(level), "f"}});
         if (level + 1 == Levels) continue;
         for (const char* link : {"a", "b"}) fs::create_directory_symlink("../" + std::to_string(level + 1), folder + link);
     }
@@ -142,36 +124,18 @@ TEST_F(DownloadThreadSourceTest, LinkedFoldersAreCopiedAsFoldersBoundedInATreeOf
     EXPECT_TRUE(Logged(*doubling, "Err002", "The folder was reached through links more than 8 times; it is left out"));
 }
 
-TEST_F(DownloadThreadSourceTest, SourcesAreTakenAsTheyAreNamedAndRead)
-{
-    // Any run of trailing delimiters names the folder.
-    MakeFolders(Src() + "tree");
-    WriteFile(Src() + "tree/f", "f");
-    auto task = NewTask(Src() + "tree//", Dst());
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(ReadFile(Dst() + "tree/f"), "f");
-    // A file whose size reads 0 but that has contents is read to its end.
-    auto proc = NewTask("/proc/self/status", temp / "proc", {}, "00000002");
-    ASSERT_TRUE(WaitForState(*proc, StateFinished));
-    EXPECT_EQ(ReadFile(temp / "proc/status").rfind("Name:", 0), 0u);
-}
-
 TEST_F(DownloadThreadSourceTest, ALinkInTheDestinationIsReplacedNeverWrittenThrough)
 {
-    WriteFile(Src() + "f", "new content");
-    MakeFolders(temp / "outside");
-    WriteFile(temp / "outside/target", "must stay");
-    ASSERT_EQ(::symlink((temp / "outside/target").c_str(), (Dst() + "f").c_str()), 0);
+    WriteTree(temp.Path(), {{"src/f", "new content"}, {"outside/target", "must stay"}});
     for (const uint8_t answer : {AnswerOverwrite, AnswerUpload}) {
-        auto task = NewTask(Src() + "f", Dst(), {}, answer == AnswerOverwrite ? "00000001" : "00000002");
+        Fresh();
+        ASSERT_EQ(::symlink((temp / "outside/target").c_str(), (Dst() + "f").c_str()), 0);
+        auto task = NewTask(Src() + "f", Dst());
         ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
         task->Answer(answer);
         ASSERT_TRUE(WaitForState(*task, StateFinished));
         EXPECT_EQ(ReadFile(temp / "outside/target"), "must stay");
-        EXPECT_FALSE(fs::is_symlink(Dst() + "f"));
         EXPECT_EQ(ReadFile(Dst() + "f"), "new content");
-        fs::remove(Dst() + "f");
-        ASSERT_EQ(::symlink((temp / "outside/target").c_str(), (Dst() + "f").c_str()), 0);
     }
 }
 
@@ -179,41 +143,30 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
 {
     const mode_t previous = ::umask(022);
     // New files: the source's permission bits less the umask, as a plain copy makes them.
-    MakeFolders(Src() + "tree/folder");
-    ::chmod((Src() + "tree/folder").c_str(), 0750);
-    const std::pair<const char*, mode_t> files[] = {{"private", 0600}, {"tool", 0775}, {"readonly", 0444}};
-    for (const auto& [name, mode] : files) {
-        WriteFile(Src() + "tree/" + name, name);
-        ::chmod((Src() + "tree/" + name).c_str(), mode);
-    }
-    WriteFile(Src() + "tree/setid", "s");
-    ::chmod((Src() + "tree/setid").c_str(), 04755);
+    WriteTree(Src() + "tree/", {{"folder/", ""}, {"private", "private"}, {"tool", "tool"}, {"readonly", "readonly"}, {"setid", "s"}});
+    const std::pair<const char*, mode_t> modes[] = {{"folder", 0750}, {"private", 0600}, {"tool", 0775}, {"readonly", 0444}, {"setid", 04755}};
+    for (const auto& [name, mode] : modes) ::chmod((Src() + "tree/" + name).c_str(), mode);
     // Times as they were before the copy read the file.
     const timespec old[2] = {{978307200, 0}, {978393600, 0}};  // 2001-01-01 and the day after
-    ::utimensat(AT_FDCWD, (Src() + "tree/private").c_str(), old, 0);
+    for (const char* name : {"private", "readonly"}) ::utimensat(AT_FDCWD, (Src() + "tree/" + name).c_str(), old, 0);
     const bool attributes = HasUserAttributes(Src() + "tree/folder");
     if (attributes) ::setxattr((Src() + "tree/folder").c_str(), "user.folder", "f", 1, 0);
 
     auto task = NewTask(Src() + "tree", Dst(), {.copyAttributes = true, .copyStreams = true});
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     ::umask(previous);
-    EXPECT_EQ(ModeOf(Dst() + "tree/private"), 0600u);
-    EXPECT_EQ(ModeOf(Dst() + "tree/tool"), 0775u);
-    EXPECT_EQ(ModeOf(Dst() + "tree/readonly"), 0444u);
-    EXPECT_EQ(ModeOf(Dst() + "tree/folder"), 0750u);
-    // Without the owner copied too, the set-id bit stays behind.
-    EXPECT_EQ(ModeOf(Dst() + "tree/setid"), 0755u);
+    for (const auto& [name, mode] : modes)  // without the owner copied too, the set-id bit stays behind
+        EXPECT_EQ(ModeOf(Dst() + "tree/" + name), mode & 0777u) << name;
+    for (const char* name : {"private", "readonly"}) EXPECT_EQ(ModifiedOf(Dst() + "tree/" + name), 978393600) << name;
     struct stat st;
-    ASSERT_EQ(::stat((Dst() + "tree/private").c_str(), &st), 0);
-    EXPECT_EQ(st.st_atim.tv_sec, 978307200);
-    EXPECT_EQ(st.st_mtim.tv_sec, 978393600);
-    ASSERT_EQ(::stat((Src() + "tree/private").c_str(), &st), 0);
-    EXPECT_EQ(st.st_atim.tv_sec, 978307200);  // reading it left its access time alone
+    for (const std::string& folder : {Dst(), Src()}) {  // reading the source left its access time alone
+        ASSERT_EQ(::stat((folder + "tree/private").c_str(), &st), 0);
+        EXPECT_EQ(st.st_atim.tv_sec, 978307200) << folder;
+    }
     if (!attributes) GTEST_SKIP() << "no user attributes here";
     EXPECT_EQ(Attribute(Dst() + "tree/folder", "user.folder"), "f");
 
-    // An overwritten file ends with exactly the source's attributes; a new one's arrive as
-    // streams after it, and with the security parts its owner, group and permissions too.
+    // An overwritten file ends with exactly the source's attributes; a new one's arrive as streams after it.
     task.reset();
     ::setxattr((Src() + "tree/tool").c_str(), "user.kept", "source", 6, 0);
     ::setxattr((Dst() + "tree/tool").c_str(), "user.kept", "old", 3, 0);
@@ -232,8 +185,7 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
     EXPECT_EQ(Attribute(Dst() + "tree/f", "user.empty"), "");
     EXPECT_EQ(ModeOf(Dst() + "tree/f"), 0640u);
     EXPECT_EQ(Log(*again)[2].Params, std::vector<std::string>{"5"});  // streams are no files
-    std::vector<TItemAttrs> items;
-    DecodeConFile(ReadFile(RestoreDir() + "00000002.con"), [&](TItemAttrs&& item) { items.push_back(item); });
+    const auto items = Items("00000002");
     const auto f = std::find_if(items.begin(), items.end(), [](const TItemAttrs& i) { return i.Name == "f"; });
     ASSERT_LT(f + 2, items.end());
     EXPECT_EQ(f[1].Kind, KindStream);
@@ -243,4 +195,4 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test

@@ -1,13 +1,7 @@
 #include "tests/engine/EngineTestSupport.h"
 
-#include <sys/stat.h>
-#include <sys/xattr.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-
-#include "platform/FaultInjection.h"
 
 namespace tarn::test {
 namespace {
@@ -28,14 +22,33 @@ void EngineTest::SetUp()
     MakeFolders(Dst());
 }
 
-void EngineTest::TearDown() { ClearFaults(); }
+void EngineTest::TearDown()
+{
+    ClearFaults();
+    ::unsetenv("TARN_READ_AHEAD");
+}
 
 void EngineTest::Fresh()
 {
     ClearFaults();
-    std::filesystem::remove_all(RestoreDir());
-    std::filesystem::remove_all(Dst());
+    fs::remove_all(RestoreDir());
+    fs::remove_all(Dst());
     EngineTest::SetUp();
+}
+
+void EngineTest::WriteTree(const std::string& root, const std::vector<std::pair<std::string, std::string>>& files)
+{
+    for (const auto& [name, bytes] : files) {
+        MakeFolders(root + ExtractFilePath(name));
+        if (!name.ends_with('/')) WriteFile(root + name, bytes);
+    }
+}
+
+std::vector<TItemAttrs> EngineTest::Items(const std::string& name) const
+{
+    std::vector<TItemAttrs> items;
+    DecodeConFile(ReadFile(RestoreDir() + name + ".con"), [&](TItemAttrs&& item) { items.push_back(item); });
+    return items;
 }
 
 std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, const std::string& destination,
@@ -50,6 +63,14 @@ std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, 
 std::unique_ptr<TDownloadThread> EngineTest::RestoreTask(const std::string& name, int32_t delayOnError)
 {
     return std::make_unique<TDownloadThread>(name, RestoreDir(), delayOnError, 15000, 65536, 12500000);
+}
+
+std::unique_ptr<TDownloadThread> EngineTest::Restored(std::unique_ptr<TDownloadThread>& task)
+{
+    task->Stop();
+    task->WaitFor();
+    task.reset();
+    return RestoreTask();
 }
 
 std::vector<TMsg> EngineTest::Log(const TDownloadThread& task)
@@ -70,17 +91,19 @@ std::vector<std::string> EngineTest::LogIds(const TDownloadThread& task)
     return ids;
 }
 
+std::vector<std::string> EngineTest::ParamsOf(const TDownloadThread& task, const std::string& id)
+{
+    const auto log = Log(task);
+    const auto found = std::ranges::find(log, id, &TMsg::Id);
+    return found == log.end() ? std::vector<std::string>{} : found->Params;
+}
+
 int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, const std::string& text)
 {
-    int count = 0;
-    for (const auto& record : Log(task)) {
-        if (record.Id != id) continue;
-        const bool holds = text.empty() || std::any_of(record.Params.begin(), record.Params.end(), [&](const auto& param) {
-                               return param.find(text) != std::string::npos;
-                           });
-        count += holds;
-    }
-    return count;
+    const auto holds = [&](const std::string& param) { return param.find(text) != std::string::npos; };
+    return static_cast<int>(std::ranges::count_if(Log(task), [&](const TMsg& record) {
+        return record.Id == id && (text.empty() || std::ranges::any_of(record.Params, holds));
+    }));
 }
 
 unsigned EngineTest::ModeOf(const std::string& path)
@@ -105,16 +128,6 @@ std::string EngineTest::Attribute(const std::string& path, const char* name)
 bool EngineTest::HasUserAttributes(const std::string& path)
 {
     return ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0 && ::removexattr(path.c_str(), "user.probe") == 0;
-}
-
-bool EngineTest::WaitForState(const TDownloadThread& task, uint8_t state)
-{
-    return WaitUntil([&] { return task.GetState() == state; });
-}
-
-bool EngineTest::WaitForLog(const TDownloadThread& task, const std::string& id, int count)
-{
-    return WaitUntil([&] { return CountId(task, id) >= count; });
 }
 
 }  // namespace tarn::test

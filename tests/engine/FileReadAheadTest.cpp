@@ -1,31 +1,14 @@
-// Small files read ahead by helper threads, as a share's are: whatever happens to a file after it
-// was read, and whatever the user asks meanwhile, the copy is the file as it is copied, its errors
-// are met once by the worker, and the speed limit holds. The worker is held writing the tree's first
-// file while the helpers read the three after it.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
+// Small files read ahead by helpers: whatever happens or is asked meanwhile, the copy is the file as it is copied.
 #include <functional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "engine/FileReadAhead.h"
 #include "engine/FolderPrefetcher.h"
-#include "platform/FaultInjection.h"
 #include "platform/OsError.h"
 #include "tests/engine/EngineTestSupport.h"
 
-namespace tarn {
+namespace tarn::test {
 namespace {
-
-using namespace test;
-namespace fs = std::filesystem;
 
 class FileReadAheadTest : public EngineTest {
 protected:
@@ -33,17 +16,11 @@ protected:
     {
         EngineTest::SetUp();
         ::setenv("TARN_READ_AHEAD", "always", 1);
-        MakeFolders(Src() + "tree/sub");
-        WriteFile(Src() + "tree/hold", RandomBytes(70000, 1));
-        for (const char* name : {"b", "c", "d"}) WriteFile(Src() + "tree/sub/" + name, RandomBytes(5000, name[0]));
-    }
-    void TearDown() override
-    {
-        ::unsetenv("TARN_READ_AHEAD");
-        EngineTest::TearDown();
+        WriteTree(Src() + "tree/", {{"hold", RandomBytes(70000, 1)}, {"sub/b", RandomBytes(5000, 'b')}, {"sub/c", RandomBytes(5000, 'c')},
+                                    {"sub/d", RandomBytes(5000, 'd')}});
     }
 
-    // A task held at its first file once the helpers read the files after it.
+    // A task held writing its first file once the helpers read the files after it.
     std::unique_ptr<TDownloadThread> HeldTask(long filesRead = 3)
     {
         const long before = FileReadAhead::FilesRead();
@@ -60,9 +37,7 @@ protected:
 
 TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
 {
-    // As if nothing had been read ahead: the copy holds b as it is when the worker gets there,
-    // or leaves it out when it is gone or cannot be read; an error a helper met on c is met once
-    // more by the worker, logged once.
+    // As if nothing had been read ahead: b as it is when the worker gets there; c's error met again, logged once.
     const std::string b = Src() + "tree/sub/b";
     const std::string before = Source("b");
     struct Case {
@@ -89,6 +64,7 @@ TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
         {"c ends at once", [] {}, false, FaultOp::Read, 0, "The source stopped answering at byte 0"},
     };
     for (const Case& c : cases) {
+        Fresh();
         SCOPED_TRACE(c.name);
         const long faults = FaultsInjected();
         if (c.error >= 0) InjectFault(c.op, "src/tree/sub/c", c.error);
@@ -103,8 +79,6 @@ TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
         EXPECT_EQ(CountWith(*task, "Err010", "sub/b"), c.leftOut ? 1 : 0);
         EXPECT_TRUE(Copied("c") == Source("c") && Copied("d") == Source("d"));
         EXPECT_EQ(CountWith(*task, "Err005", c.logged), c.error >= 0 ? 1 : 0);  // "" counts every one
-        task.reset();
-        Fresh();
         fs::remove(b);
         WriteFile(b, before);
     }
@@ -124,10 +98,7 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
          }},
         {"skip", [](auto& task) { task->SkipFile(); }, [](auto&) {}},
         {"stop", [](auto& task) { task->Stop(); },
-         [&](auto& task) {
-             task->WaitFor();
-             task = RestoreTask();
-         }},
+         [&](auto& task) { task = Restored(task); }},
         {"change source",
          [&](auto& task) {
              fs::rename(Src() + "tree", Src() + "moved");
@@ -138,6 +109,7 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
     };
     const int descriptors = OpenDescriptors();
     for (const Case& c : cases) {
+        Fresh();
         SCOPED_TRACE(c.name);
         auto task = HeldTask();
         c.ask(task);
@@ -150,14 +122,12 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
         task.reset();
         EXPECT_EQ(OpenDescriptors(), descriptors);  // nothing read ahead stays open
         if (fs::exists(Src() + "moved")) fs::rename(Src() + "moved", Src() + "tree");
-        Fresh();
     }
 }
 
 TEST_F(FileReadAheadTest, TheSpeedLimitHoldsForFilesReadAhead)
 {
-    // Twenty files of 20,000 bytes at 200,000 bytes a second: however fast the helpers read,
-    // writing them takes two seconds.
+    // Twenty files of 20,000 bytes at 200,000 bytes a second: however fast the helpers read, it takes two seconds.
     MakeFolders(Src() + "many");
     for (int i = 0; i < 20; ++i) WriteFile(Src() + "many/f" + std::to_string(i), RandomBytes(20000, static_cast<unsigned>(i)));
     const auto start = std::chrono::steady_clock::now();
@@ -168,24 +138,15 @@ TEST_F(FileReadAheadTest, TheSpeedLimitHoldsForFilesReadAhead)
     EXPECT_EQ(task->GetCopiedFileCount(), 20);
 }
 
-std::vector<std::string> NamesOf(const FolderListing& listing)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : listing.entries) names.push_back(entry.name);
-    return names;
-}
-
 class FolderPrefetcherTest : public EngineTest {
 protected:
     // Three levels of four folders, each with three files: 84 folders below the root.
     void MakeTree(const std::string& folder, int depth)
     {
         for (int f = 0; f < 3; ++f) WriteFile(folder + "file" + std::to_string(f), std::string(static_cast<size_t>(f), 'x'));
-        if (depth == 0) return;
-        for (int d = 0; d < 4; ++d) {
-            const std::string sub = folder + "sub" + std::to_string(d) + "/";
-            MakeFolders(sub);
-            MakeTree(sub, depth - 1);
+        for (int d = 0; depth > 0 && d < 4; ++d) {
+            MakeFolders(folder + "sub" + std::to_string(d));
+            MakeTree(folder + "sub" + std::to_string(d) + "/", depth - 1);
         }
     }
 
@@ -195,11 +156,13 @@ protected:
         const FolderListing listing = lister.Take(folder);
         EXPECT_EQ(listing.openError, 0) << folder;
         EXPECT_EQ(listing.endError, ErrorNoMoreFiles) << folder;
-        EXPECT_EQ(NamesOf(listing), NamesOnDisk(folder)) << folder;
         visited.push_back(folder);
-        std::vector<std::string> subfolders;
-        for (const auto& entry : listing.entries)
+        std::vector<std::string> names, subfolders;
+        for (const auto& entry : listing.entries) {
+            names.push_back(entry.name);
             if (entry.isFolder) subfolders.push_back(folder + entry.name + "/");
+        }
+        EXPECT_EQ(names, NamesOnDisk(folder)) << folder;
         lister.Prefetch(subfolders);
         for (const auto& sub : subfolders) Walk(lister, sub, visited);
     }
@@ -214,8 +177,7 @@ TEST_F(FolderPrefetcherTest, EveryFolderIsListedWholeAndOnceWhateverTheHelpersAn
         Walk(serial, Src(), expected);
     }
     ASSERT_EQ(expected.size(), 85u);
-    // One listing held at a time makes the helpers fill the limit with folders the walk needs
-    // later, so the walk must list what it needs next itself.
+    // With the limit full of folders needed later, the walk must list what it needs next itself.
     for (const auto& [helpers, limit] : std::vector<std::pair<int, size_t>>{{1, 1}, {2, 1}, {2, 16}, {4, 2}}) {
         SCOPED_TRACE(std::to_string(helpers) + " helpers, limit " + std::to_string(limit));
         std::vector<std::string> visited;
@@ -246,8 +208,7 @@ TEST_F(FolderPrefetcherTest, FailuresReachTheScanWhoeverListsTheFolder)
 
 TEST_F(FolderPrefetcherTest, WaitingForAHelperKeepsTakingCheckpointsSoTheScanCanStop)
 {
-    MakeFolders(Src() + "slow/");
-    WriteFile(Src() + "slow/a", "");
+    WriteTree(Src(), {{"slow/a", ""}});
     StallOn(FaultOp::Enumerate, "/src/slow/");
     int checkpoints = 0;
     {
@@ -263,4 +224,4 @@ TEST_F(FolderPrefetcherTest, WaitingForAHelperKeepsTakingCheckpointsSoTheScanCan
 }
 
 }  // namespace
-}  // namespace tarn
+}  // namespace tarn::test

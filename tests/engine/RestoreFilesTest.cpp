@@ -31,19 +31,8 @@ std::vector<TItemAttrs> DecodeItems(const std::string& bytes, CopyOptions* optio
 
 TEST(VarFileTest, LayoutIsByteExactAndReadsBack)
 {
-    TaskVariables v;
-    v.State = StatePaused;
-    v.Source = "/srv/share/Photos/";
-    v.Destination = "/home/u/In/Photos/";
-    v.SourceKind = SourceFolder;
-    v.NeedScan = true;
-    v.CurrentIndex = 7;
-    v.CurrentOffset = 0x123456789;
-    v.Elapsed = 0.25;
-    v.ExistsAnswer = AnswerUploadAll;
-    v.ScheduleTime = 46000.5;
-    v.SpeedLimit = 100000;
-    v.PeakSpeed = -1;
+    const TaskVariables v{StatePaused, "/srv/share/Photos/", "/home/u/In/Photos/", SourceFolder, true, 7, 0x123456789, 0.25,
+                          AnswerUploadAll, 46000.5, 100000, -1};
     const std::string expected = B(3) + B(1) + B(3) + Str(v.Source) + Str(v.Destination) + B(1) + B(1) + U32(7) +
                                  U64(0x123456789) + F64(0.25) + B(4) + F64(46000.5) + U32(100000) + U32(0xFFFFFFFF);
     EXPECT_EQ(EncodeVarFile(v), expected);
@@ -54,19 +43,15 @@ TEST(VarFileTest, LayoutIsByteExactAndReadsBack)
 
 TEST(VarFileTest, DamageIsAClearErrorAtEveryCut)
 {
-    TaskVariables v;
-    v.Source = "/a";
-    v.Destination = "/b/";
+    TaskVariables v{.Source = "/a", .Destination = "/b/"};
     const std::string bytes = EncodeVarFile(v);
     for (size_t cut = 0; cut < bytes.size(); ++cut)
         EXPECT_THROW(DecodeVarFile(bytes.substr(0, cut)), DataFileError) << "cut at " << cut;
 
-    std::string huge = bytes;
+    std::string huge = bytes, badState = bytes;
     huge.replace(3, 4, U32(0xFFFFFFF0));  // Source claims almost 4 GiB
-    EXPECT_THROW(DecodeVarFile(huge), DataFileError);
-    std::string badState = bytes;
     badState[2] = 9;
-    EXPECT_THROW(DecodeVarFile(badState), DataFileError);
+    for (const std::string& damaged : {huge, badState}) EXPECT_THROW(DecodeVarFile(damaged), DataFileError);
     // Items are joined to the destination: a relative one would send them anywhere.
     for (const char* destination : {"", "b/", "../b/"}) {
         v.Destination = destination;
@@ -99,10 +84,7 @@ TEST(ConFileTest, VersionBeforeThreeOneHasNoKindsOrOptions)
     const std::string bytes = B(3) + B(0) + U32(2) + Str("") + Str("Sub/") + U64(0) + Str("Sub/") + Str("f") + U64(5) +
                               B(1) + B(1) + B(1);  // trailing bytes are not options in 3.0
     CopyOptions read{true, true, true};
-    const auto items = DecodeItems(bytes, &read);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0], (TItemAttrs{"", "Sub/", 0, KindFolder}));
-    EXPECT_EQ(items[1], (TItemAttrs{"Sub/", "f", 5, KindFile}));
+    EXPECT_EQ(DecodeItems(bytes, &read), (std::vector<TItemAttrs>{{"", "Sub/", 0, KindFolder}, {"Sub/", "f", 5, KindFile}}));
     EXPECT_EQ(read, CopyOptions{});
 }
 
@@ -138,16 +120,7 @@ TEST(LogFileTest, RecordLayoutAndReadBack)
     const TMsg record{"Inf007", 45000.75, {"a.txt", "/src/", "/dst/"}};
     const std::string expected = F64(45000.75) + Str("Inf007") + U32(3) + Str("a.txt") + Str("/src/") + Str("/dst/");
     EXPECT_EQ(EncodeLogRecord(record), expected);
-    EXPECT_EQ(expected.size(), 16 + 6 + (4 + 5) + (4 + 5) + (4 + 5));
     EXPECT_EQ(LogFileHeader(), B(3) + B(1));
-
-    const TMsg plain{"Inf001", 45000.5, {}};
-    const auto contents = DecodeLogFile(LogFileHeader() + EncodeLogRecord(plain) + expected);
-    EXPECT_FALSE(contents.Damaged);
-    ASSERT_EQ(contents.Records.size(), 2u);
-    EXPECT_EQ(contents.Records[0], plain);
-    EXPECT_EQ(contents.Records[1], record);
-
     // Records are held packed, their values cut at the last delimiter: each reads back as written.
     const std::vector<TMsg> records{
         record,
@@ -160,6 +133,7 @@ TEST(LogFileTest, RecordLayoutAndReadBack)
     std::string file = LogFileHeader();
     for (const TMsg& each : records) file += EncodeLogRecord(each);
     const auto packed = DecodeLogFile(file);
+    EXPECT_FALSE(packed.Damaged);
     ASSERT_EQ(packed.Records.size(), records.size());
     for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(packed.Records[i], records[i]) << i;
 }
