@@ -83,6 +83,9 @@ start_x() {
   export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
   openbox >"$work/openbox.out" 2>&1 &
   wm_pid=$!
-  wm_ready() { xdotool get_num_desktops >/dev/null 2>&1; }
-  wait_for 30 "the window manager did not start: $(cat "$work/openbox.out")" wm_ready
+  wm_ready() {
+    kill -0 "$wm_pid" 2>/dev/null || fail "the window manager ended: $(cat "$work/openbox.out")"
+    xdotool get_num_desktops >/dev/null 2>&1
+  }
+  wait_for 30 "the window manager did not start" wm_ready
 }
