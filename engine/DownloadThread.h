@@ -262,6 +262,11 @@ private:
     // Hashes `file` from its first byte up to `size` into `state`, between reads of `chunk` bytes
     // looking at the requests when `watchRequests`.
     Verified HashFile(FileHandle file, int64_t size, int64_t chunk, XXH3_state_s* state, bool watchRequests = true);
+    // The copy whole and equal to its source: read-only if the source is, streams the source lacks
+    // dropped from a file it overwrote.
+    void FinishCopy(size_t index, FileHandle copy, const FileStatus& source, const FileStatus& kept);
+    // Counts the item as copied (and verified, with verified copies) and logs it.
+    void CountCopied(size_t index);
     // A small copy whose source was hashed whole waits, written and open, to be read back with
     // the next ones: the device writes them together instead of one flush a file.
     bool ParkForReadBack(size_t index);
@@ -269,7 +274,7 @@ private:
     // again and read back at once.
     void CheckParkedCopies();
     bool ParkedCopyEqual(size_t index, FileHandle written, const std::pair<uint64_t, uint64_t>& sourceHash);
-    void FinishParkedCopy(size_t index, FileHandle written, const FileStatus& source);
+    void FinishParkedCopy(size_t index, FileHandle& written, const FileStatus& source);
     void CopyParkedAgain(size_t index);
     void DropParkedCopies();
     // Adds bytes the copy read from the current source at currentOffset_ to its hash.

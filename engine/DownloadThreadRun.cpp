@@ -792,15 +792,7 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
             if (verified == Verified::Differs) RetryDelay();
             return ItemStep::Again;
         }
-        // Made writable for the owner so that a retry could open it again; now as the source.
-        if (itemWrites_[index] == WriteNew && (currentSource_.mode & S_IWUSR) == 0 &&
-            PlatformSetMode(destHandle_, kept.mode & ~S_IWUSR) != 0)
-            RaiseOsError(errno);
-        if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
-            const PathBeneath dest(DestRoot(), destPath);
-            if (!dest.Valid()) RaiseOsError(dest.Error());
-            TFileStreams::DropStreamsNotIn(sourcePath, dest.Path());
-        }
+        FinishCopy(index, destHandle_, currentSource_, kept);
         // The device starts on the rest of the file while the next ones are copied; tiny files
         // are left to the system, which writes them together.
         if (item.Size >= WriteBackAtCloseFrom && currentOffset_ > writeBackFrom_)
@@ -821,17 +813,37 @@ TDownloadThread::ItemStep TDownloadThread::CopyFileItem(size_t index)
                                 std::to_string(item.Size) + " bytes");
             return ItemStep::Done;
         }
-        // A resume may copy again files an earlier run counted.
-        if (options_.VerifyCopies && !itemCopied_[index]) {
-            ++filesVerified_;
-            bytesVerified_ += item.Size;
-        }
-        itemCopied_[index] = true;
-        ++filesCopied_;
-        AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+        CountCopied(index);
     }
     ItemClose(item);
     return ItemStep::Done;
+}
+
+void TDownloadThread::FinishCopy(size_t index, FileHandle copy, const FileStatus& source, const FileStatus& kept)
+{
+    // Made writable for the owner so that a retry could open it again; now as the source.
+    if (itemWrites_[index] == WriteNew && (source.mode & S_IWUSR) == 0 &&
+        PlatformSetMode(copy, kept.mode & ~S_IWUSR) != 0)
+        RaiseOsError(errno);
+    if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
+        const TItemAttrs& item = items_[index];
+        const PathBeneath dest(DestRoot(), ItemDestPath(item));
+        if (!dest.Valid()) RaiseOsError(dest.Error());
+        TFileStreams::DropStreamsNotIn(ItemSourcePath(item), dest.Path());
+    }
+}
+
+void TDownloadThread::CountCopied(size_t index)
+{
+    const TItemAttrs& item = items_[index];
+    // A resume may copy again files an earlier run counted.
+    if (options_.VerifyCopies && !itemCopied_[index]) {
+        ++filesVerified_;
+        bytesVerified_ += item.Size;
+    }
+    itemCopied_[index] = true;
+    ++filesCopied_;
+    AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
 }
 
 void TDownloadThread::CopyUnsized(size_t index)
@@ -1658,7 +1670,7 @@ void TDownloadThread::CheckParkedCopies()
     while (!parked_.empty()) {
         if (Terminated()) throw TerminateRun{};
         if (restartRequest_) return;  // the restart drops them with the rest of the pass
-        const ParkedCopy copy = parked_.front();
+        ParkedCopy copy = parked_.front();
         bool equal = false;
         bool counted = false;
         try {
@@ -1672,7 +1684,7 @@ void TDownloadThread::CheckParkedCopies()
         }
         parked_.erase(parked_.begin());
         if (!counted) {
-            PlatformClose(copy.written);
+            if (copy.written != NoHandle) PlatformClose(copy.written);
             if (!equal) {
                 AddLogRecord("Err013", {ItemShownPath(items_[copy.index])});
                 SetState(StateError);
@@ -1699,31 +1711,16 @@ bool TDownloadThread::ParkedCopyEqual(size_t index, FileHandle written, const st
     return hash.low64 == sourceHash.first && hash.high64 == sourceHash.second;
 }
 
-void TDownloadThread::FinishParkedCopy(size_t index, FileHandle written, const FileStatus& source)
+void TDownloadThread::FinishParkedCopy(size_t index, FileHandle& written, const FileStatus& source)
 {
-    const TItemAttrs& item = items_[index];
     FileStatus kept;
     if (PlatformStat(written, kept) != 0) RaiseOsError(errno);
-    // As a copy read back at once: made read-only now if its source is, its own streams dropped.
-    if (itemWrites_[index] == WriteNew && (source.mode & S_IWUSR) == 0 &&
-        PlatformSetMode(written, kept.mode & ~S_IWUSR) != 0)
-        RaiseOsError(errno);
-    if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
-        const PathBeneath dest(DestRoot(), ItemDestPath(item));
-        if (!dest.Valid()) RaiseOsError(dest.Error());
-        TFileStreams::DropStreamsNotIn(ItemSourcePath(item), dest.Path());
-    }
+    FinishCopy(index, written, source, kept);
     {
         BlockingCall call(*this);
-        CloseFile(written);
+        CloseFile(written);  // the caller's handle too: a failed close has let it go
     }
-    if (!itemCopied_[index]) {
-        ++filesVerified_;
-        bytesVerified_ += item.Size;
-    }
-    itemCopied_[index] = true;
-    ++filesCopied_;
-    AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+    CountCopied(index);
 }
 
 void TDownloadThread::CopyParkedAgain(size_t index)
