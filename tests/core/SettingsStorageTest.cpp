@@ -159,23 +159,19 @@ TEST_F(SettingsStorageTest, RootDirComesFromTheUserThenTheSystemThenTheDataFolde
 
 TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsTheMarks)
 {
-    const auto modeOf = [](const std::string& path) {
-        struct stat status {};
-        return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-    };
     const mode_t umask = ::umask(022);
     registry.UserFile = temp / "config/Brenvik/Tarnwell.ini";
-    const mode_t configMode = modeOf(temp / "config");
+    const mode_t configMode = test::ModeOf(temp / "config");
     TSettingsStorage s(registry);
     s.SetBufferSize(4096);
     s.SaveToRegistry();
-    EXPECT_EQ(modeOf(temp / "config/Brenvik"), 0700u);
-    EXPECT_EQ(modeOf(registry.UserFile), 0600u);
-    EXPECT_EQ(modeOf(temp / "config"), configMode);  // a folder that was there is left as it is
+    EXPECT_EQ(test::ModeOf(temp / "config/Brenvik"), 0700u);
+    EXPECT_EQ(test::ModeOf(registry.UserFile), 0600u);
+    EXPECT_EQ(test::ModeOf(temp / "config"), configMode);  // a folder that was there is left as it is
     ASSERT_EQ(::chmod(registry.UserFile.c_str(), 0644), 0);  // as an earlier version left it
     s.SetBufferSize(8192);
     s.SaveToRegistry();
-    EXPECT_EQ(modeOf(registry.UserFile), 0600u);
+    EXPECT_EQ(test::ModeOf(registry.UserFile), 0600u);
     ::umask(umask);
 
     test::WriteFile(temp / "file", "");

@@ -20,11 +20,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 constexpr auto npos = std::string::npos;
 
-inline unsigned Mode(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
-}
 inline int64_t FileSize(const std::string& path)
 {
     struct stat st;

@@ -83,7 +83,7 @@ TEST_F(FileManagerActionsTest, TheThunarActionGoesInAndOutBesideTheUsersOwn)
         for (const auto& command : commands) EXPECT_EQ(Tarnctl(folder, {"menu", command}, &output), status);
         EXPECT_EQ(ReadFile(file), expected);
         EXPECT_NE(output.find(says), npos) << output;
-        EXPECT_TRUE(!user || Mode(file) == 0600u);
+        EXPECT_TRUE(!user || ModeOf(file) == 0600u);
     }
 }
 
@@ -93,7 +93,7 @@ TEST_F(FileManagerActionsTest, ActionsHandTheSelectionToTarnctlAndShowWhyItWasNo
     ASSERT_EQ(Tarnctl(folder, {"menu", "install"}), 0);
     const std::string nautilus = folder + "/home/data/nautilus/scripts/Copy to (Tarnwell)";
     const std::string dolphin = folder + "/home/data/kio/servicemenus/tarnwell-copy-to.desktop";
-    EXPECT_EQ(Mode(dolphin), 0755u);  // the script's mode shows in its runs below
+    EXPECT_EQ(ModeOf(dolphin), 0755u);  // the script's mode shows in its runs below
     EXPECT_NE(ReadFile(dolphin).find("Exec=" + Actions + "copy-to %F\n"), npos) << ReadFile(dolphin);
 
     const std::string prefix = fs::path(Actions).parent_path().parent_path().parent_path().parent_path();

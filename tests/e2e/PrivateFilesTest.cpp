@@ -33,11 +33,11 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
         runner.Signal(SIGKILL);
         runner.Wait();
     }
-    EXPECT_EQ(Mode(temp / "new/restore"), 0700u);
-    EXPECT_EQ(Mode(temp / "new"), 0700u);  // made for it, so the user's alone too
+    EXPECT_EQ(ModeOf(temp / "new/restore"), 0700u);
+    EXPECT_EQ(ModeOf(temp / "new"), 0700u);  // made for it, so the user's alone too
     std::set<std::string> kinds;
     for (const auto& entry : fs::directory_iterator(restore)) {
-        EXPECT_EQ(Mode(entry.path()), 0600u) << entry.path();
+        EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();
         const std::string name = entry.path().filename();
         kinds.insert(name.rfind("TaskList", 0) == 0 ? name : entry.path().extension().string());
     }
@@ -45,7 +45,7 @@ TEST_F(PrivateFilesTest, TheRestoreFolderAndItsFilesAreTheUsersAlone)
     std::string errors;
     ASSERT_EQ(Tarnctl({"resume", "--quiet", "--speed-limit", "0", "--restore-dir", restore}, &errors), 0) << errors;
     EXPECT_EQ(ReadFile(temp / "dst/big"), ReadFile(temp / "big"));
-    EXPECT_EQ(Mode(restore + "tarn_log.txt"), 0600u);
+    EXPECT_EQ(ModeOf(restore + "tarn_log.txt"), 0600u);
 }
 
 TEST_F(PrivateFilesTest, ARestoreFolderOthersCanWriteIsRefusedByEveryCommand)

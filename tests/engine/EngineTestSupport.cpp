@@ -106,12 +106,6 @@ int EngineTest::CountWith(const TDownloadThread& task, const std::string& id, co
     }));
 }
 
-unsigned EngineTest::ModeOf(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
 int64_t EngineTest::ModifiedOf(const std::string& path)
 {
     struct stat st;

@@ -64,7 +64,6 @@ protected:
     static int CountWith(const TDownloadThread& task, const std::string& id, const std::string& text);
     static bool Logged(const TDownloadThread& task, const std::string& id, const std::string& text) { return CountWith(task, id, text) > 0; }
     // A file's own permission bits, modification second, an attribute ("(none)"), and whether attributes are kept.
-    static unsigned ModeOf(const std::string& path);
     static int64_t ModifiedOf(const std::string& path);
     static std::string Attribute(const std::string& path, const char* name);
     static bool HasUserAttributes(const std::string& path);

@@ -30,6 +30,8 @@ std::string RandomBytes(size_t count, unsigned seed);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 void MakeFolders(const std::string& path);
+// The permission bits of `path` itself (a link is not followed), 0 when it is not there.
+unsigned ModeOf(const std::string& path);
 // Names of a folder's entries in the order the file system returns them, "." and ".." left out.
 std::vector<std::string> NamesOnDisk(const std::string& folder);
 
