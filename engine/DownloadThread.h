@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/DestinationWriteBack.h"
 #include "engine/GlobalUtils.h"
 #include "engine/RestoreFiles.h"
 #include "engine/TaskTypes.h"
@@ -437,6 +438,7 @@ private:
     int sourceChanges_ = 0;             // times the current item started over for a changed source
     std::pair<int32_t, int64_t> errorPoint_{-1, -1};  // item and offset of the last error counted
     FileReadAhead* readAhead_ = nullptr;  // this pass's reader of the next small files, on shares
+    std::unique_ptr<DestinationWriteBack> writeBack_;  // this pass's flusher of small files, on local disks
     size_t aheadTo_ = 0;                  // the items before this one were announced or passed over
     std::vector<char> aheadData_;         // the current file's first bytes as a helper read them
     int aheadEnd_ = 0;                    // the error that ended that reading early; 0: the file's end

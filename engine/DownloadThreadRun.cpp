@@ -328,6 +328,7 @@ bool TDownloadThread::RunPass()
         if (ReadsAhead(GetSource())) ahead.emplace(ReadAheadHelpers, ReadAheadFiles, ReadAheadBytes);
         readAhead_ = ahead ? &*ahead : nullptr;
         aheadTo_ = 0;
+        writeBack_ = std::make_unique<DestinationWriteBack>();
         const struct Forget {
             FileReadAhead*& reader;
             ~Forget() { reader = nullptr; }
@@ -532,6 +533,7 @@ void TDownloadThread::RefreshDestRoot()
 
 void TDownloadThread::ReleaseDestRoot()
 {
+    writeBack_.reset();
     if (destRoot_ != NoHandle) PlatformClose(destRoot_);
     destRoot_ = NoHandle;
     destRootPath_.clear();
@@ -1355,7 +1357,10 @@ void TDownloadThread::CloseItemFiles(bool raise)
     sourceHandle_ = NoHandle;
     destHandle_ = NoHandle;
     DropReadAhead();
-    if (dest != NoHandle) unsyncedFiles_ = true;
+    if (dest != NoHandle) {
+        unsyncedFiles_ = true;
+        if (writeBack_ && destRoot_ != NoHandle) writeBack_->Nudge(destRootPath_);
+    }
     if (!raise) {
         if (source != NoHandle) PlatformClose(source);
         if (dest != NoHandle) PlatformClose(dest);
@@ -1776,9 +1781,11 @@ bool TDownloadThread::FlushWrittenData()
         const std::string root = destRoot_ != NoHandle ? destRootPath_ : GetDestination();
         const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const int result = fd < 0 ? -1 : PlatformSyncFileSystem(fd);
-        const int error = errno;
+        int error = result != 0 ? errno : 0;
+        // A page the early flushes failed to write is as lost as one of this flush.
+        if (error == 0 && writeBack_) error = writeBack_->TakeError();
         if (fd >= 0) ::close(fd);
-        if (result != 0) {
+        if (error != 0) {
             pendingFlushError_ = error;
             return false;
         }

@@ -330,7 +330,11 @@ void PlatformFinishWriteBack(int fd, int64_t offset, int64_t count)
 
 void PlatformDropCache(int fd, int64_t offset, int64_t count) { ::posix_fadvise(fd, offset, count, POSIX_FADV_DONTNEED); }
 
-int PlatformSyncFileSystem(int fd) { return ::syncfs(fd); }
+int PlatformSyncFileSystem(int fd)
+{
+    if (const int fault = TakeFault(FaultOp::Sync, fd); fault >= 0) return Fail(fault);
+    return ::syncfs(fd);
+}
 
 bool PlatformFileExists(const std::string& path)
 {

@@ -133,6 +133,20 @@ TEST_F(DownloadThreadFaultTest, AFullDiskFailsTheTaskAndAReadOnlyOneLeavesItsIte
     }
 }
 
+TEST_F(DownloadThreadFaultTest, AFailedFlushOfSmallFilesWhileTheyAreCopiedIsAnErrorOfTheTask)
+{
+    // The destination's file system is flushed while the files are written, long before the end.
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < 100; ++i) files.emplace_back("tree/f" + std::to_string(i), RandomBytes(4000, i));
+    WriteTree(Src(), files);
+    InjectFault(FaultOp::Sync, ExcludeTrailingDelimiter(Dst()), EIO);
+    auto task = NewTask(Src() + "tree", Dst(), {.speedLimit = 400000});
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    EXPECT_EQ(CountWith(*task, "Err005", "Input/output error"), 1);
+    EXPECT_EQ(task->GetErrorCount(), 1);
+    for (const auto& [name, data] : files) EXPECT_EQ(ReadFile(Dst() + name), data) << name;
+}
+
 TEST_F(DownloadThreadFaultTest, AFailureNoRetryMendsWaitsInErrorForTheUser)
 {
     WriteFile(Src() + "f", RandomBytes(100000, 1));
