@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QSessionManager>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +34,10 @@ int main(int argc, char* argv[])
                      "  xvfb-run -a build/app/tarn\n");
         return 1;
     }
+    // A fixed threshold keeps glibc from raising it, and the trim threshold with it, after big
+    // blocks are freed: raised, the tops of the arenas a task's threads used are never given back,
+    // and a deleted task of many files would leave its memory with the program for good.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(tarn::ProgramName));
     QApplication::setOrganizationName(QString::fromLatin1(tarn::RegistryOrganization));
