@@ -36,8 +36,11 @@ int main(int argc, char* argv[])
     }
     // A fixed threshold keeps glibc from raising it, and the trim threshold with it, after big
     // blocks are freed: raised, the tops of the arenas a task's threads used are never given back,
-    // and a deleted task of many files would leave its memory with the program for good.
+    // and a deleted task of many files would leave its memory with the program for good. Each
+    // arena also keeps some memory after its threads end; the tasks' threads mostly wait on the
+    // system, and a few arenas serve them all.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    mallopt(M_ARENA_MAX, 4);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(tarn::ProgramName));
     QApplication::setOrganizationName(QString::fromLatin1(tarn::RegistryOrganization));
