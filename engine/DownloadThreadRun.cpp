@@ -1678,24 +1678,29 @@ void TDownloadThread::CheckParkedCopies()
         ParkedCopy copy = parked_.front();
         bool equal = false;
         bool counted = false;
+        std::string failure;  // what kept the copy from being read back or finished
         try {
             equal = ParkedCopyEqual(copy.index, copy.written, copy.sourceHash);
             if (equal) {
                 FinishParkedCopy(copy.index, copy.written, copy.source);
                 counted = true;
             }
-        } catch (const OsError&) {
-            // Whatever stands in the way is met again, and handled, when it is copied again.
+        } catch (const OsError& error) {
+            failure = error.what();
         }
         parked_.erase(parked_.begin());
         if (!counted) {
             if (copy.written != NoHandle) PlatformClose(copy.written);
-            if (!equal) {
-                AddLogRecord("Err013", {ItemShownPath(items_[copy.index])});
-                SetState(StateError);
-                CountError();
-                RetryDelay();
-            }
+            const TItemAttrs& item = items_[copy.index];
+            // Either is an error of the file, toward the limit; a failure says what it was, not
+            // that the copy differs.
+            if (!failure.empty())
+                AddLogRecord("Err005", {failure, item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
+            else
+                AddLogRecord("Err013", {ItemShownPath(item)});
+            SetState(StateError);
+            CountError();
+            RetryDelay();
             CopyParkedAgain(copy.index);
         }
     }

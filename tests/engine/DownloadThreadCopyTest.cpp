@@ -357,20 +357,31 @@ TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
     }
 }
 
-// A copy that differs at every read-back counts an error each time, toward the task's limit.
-TEST_F(VerifiedCopyTest, EachReadBackThatDiffersCountsAnError)
+// A copy that differs at every read-back, or cannot be read back, counts an error each time,
+// toward the task's limit; only a difference is reported as one.
+TEST_F(VerifiedCopyTest, EachReadBackThatDiffersOrFailsCountsAnError)
 {
     const std::string data = RandomBytes(10000, 11);  // one read a read-back
     WriteFile(Src() + "f", data);
-    InjectFault(FaultOp::Read, "dst/f", FaultZeroData, 2);
-    StallOn(FaultOp::Open, "src/f", 2);  // the third copy, after two that differed
-    auto task = NewTask(Src() + "f", Dst(), Verifying);
-    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
-    EXPECT_EQ(task->GetErrorCount(), 2);
-    EXPECT_EQ(CountId(*task, "Err013"), 2);
-    ReleaseStalls();
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+    const struct {
+        int fault;
+        const char* id;
+        const char* text;
+    } cases[] = {{FaultZeroData, "Err013", "dst/f"}, {EIO, "Err005", "Input/output error"}};
+    for (const auto& c : cases) {
+        Fresh();
+        SCOPED_TRACE(c.id);
+        InjectFault(FaultOp::Read, "dst/f", c.fault, 2);
+        StallOn(FaultOp::Open, "src/f", 2);  // the third copy, after two that failed
+        auto task = NewTask(Src() + "f", Dst(), Verifying);
+        ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+        EXPECT_EQ(task->GetErrorCount(), 2);
+        EXPECT_EQ(CountWith(*task, c.id, c.text), 2);
+        EXPECT_EQ(CountId(*task, "Err013") + CountId(*task, "Err005"), 2);
+        ReleaseStalls();
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        EXPECT_TRUE(ReadFile(Dst() + "f") == data);
+    }
 }
 
 // A stop during the read-back leaves the file uncounted: a big copy is read back again, a small one copied again.
