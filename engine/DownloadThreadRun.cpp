@@ -838,13 +838,15 @@ void TDownloadThread::FinishCopy(size_t index, FileHandle copy, const FileStatus
 void TDownloadThread::CountCopied(size_t index)
 {
     const TItemAttrs& item = items_[index];
-    // A resume may copy again files an earlier run counted.
-    if (options_.VerifyCopies && !itemCopied_[index]) {
-        ++filesVerified_;
-        bytesVerified_ += item.Size;
+    // A resume may copy again files an earlier run counted: each file counts once.
+    if (!itemCopied_[index]) {
+        ++filesCopied_;
+        if (options_.VerifyCopies) {
+            ++filesVerified_;
+            bytesVerified_ += item.Size;
+        }
     }
     itemCopied_[index] = true;
-    ++filesCopied_;
     AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
 }
 

@@ -89,6 +89,7 @@ TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheA
         ASSERT_TRUE(WaitUntil([&] { return restored->GetState() == StateFinished || restored->IsWaitingForAnswer(); }));
         EXPECT_FALSE(restored->IsWaitingForAnswer()) << int(answer);
         EXPECT_EQ(CountId(*restored, "Inf017"), 0);
+        EXPECT_EQ(restored->GetCopiedFileCount(), 3) << int(answer);  // each file once, however often it was copied
         for (const char* name : {"one", "sub/two", "sub/three"})
             EXPECT_TRUE(Identical(root + name, Dst() + "tree/" + name)) << name << " answer " << int(answer);
     }
