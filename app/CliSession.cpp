@@ -37,6 +37,7 @@ void CliSession::Results::Add(const TDownloadThread& task)
     Skipped += task.GetSkippedCount();
     LeftOut += task.GetLeftOutCount();
     UnsetInfo += task.GetUnsetInfoCount();
+    LinksOutside += task.GetLinksOutsideCount();
 }
 
 std::string CliSession::Results::Text(int failedTasks) const
@@ -48,6 +49,8 @@ std::string CliSession::Results::Text(int failedTasks) const
                        " skipped as existing, " + std::to_string(LeftOut) + " left out";
     if (UnsetInfo > 0)
         text += ", " + count(UnsetInfo, "attribute or security setting", "attribute or security settings") + " not set";
+    if (LinksOutside > 0)
+        text += ", " + count(LinksOutside, "link points", "links point") + " outside the copied folder";
     if (failedTasks > 0) text += "; " + count(failedTasks, "task", "tasks") + " failed";
     return text;
 }

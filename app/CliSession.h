@@ -71,6 +71,7 @@ private:
         int64_t Skipped = 0;    // existing files kept
         int64_t LeftOut = 0;    // items that could not be copied
         int64_t UnsetInfo = 0;  // attribute or security settings that could not be set
+        int64_t LinksOutside = 0;  // links made whose target lies outside their copied folder
         void Add(const TDownloadThread& task);
         // The command's last line: "Copied 120 files, 3 skipped as existing, 2 left out".
         std::string Text(int failedTasks) const;

@@ -51,10 +51,22 @@ const char* const UsageText =
     "  --on-exists ANSWER    overwrite, upload (resume) or skip an existing destination file\n"
     "                        (default: upload)\n"
     "  --attributes          copy permission bits and times\n"
-    "  --security            copy owner, group, permissions and ACLs\n"
-    "  --streams             copy extended attributes\n"
+    "  --security            copy owner, group, permissions and ACLs; pipes, sockets and\n"
+    "                        devices inside a SOURCE folder are made anew (devices only as\n"
+    "                        root), where without it they are left out\n"
+    "  --streams             copy extended attributes, and remove those a destination file\n"
+    "                        or folder has that its source has not\n"
     "  --verify              read each copied file back from the disk and compare it with\n"
     "                        its source; one that differs is copied again\n"
+    "  --links               copy a symbolic link inside a SOURCE folder as a link with the\n"
+    "                        same target text, relative or absolute, dangling or not (the\n"
+    "                        default); links whose target lies outside the copied folder\n"
+    "                        are counted in the task's summary\n"
+    "  --follow-links        copy what such a link points to instead; a SOURCE that is\n"
+    "                        itself a link is always followed\n"
+    "  --hard-links          make further names of one file inside a SOURCE hard links to\n"
+    "                        its first copy (the default with --attributes or --security)\n"
+    "  --no-hard-links       copy each name of a file as a file of its own\n"
     "  --quiet               print nothing but errors\n"
     "\n"
     "BYTES is a whole number, optionally followed by K, M or G (1024-based): 500K, 10M, 4MiB.\n";
@@ -190,6 +202,14 @@ bool ParseOption(const std::vector<std::string>& words, size_t& i, CopyArguments
         if (word == "--security") return a.Options.CopySecurity = true;
         if (word == "--streams") return a.Options.CopyStreams = true;
         if (word == "--verify") return a.Options.VerifyCopies = true;
+        if (word == "--links" || word == "--follow-links") {
+            a.Options.CopyLinksAsLinks = word == "--links";
+            return true;
+        }
+        if (word == "--hard-links" || word == "--no-hard-links") {
+            a.HardLinks = word == "--hard-links";
+            return true;
+        }
     }
     known = false;
     return true;
@@ -230,6 +250,7 @@ bool ParseCopyArguments(const std::vector<std::string>& words, CopyArguments& a,
     a.Destination = paths.back();
     paths.pop_back();
     a.Sources = std::move(paths);
+    a.Options.KeepHardLinks = a.HardLinks.value_or(a.Options.CopyAttributes || a.Options.CopySecurity);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,10 @@ struct CopyArguments {
     int32_t MaxErrors = 60;
     int32_t SaveInterval = 15000;  // the tasks' RestoreUpdateInterval, milliseconds
     uint8_t OnExists = AnswerUploadAll;  // the answer for every existing destination file
-    CopyOptions Options;
+    CopyOptions Options{.CopyLinksAsLinks = true};
+    // --hard-links or --no-hard-links; without either, hard links are kept with the attributes
+    // or the security, as `cp -a` keeps them.
+    std::optional<bool> HardLinks;
     bool Quiet = false;
     // A read, write or open that has not returned for this long is reported; no option sets it.
     std::chrono::seconds StallLimit{30};

@@ -37,7 +37,7 @@ int main(int argc, char* argv[])
     std::string root = argv[1];
     if (root.back() != '/') root += '/';
     const auto start = std::chrono::steady_clock::now();
-    tarn::FolderPrefetcher lister(std::atoi(argv[2]), static_cast<size_t>(std::atol(argv[3])), [] {});
+    tarn::FolderPrefetcher lister(std::atoi(argv[2]), static_cast<size_t>(std::atol(argv[3])), true, [] {});
     const long entries = Walk(lister, root);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("entries=%ld seconds=%.4f\n", entries, seconds);

@@ -83,6 +83,8 @@ constexpr CaptionText SettingsProperties[] = {
     {"lblBufferSizeUnit.Caption", "Kbytes"},
     {"chkAutoDelFinished.Caption", "Delete successfully finished task automatically"},
     {"chkVerifyCopies.Caption", "Verify copies (read each copied file back and compare it with its source)"},
+    {"chkCopyLinksAsLinks.Caption", "Copy symbolic links as links (otherwise copy what they point to)"},
+    {"chkKeepHardLinks.Caption", "Keep hard links (further names of a file stay names of one copy)"},
     {"gbErrorProcessing.Caption", "Error processing"},
     {"lblDelayOnError.Caption", "Retry interval"},
     {"lblDelayOnErrorUnit.Caption", "milliseconds"},
@@ -126,6 +128,8 @@ constexpr CaptionText NewTaskProperties[] = {
     {"chkCopyStreams.Caption", "Copy streams (extended attributes)"},
     {"chkCopyAttributes.Caption", "Copy attributes"},
     {"chkVerify.Caption", "Verify copies"},
+    {"chkLinksAsLinks.Caption", "Copy symbolic links as links"},
+    {"chkHardLinks.Caption", "Keep hard links"},
     {"btnOK.Caption", "OK"},
     {"btnCancel.Caption", "Cancel"},
 };

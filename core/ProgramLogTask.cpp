@@ -13,7 +13,7 @@ void WriteTaskSummary(const TSettingsStorage& settings, const TMsgList& msgs, TD
     summary.Source = task.GetSource();
     summary.Destination = task.GetDestination();
     summary.Elapsed = task.GetElapsed();
-    summary.FileCount = task.GetCount(KindFile);
+    summary.FileCount = task.GetFileCount();
     summary.TotalSize = task.GetTotalSize();
     summary.LeftOut = task.GetLeftOutCount();
     // The records the task holds are those of its log file without the engine's own, whose

@@ -39,6 +39,8 @@ inline constexpr char MinimizeInsteadClose[] = "MinimizeInsteadClose";
 inline constexpr char EnableNotifications[] = "EnableNotifications";
 inline constexpr char EnableLauncherProgress[] = "EnableLauncherProgress";
 inline constexpr char VerifyCopies[] = "VerifyCopies";
+inline constexpr char CopyLinksAsLinks[] = "CopyLinksAsLinks";
+inline constexpr char KeepHardLinks[] = "KeepHardLinks";
 
 // FormMain and QuickInfo: window bounds (defaults: the designed bounds; QuickInfo's position 16, 16).
 inline constexpr char Left[] = "Left";

@@ -77,6 +77,8 @@ void TSettingsStorage::SetDefaults()
     SetEnableNotifications(true);
     SetEnableLauncherProgress(true);
     SetVerifyCopies(false);
+    SetCopyLinksAsLinks(true);
+    SetKeepHardLinks(true);
 
     // Without a home folder the desktop names no user folders; the installation folder serves.
     const std::string dataHome = UserFolder(QStandardPaths::GenericDataLocation);
@@ -106,6 +108,8 @@ void TSettingsStorage::ForEachSetting(Visit&& visit)
     visit(regvalue::EnableNotifications, enableNotifications_);
     visit(regvalue::EnableLauncherProgress, enableLauncherProgress_);
     visit(regvalue::VerifyCopies, verifyCopies_);
+    visit(regvalue::CopyLinksAsLinks, copyLinksAsLinks_);
+    visit(regvalue::KeepHardLinks, keepHardLinks_);
 }
 
 void TSettingsStorage::LoadFromRegistry()
@@ -213,6 +217,8 @@ void TSettingsStorage::SetEnableNotifications(bool value) { Assign(enableNotific
 void TSettingsStorage::SetEnableLauncherProgress(bool value) { Assign(enableLauncherProgress_, value); }
 void TSettingsStorage::SetMinimizeInsteadClose(bool value) { Assign(minimizeInsteadClose_, value); }
 void TSettingsStorage::SetVerifyCopies(bool value) { Assign(verifyCopies_, value); }
+void TSettingsStorage::SetCopyLinksAsLinks(bool value) { Assign(copyLinksAsLinks_, value); }
+void TSettingsStorage::SetKeepHardLinks(bool value) { Assign(keepHardLinks_, value); }
 
 int LinkSpeedEntry(int32_t maxLinkSpeed)
 {

@@ -52,6 +52,9 @@ public:
     bool EnableLauncherProgress() const { return enableLauncherProgress_.Value; }
     // The first state of the new-task dialog's verify option, and the option of handed-over tasks.
     bool VerifyCopies() const { return verifyCopies_.Value; }
+    // The same for keeping symbolic links as links, and further names of a file as hard links.
+    bool CopyLinksAsLinks() const { return copyLinksAsLinks_.Value; }
+    bool KeepHardLinks() const { return keepHardLinks_.Value; }
     // The installation folder with Lang/ and Help/, ending with '/'. Not a setting: never written.
     const std::string& RootDir() const { return rootDir_; }
 
@@ -73,6 +76,8 @@ public:
     bool EnableNotificationsChanged() const { return enableNotifications_.Changed; }
     bool EnableLauncherProgressChanged() const { return enableLauncherProgress_.Changed; }
     bool VerifyCopiesChanged() const { return verifyCopies_.Changed; }
+    bool CopyLinksAsLinksChanged() const { return copyLinksAsLinks_.Changed; }
+    bool KeepHardLinksChanged() const { return keepHardLinks_.Changed; }
 
     // The restore folder holds TaskList and the restore files of every listed task: moving it
     // under them would lose them at the next start. Whoever holds tasks there (the task list)
@@ -105,6 +110,8 @@ public:
     void SetEnableNotifications(bool value);
     void SetEnableLauncherProgress(bool value);
     void SetVerifyCopies(bool value);
+    void SetCopyLinksAsLinks(bool value);
+    void SetKeepHardLinks(bool value);
 
     // A subkey of the user's settings file in use, for the windows that keep their own values
     // beside the settings (RegistryLayout.h).
@@ -144,6 +151,8 @@ private:
     Marked<bool> enableNotifications_;
     Marked<bool> enableLauncherProgress_;
     Marked<bool> verifyCopies_;
+    Marked<bool> copyLinksAsLinks_;
+    Marked<bool> keepHardLinks_;
     std::string rootDir_;
     int restorePathLocks_ = 0;
 };

@@ -210,6 +210,7 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
         if (record.Id == "Err002" || record.Id == "Err010") ++leftOut_;
         if (record.Id == "Inf014") ++skipped_;
         if (record.Id == "Err009") ++infoNotSet_;
+        if (record.Id == "Inf029") ++linksOutside_;
         if (record.Id == "Inf007" && record.Params.size() == 3)
             if (const size_t copied = copiedItem(record.Params[2] + record.Params[0]); copied != None)
                 itemCopied_[copied] = true;
@@ -232,7 +233,8 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
         FileStatus source;
         if (!ParseNumber(record.Params[0], index) || !ParseNumber(record.Params[1], mode) ||
             !ParseNumber(record.Params[2], source.size) || !ParseNumber(record.Params[3], source.modified) || index < 0 ||
-            static_cast<size_t>(index) >= items_.size() || items_[static_cast<size_t>(index)].Kind != KindFile ||
+            static_cast<size_t>(index) >= items_.size() || items_[static_cast<size_t>(index)].Kind == KindFolder ||
+            items_[static_cast<size_t>(index)].Kind == KindStream ||
             mode < WriteNone || mode > WriteUpload)
             continue;
         const auto at = static_cast<size_t>(index);
@@ -253,10 +255,11 @@ void TDownloadThread::RebuildFromLog(const TaskLogContents& log)
     for (size_t i = 0; i < items_.size(); ++i)
         if (claimedBy[i] != None) itemWrites_[i] = i < saved ? WriteNew : WriteClaimed;
     for (size_t i = 0; i < items_.size(); ++i)
-        if (itemCopied_[i] && items_[i].Kind == KindFile) {
+        if (itemCopied_[i] && IsFileKind(items_[i].Kind)) {
             ++filesCopied_;
+            if (items_[i].Link >= 0) sameFileCopies_[items_[i].Link] = i;
             // With verified copies on, a file is recorded copied only once it was found equal.
-            if (options_.VerifyCopies) {
+            if (options_.VerifyCopies && items_[i].Kind == KindFile) {
                 ++filesVerified_;
                 bytesVerified_ += items_[i].Size;
             }
@@ -533,12 +536,16 @@ int32_t TDownloadThread::GetCount(uint8_t kind) const { return kind < ItemKindCo
 
 int64_t TDownloadThread::GetTotalSize() const
 {
-    return totalSizes_[0].load() + totalSizes_[1].load() + totalSizes_[2].load();
+    int64_t total = 0;
+    for (const auto& size : totalSizes_) total += size.load();
+    return total;
 }
 
 int64_t TDownloadThread::GetCopiedSize() const
 {
-    return copiedSizes_[0].load() + copiedSizes_[1].load() + copiedSizes_[2].load();
+    int64_t copied = 0;
+    for (const auto& size : copiedSizes_) copied += size.load();
+    return copied;
 }
 
 bool TDownloadThread::GetLogRecord(int index, TMsg& record) const
@@ -600,6 +607,7 @@ void TDownloadThread::ReleaseFileList()
     std::vector<uint8_t>().swap(itemWrites_);
     std::vector<bool>().swap(itemCopied_);
     std::vector<FileTimes>().swap(itemTimes_);
+    sameFileCopies_.clear();
     destNames_.reset();
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -117,6 +119,10 @@ public:
     // Of the current pass, with verified copies on: files read back and found equal to their
     // source, and their bytes.
     int32_t GetVerifiedFileCount() const { return filesVerified_.load(); }
+    // Of the current pass: symbolic links made whose target lies outside the copied folder.
+    int32_t GetLinksOutsideCount() const { return linksOutside_.load(); }
+    // Items of the list that are files: first names and further names (hard links) alike.
+    int32_t GetFileCount() const { return counts_[KindFile].load() + counts_[KindHardLink].load(); }
     int64_t GetVerifiedSize() const { return bytesVerified_.load(); }
     // The source as the user named it: the folder, or the file itself once the scan has cut
     // `Source` to the file's folder.
@@ -150,9 +156,17 @@ private:
     };
 
     struct ScanInterrupted {};  // thrown at a scan checkpoint when the scan must start again
-    struct BlockingCall;        // marks a call that may wait on a share for the stall watch
+    // Marks a call that may wait on a share, for the stall watch.
+    struct BlockingCall {
+        explicit BlockingCall(TDownloadThread& task);
+        ~BlockingCall();
+        BlockingCall(const BlockingCall&) = delete;
+        BlockingCall& operator=(const BlockingCall&) = delete;
+        TDownloadThread& task_;
+    };
     enum class ItemStep { Done, Again };  // Again: a request came first; the item procedure looks at it
     enum class Opened { Ready, Closed, Interrupted };  // Closed: skipped or left out
+    enum class Placed { Made, Closed, Interrupted };  // of an item made anew, as Opened
     // Of a copy read back: Held, a pause or schedule came between and the reading starts again;
     // Interrupted, a restart or skip came first and the item procedure looks at it.
     enum class Verified { Same, Differs, Held, Interrupted };
@@ -224,6 +238,19 @@ private:
     void FolderError(const std::string& failed, int error);
     ItemStep CopyStreamItem(size_t index);
     ItemStep CopyFileItem(size_t index);
+    // Links, hard links and special files (DownloadThreadLinks.cpp).
+    ItemStep MakeNodeItem(size_t index);
+    ItemStep MakeHardLinkItem(size_t index);
+    // The item of the same file as the hard link at `index` whose copy this task made, or -1.
+    size_t CopyOfSameFile(size_t index) const;
+    // Puts an item made anew at its destination: `make` makes it (0, or -1 with errno) where
+    // nothing is; what is there already and `same` finds as the source is, stays; anything else
+    // is replaced as the answers about existing files say.
+    Placed PlaceItem(size_t index, const FileStatus& source, const std::function<bool(const FileStatus&)>& same,
+                     const std::function<int()>& make);
+    // Waits for the answer about an existing destination when there is none for the rest of the
+    // task; false when another request came first.
+    bool AwaitExistsAnswer();
     Opened OpenDestination(size_t index, const FileStatus& source, const std::string& destPath);
     // False, the file closed, when it belongs to someone who could not read the source.
     bool OpenDestFile(size_t index, FileAccess access, const FileStatus& source);
@@ -316,7 +343,9 @@ private:
     void ThrottleStream(const TItemAttrs& item);
     void ClosingPass();
     // `relative`: the item's path below the destination's root, empty for the root itself.
-    void CopyItemInfo(const std::string& sourcePath, const std::string& relative, const FileTimes* times = nullptr);
+    // A `link` is a symbolic link, whose own times and owner are set.
+    void CopyItemInfo(const std::string& sourcePath, const std::string& relative, const FileTimes* times = nullptr,
+                      bool link = false);
     void DeleteCopiedItems();
     void ResetForRestart();
     void FinalStep();
@@ -388,6 +417,7 @@ private:
     std::atomic<int32_t> infoNotSet_{0};
     std::atomic<int32_t> filesVerified_{0};
     std::atomic<int64_t> bytesVerified_{0};
+    std::atomic<int32_t> linksOutside_{0};
 
     // Worker-only fields.
     std::vector<TItemAttrs> items_;
@@ -418,6 +448,9 @@ private:
     // The names in the destination folder of the current items, as listed when one of them met
     // an existing file, with the files the task made there since.
     std::optional<std::unordered_set<std::string>> destNames_;
+    // Per file with several names: the last of its names after the first that the task copied
+    // (the first one's is itemCopied_), so that a further name links to a copy made.
+    std::unordered_map<int32_t, size_t> sameFileCopies_;
     std::string destNamesDir_;
     std::vector<uint8_t> itemWrites_;   // per item, a WriteMode: how this pass wrote its destination
     std::optional<std::string> freshFolder_;  // a folder this pass made (relative; "" for the top folder)

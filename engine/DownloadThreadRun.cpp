@@ -93,20 +93,19 @@ int32_t ClampSpeed(double bytesPerSecond)
 
 }  // namespace
 
-struct TDownloadThread::BlockingCall {
-    explicit BlockingCall(TDownloadThread& task) : task_(task) { task_.blockedSince_ = SteadyNanoseconds(); }
-    ~BlockingCall()
-    {
-        const int64_t since = task_.blockedSince_.exchange(0);
-        // A stall the user was told of gets its end too.
-        if (task_.stallReported_.exchange(false))
-            task_.AddLogRecord("Inf026", {std::to_string((SteadyNanoseconds() - since) / 1000000000),
-                                          task_.GetSource() + task_.GetCurrentDir() + task_.GetCurrentName()});
-    }
-    BlockingCall(const BlockingCall&) = delete;
-    BlockingCall& operator=(const BlockingCall&) = delete;
-    TDownloadThread& task_;
-};
+TDownloadThread::BlockingCall::BlockingCall(TDownloadThread& task) : task_(task)
+{
+    task_.blockedSince_ = SteadyNanoseconds();
+}
+
+TDownloadThread::BlockingCall::~BlockingCall()
+{
+    const int64_t since = task_.blockedSince_.exchange(0);
+    // A stall the user was told of gets its end too.
+    if (task_.stallReported_.exchange(false))
+        task_.AddLogRecord("Inf026", {std::to_string((SteadyNanoseconds() - since) / 1000000000),
+                                      task_.GetSource() + task_.GetCurrentDir() + task_.GetCurrentName()});
+}
 
 void TDownloadThread::HashStateDeleter::operator()(XXH3_state_s* state) const { XXH3_freeState(state); }
 
@@ -268,7 +267,7 @@ bool TDownloadThread::RunPass()
             continue;
         }
         needScan_ = false;
-        AddLogRecord("Inf004", {std::to_string(counts_[KindFile].load())});
+        AddLogRecord("Inf004", {std::to_string(GetFileCount())});
         // The .var says the scan is done before the first file is written: a task that scanned
         // again after a crash would have forgotten which files it wrote.
         SaveRestoreFiles(true, true, true, true);
@@ -334,6 +333,8 @@ bool TDownloadThread::RunPass()
             ~Forget() { reader = nullptr; }
         } forget{readAhead_};
         while (static_cast<size_t>(currentIndex_.load()) < items_.size() && !restartRequest_) {
+            // A further name of a file links to a copy only once that copy is read back.
+            if (items_[static_cast<size_t>(currentIndex_.load())].Kind == KindHardLink) CheckParkedCopies();
             WorkOnItem();
             if (parked_.size() >= ParkedCopiesAtMost) CheckParkedCopies();
         }
@@ -355,6 +356,7 @@ bool TDownloadThread::RunPass()
     }
     if (options_.VerifyCopies)
         AddLogRecord("Inf028", {std::to_string(filesVerified_.load()), std::to_string(bytesVerified_.load())});
+    if (linksOutside_ > 0) AddLogRecord("Inf030", {std::to_string(linksOutside_.load())});
     if (leftOut_ > 0) {
         AddLogRecord("Inf022", {std::to_string(leftOut_.load())});
     } else {
@@ -579,6 +581,9 @@ void TDownloadThread::WorkOnItem()
             switch (item.Kind) {
             case KindFolder: MakeFolderItem(index); break;
             case KindStream: step = CopyStreamItem(index); break;
+            case KindLink:
+            case KindSpecial: step = MakeNodeItem(index); break;
+            case KindHardLink: step = MakeHardLinkItem(index); break;
             default: step = CopyFileItem(index); break;
             }
             if (step == ItemStep::Done) return;
@@ -630,6 +635,19 @@ void TDownloadThread::MakeFolderItem(size_t index)
         itemWrites_[index] = WriteFolder;
         unsyncedFiles_ = true;  // a saved position past the folder must not outlive it
         freshFolder_ = items_[index].Dir + items_[index].Name;
+    } else if (options_.CopyStreams) {
+        // A folder that was there may have attributes its source lacks. One that cannot be
+        // removed is told, and the folder's files are copied all the same.
+        const std::string source = ItemSourcePath(items_[index]);
+        try {
+            const PathBeneath dest(DestRoot(), folder);
+            if (!dest.Valid()) RaiseOsError(dest.Error());
+            TFileStreams::DropStreamsNotIn(source, dest.Path());
+        } catch (const OsError& error) {
+            ++infoNotSet_;
+            AddLogRecord("Err009", {"^Msg025^", source, GetDestination() + items_[index].Dir + items_[index].Name,
+                                    error.what()});
+        }
     }
     itemCopied_[index] = true;
     SetState(StateCopying);
@@ -827,7 +845,8 @@ void TDownloadThread::FinishCopy(size_t index, FileHandle copy, const FileStatus
     if (itemWrites_[index] == WriteNew && (source.mode & S_IWUSR) == 0 &&
         PlatformSetMode(copy, kept.mode & ~S_IWUSR) != 0)
         RaiseOsError(errno);
-    if (options_.CopyStreams && itemWrites_[index] == WriteOver) {
+    // A file the task did not make may have attributes its source lacks.
+    if (options_.CopyStreams && itemWrites_[index] != WriteNew) {
         const TItemAttrs& item = items_[index];
         const PathBeneath dest(DestRoot(), ItemDestPath(item));
         if (!dest.Valid()) RaiseOsError(dest.Error());
@@ -839,14 +858,16 @@ void TDownloadThread::CountCopied(size_t index)
 {
     const TItemAttrs& item = items_[index];
     // A resume may copy again files an earlier run counted: each file counts once.
-    if (!itemCopied_[index]) {
+    if (!itemCopied_[index] && IsFileKind(item.Kind)) {
         ++filesCopied_;
-        if (options_.VerifyCopies) {
+        // A further name made as a link was read back as its first name.
+        if (options_.VerifyCopies && item.Kind == KindFile) {
             ++filesVerified_;
             bytesVerified_ += item.Size;
         }
     }
     itemCopied_[index] = true;
+    if (item.Link >= 0) sameFileCopies_[item.Link] = index;
     AddLogRecord("Inf007", {item.Name, GetSource() + item.Dir, GetDestination() + item.Dir});
 }
 
@@ -1010,17 +1031,7 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
             return openEmptied();
         }
         AddLogRecord("Inf017", {GetDestination() + item.Dir, item.Name});
-        if (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll) {
-            do {
-                waitingForAnswer_ = true;
-                // A pause waits for the answer, which is carried out first. Any other request
-                // ends the question; the item asks again when it goes on.
-                while (waitingForAnswer_ && !Terminated() && !restartRequest_ && !skipRequest_ && !ScheduleWanted())
-                    signal_.Wait();
-                if (waitingForAnswer_.exchange(false)) return Opened::Interrupted;
-            } while (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll);
-            speedChanged_ = true;
-        }
+        if (!AwaitExistsAnswer()) return Opened::Interrupted;
         switch (existsAnswer_.load()) {
         case AnswerOverwrite:
         case AnswerOverwriteAll:
@@ -1045,6 +1056,21 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
         if (PlatformDeleteFileBeneath(DestRoot(), destPath) != 0 && errno != ENOENT) RaiseOsError(errno);
         if (createNew()) return Opened::Ready;
     }
+}
+
+bool TDownloadThread::AwaitExistsAnswer()
+{
+    if (existsAnswer_ != AnswerAsk && existsAnswer_ <= AnswerSkipAll) return true;
+    do {
+        waitingForAnswer_ = true;
+        // A pause waits for the answer, which is carried out first. Any other request ends the
+        // question; the item asks again when it goes on.
+        while (waitingForAnswer_ && !Terminated() && !restartRequest_ && !skipRequest_ && !ScheduleWanted())
+            signal_.Wait();
+        if (waitingForAnswer_.exchange(false)) return false;
+    } while (existsAnswer_ == AnswerAsk || existsAnswer_ > AnswerSkipAll);
+    speedChanged_ = true;
+    return true;
 }
 
 size_t TDownloadThread::WrittenUnderOtherName(size_t index)
@@ -1332,6 +1358,7 @@ void TDownloadThread::ResetResultCounts()
     infoNotSet_ = 0;
     filesVerified_ = 0;
     bytesVerified_ = 0;
+    linksOutside_ = 0;
 }
 
 void TDownloadThread::ItemClose(const TItemAttrs& item)
@@ -2093,27 +2120,37 @@ void TDownloadThread::ClosingPass()
     // Extended attributes carry no attributes or security of their own; a file skipped or left
     // out keeps its own, so that a stale copy never looks like a current one.
     for (size_t i = 0; i < items_.size(); ++i) {
-        if (items_[i].Kind != KindFile || !itemCopied_[i]) continue;
+        const uint8_t kind = items_[i].Kind;
+        if (kind == KindFolder || kind == KindStream || !itemCopied_[i]) continue;
         const FileTimes& times = itemTimes_[i];
-        CopyItemInfo(ItemSourcePath(items_[i]), items_[i].Dir + items_[i].Name, times.Modified != 0 ? &times : nullptr);
+        CopyItemInfo(ItemSourcePath(items_[i]), items_[i].Dir + items_[i].Name, times.Modified != 0 ? &times : nullptr,
+                     kind == KindLink);
     }
     for (auto it = items_.rbegin(); it != items_.rend(); ++it)
         if (it->Kind == KindFolder) CopyItemInfo(ItemSourcePath(*it), it->Dir + it->Name);
     if (sourceKind_ == SourceFolder) CopyItemInfo(GetSource(), "");
 }
 
-void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::string& relative, const FileTimes* times)
+void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::string& relative, const FileTimes* times,
+                                   bool link)
 {
     if (!options_.CopyAttributes && !options_.CopySecurity) return;
     const std::string destPath = GetDestination() + relative;
-    // Every part is set on a descriptor of the item itself, reached through the held root
-    // without following a link: a name swapped meanwhile cannot lead the calls elsewhere.
+    // Every part is set on a descriptor of the item itself, or of a link's folder, reached
+    // through the held root without following a link: a name swapped meanwhile cannot lead the
+    // calls elsewhere.
     FileHandle held = NoHandle;
+    std::optional<PathBeneath> linkAt;
     try {
-        held = PlatformHoldBeneath(DestRoot(), DestRoot() + relative);
-        if (held == NoHandle) {
-            if (errno == ENOENT) return;  // nothing to carry over to an item that is not there
-            RaiseOsError(errno);
+        if (link) {
+            linkAt.emplace(DestRoot(), DestRoot() + relative);
+            if (!linkAt->Valid()) RaiseOsError(linkAt->Error());
+        } else {
+            held = PlatformHoldBeneath(DestRoot(), DestRoot() + relative);
+            if (held == NoHandle) {
+                if (errno == ENOENT) return;  // nothing to carry over to an item that is not there
+                RaiseOsError(errno);
+            }
         }
     } catch (const OsError& error) {
         ++infoNotSet_;
@@ -2133,15 +2170,21 @@ void TDownloadThread::CopyItemInfo(const std::string& sourcePath, const std::str
             return false;
         }
     };
-    if (options_.CopyAttributes) part("^Msg014^", [&] { CopyFileAttributes(sourcePath, held, times); });
-    if (options_.CopySecurity) {
+    if (linkAt) {
+        if (options_.CopyAttributes)
+            part("^Msg014^", [&] { CopyLinkTimes(sourcePath, linkAt->Folder(), linkAt->Name(), times); });
+        if (options_.CopySecurity) part("^Msg017^", [&] { CopyLinkOwner(sourcePath, linkAt->Folder(), linkAt->Name()); });
+    } else if (options_.CopyAttributes) {
+        part("^Msg014^", [&] { CopyFileAttributes(sourcePath, held, times); });
+    }
+    if (options_.CopySecurity && !linkAt) {
         bool owned = part("^Msg016^", [&] { CopyFileSecurity(sourcePath, held, SecurityGroup); });
         owned &= part("^Msg017^", [&] { CopyFileSecurity(sourcePath, held, SecurityOwner); });
         // Auditing lists have no counterpart here: not copied and not reported. The set-id bits
         // go only with the owner and group they were given for.
         part("^Msg015^", [&] { CopyFileSecurity(sourcePath, held, SecurityPermissions, owned); });
     }
-    PlatformClose(held);
+    if (held != NoHandle) PlatformClose(held);
     if (!copied.empty()) AddLogRecord("Inf021", {copied, sourcePath, destPath});
 }
 
@@ -2214,6 +2257,7 @@ void TDownloadThread::ResetForRestart()
     itemCopied_.clear();
     itemTimes_.clear();
     suspect_.clear();
+    sameFileCopies_.clear();
     destNames_.reset();
     leftOutFolder_.reset();
     freshFolder_.reset();

@@ -32,11 +32,12 @@ constexpr int MaxFolderListings = 8;
 
 }  // namespace
 
-// The folders on the path the scan is in (a link back to one of them is a loop), and how
-// often each folder was taken to be listed.
+// The folders on the path the scan is in (a link back to one of them is a loop), how often
+// each folder was taken to be listed, and the first item of each file with several names.
 struct TDownloadThread::ScanVisits {
     std::vector<std::pair<dev_t, ino_t>> ancestors;
     std::map<std::pair<dev_t, ino_t>, int> listings;
+    std::map<std::pair<dev_t, ino_t>, int32_t> namedFiles;
 };
 
 void TDownloadThread::ResolveSource()
@@ -84,6 +85,7 @@ void TDownloadThread::ScanSource()
     itemWrites_.clear();
     itemCopied_.clear();
     itemTimes_.clear();
+    sameFileCopies_.clear();
     destNames_.reset();
     ResetCounters();
     ResetResultCounts();
@@ -97,7 +99,7 @@ void TDownloadThread::ScanSource()
             visits.ancestors.emplace_back(root.device, root.inode);
             visits.listings[{root.device, root.inode}] = 1;
         }
-        FolderPrefetcher lister(ScanHelpers, ScanListingsAhead, [this] { ScanCheckpoint(); });
+        FolderPrefetcher lister(ScanHelpers, ScanListingsAhead, !options_.CopyLinksAsLinks, [this] { ScanCheckpoint(); });
         ScanFolder(source, source, visits, lister);
     } else {
         ScanFile(source);
@@ -178,12 +180,30 @@ void TDownloadThread::ScanFolder(const std::string& root, const std::string& pat
             ScanError(SystemErrorText(entry.statError), path + entry.name);
             continue;
         }
-        if (!entry.isRegular) {
-            // A pipe or device would block or never end; it is no file to copy.
-            ScanError(SystemErrorText(ErrorNotRegularFile), path + entry.name);
+        if (entry.isLink) {
+            AddItem({relative, std::move(entry.name), 0, KindLink});
             continue;
         }
-        AddItem({relative, std::move(entry.name), entry.size, KindFile});
+        if (!entry.isRegular) {
+            // Read, a pipe or device would block or never end: it is made anew with the
+            // security, as only then is it what the source is; otherwise it is no file to copy.
+            if (options_.CopySecurity) {
+                AddItem({relative, std::move(entry.name), 0, KindSpecial});
+            } else {
+                ScanError(SystemErrorText(ErrorNotRegularFile), path + entry.name);
+            }
+            continue;
+        }
+        TItemAttrs item{relative, std::move(entry.name), entry.size, KindFile};
+        if (options_.KeepHardLinks && entry.links > 1) {
+            const auto [first, added] =
+                visits.namedFiles.try_emplace({entry.device, entry.inode}, static_cast<int32_t>(items_.size()));
+            if (!added) {
+                item.Kind = KindHardLink;
+                item.Link = first->second;
+            }
+        }
+        AddItem(std::move(item));
         if (options_.CopyStreams) ScanStreams(root, items_.back());
     }
     if (listing.endError != ErrorNoMoreFiles) ScanError(SystemErrorText(listing.endError), path);

@@ -14,8 +14,11 @@ constexpr auto CheckpointInterval = std::chrono::milliseconds(50);
 
 }  // namespace
 
-FolderPrefetcher::FolderPrefetcher(int helpers, size_t maxListings, Checkpoint checkpoint)
-    : helpers_(helpers), maxListings_(std::max<size_t>(maxListings, 1)), checkpoint_(std::move(checkpoint))
+FolderPrefetcher::FolderPrefetcher(int helpers, size_t maxListings, bool followLinks, Checkpoint checkpoint)
+    : helpers_(helpers),
+      maxListings_(std::max<size_t>(maxListings, 1)),
+      followLinks_(followLinks),
+      checkpoint_(std::move(checkpoint))
 {
 }
 
@@ -93,11 +96,11 @@ void FolderPrefetcher::HelperLoop()
     }
 }
 
-FolderListing FolderPrefetcher::ListFolder(const std::string& folder, const std::function<bool()>& keepGoing)
+FolderListing FolderPrefetcher::ListFolder(const std::string& folder, const std::function<bool()>& keepGoing) const
 {
     FolderListing listing;
     FolderEnumerator enumerator;
-    if (!enumerator.Open(folder)) {
+    if (!enumerator.Open(folder, followLinks_)) {
         listing.openError = errno;
         return listing;
     }

@@ -33,7 +33,8 @@ public:
     // a helper, so the scan keeps answering its requests; it may throw to end the scan.
     using Checkpoint = std::function<void()>;
 
-    FolderPrefetcher(int helpers, size_t maxListings, Checkpoint checkpoint);
+    // With `followLinks` false, links among the entries are listed as links.
+    FolderPrefetcher(int helpers, size_t maxListings, bool followLinks, Checkpoint checkpoint);
     FolderPrefetcher(const FolderPrefetcher&) = delete;
     FolderPrefetcher& operator=(const FolderPrefetcher&) = delete;
     ~FolderPrefetcher();  // helpers stop after their current entry; nothing is left running
@@ -52,10 +53,11 @@ private:
 
     void HelperLoop();
     // Lists a folder; stops early (an incomplete listing) when `keepGoing` says no.
-    static FolderListing ListFolder(const std::string& folder, const std::function<bool()>& keepGoing);
+    FolderListing ListFolder(const std::string& folder, const std::function<bool()>& keepGoing) const;
 
     const int helpers_;
     const size_t maxListings_;
+    const bool followLinks_;
     const Checkpoint checkpoint_;
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
@@ -40,6 +41,15 @@ auto Checked(Call call)
         CheckOSError();
     }
     return result;
+}
+
+// The access and modification times to give a copy: `times` when given, otherwise the source's.
+std::array<timespec, 2> TimesToSet(const struct stat& st, const FileTimes* times)
+{
+    const auto toTimespec = [](int64_t nanoseconds) {
+        return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
+    };
+    return {times ? toTimespec(times->Accessed) : st.st_atim, times ? toTimespec(times->Modified) : st.st_mtim};
 }
 
 void CheckedStat(const std::string& path, struct stat& st)
@@ -232,12 +242,23 @@ void CopyFileAttributes(const std::string& source, int destination, const FileTi
     struct stat st;
     CheckedStat(source, st);
     Checked([&] { return ::chmod(held.c_str(), st.st_mode & 01777); });
-    const auto toTimespec = [](int64_t nanoseconds) {
-        return timespec{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
-    };
-    const timespec stamps[2] = {times ? toTimespec(times->Accessed) : st.st_atim,
-                                times ? toTimespec(times->Modified) : st.st_mtim};
-    Checked([&] { return ::utimensat(AT_FDCWD, held.c_str(), stamps, 0); });
+    const std::array<timespec, 2> stamps = TimesToSet(st, times);
+    Checked([&] { return ::utimensat(AT_FDCWD, held.c_str(), stamps.data(), 0); });
+}
+
+void CopyLinkTimes(const std::string& source, int folder, const std::string& name, const FileTimes* times)
+{
+    struct stat st;
+    Checked([&] { return ::lstat(source.c_str(), &st); });
+    const std::array<timespec, 2> stamps = TimesToSet(st, times);
+    Checked([&] { return ::utimensat(folder, name.c_str(), stamps.data(), AT_SYMLINK_NOFOLLOW); });
+}
+
+void CopyLinkOwner(const std::string& source, int folder, const std::string& name)
+{
+    struct stat st;
+    Checked([&] { return ::lstat(source.c_str(), &st); });
+    Checked([&] { return ::fchownat(folder, name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW); });
 }
 
 bool ForceDirectories(const std::string& folder)

@@ -80,6 +80,11 @@ struct FileTimes {
 // modification times: `times` when given, as they were before the copy read the file, otherwise
 // the source's now. Raises OsError on failure.
 void CopyFileAttributes(const std::string& source, int destination, const FileTimes* times = nullptr);
+// The same for a symbolic link itself, never what it names: the times (`times`, or the source
+// link's now), and its owner and group, from the link `source` to the link `name` in the open
+// folder `folder`. A link has no permissions of its own. Raise OsError on failure.
+void CopyLinkTimes(const std::string& source, int folder, const std::string& name, const FileTimes* times);
+void CopyLinkOwner(const std::string& source, int folder, const std::string& name);
 // Creates every missing folder of the path; true when the folder exists afterwards.
 bool ForceDirectories(const std::string& folder);
 // The same; on failure `failed` names the folder that could not be made and errno says why.

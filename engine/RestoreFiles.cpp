@@ -195,13 +195,17 @@ std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOption
         writer.LenString(item.Name);
         writer.Int64(item.Size);
         writer.Byte(item.Kind);
+        if (item.Kind == KindHardLink) writer.UInt32(static_cast<uint32_t>(item.Link));
     }
     writer.Byte(options.CopyAttributes ? 1 : 0);
     writer.Byte(options.CopySecurity ? 1 : 0);
     writer.Byte(options.CopyStreams ? 1 : 0);
-    // Only a task that verifies has the byte, so that every other list keeps the layout that
-    // earlier versions write and read.
-    if (options.VerifyCopies) writer.Byte(1);
+    // The later options only as far as one is on, so that a list without them keeps the layout
+    // that earlier versions write and read.
+    const bool later[] = {options.VerifyCopies, options.CopyLinksAsLinks, options.KeepHardLinks};
+    size_t count = std::size(later);
+    while (count > 0 && !later[count - 1]) --count;
+    for (size_t i = 0; i < count; ++i) writer.Byte(later[i] ? 1 : 0);
     return std::move(writer.Bytes());
 }
 
@@ -218,13 +222,21 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
         throw DataFileError("An item count of " + std::to_string(count) + " is more than the file holds");
     std::string lastFile;
     std::string lastFileDir;
+    std::vector<bool> isFile;  // of each item before: a hard link must name a file
+    isFile.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         TItemAttrs item;
         item.Dir = reader.LenString();
         item.Name = reader.LenString();
         item.Size = reader.Int64();
         if (current) {
-            item.Kind = CheckedByte(reader, KindFolder, "item kind");
+            item.Kind = CheckedByte(reader, KindSpecial, "item kind");
+            if (item.Kind == KindHardLink) {
+                const uint32_t first = reader.UInt32();
+                if (first >= i || !isFile[first])
+                    throw DataFileError("A hard link to item " + std::to_string(first) + ", which is no earlier file");
+                item.Link = static_cast<int32_t>(first);
+            }
         } else {
             item.Kind = !item.Name.empty() && item.Name.back() == PathDelimiter ? KindFolder : KindFile;
         }
@@ -238,10 +250,11 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
         } else {
             CheckRelative(item.Name, "name");
         }
-        if (item.Kind == KindFile || item.Kind == KindFolder) {
+        if (item.Kind == KindFile || item.Kind == KindFolder || item.Kind == KindHardLink) {
             lastFile = item.Name;
             lastFileDir = item.Dir;
         }
+        isFile.push_back(item.Kind == KindFile);
         if (item.Name.empty()) throw DataFileError("An item without a name");
         if (item.Size < 0) throw DataFileError("An item of negative size");
         addItem(std::move(item));
@@ -251,7 +264,8 @@ CopyOptions DecodeConFile(std::string_view bytes, const std::function<void(TItem
         options.CopyAttributes = reader.Byte() != 0;
         options.CopySecurity = reader.Byte() != 0;
         options.CopyStreams = reader.Byte() != 0;
-        if (reader.Remaining() > 0) options.VerifyCopies = reader.Byte() != 0;
+        for (bool* later : {&options.VerifyCopies, &options.CopyLinksAsLinks, &options.KeepHardLinks})
+            if (reader.Remaining() > 0) *later = reader.Byte() != 0;
     }
     return options;
 }

@@ -38,6 +38,10 @@ struct CopyOptions {
     bool CopySecurity = false;
     bool CopyStreams = false;
     bool VerifyCopies = false;  // each file read back from the device and compared with its source
+    // Symbolic links in the source made as links; off, they are followed to what they name.
+    bool CopyLinksAsLinks = false;
+    // Further names of one source file made as hard links to its first copy.
+    bool KeepHardLinks = false;
 
     bool operator==(const CopyOptions&) const = default;
 };
@@ -51,7 +55,10 @@ TaskVariables DecodeVarFile(std::string_view bytes);
 std::string EncodeConFile(const std::vector<TItemAttrs>& items, const CopyOptions& options);
 // Hands every item to `addItem` in file order and returns the options. Files older than
 // version 3.1 carry neither kinds nor options: a name ending with a delimiter is a folder,
-// anything else a file, and the options are off. Items whose paths are absolute or climb out
+// anything else a file, and the options are off. An item of a hard link is followed by the
+// 32-bit index of an earlier file item, the first name of its file. The options after the
+// first three are written only as far as one of them is on: an earlier list lacks them, and
+// they are off. Items whose paths are absolute or climb out
 // with ".." are rejected: they would be written outside the destination. A stream item must
 // follow its file or folder: its name is that one's name, a colon and an attribute name, which
 // may hold any character. A file beyond ConFileSizeLimit is damage.

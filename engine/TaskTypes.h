@@ -41,8 +41,14 @@ enum ItemKind : uint8_t {
     KindFile = 0,
     KindStream = 1,  // an extended attribute of the file before it in the list
     KindFolder = 2,
+    KindLink = 3,      // a symbolic link, made anew with the target text it has when it is copied
+    KindHardLink = 4,  // another name of the file at item `Link`: made as a link to its copy
+    KindSpecial = 5,   // a pipe, socket or device, made anew as the source is when it is copied
 };
-constexpr int ItemKindCount = 3;
+constexpr int ItemKindCount = 6;
+
+// A regular file of the source: its first name or a further one.
+inline bool IsFileKind(uint8_t kind) { return kind == KindFile || kind == KindHardLink; }
 
 // Answers about a destination file that exists. Odd codes hold for one item, even codes for
 // the rest of the task.
@@ -62,6 +68,7 @@ struct TItemAttrs {
     std::string Name;  // a folder's name ends with a delimiter; a stream's is file + ":name:$DATA"
     int64_t Size = 0;
     uint8_t Kind = KindFile;
+    int32_t Link = -1;  // of a hard link: the index of the first item of its file
 
     bool operator==(const TItemAttrs&) const = default;
 };

@@ -16,9 +16,11 @@ void Fill(FolderEntry& entry, const struct stat& st)
 {
     entry.isFolder = S_ISDIR(st.st_mode);
     entry.isRegular = S_ISREG(st.st_mode);
+    entry.isLink = S_ISLNK(st.st_mode);
     entry.size = entry.isFolder ? 0 : st.st_size;
     entry.device = st.st_dev;
     entry.inode = st.st_ino;
+    entry.links = st.st_nlink;
     entry.statError = 0;
 }
 
@@ -26,9 +28,10 @@ void Fill(FolderEntry& entry, const struct stat& st)
 
 FolderEnumerator::~FolderEnumerator() { Close(); }
 
-bool FolderEnumerator::Open(const std::string& folder)
+bool FolderEnumerator::Open(const std::string& folder, bool followLinks)
 {
     Close();
+    followLinks_ = followLinks;
     if (const int fault = TakeFault(FaultOp::Open, folder); fault >= 0) {
         errno = fault;
         return false;
@@ -59,7 +62,7 @@ bool FolderEnumerator::Next(FolderEntry& entry)
         entry = FolderEntry{};
         entry.name = found->d_name;
         struct stat st;
-        if (::fstatat(::dirfd(dir_), found->d_name, &st, 0) == 0) {
+        if (::fstatat(::dirfd(dir_), found->d_name, &st, followLinks_ ? 0 : AT_SYMLINK_NOFOLLOW) == 0) {
             Fill(entry, st);
         } else {
             entry.statError = errno;

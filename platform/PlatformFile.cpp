@@ -64,6 +64,24 @@ void FillStatus(const struct stat& st, FileStatus& status)
     status.device = st.st_dev;
     status.inode = st.st_ino;
     status.owner = st.st_uid;
+    status.group = st.st_gid;
+    status.type = st.st_mode & S_IFMT;
+    status.specialDevice = st.st_rdev;
+}
+
+// readlinkat into a buffer that grows until the whole target fits.
+int ReadLinkAt(int folder, const char* name, std::string& target)
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(folder, name, buffer.data(), buffer.size());
+        if (length < 0) return -1;
+        if (static_cast<size_t>(length) < buffer.size()) {
+            target.assign(buffer.data(), static_cast<size_t>(length));
+            return 0;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 }  // namespace
@@ -415,6 +433,44 @@ int PlatformRenameBeneath(const std::string& root, const std::string& from, cons
     const PathBeneath target(root, to);
     if (!target.Valid()) return Fail(target.Error());
     return ::renameat(source.Folder(), source.Name().c_str(), target.Folder(), target.Name().c_str());
+}
+
+int PlatformMakeLinkBeneath(const std::string& root, const std::string& path, const std::string& target)
+{
+    if (const int fault = TakeFault(FaultOp::Create, path); fault >= 0) return Fail(fault);
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    return ::symlinkat(target.c_str(), beneath.Folder(), beneath.Name().c_str());
+}
+
+int PlatformMakeSpecialBeneath(const std::string& root, const std::string& path, unsigned type, dev_t device)
+{
+    if (const int fault = TakeFault(FaultOp::Create, path); fault >= 0) return Fail(fault);
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    // Made for the owner alone; its permissions are the source's only with the security.
+    return ::mknodat(beneath.Folder(), beneath.Name().c_str(), (type & S_IFMT) | 0600, device);
+}
+
+int PlatformMakeHardLinkBeneath(const std::string& root, const std::string& existing, const std::string& path)
+{
+    if (const int fault = TakeFault(FaultOp::Create, path); fault >= 0) return Fail(fault);
+    const PathBeneath from(root, existing);
+    if (!from.Valid()) return Fail(from.Error());
+    const PathBeneath to(root, path);
+    if (!to.Valid()) return Fail(to.Error());
+    // Without AT_SYMLINK_FOLLOW: a link put at `existing` meanwhile is linked as a link, never
+    // the file it names.
+    return ::linkat(from.Folder(), from.Name().c_str(), to.Folder(), to.Name().c_str(), 0);
+}
+
+int PlatformReadLink(const std::string& path, std::string& target) { return ReadLinkAt(AT_FDCWD, path.c_str(), target); }
+
+int PlatformReadLinkBeneath(const std::string& root, const std::string& path, std::string& target)
+{
+    const PathBeneath beneath(root, path);
+    if (!beneath.Valid()) return Fail(beneath.Error());
+    return ReadLinkAt(beneath.Folder(), beneath.Name().c_str(), target);
 }
 
 int PlatformOpenFolder(const std::string& path, bool followLast)

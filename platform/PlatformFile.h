@@ -51,6 +51,9 @@ struct FileStatus {
     dev_t device = 0;
     ino_t inode = 0;
     uid_t owner = 0;
+    gid_t group = 0;
+    unsigned type = 0;        // the file type bits of st_mode (S_IFMT)
+    dev_t specialDevice = 0;  // the device a device file stands for
 };
 
 // With `regularOnly`, `status` (when given) receives what the check found of the open file.
@@ -116,6 +119,16 @@ int PlatformLinkStatusBeneath(const std::string& root, const std::string& path, 
 int PlatformHoldBeneath(const std::string& root, const std::string& path);
 // Moves `from` over `to`, both inside `root` and in the same folder, replacing what `to` names.
 int PlatformRenameBeneath(const std::string& root, const std::string& from, const std::string& to);
+// Makes a symbolic link holding `target`, a pipe, socket or device of `type` (S_IFMT bits) and
+// `device`, or another name of the file `existing`, at `path` inside `root`; never replaces
+// what is there (EEXIST).
+int PlatformMakeLinkBeneath(const std::string& root, const std::string& path, const std::string& target);
+int PlatformMakeSpecialBeneath(const std::string& root, const std::string& path, unsigned type, dev_t device);
+int PlatformMakeHardLinkBeneath(const std::string& root, const std::string& existing, const std::string& path);
+// The target text of the symbolic link `path`; with `root`, reached without following a link
+// below it.
+int PlatformReadLink(const std::string& path, std::string& target);
+int PlatformReadLinkBeneath(const std::string& root, const std::string& path, std::string& target);
 // A folder held open (O_PATH) so that calls reach it through its descriptor whatever is renamed
 // or swapped meanwhile. The folders above the last component are followed as given; with
 // `followLast` false, a symbolic link standing at the last one fails with ErrorLinkInPath.

@@ -40,6 +40,8 @@ void TaskCommands::AddTasksDirect(const std::vector<std::string>& sources, const
 {
     CopyOptions options;
     options.VerifyCopies = settings_.VerifyCopies();
+    options.CopyLinksAsLinks = settings_.CopyLinksAsLinks();
+    options.KeepHardLinks = settings_.KeepHardLinks();
     for (const auto& source : sources)
         tasks_.AddTask(source, destination, StateCopying, NowDateTime(), settings_.MaxLinkSpeed(), options);
 }

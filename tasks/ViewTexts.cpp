@@ -31,7 +31,7 @@ TaskRow MakeTaskRow(const TDownloadThread& task, const TMsgList& msgs)
     row.Cells[ColDestination] = task.GetDestination();
     const std::string current = task.GetCurrentName();
     row.Cells[ColFile] = current.empty() ? std::string() : task.GetCurrentDir() + current;
-    row.Cells[ColFiles] = std::to_string(task.GetCount(KindFile));
+    row.Cells[ColFiles] = std::to_string(task.GetFileCount());
     const int64_t total = task.GetTotalSize();
     const int64_t copied = task.GetCopiedSize();
     row.Cells[ColSize] = FormatFixed(static_cast<double>(total) / BytesPerMb, 2);

@@ -178,11 +178,15 @@ void TfrmNewTask::BuildControls()
     chkCopyStreams_ = Named(new QCheckBox(QStringLiteral("Copy streams (extended attributes)")), "chkCopyStreams");
     chkCopyAttributes_ = Named(new QCheckBox(QStringLiteral("Copy attributes")), "chkCopyAttributes");
     chkVerify_ = Named(new QCheckBox(QStringLiteral("Verify copies")), "chkVerify");
+    chkLinksAsLinks_ = Named(new QCheckBox(QStringLiteral("Copy symbolic links as links")), "chkLinksAsLinks");
+    chkHardLinks_ = Named(new QCheckBox(QStringLiteral("Keep hard links")), "chkHardLinks");
     auto* file = new QVBoxLayout(gbFileOptions_);
     file->addWidget(chkCopySecurity_);
     file->addWidget(chkCopyStreams_);
     file->addWidget(chkCopyAttributes_);
     file->addWidget(chkVerify_);
+    file->addWidget(chkLinksAsLinks_);
+    file->addWidget(chkHardLinks_);
 
     btnOK_ = Named(new QPushButton(QStringLiteral("OK")), "btnOK");
     btnCancel_ = Named(new QPushButton(QStringLiteral("Cancel")), "btnCancel");
@@ -214,7 +218,8 @@ void TfrmNewTask::BuildControls()
     QWidget* const order[] = {edtSrcPath_,       btnBrowseForSrcFile_, btnBrowseForSrcFolder_, cbDstPath_,
                               btnBrowseForDstFolder_, cbState_,       btnScheduleDialog_,     trbSpeedLimit_,
                               chkCopySecurity_,  chkCopyStreams_,      chkCopyAttributes_,     chkVerify_,
-                              btnOK_,            btnCancel_,           btnOptions_};
+                              chkLinksAsLinks_,  chkHardLinks_,        btnOK_,                 btnCancel_,
+                              btnOptions_};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -241,6 +246,8 @@ void TfrmNewTask::LoadRemembered()
     chkCopyStreams_->setChecked(ReadRegBool(*key, regvalue::CopyStreams, false));
     chkCopyAttributes_->setChecked(ReadRegBool(*key, regvalue::CopyAttributes, false));
     chkVerify_->setChecked(settings_.VerifyCopies());
+    chkLinksAsLinks_->setChecked(settings_.CopyLinksAsLinks());
+    chkHardLinks_->setChecked(settings_.KeepHardLinks());
     optionsShown_ = ReadRegInteger(*key, regvalue::ShowOptions, DefaultShowOptions) == OptionsShownValue;
 }
 
@@ -376,6 +383,8 @@ void TfrmNewTask::FormClose(bool accepted)
         answer_.Options.CopySecurity = chkCopySecurity_->isChecked();
         answer_.Options.CopyStreams = chkCopyStreams_->isChecked();
         answer_.Options.VerifyCopies = chkVerify_->isChecked();
+        answer_.Options.CopyLinksAsLinks = chkLinksAsLinks_->isChecked();
+        answer_.Options.KeepHardLinks = chkHardLinks_->isChecked();
 
         std::vector<std::string> history;
         for (int i = 0; i < cbDstPath_->count(); ++i) history.push_back(cbDstPath_->itemText(i).toStdString());

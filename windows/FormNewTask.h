@@ -26,8 +26,8 @@ class TSettingsStorage;
 // the copying options. It creates nothing; the caller splits the source text and adds one task
 // per path. It remembers in the FormNewTask registry key the destination history, the limit and
 // copying options after OK, whether its option panels are shown after OK or Cancel, and the last
-// source folder browsed as soon as it is chosen. The verify option is not remembered: it starts
-// as the setting VerifyCopies.
+// source folder browsed as soon as it is chosen. The verify and link options are not remembered:
+// they start as the settings VerifyCopies, CopyLinksAsLinks and KeepHardLinks.
 class TfrmNewTask : public QDialog {
     Q_OBJECT
 
@@ -105,6 +105,8 @@ private:
     QCheckBox* chkCopyStreams_ = nullptr;
     QCheckBox* chkCopyAttributes_ = nullptr;
     QCheckBox* chkVerify_ = nullptr;
+    QCheckBox* chkLinksAsLinks_ = nullptr;
+    QCheckBox* chkHardLinks_ = nullptr;
     QPushButton* btnOK_ = nullptr;
     QPushButton* btnCancel_ = nullptr;
     QPushButton* btnOptions_ = nullptr;

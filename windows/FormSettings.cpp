@@ -240,6 +240,14 @@ QWidget* TfrmSettings::BuildTaskPage()
         new QCheckBox(QStringLiteral("Verify copies (read each copied file back and compare it with its source)"), page),
         "chkVerifyCopies");
     top->addRow(chkVerifyCopies);
+    chkCopyLinksAsLinks = Named(
+        new QCheckBox(QStringLiteral("Copy symbolic links as links (otherwise copy what they point to)"), page),
+        "chkCopyLinksAsLinks");
+    top->addRow(chkCopyLinksAsLinks);
+    chkKeepHardLinks =
+        Named(new QCheckBox(QStringLiteral("Keep hard links (further names of a file stay names of one copy)"), page),
+              "chkKeepHardLinks");
+    top->addRow(chkKeepHardLinks);
     column->addLayout(top);
 
     auto* gbErrorProcessing = Named(new QGroupBox(QStringLiteral("Error processing"), page), "gbErrorProcessing");
@@ -323,6 +331,8 @@ void TfrmSettings::LoadControls()
     seBufferSize->setValue(settings_.BufferSize() / BytesPerKbyte);
     chkAutoDelFinished->setChecked(settings_.AutoDeleteFinished());
     chkVerifyCopies->setChecked(settings_.VerifyCopies());
+    chkCopyLinksAsLinks->setChecked(settings_.CopyLinksAsLinks());
+    chkKeepHardLinks->setChecked(settings_.KeepHardLinks());
     seDelayOnError->setValue(settings_.DelayOnError());
     seCountOfErrorsForSkip->setValue(settings_.CountOfErrorsForSkip());
     cbAutoActionOnDstFileExists->setCurrentIndex(AutoActionEntry(settings_.AutoAction()));
@@ -355,6 +365,8 @@ void TfrmSettings::SaveControls()
     settings_.SetBufferSize(seBufferSize->value() * BytesPerKbyte);
     settings_.SetAutoDeleteFinished(chkAutoDelFinished->isChecked());
     settings_.SetVerifyCopies(chkVerifyCopies->isChecked());
+    settings_.SetCopyLinksAsLinks(chkCopyLinksAsLinks->isChecked());
+    settings_.SetKeepHardLinks(chkKeepHardLinks->isChecked());
     if (edtRestorePath->isEnabled())
         settings_.SetRestorePath(edtRestorePath->text().toStdString());  // the store ends it with '/'
     settings_.SetRestoreUpdateInterval(seRestoreUpdateInterval->value() * MillisecondsPerSecond);

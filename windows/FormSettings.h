@@ -56,6 +56,8 @@ private:
     QSpinBox* seBufferSize = nullptr;
     QCheckBox* chkAutoDelFinished = nullptr;
     QCheckBox* chkVerifyCopies = nullptr;
+    QCheckBox* chkCopyLinksAsLinks = nullptr;
+    QCheckBox* chkKeepHardLinks = nullptr;
     QSpinBox* seDelayOnError = nullptr;
     QSpinBox* seCountOfErrorsForSkip = nullptr;
     QComboBox* cbAutoActionOnDstFileExists = nullptr;

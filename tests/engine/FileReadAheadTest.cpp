@@ -173,7 +173,7 @@ TEST_F(FolderPrefetcherTest, EveryFolderIsListedWholeAndOnceWhateverTheHelpersAn
     MakeTree(Src(), 3);
     std::vector<std::string> expected;
     {
-        FolderPrefetcher serial(0, 1, [] {});
+        FolderPrefetcher serial(0, 1, true, [] {});
         Walk(serial, Src(), expected);
     }
     ASSERT_EQ(expected.size(), 85u);
@@ -181,7 +181,7 @@ TEST_F(FolderPrefetcherTest, EveryFolderIsListedWholeAndOnceWhateverTheHelpersAn
     for (const auto& [helpers, limit] : std::vector<std::pair<int, size_t>>{{1, 1}, {2, 1}, {2, 16}, {4, 2}}) {
         SCOPED_TRACE(std::to_string(helpers) + " helpers, limit " + std::to_string(limit));
         std::vector<std::string> visited;
-        FolderPrefetcher lister(helpers, limit, [] {});
+        FolderPrefetcher lister(helpers, limit, true, [] {});
         Walk(lister, Src(), visited);
         EXPECT_EQ(visited, expected);
     }
@@ -194,7 +194,7 @@ TEST_F(FolderPrefetcherTest, FailuresReachTheScanWhoeverListsTheFolder)
     for (const int helpers : {0, 2}) {
         SCOPED_TRACE(std::to_string(helpers) + " helpers");
         InjectFault(FaultOp::Enumerate, "/src/bad/", EIO, 1, 2);
-        FolderPrefetcher lister(helpers, 4, [] {});
+        FolderPrefetcher lister(helpers, 4, true, [] {});
         lister.Prefetch({Src() + "bad/", Src() + "missing/"});
         const FolderListing bad = lister.Take(Src() + "bad/");
         EXPECT_EQ(bad.entries.size(), 2u);
@@ -212,7 +212,7 @@ TEST_F(FolderPrefetcherTest, WaitingForAHelperKeepsTakingCheckpointsSoTheScanCan
     StallOn(FaultOp::Enumerate, "/src/slow/");
     int checkpoints = 0;
     {
-        FolderPrefetcher lister(1, 4, [&] {
+        FolderPrefetcher lister(1, 4, true, [&] {
             if (++checkpoints == 3) throw std::runtime_error("stop");
         });
         lister.Prefetch({Src() + "slow/"});
