@@ -20,6 +20,7 @@ struct Destination {
     int rounds;  // without TARN_CAMPAIGN_ROUNDS
     bool readAhead;
     bool verify;  // copy --verify: a kill may come while a copy is read back
+    bool links;   // links, hard links and special files in the tree, kept as they are
 };
 
 class KillCampaignTest : public TempFolderTest, public ::testing::WithParamInterface<Destination> {
@@ -44,6 +45,7 @@ protected:
                                          "--on-exists", answer, "--restore-dir", restore, temp / "src/tree",
                                          destination_};
         if (GetParam().verify) copy.insert(copy.begin() + 1, "--verify");
+        if (GetParam().links) copy.insert(copy.begin() + 1, {"--security", "--hard-links"});
         const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
                                                  "--restore-dir", restore};
         // Until the task is in TaskList it has written nothing: a run killed before leaves nothing
@@ -86,6 +88,7 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
     for (int i = 0; i < 120; ++i)
         WriteFile(root + (i % 3 == 0 ? "a/d/" : i % 3 == 1 ? "e/" : "a/b/") + "small" + std::to_string(i),
                   RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
+    if (GetParam().links) MakeLinkTree(root + "links/");
     const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", GetParam().rounds);
     const unsigned firstSeed = CampaignSeed();
     int kills = 0;
@@ -98,6 +101,9 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
         ASSERT_EQ(Round(answer, random, kills), 0);
         ASSERT_TRUE(!stick_ || stick_->Remount());
         ASSERT_TRUE(SameTree(temp / "src/tree", destination_ + "/tree"));
+        if (GetParam().links) {
+            ASSERT_EQ(TreeListing(temp / "src/tree"), TreeListing(destination_ + "/tree"));
+        }
         // Every file was read back, those whose reading a kill cut short again after the resume.
         EXPECT_TRUE(!GetParam().verify ||
                     ReadFile(temp / "restore/tarn_log.txt").find("123 files were read back and found equal") != npos);
@@ -108,10 +114,11 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
 }
 
 INSTANTIATE_TEST_SUITE_P(KillCampaign, KillCampaignTest,
-                         ::testing::Values(Destination{"LocalDisk", false, 2, false, false},
-                                           Destination{"LocalDiskReadAhead", false, 2, true, false},
-                                           Destination{"LocalDiskVerify", false, 1, false, true},
-                                           Destination{"ExFatStick", true, 2, false, false}),
+                         ::testing::Values(Destination{"LocalDisk", false, 2, false, false, false},
+                                           Destination{"LocalDiskReadAhead", false, 2, true, false, false},
+                                           Destination{"LocalDiskVerify", false, 1, false, true, false},
+                                           Destination{"LocalDiskLinks", false, 2, false, false, true},
+                                           Destination{"ExFatStick", true, 2, false, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TaskListCampaignTest, EveryTaskOfAKilledListEndsByteIdentical)

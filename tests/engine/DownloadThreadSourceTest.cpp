@@ -1,6 +1,8 @@
 // Real sources: a dying share, a source that is its own destination, links, and the metadata a copy carries.
 #include <algorithm>
+#include <cstring>
 #include <set>
+#include <sstream>
 
 #include "tests/engine/EngineTestSupport.h"
 
@@ -124,6 +126,70 @@ TEST_F(DownloadThreadSourceTest, LinkedFoldersAreCopiedAsFoldersBoundedInATreeOf
     EXPECT_TRUE(Logged(*doubling, "Err002", "The folder was reached through links more than 8 times; it is left out"));
 }
 
+// A tree of links, hard links and special files, copied with each option off in turn: the copy is
+// what `cp` makes with the matching options, less what the task leaves out.
+struct LinkCase {
+    const char* name;
+    TaskSetup setup;
+    std::vector<std::string> cp;  // arguments of the reference copy
+    const char* leftOutTypes;     // entries of these types (find's %y) the task leaves out
+    int leftOut;
+    bool outsideCounted;
+};
+
+class LinkTreeTest : public EngineTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinkTreeTest, TheCopyIsWhatCpMakes)
+{
+    const LinkCase& c = GetParam();
+    const int outside = MakeLinkTree(Src() + "tree/");
+    const timespec old[2] = {{978307200, 0}, {978393600, 0}};  // a link's own times, kept with the attributes
+    ASSERT_EQ(::utimensat(AT_FDCWD, (Src() + "tree/dangling").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+    std::vector<std::string> cp = c.cp;
+    cp.insert(cp.end(), {Src() + "tree", temp / "ref"});
+    RunCommand("/bin/cp", cp, temp / "home");  // it reports the dangling link where it follows links
+    auto task = NewTask(Src() + "tree", Dst(), c.setup);
+    ASSERT_TRUE(WaitForState(*task, StateFinished));
+    std::string expected;
+    std::istringstream reference(TreeListing(temp / "ref"));
+    for (std::string line; std::getline(reference, line);) {
+        const size_t type = line.find(' ') + 1;
+        if (!std::strchr(c.leftOutTypes, line[type])) expected += line + "\n";
+    }
+    EXPECT_EQ(TreeListing(Dst() + "tree"), expected);
+    if (struct stat link {}; c.setup.linksAsLinks) {
+        ASSERT_EQ(::lstat((Dst() + "tree/dangling").c_str(), &link), 0);
+        EXPECT_EQ(link.st_mtim.tv_sec == 978393600, c.setup.copyAttributes);
+    }
+    EXPECT_EQ(task->GetLeftOutCount(), c.leftOut + (::geteuid() == 0 && std::strchr(c.leftOutTypes, 'c') ? 1 : 0));
+    EXPECT_EQ(task->GetLinksOutsideCount(), c.outsideCounted ? outside : 0);
+    EXPECT_EQ(CountId(*task, "Inf030"), c.outsideCounted ? 1 : 0);
+
+    // Copied again over itself, only files are asked about: every other item is found in place.
+    auto again = NewTask(Src() + "tree", Dst(), c.setup, "00000002");
+    ASSERT_TRUE(WaitUntil([&] { return again->IsWaitingForAnswer(); }));
+    again->Answer(AnswerSkipAll);
+    ASSERT_TRUE(WaitForState(*again, StateFinished));
+    for (const TMsg& record : Log(*again)) {
+        if (record.Id != "Inf017") continue;
+        const std::string source = Src() + record.Params[0].substr(Dst().size()) + record.Params[1];
+        EXPECT_TRUE(fs::is_regular_file(c.setup.linksAsLinks ? fs::symlink_status(source) : fs::status(source))) << source;
+    }
+    EXPECT_EQ(TreeListing(Dst() + "tree"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, LinkTreeTest,
+    ::testing::Values(
+        LinkCase{"AllKept", {.copyAttributes = true, .copySecurity = true, .linksAsLinks = true, .keepHardLinks = true},
+                 {"-a"}, "", 0, true},
+        LinkCase{"HardLinksCopied", {.copySecurity = true, .linksAsLinks = true}, {"-a", "--no-preserve=links"}, "", 0, true},
+        // Without the security a pipe, socket or device is no file to copy.
+        LinkCase{"SpecialFilesLeftOut", {.copyAttributes = true, .linksAsLinks = true, .keepHardLinks = true}, {"-a"}, "psc", 2, true},
+        // Followed, each link is what it names; the dangling one cannot be copied.
+        LinkCase{"LinksFollowed", {.copySecurity = true}, {"-a", "-L", "--no-preserve=links"}, "", 1, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(DownloadThreadSourceTest, ALinkInTheDestinationIsReplacedNeverWrittenThrough)
 {
     WriteTree(temp.Path(), {{"src/f", "new content"}, {"outside/target", "must stay"}});
@@ -166,21 +232,23 @@ TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
     if (!attributes) GTEST_SKIP() << "no user attributes here";
     EXPECT_EQ(Attribute(Dst() + "tree/folder", "user.folder"), "f");
 
-    // An overwritten file ends with exactly the source's attributes; a new one's arrive as streams after it.
+    // A file the copy goes on with (its size and time say it is the source's) and a folder that
+    // was there end with exactly their sources' attributes; a new file's arrive as streams after it.
     task.reset();
     ::setxattr((Src() + "tree/tool").c_str(), "user.kept", "source", 6, 0);
     ::setxattr((Dst() + "tree/tool").c_str(), "user.kept", "old", 3, 0);
-    ::setxattr((Dst() + "tree/tool").c_str(), "user.stale", "old", 3, 0);
+    for (const char* name : {"tool", "folder"}) ::setxattr((Dst() + "tree/" + name).c_str(), "user.stale", "old", 3, 0);
     WriteFile(Src() + "tree/f", "file");
     ::setxattr((Src() + "tree/f").c_str(), "user.one", "11", 2, 0);
     ::setxattr((Src() + "tree/f").c_str(), "user.empty", "", 0, 0);
     ::chmod((Src() + "tree/f").c_str(), 0640);
     auto again = NewTask(Src() + "tree", Dst(), {.copyAttributes = true, .copySecurity = true, .copyStreams = true}, "00000002");
     ASSERT_TRUE(WaitUntil([&] { return again->IsWaitingForAnswer(); }));
-    again->Answer(AnswerOverwriteAll);
+    again->Answer(AnswerUploadAll);
     ASSERT_TRUE(WaitForState(*again, StateFinished));
     EXPECT_EQ(Attribute(Dst() + "tree/tool", "user.kept"), "source");
-    EXPECT_EQ(Attribute(Dst() + "tree/tool", "user.stale"), "(none)");
+    for (const char* name : {"tool", "folder"}) EXPECT_EQ(Attribute(Dst() + "tree/" + name, "user.stale"), "(none)") << name;
+    EXPECT_EQ(Attribute(Dst() + "tree/folder", "user.folder"), "f");
     EXPECT_EQ(Attribute(Dst() + "tree/f", "user.one"), "11");
     EXPECT_EQ(Attribute(Dst() + "tree/f", "user.empty"), "");
     EXPECT_EQ(ModeOf(Dst() + "tree/f"), 0640u);

@@ -57,7 +57,8 @@ std::unique_ptr<TDownloadThread> EngineTest::NewTask(const std::string& source, 
     return std::make_unique<TDownloadThread>(name, RestoreDir(), source, destination, s.initialState, s.scheduleTime,
                                              s.delayOnError, s.restoreUpdateInterval, s.bufferSize, s.maxLinkSpeed,
                                              s.speedLimit,
-                                             CopyOptions{s.copyAttributes, s.copySecurity, s.copyStreams, s.verifyCopies});
+                                             CopyOptions{s.copyAttributes, s.copySecurity, s.copyStreams, s.verifyCopies,
+                                                         s.linksAsLinks, s.keepHardLinks});
 }
 
 std::unique_ptr<TDownloadThread> EngineTest::RestoreTask(const std::string& name, int32_t delayOnError)

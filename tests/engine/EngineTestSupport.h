@@ -30,6 +30,7 @@ struct TaskSetup {
     int32_t maxLinkSpeed = 12500000;
     int32_t speedLimit = 2147483647;
     bool copyAttributes = false, copySecurity = false, copyStreams = false, verifyCopies = false;
+    bool linksAsLinks = false, keepHardLinks = false;
 };
 
 // A fixture with a temporary folder holding "restore/", "src/" and "dst/"; faults and read-ahead end with the test.

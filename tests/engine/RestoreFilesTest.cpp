@@ -77,6 +77,20 @@ TEST(ConFileTest, LayoutIsByteExactAndReadsBack)
     EXPECT_EQ(EncodeConFile({}, verifying), B(3) + B(1) + U32(0) + B(0) + B(0) + B(0) + B(1));
     EXPECT_EQ(DecodeItems(EncodeConFile({}, verifying), &read), std::vector<TItemAttrs>{});
     EXPECT_EQ(read, verifying);
+    // The link options follow it; a hard link names the index of its file's first name.
+    const std::vector<TItemAttrs> links = {{"", "f", 4, KindFile}, {"", "l", 0, KindLink},
+                                           {"d/", "h", 4, KindHardLink, 0}, {"", "p", 0, KindSpecial}};
+    const CopyOptions linking{false, false, false, false, true, true};
+    const std::string linked = B(3) + B(1) + U32(4) + Str("") + Str("f") + U64(4) + B(0) + Str("") + Str("l") +
+                               U64(0) + B(3) + Str("d/") + Str("h") + U64(4) + B(4) + U32(0) + Str("") + Str("p") +
+                               U64(0) + B(5) + B(0) + B(0) + B(0) + B(0) + B(1) + B(1);
+    EXPECT_EQ(EncodeConFile(links, linking), linked);
+    EXPECT_EQ(DecodeItems(linked, &read), links);
+    EXPECT_EQ(read, linking);
+    // Only a file before it can be a hard link's first name.
+    for (const int32_t first : {1, 2, 7})
+        EXPECT_THROW(DecodeItems(EncodeConFile({links[0], links[1], {"", "h", 4, KindHardLink, first}}, {})), DataFileError)
+            << first;
 }
 
 TEST(ConFileTest, VersionBeforeThreeOneHasNoKindsOrOptions)

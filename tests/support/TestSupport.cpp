@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,7 +104,7 @@ void UsePrivateUserFolders(const TempFolder& folder)
         std::vector<std::string> all;
         std::error_code missing;
         for (auto it = fs::recursive_directory_iterator(root, missing); it != fs::recursive_directory_iterator(); ++it)
-            all.push_back(fs::relative(it->path(), root).string());
+            all.push_back(it->path().lexically_relative(root).string());
         std::sort(all.begin(), all.end());
         return all;
     };
@@ -114,6 +115,52 @@ void UsePrivateUserFolders(const TempFolder& folder)
         if (fs::is_regular_file(a + "/" + name) && ReadFile(a + "/" + name) != ReadFile(b + "/" + name))
             return ::testing::AssertionFailure() << name << " differs from its source";
     return ::testing::AssertionSuccess();
+}
+
+std::string TreeListing(const std::string& root)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> lines;
+    std::error_code missing;
+    for (auto it = fs::recursive_directory_iterator(root, missing); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string path = it->path().string();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        const char type = S_ISREG(st.st_mode) ? 'f' : S_ISDIR(st.st_mode) ? 'd' : S_ISLNK(st.st_mode) ? 'l'
+                        : S_ISFIFO(st.st_mode) ? 'p' : S_ISSOCK(st.st_mode) ? 's' : S_ISCHR(st.st_mode) ? 'c' : 'b';
+        std::ostringstream line;
+        line << it->path().lexically_relative(root).string() << ' ' << type << ' '
+             << (type == 'l' ? fs::read_symlink(it->path()).string() : "") << ' ' << st.st_nlink << ' ' << std::oct
+             << (st.st_mode & 07777);
+        if (type == 'f') line << ' ' << ReadFile(path);
+        lines.push_back(line.str());
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string listing;
+    for (const auto& line : lines) listing += line + "\n";
+    return listing;
+}
+
+int MakeLinkTree(const std::string& root)
+{
+    MakeFolders(root + "sub/deep");
+    WriteFile(root + "f", "file");
+    WriteFile(root + "sub/deep/h", "deep");
+    WriteFile(root + "../outside", "outside");
+    WriteFile(root + "hard1", "two names");
+    const auto made = [](int result, const std::string& what) {
+        if (result != 0) throw std::runtime_error("cannot make " + what);
+    };
+    made(::link((root + "hard1").c_str(), (root + "sub/deep/hard2").c_str()), "a hard link");
+    made(::symlink("../f", (root + "sub/rel").c_str()), "a relative link");
+    made(::symlink((root + "f").c_str(), (root + "abs").c_str()), "an absolute link");
+    made(::symlink("nowhere", (root + "dangling").c_str()), "a dangling link");
+    made(::symlink("sub", (root + "dirlink").c_str()), "a link to a folder");
+    made(::symlink("../../outside", (root + "sub/out").c_str()), "a link out of the tree");
+    made(::mkfifo((root + "sub/fifo").c_str(), 0640), "a pipe");
+    made(::mknod((root + "sock").c_str(), S_IFSOCK | 0600, 0), "a socket");
+    if (::geteuid() == 0) made(::mknod((root + "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), "a device");
+    return 2;
 }
 
 CommandRunner::CommandRunner(const std::string& program, const std::vector<std::string>& arguments,

@@ -41,6 +41,15 @@ void UsePrivateUserFolders(const TempFolder& folder);
 // Byte-identical trees: the same names, the same folders, the same contents ("b" may be missing).
 ::testing::AssertionResult SameTree(const std::string& a, const std::string& b);
 
+// What `find ROOT -mindepth 1 -printf '%P %y %l %n %m\n' | sort` lists, each regular file's line
+// with its contents: two trees with the same listing are equal under `cp -a`.
+std::string TreeListing(const std::string& root);
+// Fills `root` with what Linux trees hold besides files and folders: symbolic links relative,
+// absolute, dangling, to a folder and out of the tree (to the file "outside" beside `root`, made
+// too), a file with names in two folders, a pipe, a socket and, as root, a device. Returns the
+// count of links whose target lies outside the tree.
+int MakeLinkTree(const std::string& root);
+
 // Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
