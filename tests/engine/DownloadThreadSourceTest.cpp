@@ -190,6 +190,66 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"LinksFollowed", {.copySecurity = true}, {"-a", "-L", "--no-preserve=links"}, "", 1, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(DownloadThreadSourceTest, WhatStandsInTheDestinationMeetsLinksAndHardLinksAsItMeetsFiles)
+{
+    const mode_t previous = ::umask(022);
+    const std::string longTarget(300, 'x');  // longer than a first guess at a link's size
+    WriteTree(Src() + "tree/", {{"f", "file"}, {"h1", "same"}});
+    ASSERT_EQ(::link((Src() + "tree/h1").c_str(), (Src() + "tree/h2").c_str()), 0);
+    ASSERT_EQ(::link((Src() + "tree/h1").c_str(), (Src() + "tree/h3").c_str()), 0);
+    ASSERT_EQ(::symlink("f", (Src() + "tree/l").c_str()), 0);
+    ASSERT_EQ(::symlink(longTarget.c_str(), (Src() + "tree/long").c_str()), 0);
+    struct Row {
+        const char* name;
+        const char* there;  // "link:T", "file:C" or "folder"; "" for nothing
+        uint8_t answer;
+        bool firstUnreadable;    // the open of the file's first name in the list fails
+        const char* expected;    // its lines of the copy's listing
+        int leftOut;
+    };
+    const Row rows[] = {
+        {"l", "link:other", AnswerOverwriteAll, false, "l l f 1 777\n", 0},
+        {"l", "link:other", AnswerSkipAll, false, "l l other 1 777\n", 0},
+        {"l", "file:data", AnswerUploadAll, false, "l l f 1 777\n", 0},  // nothing of a link is continued
+        {"l", "folder", AnswerAsk, false, "l d  2 755\n", 1},  // left out without a question
+        // A further name where a file stands becomes a name of the first one's copy.
+        {"h2", "file:data", AnswerOverwriteAll, false, "h1 f  3 644 same\nh2 f  3 644 same\nh3 f  3 644 same\n", 0},
+        // A name kept as the user's: the others are copied once and linked.
+        {"h1", "file:data", AnswerSkipAll, false, "h1 f  1 644 data\nh2 f  2 644 same\nh3 f  2 644 same\n", 0},
+        // The first name left out: the second is copied, the third links to it.
+        {"h", "", AnswerAsk, true, " f  2 644 same\n", 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " " + row.there);
+        Fresh();
+        const std::string there = Dst() + "tree/" + row.name;
+        MakeFolders(Dst() + "tree");
+        const std::string_view kind(row.there);
+        if (kind.starts_with("link:")) fs::create_symlink(row.there + 5, there);
+        if (kind.starts_with("file:")) WriteFile(there, row.there + 5);
+        if (kind == "folder") MakeFolders(there);
+        const auto names = NamesOnDisk(Src() + "tree");
+        const auto first = *std::find_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == 'h'; });
+        if (row.firstUnreadable) InjectFault(FaultOp::Open, "src/tree/" + first, EACCES, 1000);
+        auto task = NewTask(Src() + "tree", Dst(), {.linksAsLinks = true, .keepHardLinks = true});
+        if (row.answer != AnswerAsk) {
+            ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
+            task->Answer(row.answer);
+        }
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        ClearFaults();
+        const std::string listing = TreeListing(Dst() + "tree");
+        EXPECT_NE(listing.find(row.expected), std::string::npos) << listing;
+        if (row.firstUnreadable) {
+            EXPECT_EQ(listing.find(first + " "), std::string::npos) << listing;
+            EXPECT_NE(listing.find(row.expected), listing.rfind(row.expected)) << listing;  // both, linked
+        }
+        EXPECT_NE(listing.find("long l " + longTarget + " 1 777\n"), std::string::npos);
+        EXPECT_EQ(task->GetLeftOutCount(), row.leftOut);
+    }
+    ::umask(previous);
+}
+
 TEST_F(DownloadThreadSourceTest, ALinkInTheDestinationIsReplacedNeverWrittenThrough)
 {
     WriteTree(temp.Path(), {{"src/f", "new content"}, {"outside/target", "must stay"}});
