@@ -135,6 +135,7 @@ struct LinkCase {
     const char* leftOutTypes;     // entries of these types (find's %y) the task leaves out
     int leftOut;
     bool outsideCounted;
+    const char* source = "tree";  // the folder given, or a link to it
 };
 
 class LinkTreeTest : public EngineTest, public ::testing::WithParamInterface<LinkCase> {};
@@ -145,10 +146,11 @@ TEST_P(LinkTreeTest, TheCopyIsWhatCpMakes)
     const int outside = MakeLinkTree(Src() + "tree/");
     const timespec old[2] = {{978307200, 0}, {978393600, 0}};  // a link's own times, kept with the attributes
     ASSERT_EQ(::utimensat(AT_FDCWD, (Src() + "tree/dangling").c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+    fs::create_directory_symlink("tree", Src() + "link");
     std::vector<std::string> cp = c.cp;
-    cp.insert(cp.end(), {Src() + "tree", temp / "ref"});
+    cp.insert(cp.end(), {Src() + c.source, temp / "ref"});
     RunCommand("/bin/cp", cp, temp / "home");  // it reports the dangling link where it follows links
-    auto task = NewTask(Src() + "tree", Dst(), c.setup);
+    auto task = NewTask(Src() + c.source, Dst(), c.setup);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     std::string expected;
     std::istringstream reference(TreeListing(temp / "ref"));
@@ -156,9 +158,10 @@ TEST_P(LinkTreeTest, TheCopyIsWhatCpMakes)
         const size_t type = line.find(' ') + 1;
         if (!std::strchr(c.leftOutTypes, line[type])) expected += line + "\n";
     }
-    EXPECT_EQ(TreeListing(Dst() + "tree"), expected);
+    const std::string copy = Dst() + c.source + "/";
+    EXPECT_EQ(TreeListing(copy), expected);
     if (struct stat link {}; c.setup.linksAsLinks) {
-        ASSERT_EQ(::lstat((Dst() + "tree/dangling").c_str(), &link), 0);
+        ASSERT_EQ(::lstat((copy + "dangling").c_str(), &link), 0);
         EXPECT_EQ(link.st_mtim.tv_sec == 978393600, c.setup.copyAttributes);
     }
     EXPECT_EQ(task->GetLeftOutCount(), c.leftOut + (::geteuid() == 0 && std::strchr(c.leftOutTypes, 'c') ? 1 : 0));
@@ -166,16 +169,16 @@ TEST_P(LinkTreeTest, TheCopyIsWhatCpMakes)
     EXPECT_EQ(CountId(*task, "Inf030"), c.outsideCounted ? 1 : 0);
 
     // Copied again over itself, only files are asked about: every other item is found in place.
-    auto again = NewTask(Src() + "tree", Dst(), c.setup, "00000002");
+    auto again = NewTask(Src() + c.source, Dst(), c.setup, "00000002");
     ASSERT_TRUE(WaitUntil([&] { return again->IsWaitingForAnswer(); }));
     again->Answer(AnswerSkipAll);
     ASSERT_TRUE(WaitForState(*again, StateFinished));
     for (const TMsg& record : Log(*again)) {
         if (record.Id != "Inf017") continue;
-        const std::string source = Src() + record.Params[0].substr(Dst().size()) + record.Params[1];
+        const std::string source = Src() + "tree/" + record.Params[0].substr(copy.size()) + record.Params[1];
         EXPECT_TRUE(fs::is_regular_file(c.setup.linksAsLinks ? fs::symlink_status(source) : fs::status(source))) << source;
     }
-    EXPECT_EQ(TreeListing(Dst() + "tree"), expected);
+    EXPECT_EQ(TreeListing(copy), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -187,7 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Without the security a pipe, socket or device is no file to copy.
         LinkCase{"SpecialFilesLeftOut", {.copyAttributes = true, .linksAsLinks = true, .keepHardLinks = true}, {"-a"}, "psc", 2, true},
         // Followed, each link is what it names; the dangling one cannot be copied.
-        LinkCase{"LinksFollowed", {.copySecurity = true}, {"-a", "-L", "--no-preserve=links"}, "", 1, false}),
+        LinkCase{"LinksFollowed", {.copySecurity = true}, {"-a", "-L", "--no-preserve=links"}, "", 1, false},
+        // A source that is a link is the folder it names, as `cp -H` takes it.
+        LinkCase{"SourceGivenAsALink", {.copySecurity = true, .linksAsLinks = true, .keepHardLinks = true}, {"-a", "-H"}, "", 0, true, "link"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadThreadSourceTest, WhatStandsInTheDestinationMeetsLinksAndHardLinksAsItMeetsFiles)
