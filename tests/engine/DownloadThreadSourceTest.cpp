@@ -206,7 +206,7 @@ TEST_F(DownloadThreadSourceTest, WhatStandsInTheDestinationMeetsLinksAndHardLink
     ASSERT_EQ(::symlink(longTarget.c_str(), (Src() + "tree/long").c_str()), 0);
     struct Row {
         const char* name;
-        const char* there;  // "link:T", "file:C" or "folder"; "" for nothing
+        const char* there;  // "link:T", "file:C", "linked:C" (C under all three names) or "folder"; "" for nothing
         uint8_t answer;
         bool firstUnreadable;    // the open of the file's first name in the list fails
         const char* expected;    // its lines of the copy's listing
@@ -219,6 +219,8 @@ TEST_F(DownloadThreadSourceTest, WhatStandsInTheDestinationMeetsLinksAndHardLink
         {"l", "folder", AnswerAsk, false, "l d  2 755\n", 1},  // left out without a question
         // A further name where a file stands becomes a name of the first one's copy.
         {"h2", "file:data", AnswerOverwriteAll, false, "h1 f  3 644 same\nh2 f  3 644 same\nh3 f  3 644 same\n", 0},
+        // Names linked in the destination already stay linked, written over in place.
+        {"h1", "linked:data", AnswerOverwriteAll, false, "h1 f  3 644 same\nh2 f  3 644 same\nh3 f  3 644 same\n", 0},
         // A name kept as the user's: the others are copied once and linked.
         {"h1", "file:data", AnswerSkipAll, false, "h1 f  1 644 data\nh2 f  2 644 same\nh3 f  2 644 same\n", 0},
         // The first name left out: the second is copied, the third links to it.
@@ -232,6 +234,10 @@ TEST_F(DownloadThreadSourceTest, WhatStandsInTheDestinationMeetsLinksAndHardLink
         const std::string_view kind(row.there);
         if (kind.starts_with("link:")) fs::create_symlink(row.there + 5, there);
         if (kind.starts_with("file:")) WriteFile(there, row.there + 5);
+        if (kind.starts_with("linked:")) {
+            WriteFile(Dst() + "tree/h1", row.there + 7);
+            for (const char* other : {"h2", "h3"}) fs::create_hard_link(Dst() + "tree/h1", Dst() + "tree/" + other);
+        }
         if (kind == "folder") MakeFolders(there);
         const auto names = NamesOnDisk(Src() + "tree");
         const auto first = *std::find_if(names.begin(), names.end(), [](const std::string& n) { return n[0] == 'h'; });
