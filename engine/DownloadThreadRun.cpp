@@ -67,8 +67,9 @@ constexpr size_t ReadAheadFiles = 16;
 constexpr int64_t ReadAheadBytes = 32 << 20;
 
 // Errors that no wait mends: the destination refuses the name, the size, the attribute or the
-// kind of item (a stick keeps no links), or cannot be written at all, or the path holds a link. Retrying would meet them again and fail
-// the task, with every later file uncopied; the item is left out at once instead.
+// kind of item (a stick keeps no links), or cannot be written at all, or the path holds a link.
+// Retrying would meet them again and fail the task, with every later file uncopied; the item is
+// left out at once instead.
 bool IsLastingError(int error)
 {
     return error == ErrorLinkInPath || error == ErrorNameRefused || error == EINVAL || error == EILSEQ ||

@@ -185,8 +185,8 @@ void TDownloadThread::ScanFolder(const std::string& root, const std::string& pat
             continue;
         }
         if (!entry.isRegular) {
-            // Read, a pipe or device would block or never end: it is made anew with the
-            // security, as only then is it what the source is; otherwise it is no file to copy.
+            // A pipe or device would block a read or never end. With the security it is made
+            // anew, as only then is it what the source is; without, it is no file to copy.
             if (options_.CopySecurity) {
                 AddItem({relative, std::move(entry.name), 0, KindSpecial});
             } else {
