@@ -167,6 +167,7 @@ TEST_P(LinkTreeTest, TheCopyIsWhatCpMakes)
     EXPECT_EQ(task->GetLeftOutCount(), c.leftOut + (::geteuid() == 0 && std::strchr(c.leftOutTypes, 'c') ? 1 : 0));
     EXPECT_EQ(task->GetLinksOutsideCount(), c.outsideCounted ? outside : 0);
     EXPECT_EQ(CountId(*task, "Inf030"), c.outsideCounted ? 1 : 0);
+    EXPECT_EQ(task->GetVerifiedFileCount(), c.setup.verifyCopies ? 3 : 0);  // f, h and the first of two names
 
     // Copied again over itself, only files are asked about: every other item is found in place.
     auto again = NewTask(Src() + c.source, Dst(), c.setup, "00000002");
@@ -184,7 +185,9 @@ TEST_P(LinkTreeTest, TheCopyIsWhatCpMakes)
 INSTANTIATE_TEST_SUITE_P(
     Options, LinkTreeTest,
     ::testing::Values(
-        LinkCase{"AllKept", {.copyAttributes = true, .copySecurity = true, .linksAsLinks = true, .keepHardLinks = true},
+        // Verified too: a further name links to its first one's copy once that is read back.
+        LinkCase{"AllKept",
+                 {.copyAttributes = true, .copySecurity = true, .verifyCopies = true, .linksAsLinks = true, .keepHardLinks = true},
                  {"-a"}, "", 0, true},
         LinkCase{"HardLinksCopied", {.copySecurity = true, .linksAsLinks = true}, {"-a", "--no-preserve=links"}, "", 0, true},
         // Without the security a pipe, socket or device is no file to copy.
