@@ -258,6 +258,10 @@ private:
     bool UploadFrom(size_t index, const FileStatus& source);
     // The first offset in [from, to) where `copy` differs from the source, or `to`.
     int64_t FirstDifference(FileHandle copy, int64_t from, int64_t to);
+    // What stands at `destPath`, a link not followed; false for nothing, raises on a failure.
+    bool DestinationStatus(const std::string& destPath, FileStatus& dest);
+    // Removes the attributes that the item's destination has and its source lacks.
+    void DropStreamsNotInSource(size_t index);
     // Takes the write lock of the open destination: another task writing it is an error.
     void LockDestination();
     // Raises `error` for making `path`, told apart from a folder that is missing.

@@ -162,13 +162,7 @@ TDownloadThread::Placed TDownloadThread::PlaceItem(size_t index, const FileStatu
     const std::string destPath = ItemDestPath(item);
     for (;;) {
         FileStatus dest;
-        bool exists = false;
-        {
-            BlockingCall call(*this);
-            exists = PlatformLinkStatusBeneath(DestRoot(), destPath, dest) == 0;
-            if (!exists && errno != ENOENT) RaiseOsError(errno);
-        }
-        if (!exists) {
+        if (!DestinationStatus(destPath, dest)) {
             if (itemWrites_[index] == WriteNone) RecordWrite(index, WriteNew, source);
             if (make() == 0) return Placed::Made;
             if (errno != EEXIST) RaiseDestinationError(errno, destPath);

@@ -639,15 +639,12 @@ void TDownloadThread::MakeFolderItem(size_t index)
     } else if (options_.CopyStreams) {
         // A folder that was there may have attributes its source lacks. One that cannot be
         // removed is told, and the folder's files are copied all the same.
-        const std::string source = ItemSourcePath(items_[index]);
         try {
-            const PathBeneath dest(DestRoot(), folder);
-            if (!dest.Valid()) RaiseOsError(dest.Error());
-            TFileStreams::DropStreamsNotIn(source, dest.Path());
+            DropStreamsNotInSource(index);
         } catch (const OsError& error) {
             ++infoNotSet_;
-            AddLogRecord("Err009", {"^Msg025^", source, GetDestination() + items_[index].Dir + items_[index].Name,
-                                    error.what()});
+            AddLogRecord("Err009", {"^Msg025^", ItemSourcePath(items_[index]),
+                                    GetDestination() + items_[index].Dir + items_[index].Name, error.what()});
         }
     }
     itemCopied_[index] = true;
@@ -847,12 +844,23 @@ void TDownloadThread::FinishCopy(size_t index, FileHandle copy, const FileStatus
         PlatformSetMode(copy, kept.mode & ~S_IWUSR) != 0)
         RaiseOsError(errno);
     // A file the task did not make may have attributes its source lacks.
-    if (options_.CopyStreams && itemWrites_[index] != WriteNew) {
-        const TItemAttrs& item = items_[index];
-        const PathBeneath dest(DestRoot(), ItemDestPath(item));
-        if (!dest.Valid()) RaiseOsError(dest.Error());
-        TFileStreams::DropStreamsNotIn(ItemSourcePath(item), dest.Path());
-    }
+    if (options_.CopyStreams && itemWrites_[index] != WriteNew) DropStreamsNotInSource(index);
+}
+
+void TDownloadThread::DropStreamsNotInSource(size_t index)
+{
+    const TItemAttrs& item = items_[index];
+    const PathBeneath dest(DestRoot(), ItemDestPath(item));
+    if (!dest.Valid()) RaiseOsError(dest.Error());
+    TFileStreams::DropStreamsNotIn(ItemSourcePath(item), dest.Path());
+}
+
+bool TDownloadThread::DestinationStatus(const std::string& destPath, FileStatus& dest)
+{
+    BlockingCall call(*this);
+    if (PlatformLinkStatusBeneath(DestRoot(), destPath, dest) == 0) return true;
+    if (errno != ENOENT) RaiseOsError(errno);
+    return false;
 }
 
 void TDownloadThread::CountCopied(size_t index)
@@ -957,11 +965,9 @@ TDownloadThread::Opened TDownloadThread::OpenDestination(size_t index, const Fil
     }
     for (;;) {
         FileStatus dest;
-        bool exists = false;
+        const bool exists = DestinationStatus(destPath, dest);
         {
             BlockingCall call(*this);
-            exists = PlatformLinkStatusBeneath(DestRoot(), destPath, dest) == 0;
-            if (!exists && errno != ENOENT) RaiseOsError(errno);
             // The source itself, by its own name, a hard link or a link to it, is never written.
             FileStatus target = dest;
             if (exists && dest.isLink && PlatformStatPath(destPath, target) != 0) target = {};
