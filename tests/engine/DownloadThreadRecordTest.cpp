@@ -110,6 +110,7 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
         {"a gap: the kill came before b", "5", {}, "ace", "nnkk"},
         {"b withdrawn: someone else's", "5", {{WriteRecordId, 0, {"2", "0", "0", "0"}}}, "abce", "nkkk"},
         {"past the claim's end", "4", {}, "abce", "nnnk"},
+        {"a claim of the pass before the last scan", "5", {{"Inf003", 0, {}}}, "abce", "kkkk"},
     };
     const TaskVariables v{.Source = Src(), .Destination = Dst(), .SourceKind = SourceFolder, .CurrentIndex = 1,
                           .ExistsAnswer = AnswerSkipAll, .SpeedLimit = 2147483647};
