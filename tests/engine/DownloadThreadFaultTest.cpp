@@ -251,6 +251,7 @@ TEST_F(DownloadThreadFaultTest, ASourceIsCopiedAsItIsNowNeverAsAMix)
         EXPECT_EQ(changing->GetTotalSize(), static_cast<int64_t>(now.size()));
         EXPECT_EQ(changing->GetCopiedSize(), static_cast<int64_t>(now.size()));
         EXPECT_EQ(CountId(*changing, "Inf024"), 1);
+        EXPECT_EQ(changing->GetErrorCount(), 0);  // a change is no error of the source
     }
 }
 
