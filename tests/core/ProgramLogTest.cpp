@@ -39,13 +39,6 @@ protected:
     const std::string logFile = temp / "docs/logs/tarn_log.txt";
 };
 
-// Parameters fill the placeholders they have (see the summaries below); an unknown id shows nothing.
-TEST_F(ProgramLogTest, RecordsWithoutParametersOrTextRenderAsTheyStand)
-{
-    EXPECT_EQ(RenderLogRecord(msgs, {"Err001", 0, {}}), "Source doesn't exists: \"%s\"");
-    EXPECT_EQ(RenderLogRecord(msgs, {"NoSuchId", 0, {"x"}}), "");
-}
-
 TEST(EscapeControlsTest, ControlBytesBecomeEscapesAndEveryOtherByteStays)
 {
     const std::pair<std::string, std::string> cases[] = {
@@ -155,8 +148,11 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
     }
 }
 
+// A record renders its parameters into the current language's text; an unknown id shows nothing.
 TEST_F(ProgramLogTest, SummariesAreWrittenInTheCurrentLanguage)
 {
+    EXPECT_EQ(RenderLogRecord(msgs, {"Err001", 0, {}}), "Source doesn't exists: \"%s\"");
+    EXPECT_EQ(RenderLogRecord(msgs, {"NoSuchId", 0, {"x"}}), "");
     msgs.LoadCatalogue(IniFile::Parse("[TMsgList]\nLog006=Dateien: %s\nMsg014=Attribute\n"
                                       "Err009=Fehler beim Kopieren der %s von \"%s\" nach \"%s\": \"%s\"\n"));
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

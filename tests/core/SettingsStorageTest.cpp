@@ -56,6 +56,7 @@ TEST_F(SettingsStorageTest, EverySettingIsMarkedSavedAloneAndReadBack)
     const TSettingsStorage fresh(registry);
     EXPECT_EQ(fresh.RestorePath(), temp / "data/Brenvik/Restore/");
     EXPECT_EQ(fresh.LogFile(), temp / "docs/tarn_log.txt");
+    EXPECT_EQ(fresh.RootDir(), TARN_SOURCE_DATA_DIR);
     for (const Setting& setting : Settings) {
         SCOPED_TRACE(setting.name);
         std::filesystem::remove(registry.UserFile);
@@ -81,11 +82,15 @@ TEST_F(SettingsStorageTest, EverySettingIsMarkedSavedAloneAndReadBack)
     }
 }
 
+// RootDir comes from the user's file, then the system's, then the data folder.
 TEST_F(SettingsStorageTest, LoadingTakesStoredValuesWithoutTheSetterRules)
 {
-    Store("[Settings]\nBufferSize=0\nDelayOnError=-5\nAutoAction=259\nMaxLinkSpeed=4294967295\n"
-          "CountOfErrorsForSkip=abc\nRestorePath=/srv/restore\n");
+    test::WriteFile(registry.SystemFile, "[General]\nRootDir=/opt/tarnwell\n");
+    EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/opt/tarnwell/");
+    Store("[General]\nRootDir=/usr/local/share/tarnwell/\n[Settings]\nBufferSize=0\nDelayOnError=-5\nAutoAction=259\n"
+          "MaxLinkSpeed=4294967295\nCountOfErrorsForSkip=abc\nRestorePath=/srv/restore\n");
     TSettingsStorage s(registry);
+    EXPECT_EQ(s.RootDir(), "/usr/local/share/tarnwell/");
     EXPECT_EQ(s.BufferSize(), 0);
     EXPECT_EQ(s.DelayOnError(), -5);
     EXPECT_EQ(s.AutoAction(), 3);  // the low 8 bits of 259
@@ -146,15 +151,6 @@ TEST_F(SettingsStorageTest, ALockedRestoreFolderChangesByNoPath)
     EXPECT_FALSE(s.RestorePathLocked());
     s.SetRestorePath("/srv/other");
     EXPECT_EQ(s.RestorePath(), "/srv/other/");
-}
-
-TEST_F(SettingsStorageTest, RootDirComesFromTheUserThenTheSystemThenTheDataFolder)
-{
-    EXPECT_EQ(TSettingsStorage(registry).RootDir(), TARN_SOURCE_DATA_DIR);
-    test::WriteFile(registry.SystemFile, "[General]\nRootDir=/opt/tarnwell\n");
-    EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/opt/tarnwell/");
-    Store("[General]\nRootDir=/usr/local/share/tarnwell/\n");
-    EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/usr/local/share/tarnwell/");
 }
 
 TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsTheMarks)
