@@ -243,7 +243,6 @@ TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
     }
 }
 
-// The launcher's progress, whether it shows, and the count of active tasks.
 TEST(TaskFeedbackTest, LauncherShowsTheUnfinishedBytesAndTheActiveTasks)
 {
     const std::pair<std::vector<FeedbackTask>, std::tuple<double, bool, int>> rows[] = {
