@@ -183,24 +183,6 @@ TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsThe
     EXPECT_TRUE(unwritable.BufferSizeChanged());
 }
 
-TEST_F(SettingsStorageTest, BinaryValuesReadOverTheStartOfTheBuffer)
-{
-    TSettingsStorage s(registry);
-    const auto key = s.OpenKey(regkey::FormMain);
-    auto widths = DefaultColWidths;
-    const int32_t stored[] = {40, 120};
-    WriteRegBinary(*key, regvalue::ColWidth, stored, sizeof stored);
-    FlushRegistryKey(*key);
-    EXPECT_TRUE(ReadRegBinary(*s.OpenKey(regkey::FormMain), regvalue::ColWidth, widths.data(), sizeof widths));
-    EXPECT_EQ(std::vector<int32_t>(widths.begin(), widths.begin() + 3), (std::vector<int32_t>{40, 120, DefaultColWidths[2]}));
-    // A value longer than the buffer, or not binary, is not read.
-    int32_t one = 7;
-    EXPECT_FALSE(ReadRegBinary(*key, regvalue::ColWidth, &one, sizeof one));
-    WriteRegInteger(*key, regvalue::Left, 5);
-    EXPECT_FALSE(ReadRegBinary(*key, regvalue::Left, &one, sizeof one));
-    EXPECT_EQ(one, 7);
-}
-
 TEST(SettingsDialogEntriesTest, ASpeedShowsAsTheEntryItsWholeMbitFallInAndOnlyStoredActionsHaveOne)
 {
     // Entries end below 2, 11 and 101 Mbit; eight times the last speed overflows 32 bits.
