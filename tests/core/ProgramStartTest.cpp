@@ -37,7 +37,9 @@ std::vector<std::string> LaunchedArguments(const std::string& entry)
     return arguments;
 }
 
-TEST(AutoStartEntry, LauncherStartsTheProgramWhereverItLies)
+// The entry starts the program wherever it lies and follows the setting: written, removed (the
+// installation's test validates it); a config folder that cannot be made is reported with the file's path.
+TEST(AutoStartEntry, LauncherStartsTheProgramWhereverItLiesAndTheEntryFollowsTheSetting)
 {
     for (const std::string executable :
          {"/usr/bin/tarn", "/home/ann/my build/app/tarn", "/opt/$HOME/`id`/\"q\"/back\\slash/tarn",
@@ -45,12 +47,6 @@ TEST(AutoStartEntry, LauncherStartsTheProgramWhereverItLies)
         const std::vector<std::string> expected{executable, "AutoRun"};
         EXPECT_EQ(LaunchedArguments(AutoStartEntryText(executable)), expected) << executable;
     }
-}
-
-// The entry follows the setting: written, removed (the installation's test validates it); a config
-// folder that cannot be made is reported with the file's path.
-TEST(AutoStartEntry, WrittenAndRemovedWithTheSetting)
-{
     TempFolder home;
     UsePrivateUserFolders(home);
     const std::string path = home / "config/autostart/tarnwell.desktop";
