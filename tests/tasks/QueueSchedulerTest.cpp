@@ -1,7 +1,5 @@
 #include <sys/stat.h>
 
-#include "core/ProgramLog.h"
-#include "tasks/ViewTexts.h"
 #include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
@@ -178,23 +176,6 @@ TEST_F(QueueSchedulerTest, RefreshShowsRowsStatusAndTheCurrentTask)
     EXPECT_TRUE(!queued.Commands.Start && queued.Commands.Selected && !queued.Commands.ChangeSource);
     ASSERT_TRUE(tasks->StopAndRemoveTask(1, Removal::Confirmed));
     EXPECT_NE(ReadFile(LogFile()).find("\r\nFiles: 1\r\nItems left out: 1\r\n"), std::string::npos);
-}
-
-TEST_F(QueueSchedulerTest, TheTickHasACallThatHangsLoggedOnceAndShown)
-{
-    scheduler->SetStallLimit(std::chrono::seconds(0));
-    WriteFile(temp / "src/slow", "data");
-    StallOn(FaultOp::Read, temp / "src/slow");
-    ASSERT_TRUE(tasks->AddTask(temp / "src/slow", temp / "dst", StateCopying, 0, INT32_MAX));
-    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
-    const ViewRefresh view = scheduler->Tick({0});
-    scheduler->Tick({0});
-    ReleaseStalls();
-    EXPECT_EQ(CountId(tasks->Task(0), "Err011"), 1);
-    TMsg shown;
-    ASSERT_TRUE(tasks->Task(0).GetLogRecord(view.LogRecordCounts[0] - 1, shown));
-    EXPECT_EQ(RenderLogRecord(msgs, shown),
-              "Nothing has moved for 0 seconds: the system does not answer for \"" + temp / "src/slow\"");
 }
 
 }  // namespace
