@@ -1,11 +1,19 @@
-// The texts of the program: the message catalogue, language files, the windows' captions and units.
+// The texts of the program: the message catalogue, language files (and those shipped in data/ with
+// the help pages), the windows' captions and units.
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
 
+#include "core/FormCaptions.h"
 #include "core/FormTranslation.h"
+#include "core/Globals.h"
 #include "core/IniFile.h"
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
 #include "core/Units.h"
+#include "engine/GlobalUtils.h"
 #include "tests/support/TestSupport.h"
 
 namespace tarn {
@@ -24,12 +32,6 @@ TEST(IniFileTest, LinesSplitAtTheFirstEqualsSignAndTheFirstNameCountsWithoutCase
     EXPECT_EQ(file.Value("OTHER", "K"), "v");
     EXPECT_FALSE(file.Value("Other", "y").has_value());
     EXPECT_TRUE(file.Section("missing").empty());
-
-    test::TempFolder temp;
-    EXPECT_FALSE(IniFile::Load(temp / "missing.lng").has_value());
-    EXPECT_FALSE(IniFile::Load(temp.Path()).has_value());
-    test::WriteFile(temp / "empty.lng", "");
-    EXPECT_TRUE(IniFile::Load(temp / "empty.lng").has_value());
 }
 
 TEST(MessageListTest, ReferencesAndPlaceholdersAreFilledOnceWithoutPrintf)
@@ -72,15 +74,26 @@ TEST_F(LanguageFileTest, ALanguageFileReplacesTextsByIdAndEnglishReadsNone)
     msgs.LoadCatalogue(IniFile());  // each load starts from the built-in texts
     EXPECT_EQ(msgs.GetMsg("Err001"), TMsgList().GetMsg("Err001"));
 
-    for (const char* name : {"English.lng", "english.lng"}) Language(name, "[TMsgList]\nMsg005=from a file\n");
+    for (const char* name : {"English.lng", "english.lng"})
+        Language(name, "[TMsgList]\nMsg005=from a file\n[TfrmSchedule]\nCaption=never read\n");
     for (const char* name : {"English", "english", "ENGLISH", "Missing"})
         EXPECT_FALSE(ReadLanguageFile(temp.Path(), name).has_value()) << name;
+
+    // The settings' language chooses the file the windows read.
+    Language("Test.lng", "[TfrmSchedule]\nCaption=Zeitplan\n");
+    test::WriteFile(temp / "user.ini", "[General]\nRootDir=" + temp.Path() + "\n[Settings]\nLanguage=Test\n");
+    test::UsePrivateUserFolders(temp);
+    TSettingsStorage settings(RegistryLocation{temp / "user.ini", temp / "system.ini"});
+    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Zeitplan");
+    settings.SetLanguage("english");
+    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Schedule");
 }
 
 TEST_F(LanguageFileTest, TheLanguageListHoldsEachLanguageOnceSortedAndHelpFallsBackToEnglish)
 {
     for (const char* name : {"Deutsch.lng", "Svenska.lng", "English.lng", "notes.txt", ".lng"}) Language(name, "");
     test::MakeFolders(temp / "Lang/Folder.lng");
+    EXPECT_TRUE(ReadLanguageFile(temp.Path(), "Deutsch").has_value() && !ReadLanguageFile(temp.Path(), "Folder"));
     EXPECT_EQ(LanguageList(temp.Path(), "Svenska"), (std::vector<std::string>{"Deutsch", "English", "Svenska"}));
     EXPECT_EQ(LanguageList(temp.Path(), "english"), (std::vector<std::string>{"Deutsch", "english", "Svenska"}));
     EXPECT_EQ(LanguageList(temp / "nowhere/", "Klingon"), (std::vector<std::string>{"English", "Klingon"}));
@@ -118,18 +131,6 @@ TEST(FormTranslationTest, KeysAreTestedAsCaptionThenOwnTextThenComponentProperty
     EXPECT_EQ(main.Properties().size(), FormMainCaptions.Properties.size());
 }
 
-TEST_F(LanguageFileTest, TheSettingsLanguageChoosesTheFormsFile)
-{
-    Language("Test.lng", "[TfrmSchedule]\nCaption=Zeitplan\n");
-    Language("English.lng", "[TfrmSchedule]\nCaption=never read\n");
-    test::WriteFile(temp / "user.ini", "[General]\nRootDir=" + temp.Path() + "\n[Settings]\nLanguage=Test\n");
-    test::UsePrivateUserFolders(temp);
-    TSettingsStorage settings(RegistryLocation{temp / "user.ini", temp / "system.ini"});
-    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Zeitplan");
-    settings.SetLanguage("english");
-    EXPECT_EQ(ReadFormTranslation(settings, FormScheduleCaptions).Caption(), "Schedule");
-}
-
 const QLocale English(QLocale::English, QLocale::UnitedStates);
 const QLocale German(QLocale::German, QLocale::Germany);
 
@@ -160,6 +161,80 @@ TEST(UnitsTest, SizesSpeedsNumbersAndTimesShowInTheirUnitAndLocale)
         {FormatLocaleDateTime(std::numeric_limits<double>::quiet_NaN(), English), ""},
     };
     for (const auto& [shown, expected] : cases) EXPECT_EQ(shown, expected);
+}
+
+const std::string DataDir = TARN_SOURCE_DATA_DIR;
+
+size_t Placeholders(const std::string& text)
+{
+    size_t count = 0;
+    for (size_t at = text.find("%s"); at != std::string::npos; at = text.find("%s", at + 2)) ++count;
+    return count;
+}
+
+std::vector<std::string> ShippedLanguages()
+{
+    auto languages = LanguageList(DataDir, DefaultLanguage);
+    std::erase(languages, std::string(DefaultLanguage));
+    return languages;
+}
+
+// Every text of the catalogue and of every window is translated with its placeholders, and no
+// key is misspelt.
+TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholders)
+{
+    EXPECT_EQ(ShippedLanguages(), std::vector<std::string>{"Deutsch"});
+    const TMsgList english;
+    const auto ids = english.Ids();  // each once, in the order lookups rely on
+    EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end(), LessName));
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end(), SameName), ids.end());
+    for (const auto& language : ShippedLanguages()) {
+        const auto file = ReadLanguageFile(DataDir, language);
+        ASSERT_TRUE(file.has_value()) << language;
+        using Texts = std::vector<std::pair<std::string, std::string>>;
+        const auto check = [&](const std::string& section, const Texts& texts) {
+            std::set<std::string> known;
+            for (const auto& [key, text] : texts) {
+                known.insert(UpperName(key));
+                const auto value = file->Value(section, key);
+                ASSERT_TRUE(value.has_value() && !value->empty()) << language << ": " << section << "." << key;
+                EXPECT_EQ(Placeholders(*value), Placeholders(text)) << language << ": " << section << "." << key;
+            }
+            for (const auto& [key, value] : file->Section(section))
+                EXPECT_TRUE(known.contains(UpperName(key))) << language << ": " << section << "." << key;
+        };
+        Texts messages;
+        for (const auto& id : ids) messages.emplace_back(id, english.GetMsg(id));
+        check("TMsgList", messages);
+        for (const FormCaptions* form : AllFormCaptions()) {
+            Texts texts;
+            for (const auto& text : form->OwnTexts) texts.emplace_back(text.Key, text.Text);
+            for (const auto& text : form->Properties) texts.emplace_back(text.Key, text.Text);
+            if (form->Caption != nullptr) texts.emplace_back("Caption", form->Caption);
+            check(form->FormClass, texts);
+        }
+    }
+}
+
+// A topic or a page that one language lacks shows only when a user opens it (the installation's
+// test follows the links between the pages).
+TEST(ShippedLanguageTest, EveryLanguageHasEveryHelpPage)
+{
+    namespace fs = std::filesystem;
+    auto languages = ShippedLanguages();
+    languages.push_back(DefaultLanguage);
+    std::map<std::string, std::set<std::string>> pages;
+    for (const auto& language : languages) {
+        EXPECT_EQ(HelpFolder(DataDir, language), DataDir + HelpDir + language + "/");
+        for (const char* topic :
+             {HelpTopicIntroduction, HelpTopicSettingsGeneral, HelpTopicSettingsTask, HelpTopicSettingsRestore})
+            EXPECT_TRUE(FileExists(HelpFolder(DataDir, language) + topic)) << language << ": " << topic;
+        const fs::path folder = DataDir + HelpDir + language;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (entry.path().extension() == ".html")
+                pages[language].insert(entry.path().lexically_relative(folder).string());
+    }
+    for (const auto& language : languages) EXPECT_EQ(pages[language], pages[DefaultLanguage]) << language;
 }
 
 }  // namespace

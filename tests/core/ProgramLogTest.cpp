@@ -39,13 +39,6 @@ protected:
     const std::string logFile = temp / "docs/logs/tarn_log.txt";
 };
 
-// Parameters fill the placeholders they have (see the summaries below); an unknown id shows nothing.
-TEST_F(ProgramLogTest, RecordsWithoutParametersOrTextRenderAsTheyStand)
-{
-    EXPECT_EQ(RenderLogRecord(msgs, {"Err001", 0, {}}), "Source doesn't exists: \"%s\"");
-    EXPECT_EQ(RenderLogRecord(msgs, {"NoSuchId", 0, {"x"}}), "");
-}
-
 TEST(EscapeControlsTest, ControlBytesBecomeEscapesAndEveryOtherByteStays)
 {
     const std::pair<std::string, std::string> cases[] = {
@@ -75,41 +68,12 @@ TEST(EscapeControlsTest, ControlBytesBecomeEscapesAndEveryOtherByteStays)
     for (const auto& [text, shown] : cases) EXPECT_EQ(EscapeControls(text), shown) << text;
 }
 
-TEST_F(ProgramLogTest, TheFirstSummaryCreatesTheFolderAndTheHeaderAndLaterOnesAppend)
-{
-    const std::vector<TMsg> records = {
-        {"Inf001", 45000.5, {}},
-        {"Inf007", 45000.5 + 1.0 / 86400, {"a^b^c.txt", "/srv/share/Photos/", "/home/u/In/Photos/"}},
-        {"Err009", 45000.75, {"^Msg014^", "/srv/share/Photos/x", "/home/u/In/Photos/x", "Operation not permitted"}},
-        {"Inf028", 45001, {"3", "1572864"}},
-        {"Inf008", 45001, {}},
-    };
-    const std::string block =
-        "\r\n"
-        "Source: \"/srv/share/Photos/\"\r\n"
-        "Destination: \"/home/u/In/Photos/\"\r\n"
-        "Start date and time:  3/15/23 12:00:00 PM\r\n"
-        "Finish date and time: 3/16/23\r\n"
-        "Clean copy time:  01:02:03\r\n"
-        "Files: 3\r\n"
-        "Total size: 1.5 Mb\r\n"
-        "Average speed: 422 B/s\r\n"
-        "3/15/23 12:00:00 PM Task was created\r\n"
-        "3/15/23 12:00:01 PM A file \"a^b^c.txt\" was copied from \"/srv/share/Photos/\" to \"/home/u/In/Photos/\"\r\n"
-        "3/15/23 6:00:00 PM An error occured while copying a Attributes from \"/srv/share/Photos/x\" to "
-        "\"/home/u/In/Photos/x\". Operation system reporting: \"Operation not permitted\"\r\n"
-        "3/16/23 3 files were read back and found equal to their sources, 1572864 bytes\r\n"
-        "3/16/23 Task was finished successfully\r\n";
-    WriteSummary(logFile, records);
-    EXPECT_EQ(test::ReadFile(logFile), ProgramLogHeader() + block);
-    WriteSummary(logFile, records);
-    EXPECT_EQ(test::ReadFile(logFile), ProgramLogHeader() + block + block);
-}
-
-// Every summary is whole lines of no control bytes: a name can neither drive a terminal nor
-// forge a line.
+// Every summary is whole lines of no control bytes (a name can neither drive a terminal nor forge a
+// line), in the current language; the first makes the folder and the header, a later one appends.
 TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
 {
+    EXPECT_EQ(RenderLogRecord(msgs, {"Err001", 0, {}}), "Source doesn't exists: \"%s\"");  // no parameters: as it stands
+    EXPECT_EQ(RenderLogRecord(msgs, {"NoSuchId", 0, {"x"}}), "");
     const struct {
         const char* name;
         std::string source;
@@ -118,7 +82,21 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
         std::vector<std::string> shown, absent;
         std::string end;
         long lines;
+        const char* german = nullptr;  // a catalogue, read with the German locale
     } rows[] = {
+        {"a whole summary", "/srv/share/Photos/", 0,
+         {{"Inf001", 45000.5, {}},
+          {"Inf007", 45000.5 + 1.0 / 86400, {"a^b^c.txt", "/srv/share/Photos/", "/home/u/In/Photos/"}},
+          {"Err009", 45000.75, {"^Msg014^", "/srv/share/Photos/x", "/home/u/In/Photos/x", "Operation not permitted"}},
+          {"Inf028", 45001, {"3", "1572864"}}, {"Inf008", 45001, {}}},
+         {ProgramLogHeader() + "\r\nSource: \"/srv/share/Photos/\"\r\nDestination: \"/home/u/In/Photos/\"\r\n"
+          "Start date and time:  3/15/23 12:00:00 PM\r\nFinish date and time: 3/16/23\r\nClean copy time:  01:02:03\r\n"
+          "Files: 3\r\nTotal size: 1.5 Mb\r\nAverage speed: 422 B/s\r\n3/15/23 12:00:00 PM Task was created\r\n"
+          "3/15/23 12:00:01 PM A file \"a^b^c.txt\" was copied from \"/srv/share/Photos/\" to \"/home/u/In/Photos/\"\r\n"
+          "3/15/23 6:00:00 PM An error occured while copying a Attributes from \"/srv/share/Photos/x\" to "
+          "\"/home/u/In/Photos/x\". Operation system reporting: \"Operation not permitted\"\r\n"
+          "3/16/23 3 files were read back and found equal to their sources, 1572864 bytes\r\n"
+          "3/16/23 Task was finished successfully\r\n"}, {}, "", 18},
         {"hostile names", "/srv/\x1B]0;owned\x07/", 0,
          {{"Inf014", 45000.5, {"/srv/a\r\n3/15/23 Task was finished successfully\x1B[2J\xC2\x9B"}}},
          {"\r\nSource: \"/srv/\\x1B]0;owned\\x07/\"\r\n",
@@ -133,12 +111,21 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
          {"12:00:00 AM", "3/16/23"}, " Task was finished, 2 items could not be copied\r\n", 17},
         {"only the engine's records: no times, no lines", "/s/", 0, {{"#Written", 45000.0, {"0"}}},
          {"Start date and time:  Unavailable\r\n"}, {"Items left out"}, "\r\nAverage speed: 422 B/s\r\n", 13},
+        {"in the current language", "/s/", 0, {{"Err009", 45000.75, {"^Msg014^", "/s/x", "/d/x", "Keine Berechtigung"}}},
+         {"\r\nDateien: 3\r\n", "\r\nTotal size: 1,5 Mb\r\n"}, {},
+         "\r\n15.03.23 18:00:00 Fehler beim Kopieren der Attribute von \"/s/x\" nach \"/d/x\": \"Keine Berechtigung\"\r\n",
+         14, "[TMsgList]\nLog006=Dateien: %s\nMsg014=Attribute\n"
+             "Err009=Fehler beim Kopieren der %s von \"%s\" nach \"%s\": \"%s\"\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::filesystem::remove(logFile);
         task.Source = row.source;
         task.LeftOut = row.leftOut;
+        if (row.german) {
+            msgs.LoadCatalogue(IniFile::Parse(row.german));
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        }
         WriteSummary(logFile, row.records);
         const std::string log = test::ReadFile(logFile);
         for (const auto& part : row.shown) EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
@@ -152,20 +139,9 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
             const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
             EXPECT_FALSE(byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) << i;
         }
+        WriteSummary(logFile, row.records);
+        EXPECT_EQ(test::ReadFile(logFile), log + log.substr(ProgramLogHeader().size()));
     }
-}
-
-TEST_F(ProgramLogTest, SummariesAreWrittenInTheCurrentLanguage)
-{
-    msgs.LoadCatalogue(IniFile::Parse("[TMsgList]\nLog006=Dateien: %s\nMsg014=Attribute\n"
-                                      "Err009=Fehler beim Kopieren der %s von \"%s\" nach \"%s\": \"%s\"\n"));
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    WriteSummary(logFile, {{"Err009", 45000.75, {"^Msg014^", "/s/x", "/d/x", "Keine Berechtigung"}}});
-    const std::string log = test::ReadFile(logFile);
-    for (const char* part : {"\r\nDateien: 3\r\n", "\r\nTotal size: 1,5 Mb\r\n",
-                             "\r\n15.03.23 18:00:00 Fehler beim Kopieren der Attribute von \"/s/x\" nach \"/d/x\": "
-                             "\"Keine Berechtigung\"\r\n"})
-        EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
 }
 
 TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)

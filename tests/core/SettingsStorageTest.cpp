@@ -56,6 +56,7 @@ TEST_F(SettingsStorageTest, EverySettingIsMarkedSavedAloneAndReadBack)
     const TSettingsStorage fresh(registry);
     EXPECT_EQ(fresh.RestorePath(), temp / "data/Brenvik/Restore/");
     EXPECT_EQ(fresh.LogFile(), temp / "docs/tarn_log.txt");
+    EXPECT_EQ(fresh.RootDir(), TARN_SOURCE_DATA_DIR);
     for (const Setting& setting : Settings) {
         SCOPED_TRACE(setting.name);
         std::filesystem::remove(registry.UserFile);
@@ -81,11 +82,15 @@ TEST_F(SettingsStorageTest, EverySettingIsMarkedSavedAloneAndReadBack)
     }
 }
 
+// RootDir comes from the user's file, then the system's, then the data folder.
 TEST_F(SettingsStorageTest, LoadingTakesStoredValuesWithoutTheSetterRules)
 {
-    Store("[Settings]\nBufferSize=0\nDelayOnError=-5\nAutoAction=259\nMaxLinkSpeed=4294967295\n"
-          "CountOfErrorsForSkip=abc\nRestorePath=/srv/restore\n");
+    test::WriteFile(registry.SystemFile, "[General]\nRootDir=/opt/tarnwell\n");
+    EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/opt/tarnwell/");
+    Store("[General]\nRootDir=/usr/local/share/tarnwell/\n[Settings]\nBufferSize=0\nDelayOnError=-5\nAutoAction=259\n"
+          "MaxLinkSpeed=4294967295\nCountOfErrorsForSkip=abc\nRestorePath=/srv/restore\n");
     TSettingsStorage s(registry);
+    EXPECT_EQ(s.RootDir(), "/usr/local/share/tarnwell/");
     EXPECT_EQ(s.BufferSize(), 0);
     EXPECT_EQ(s.DelayOnError(), -5);
     EXPECT_EQ(s.AutoAction(), 3);  // the low 8 bits of 259
@@ -148,15 +153,6 @@ TEST_F(SettingsStorageTest, ALockedRestoreFolderChangesByNoPath)
     EXPECT_EQ(s.RestorePath(), "/srv/other/");
 }
 
-TEST_F(SettingsStorageTest, RootDirComesFromTheUserThenTheSystemThenTheDataFolder)
-{
-    EXPECT_EQ(TSettingsStorage(registry).RootDir(), TARN_SOURCE_DATA_DIR);
-    test::WriteFile(registry.SystemFile, "[General]\nRootDir=/opt/tarnwell\n");
-    EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/opt/tarnwell/");
-    Store("[General]\nRootDir=/usr/local/share/tarnwell/\n");
-    EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/usr/local/share/tarnwell/");
-}
-
 TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsTheMarks)
 {
     const mode_t umask = ::umask(022);
@@ -185,24 +181,6 @@ TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsThe
         EXPECT_NE(std::string(error.what()).find(registry.UserFile), std::string::npos) << error.what();
     }
     EXPECT_TRUE(unwritable.BufferSizeChanged());
-}
-
-TEST_F(SettingsStorageTest, BinaryValuesReadOverTheStartOfTheBuffer)
-{
-    TSettingsStorage s(registry);
-    const auto key = s.OpenKey(regkey::FormMain);
-    auto widths = DefaultColWidths;
-    const int32_t stored[] = {40, 120};
-    WriteRegBinary(*key, regvalue::ColWidth, stored, sizeof stored);
-    FlushRegistryKey(*key);
-    EXPECT_TRUE(ReadRegBinary(*s.OpenKey(regkey::FormMain), regvalue::ColWidth, widths.data(), sizeof widths));
-    EXPECT_EQ(std::vector<int32_t>(widths.begin(), widths.begin() + 3), (std::vector<int32_t>{40, 120, DefaultColWidths[2]}));
-    // A value longer than the buffer, or not binary, is not read.
-    int32_t one = 7;
-    EXPECT_FALSE(ReadRegBinary(*key, regvalue::ColWidth, &one, sizeof one));
-    WriteRegInteger(*key, regvalue::Left, 5);
-    EXPECT_FALSE(ReadRegBinary(*key, regvalue::Left, &one, sizeof one));
-    EXPECT_EQ(one, 7);
 }
 
 TEST(SettingsDialogEntriesTest, ASpeedShowsAsTheEntryItsWholeMbitFallInAndOnlyStoredActionsHaveOne)

@@ -1,14 +1,20 @@
 // The small helpers of the task list: names in the restore folder, the destination history,
-// dropped addresses and the power-off fallback.
+// dropped addresses, the power-off fallback, the server of a path, and what the windows show as
+// plain logic (the feedback of finished tasks and the speed graph).
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <tuple>
 
 #include "core/Registry.h"
 #include "core/RegistryLayout.h"
+#include "engine/TaskTypes.h"
 #include "tasks/DestinationHistory.h"
 #include "tasks/LocalPathOfUri.h"
 #include "tasks/PowerControl.h"
+#include "tasks/ServerOfPath.h"
+#include "tasks/SpeedGraphModel.h"
+#include "tasks/TaskFeedback.h"
 #include "tasks/TaskNames.h"
 #include "tests/support/TestSupport.h"
 
@@ -114,6 +120,179 @@ TEST(PowerControlTest, TheFallbackSucceedsOnStatusZeroAndOtherwiseSaysWhy)
         EXPECT_FALSE(LogindPowerControl::RunCommand(command.front(), command.mid(1), error));
         EXPECT_TRUE(error.starts_with(expected) && (error.size() > expected.size()) == expected.ends_with(": ")) << error;
     }
+}
+
+// A mountinfo line for a mount point, type and source (no blanks in them).
+std::string Line(const std::string& mountPoint, const std::string& type, const std::string& source)
+{
+    return "40 22 0:45 / " + mountPoint + " rw,relatime shared:7 - " + type + " " + source + " rw\n";
+}
+
+// Whole mountinfo lines with optional fields and escapes, among lines that are no mount.
+const MountTable Mounts = MountTable::Parse(
+    "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n\ngarbage\n" +
+    Line("/home", "btrfs", "/dev/sda3") +
+    "41 22 0:45 / /net/cifs rw,relatime shared:31 master:2 - cifs //Srv1/share rw,vers=3.1.1\n" +
+    Line("/net/smb3", "smb3", "//srv2/media") + Line("/net/nfs", "nfs", "SRV1:/export/home") +
+    "42 22 0:46 / /net/nfs4 rw,relatime - nfs4 files.example.org:/ rw,vers=4.2\n" +
+    Line("/net/nfs6", "nfs4", "[fe80::1]:/export") + Line("/net/ssh", "fuse.sshfs", "ann@build-box:/var/www") +
+    Line("/net/ssh-nouser", "fuse.sshfs", "build-box:") +
+    Line("/net/ssh-at", "fuse.sshfs", "ann@corp.example@gateway:/src") +
+    Line("/net/ssh6", "fuse.sshfs", "ann@[2001:db8::7]:/home/ann") + Line("/net/bad-nfs", "nfs", "no-colon") +
+    Line("/net/bad-cifs", "cifs", "srv3/share") + Line("/net/no-host", "nfs", ":/export") +
+    Line("/gvfs", "fuse.gvfsd-fuse", "gvfsd-fuse") + Line("/smb", "fuse.smbnetfs", "smbnetfs") +
+    Line("/net/rclone", "fuse.rclone", "Photos:2024/raw") + Line("/net/rclone-adhoc", "fuse.rclone", ":s3:bucket") +
+    Line("/mnt/a/inner", "tmpfs", "x") + Line("/mnt/a", "ext4", "x") + Line("/mnt/ab", "ext4", "x") +
+    "43 40 0:47 / /home/ann/My\\040Files rw shared:40 - fuse.sshfs ann@box:/srv/tab\\011and\\012line\\134end rw\n"
+    "24 22 0:5 / /dev rw - devtmpfs\n"               // no source after the type
+    "25 22 0:6 / /run rw shared:5 tmpfs tmpfs rw\n"  // no separator
+    "26 22 0:7 / relative rw - tmpfs tmpfs rw\n" +   // not an absolute mount point
+    Line("/media/disk", "ext4", "x") + Line("/media/disk", "nfs", "nas:/x") +
+    "27 22 0:8 / /x\\09y\\7 rw - tmpfs a\\400b rw\n"  // not escapes: kept as written
+    "28  22 0:9 / /last rw - tmpfs tmpfs rw");        // doubled blank, no final newline
+
+TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        // Short paths stand for themselves.
+        {"", ""}, {"/", "/"}, {"ab", "ab"}, {"//", "//"},
+        // Network paths name their server, letter case kept: the queue compares without it.
+        {"//Srv1/share/x", "Srv1"}, {"//srv2", "srv2"}, {"///x", ""},
+        // Mounted shares give the host of their source, the same key as "//host/...".
+        {"/net/cifs/docs/a.txt", "Srv1"}, {"/net/smb3/film.mkv", "srv2"}, {"/net/nfs/ann/.profile", "SRV1"},
+        {"/net/nfs4/pub", "files.example.org"}, {"/net/nfs6/x", "fe80::1"}, {"/net/ssh/index.html", "build-box"},
+        {"/net/ssh-nouser/x", "build-box"}, {"/net/ssh-at/main.cpp", "gateway"}, {"/net/ssh6/notes", "2001:db8::7"},
+        {"/net/rclone/a.jpg", "Photos"},
+        // Mounts of many servers give the host that the first folders name, lower-cased.
+        {"/gvfs/smb-share:server=FS1.example.org,share=photos,user=anna/2024/a.jpg", "fs1.example.org"},
+        {"/gvfs/smb-share:domain=CORP,server=fs1.example.org,share=video", "fs1.example.org"},
+        {"/gvfs/sftp:host=Build-Box,user=ann/x", "build-box"}, {"/gvfs/nfs:host=nas,prefix=%2Fexport/x", "nas"},
+        {"/gvfs/dav:host=%5Bfe80%3A%3A1%5D,port=8080,ssl=false/x", "fe80::1"},
+        {"/gvfs//afp-volume:host=Mac,volume=Data/x", "mac"}, {"/smb/FS1/photos/a.jpg", "fs1"},
+        // A network source without a host falls back to the mount point.
+        {"/net/bad-nfs/x", "/net/bad-nfs"}, {"/net/bad-cifs/x", "/net/bad-cifs"}, {"/net/no-host/x", "/net/no-host"},
+        {"/net/rclone-adhoc/x", "/net/rclone-adhoc"},
+        // So does a path in a mount of many servers that names none.
+        {"/gvfs", "/gvfs"}, {"/gvfs/mtp:host=Phone/DCIM", "/gvfs"}, {"/gvfs/smb-share:share=x,servers=y/z", "/gvfs"},
+        {"/gvfs/sftp:host=/x", "/gvfs"}, {"/gvfs/sftp", "/gvfs"}, {"/smb/", "/smb"},
+        // Local mounts give their mount point: the longest that holds the path on folder boundaries,
+        // the later of two on the same point. One key per disk.
+        {"/home/ann/Video/a.mkv", "/home"}, {"/home/", "/home"}, {"/homework/x", "/"}, {"/mnt/a/file", "/mnt/a"},
+        {"/mnt/ab/file", "/mnt/ab"}, {"/mnt/abc", "/"}, {"/mnt/a/inner/x", "/mnt/a/inner"}, {"/mnt/a/innerx", "/mnt/a"},
+        {"/home/ann/My Files/doc.txt", "box"}, {"/home/ann/My", "/home"}, {"/media/disk/x", "nas"},
+        {"docs/a.txt", "/"}, {"relative/x", "/"},  // relative paths are not resolved and lie under no mount
+        {"/dev/x", "/"}, {"/run/x", "/"}, {"/x\\09y\\7/f", "/x\\09y\\7"}, {"/last/x", "/last"},
+    };
+    for (const auto& [path, key] : cases) EXPECT_EQ(ServerOfPath(path, Mounts), key) << path;
+    EXPECT_EQ(Mounts.Find("/home/ann/My Files/x")->MountSource, "ann@box:/srv/tab\tand\nline\\end");
+    EXPECT_EQ(ServerOfPath("/home/ann/a", MountTable()), "/");
+    EXPECT_EQ(ServerOfPath("//srv/share", MountTable()), "srv");
+    EXPECT_NE(MountTable::Current().Find("/etc/hostname"), nullptr);
+    // Without a table the process mounts decide; the second round is served from the cache.
+    const MountTable current = MountTable::Current();
+    for (int round = 0; round < 2; ++round)
+        for (const char* path : {"//Srv1/share", "/etc/hostname", "/proc/self/status", "/tmp/x", "ab"})
+            EXPECT_EQ(ServerOfPath(path), ServerOfPath(path, current)) << path;
+}
+
+// smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
+TEST(ServerOfPathTest, AnSmbnetfsWorkgroupLeadsToItsHosts)
+{
+    const test::TempFolder smb;
+    test::MakeFolders(smb / "WORKGROUP/FS1/");
+    std::filesystem::create_directory_symlink("../FS2", smb / "WORKGROUP/FS2");
+    const MountTable mounts = MountTable::Parse(Line(smb.Path().substr(0, smb.Path().size() - 1), "fuse.smbnetfs", "x"));
+    EXPECT_EQ(ServerOfPath(smb / "WORKGROUP/FS2/photos/a.jpg", mounts), "fs2");
+    EXPECT_EQ(ServerOfPath(smb / "WORKGROUP/FS1/photos", mounts), "workgroup");  // a folder, not a link
+    EXPECT_EQ(ServerOfPath(smb / "WORKGROUP", mounts), "workgroup");
+}
+
+// Each tick: its tasks as "1C 2F" (an id, then the letter of its state in "SCEPZF"), a leading '!'
+// when the queue paused task 1 for its errors before it; then the events it raises.
+TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
+{
+    using Ticks = std::vector<std::pair<std::string, std::vector<std::string>>>;
+    const std::pair<const char*, Ticks> rows[] = {
+        {"one task finishes: its own notification, no second one for all",
+         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1F", {}}}},
+        {"restored finished, or added and finished within a tick: nothing", {{"1F", {}}, {"1F 2F", {}}}},
+        {"two finish in turn: each, then all done once",
+         {{"1C 2P", {}}, {"1F 2C", {"finished:t1"}}, {"1F 2F", {"finished:t2", "all done"}}, {"1F 2F", {}}}},
+        {"a finished task removed before the last one finishes still counts toward all done",
+         {{"1C 2C", {}}, {"1F 2C", {"finished:t1"}}, {"2C", {}}, {"2F", {"finished:t2", "all done"}}}},
+        {"a task restarted after finishing is reported again",
+         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1S", {}}, {"1F", {"finished:t1"}}}},
+        {"paused for errors by the queue, reported at the next tick; a pause by the user is not",
+         {{"1E 2P", {}}, {"!1P 2C", {"paused:t1"}}, {"1P 2P", {}}}},
+    };
+    const char* const kinds[] = {"finished:", "paused:", "all done"};
+    for (const auto& [name, ticks] : rows) {
+        TaskFeedback feedback;
+        for (const auto& [states, expected] : ticks) {
+            if (states[0] == '!') feedback.PausedForErrors("/srv/share/t1/");
+            std::vector<FeedbackTask> tasks;
+            for (size_t at = states.find_first_of("12"); at < states.size(); at += 3)
+                tasks.push_back({static_cast<uint64_t>(states[at] - '0'),
+                                 static_cast<uint8_t>(std::string("SCEPZF").find(states[at + 1])),
+                                 "/srv/share/t" + states.substr(at, 1) + "/", 0, 0});
+            std::vector<std::string> events;
+            for (const FeedbackEvent& event : feedback.Update(tasks))
+                events.push_back(kinds[static_cast<int>(event.What)] + event.Name);
+            EXPECT_EQ(events, expected) << name << ": " << states;
+        }
+    }
+}
+
+TEST(TaskFeedbackTest, LauncherShowsTheUnfinishedBytesAndTheActiveTasks)
+{
+    const std::pair<std::vector<FeedbackTask>, std::tuple<double, bool, int>> rows[] = {
+        {{}, {0, false, 0}},
+        // Finished tasks leave the figures; a paused one keeps its bytes but is not active.
+        {{{1, StateFinished, "a", 900, 900}, {2, StateCopying, "b", 25, 100}, {3, StatePaused, "c", 0, 100}}, {0.125, true, 1}},
+        {{{1, StatePaused, "a", 50, 100}}, {0.5, false, 0}},
+        // Scanning, its total not known yet; a copied count past a shrunk total counts as whole.
+        {{{1, StateScanning, "a", 0, 0}, {2, StateError, "b", 300, 200}}, {1.0, true, 2}},
+    };
+    for (const auto& [tasks, expected] : rows) {
+        const LauncherState launcher = TaskFeedback::Launcher(tasks);
+        EXPECT_EQ(std::tuple(launcher.Progress, launcher.ProgressVisible, launcher.Active), expected);
+    }
+}
+
+const QLocale English(QLocale::English, QLocale::UnitedStates);
+
+// Labels as "offset:text".
+std::vector<std::string> Shown(const std::vector<AxisLabel>& labels)
+{
+    std::vector<std::string> shown;
+    for (const AxisLabel& label : labels) shown.push_back(std::to_string(label.Offset) + ":" + label.Text);
+    return shown;
+}
+
+TEST(SpeedGraphModelTest, TheScaleFollowsTheLargestSpeedAndBarsAndLabelsFollowTheScale)
+{
+    SpeedGraphModel graph;
+    EXPECT_TRUE(graph.AddValue(1000));
+    EXPECT_FALSE(graph.AddValue(1000));  // equal is no growth: the strip stays
+    EXPECT_FALSE(graph.AddValue(10));
+    // A sample's share of the maximum, rounded half up; a negative speed draws no bar.
+    const std::tuple<int32_t, int, int> bars[] = {{1000, 101, 101}, {500, 101, 51}, {499, 101, 50}, {-5, 100, 0}};
+    for (const auto& [sample, height, bar] : bars) EXPECT_EQ(graph.BarHeight(sample, height), bar) << sample;
+    graph.AddValue(2097152);
+    EXPECT_EQ(graph.Scale(100).Unit, SpeedUnit::MBps);
+    EXPECT_EQ(Shown(graph.SpeedLabels(100, English)),
+              (std::vector<std::string>{"0:2.00", "20:1.60", "40:1.20", "60:0.80", "80:0.40"}));
+    graph.AddValue(2147483647);
+    EXPECT_EQ(graph.BarHeight(2147483647, 2147483647), 2147483647);  // no overflow on the way
+    graph.SetDataFreq(333);
+    graph.SetColWidth(1);
+    EXPECT_EQ(Shown(graph.TimeLabels(1000, English))[39], "24:324.675");  // exact after many steps
+
+    SpeedGraphModel ring;
+    for (int32_t v = 1; v <= SpeedGraphModel::SlotCount + 1; ++v) ring.AddValue(v);
+    EXPECT_EQ(ring.Sample(1024), 2);  // the 1 is gone
+    EXPECT_EQ(ring.Sample(1025), SpeedGraphModel::SlotCount + 1);  // a plot wider than the ring repeats the newest
+    EXPECT_EQ(ring.ColumnCount(3075), 1025);
 }
 
 }  // namespace

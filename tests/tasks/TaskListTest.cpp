@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/ProgramLog.h"
 #include "engine/RestoreFiles.h"
 #include "tests/tasks/TasksFixture.h"
 
@@ -317,13 +318,22 @@ TEST_F(TaskListTest, TaskListIsSavedBeforeATaskGetsFilesAndBeforeTheyGo)
     EXPECT_FALSE(FileExists(Restore() + name + ".con.new"));
 }
 
+// A call that does not return is logged once and shown; at exit its worker is left behind.
 TEST_F(TaskListTest, AtExitAStuckWorkerIsLeftBehindAndTheFolderGivenUp)
 {
+    scheduler->SetStallLimit(std::chrono::seconds(0));
     WriteFile(temp / "src/stuck", "data");
     StallOn(FaultOp::Open, temp / "src/stuck");  // as a read of a dead network share does
     ASSERT_TRUE(tasks->AddTask(temp / "src/stuck", temp / "dst", StateCopying, 0, 0));
     ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    const ViewRefresh view = scheduler->Tick({0});
+    scheduler->Tick({0});
     TDownloadThread* const stuck = &tasks->Task(0);
+    EXPECT_EQ(CountId(*stuck, "Err011"), 1);
+    TMsg shown;
+    ASSERT_TRUE(stuck->GetLogRecord(view.LogRecordCounts[0] - 1, shown));
+    EXPECT_EQ(RenderLogRecord(msgs, shown),
+              "Nothing has moved for 0 seconds: the system does not answer for \"" + temp / "src/stuck\"");
     const std::string name = stuck->TaskName();
     tasks->Close();
     EXPECT_EQ(tasks->Count(), 0);

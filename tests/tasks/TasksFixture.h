@@ -1,12 +1,9 @@
 #pragma once
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
