@@ -48,7 +48,8 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
     if (d.links) MakeLinkTree(root + "links/");
     const std::string dst = stick ? stick->Path() + "dst/" : temp / "dst/";
     Campaign campaign{.Source = temp / "src", .Original = temp / "src", .Destination = dst, .Work = temp.Path(),
-                      .Commands = {{"tree"}}, .Options = {"--speed-limit", "3M"}, .Rounds = d.rounds};
+                      .Commands = {{"tree"}}, .Options = {"--speed-limit", "3M"}, .Rounds = d.rounds,
+                      .EarlyKills = false};
     if (d.verify) campaign.CopyOptions = {"--verify"};
     if (d.links) campaign.CopyOptions = {"--security", "--hard-links"};
     campaign.BeforeComparing = [&] {

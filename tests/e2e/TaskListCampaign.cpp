@@ -85,7 +85,7 @@ private:
         CommandRunner runner(TARNCTL_PATH, words, home_);
         if (kill) {
             // A third of the kills come within the first moments: TaskList, the restore files, the scan.
-            const int limit = random() % 3 == 0 ? 60 : 1500;
+            const int limit = c_.EarlyKills && random() % 3 == 0 ? 60 : 1500;
             std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, limit)(random)));
             runner.Signal(SIGKILL);
         }

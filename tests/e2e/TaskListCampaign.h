@@ -20,6 +20,7 @@ struct Campaign {
     std::vector<std::string> CopyOptions = {};                                            // of copies only
     std::function<void()> BeforeComparing = [] {};
     int Rounds = 2;
+    bool EarlyKills = true;  // a third of the kills within the first moments, else any time in 1.5 s
 };
 void RunCampaign(const Campaign& campaign);
 
