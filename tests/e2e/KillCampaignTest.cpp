@@ -1,9 +1,6 @@
 // The kill -9 campaigns (docs/reliability.md): a tree copied by tarnctl, and a task list, killed at
-// random moments and resumed until a run ends by itself. TARN_CAMPAIGN_ROUNDS runs more rounds,
-// TARN_CAMPAIGN_SEED repeats a failed one; TARN_CAMPAIGN_SOURCE and TARN_CAMPAIGN_DESTINATION
-// name folders for the task list's trees and copies instead of the test's own.
-#include <random>
-
+// random moments and resumed until a run ends by itself. TARN_CAMPAIGN_SOURCE and
+// TARN_CAMPAIGN_DESTINATION name folders for the task list's trees and copies instead of the test's own.
 #include "engine/GlobalUtils.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/e2e/TaskListCampaign.h"
@@ -25,59 +22,19 @@ struct Destination {
 
 class KillCampaignTest : public TempFolderTest, public ::testing::WithParamInterface<Destination> {
 protected:
-    void SetUp() override
-    {
-        destination_ = temp / "dst";
-        if (GetParam().readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
-        if (!GetParam().exFatStick) return;
-        std::string why;
-        stick_ = FuseStick::Make(FuseStick::Kind::ExFat, temp.Path(), &why);
-        if (!stick_) GTEST_SKIP() << why;
-        destination_ = stick_->Path() + "dst";
-    }
     void TearDown() override { ::unsetenv("TARN_READ_AHEAD"); }
-
-    // One round: a copy, killed and resumed until a run ends by itself; that run's exit status.
-    int Round(const std::string& answer, std::mt19937& random, int& kills)
-    {
-        const std::string restore = temp / "restore";
-        std::vector<std::string> copy = {"copy", "--quiet", "--speed-limit", "3M", "--delay-on-error", "50",
-                                         "--on-exists", answer, "--restore-dir", restore, temp / "src/tree",
-                                         destination_};
-        if (GetParam().verify) copy.insert(copy.begin() + 1, "--verify");
-        if (GetParam().links) copy.insert(copy.begin() + 1, {"--security", "--hard-links"});
-        const std::vector<std::string> resume = {"resume", "--quiet", "--speed-limit", "3M", "--on-exists", answer,
-                                                 "--restore-dir", restore};
-        // Until the task is in TaskList it has written nothing: a run killed before leaves nothing
-        // to resume, and the user copies again; so does one killed before the task's files were made.
-        bool started = false;
-        for (int run = 0;; ++run) {
-            CommandRunner runner(TARNCTL_PATH, started && fs::exists(restore + "/TaskList") ? resume : copy,
-                                 temp / "home");
-            started = true;
-            const bool killed = run < 6 && random() % 4 != 0;  // less often later, so that rounds end
-            if (killed) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1501));
-                runner.Signal(SIGKILL);
-            }
-            const int status = runner.Wait();
-            if (killed && status == 128 + SIGKILL) {
-                ++kills;
-                continue;
-            }
-            started = !(status == 2 && runner.Errors().find("was being created") != npos);
-            if (!started) continue;
-            if (status != 0) ADD_FAILURE() << runner.Errors();
-            return status;
-        }
-    }
-
-    std::unique_ptr<FuseStick> stick_;
-    std::string destination_;
 };
 
 TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
 {
+    const Destination& d = GetParam();
+    if (d.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
+    std::unique_ptr<FuseStick> stick;
+    if (d.exFatStick) {
+        std::string why;
+        stick = FuseStick::Make(FuseStick::Kind::ExFat, temp.Path(), &why);
+        if (!stick) GTEST_SKIP() << why;
+    }
     // Big files to be killed in, many small ones to be killed between.
     const std::string root = temp / "src/tree/";
     unsigned seed = 1;
@@ -88,29 +45,21 @@ TEST_P(KillCampaignTest, EveryKilledCopyEndsByteIdenticalWithNoTaskLost)
     for (int i = 0; i < 120; ++i)
         WriteFile(root + (i % 3 == 0 ? "a/d/" : i % 3 == 1 ? "e/" : "a/b/") + "small" + std::to_string(i),
                   RandomBytes(static_cast<size_t>(i * 97 % 9000), seed++));
-    if (GetParam().links) MakeLinkTree(root + "links/");
-    const int rounds = EnvironmentNumber("TARN_CAMPAIGN_ROUNDS", GetParam().rounds);
-    const unsigned firstSeed = CampaignSeed();
-    int kills = 0;
-    for (int round = 0; round < rounds; ++round) {
-        const unsigned seed = firstSeed + static_cast<unsigned>(round);  // decides the round, its answer too
-        const std::string answer = seed % 3 == 0 ? "skip" : seed % 3 == 1 ? "upload" : "overwrite";
-        std::mt19937 random(seed);
-        SCOPED_TRACE("round " + std::to_string(round) + ", --on-exists " + answer + ", TARN_CAMPAIGN_SEED=" +
-                     std::to_string(seed) + " TARN_CAMPAIGN_ROUNDS=1");
-        ASSERT_EQ(Round(answer, random, kills), 0);
-        ASSERT_TRUE(!stick_ || stick_->Remount());
-        ASSERT_TRUE(SameTree(temp / "src/tree", destination_ + "/tree"));
-        if (GetParam().links) {
-            ASSERT_EQ(TreeListing(temp / "src/tree"), TreeListing(destination_ + "/tree"));
-        }
+    if (d.links) MakeLinkTree(root + "links/");
+    const std::string dst = stick ? stick->Path() + "dst/" : temp / "dst/";
+    Campaign campaign{.Source = temp / "src", .Original = temp / "src", .Destination = dst, .Work = temp.Path(),
+                      .Commands = {{"tree"}}, .Options = {"--speed-limit", "3M"}, .Rounds = d.rounds,
+                      .EarlyKills = false};
+    if (d.verify) campaign.CopyOptions = {"--verify"};
+    if (d.links) campaign.CopyOptions = {"--security", "--hard-links"};
+    campaign.BeforeComparing = [&] {
+        ASSERT_TRUE(!stick || stick->Remount());
+        EXPECT_TRUE(!d.links || TreeListing(temp / "src/tree") == TreeListing(dst + "tree"));
         // Every file was read back, those whose reading a kill cut short again after the resume.
-        EXPECT_TRUE(!GetParam().verify ||
+        EXPECT_TRUE(!d.verify ||
                     ReadFile(temp / "restore/tarn_log.txt").find("123 files were read back and found equal") != npos);
-        ExpectNothingLeftIn(temp / "restore");
-        fs::remove_all(destination_);
-    }
-    RecordProperty("kills", kills);
+    };
+    RunCampaign(campaign);
 }
 
 INSTANTIATE_TEST_SUITE_P(KillCampaign, KillCampaignTest,
@@ -132,7 +81,7 @@ TEST(TaskListCampaignTest, EveryTaskOfAKilledListEndsByteIdentical)
     };
     const std::string src = folder("TARN_CAMPAIGN_SOURCE") + "src/", dst = folder("TARN_CAMPAIGN_DESTINATION") + "dst/";
     MakeTaskListCampaignTrees(src);
-    RunTaskListCampaign({src, src, dst, temp.Path()}, 2);
+    RunCampaign({.Source = src, .Original = src, .Destination = dst, .Work = temp.Path()});
     fs::remove_all(folder("TARN_CAMPAIGN_SOURCE"));
     fs::remove_all(folder("TARN_CAMPAIGN_DESTINATION"));
 }

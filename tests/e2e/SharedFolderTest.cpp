@@ -157,8 +157,7 @@ class TopFolderLinkTest : public SharedFolderTest, public ::testing::WithParamIn
 // (or root's).
 TEST_P(TopFolderLinkTest, NothingLandsInTheLinksTarget)
 {
-    const When when = GetParam().when;
-    const bool asRoot = GetParam().asRoot;
+    const auto [name, when, asRoot] = GetParam();
     const std::string target = temp / "private/";
     MakeFolders(target);
     WriteFile(target + "diary", "mine alone");

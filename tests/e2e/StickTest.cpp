@@ -11,18 +11,13 @@ namespace {
 using namespace test;
 using Kind = FuseStick::Kind;
 
-class StickTest : public TempFolderTest {
+class StickTest : public CommandTest {
 protected:
     void MountStick(Kind kind, uint64_t size = uint64_t{512} << 20)
     {
         std::string why;
         stick_ = FuseStick::Make(kind, temp.Path(), &why, size);
         if (!stick_) GTEST_SKIP() << why;
-    }
-    int Tarnctl(std::vector<std::string> arguments, std::string* errors = nullptr)
-    {
-        arguments.insert(arguments.begin() + 1, {"--restore-dir", temp / "restore"});
-        return RunCommand(TARNCTL_PATH, arguments, temp / "home", errors);
     }
     // The program log's lines that name `name` as a file or the end of a path.
     std::vector<std::string> LogLinesNaming(const std::string& name) const
@@ -68,11 +63,9 @@ TEST_P(StickNameTest, NamesTheStickCannotHoldAreLeftOutAtOnce)
     fs::create_symlink("inner.txt", temp / "src/sub/link");
     fs::create_hard_link(temp / "src/sub/inner.txt", temp / "src/sub/inner-again");
     std::string errors;
-    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--hard-links", "--on-exists", GetParam().onExists, "--delay-on-error",
-                       "60000", "--max-errors", "0", temp / "src", stick_->Path()},
-                      &errors),
-              2)
-        << errors;
+    EXPECT_EQ(Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", "--hard-links", "--on-exists",
+                       GetParam().onExists, "--delay-on-error", "60000", "--max-errors", "0", temp / "src",
+                       stick_->Path()}, &errors), 2) << errors;
     EXPECT_EQ(errors.find("failed after"), npos) << errors;
     for (const auto& name : {refused[0], refused[1], refused[2], refused[3], std::string("link")}) {
         const auto lines = LogLinesNaming(name);
@@ -117,8 +110,8 @@ TEST_F(StickTest, AFileOf4GiBOrMoreIsNotReportedCopiedOnFat32)
     WriteFile(temp / "src/huge", "");
     fs::resize_file(temp / "src/huge", size);  // sparse
     std::string errors;
-    const int status =
-        Tarnctl({"copy", "--quiet", "--delay-on-error", "100", "--max-errors", "2", temp / "src", stick_->Path()}, &errors);
+    const int status = Tarnctl({"copy", "--quiet", "--restore-dir", temp / "restore", "--delay-on-error", "100",
+                                "--max-errors", "2", temp / "src", stick_->Path()}, &errors);
     ASSERT_TRUE(stick_->Remount());
     const std::string huge = stick_->Path() + "src/huge";
     const bool whole = fs::exists(huge) && fs::file_size(huge) == size;

@@ -1,25 +1,14 @@
 #include "tests/support/FuseStick.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
-
-#include "tests/support/TestSupport.h"
-
-extern char** environ;
 
 namespace tarn::test {
 namespace {
@@ -37,53 +26,25 @@ std::string FindTool(const std::string& name)
     return {};
 }
 
-// Starts a tool with its output appended to `log`; its process id, or -1.
-pid_t Start(std::vector<std::string> command, const std::string& log)
+// Runs a tool to its end, in `home` (where it writes its output); what it said when it failed.
+std::string Run(const std::vector<std::string>& command, const std::string& home)
 {
-    command.front() = FindTool(command.front());
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> arguments;
-    for (const auto& argument : command) arguments.push_back(const_cast<char*>(argument.c_str()));
-    arguments.push_back(nullptr);
-    pid_t pid = -1;
-    if (command.front().empty() || ::posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    std::string errors, output;
+    return RunCommand(FindTool(command[0]), {command.begin() + 1, command.end()}, home, &errors, &output) == 0
+               ? ""
+               : command[0] + ": " + output + errors;
 }
 
-// Runs a command to its end; its exit status, or -1.
-int Run(const std::vector<std::string>& command, const std::string& log)
+// Read from the mount table, not by a stat that a stuck FUSE daemon would never answer.
+bool IsMountPoint(const std::string& path)
 {
-    const pid_t pid = Start(command, log);
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Mount points with the owner file beside them, read from the mount table, not by a stat that a
-// stuck FUSE daemon would never answer.
-std::vector<std::string> MountPoints()
-{
-    std::vector<std::string> points;
     std::ifstream table("/proc/self/mountinfo");
     for (std::string line; std::getline(table, line);) {
         std::istringstream fields(line);
         std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        points.push_back(point);
+        if (fields >> id >> parent >> device >> root >> point && point == path) return true;
     }
-    return points;
-}
-
-bool IsMountPoint(const std::string& path)
-{
-    const auto points = MountPoints();
-    return std::find(points.begin(), points.end(), path) != points.end();
+    return false;
 }
 
 // Whether a loop device still reads `image`: it goes when the exFAT daemon has closed it.
@@ -96,18 +57,6 @@ bool ImageOnLoopDevice(const std::string& image)
         if (std::getline(backing, file) && file == image) return true;
     }
     return false;
-}
-
-// A stick whose test process was killed (a timeout, Ctrl+C) is unmounted by the next that makes
-// one: "<mount point>.owner" holds the id of the process that mounted it.
-void UnmountLeftSticks()
-{
-    for (const auto& point : MountPoints()) {
-        std::ifstream owner(point + ".owner");
-        pid_t pid = 0;
-        if (owner >> pid && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
-            Run({"umount", "-l", point}, "/dev/null");
-    }
 }
 
 std::string WhyUnavailable(FuseStick::Kind kind)
@@ -132,7 +81,7 @@ FuseStick::FuseStick(Kind kind, const std::string& folder) : kind_(kind)
     const std::string base = fs::canonical(folder).string() + "/" + KindName(kind);
     image_ = base + ".img";
     mountPoint_ = base + "/";
-    log_ = base + ".log";
+    tools_ = base + ".tools";
     MakeFolders(mountPoint_);
 }
 
@@ -140,19 +89,13 @@ std::unique_ptr<FuseStick> FuseStick::Make(Kind kind, const std::string& folder,
 {
     *why = WhyUnavailable(kind);
     if (!why->empty()) return nullptr;
-    UnmountLeftSticks();
     std::unique_ptr<FuseStick> stick(new FuseStick(kind, folder));
-    WriteFile(stick->mountPoint_.substr(0, stick->mountPoint_.size() - 1) + ".owner", std::to_string(::getpid()));
     WriteFile(stick->image_, "");
-    std::error_code error;
-    fs::resize_file(stick->image_, size, error);  // sparse
-    if (error || Run(kind == Kind::Fat32 ? std::vector<std::string>{"mkfs.vfat", "-F", "32", stick->image_}
-                                         : std::vector<std::string>{"mkfs.exfat", stick->image_},
-                     stick->log_) != 0) {
-        *why = "the image could not be made: " + stick->Log();
-        return nullptr;
-    }
-    *why = stick->Mount();
+    fs::resize_file(stick->image_, size);  // sparse
+    *why = Run(kind == Kind::Fat32 ? std::vector<std::string>{"mkfs.vfat", "-F", "32", stick->image_}
+                                   : std::vector<std::string>{"mkfs.exfat", stick->image_},
+               stick->tools_);
+    if (why->empty()) *why = stick->Mount();
     return why->empty() ? std::move(stick) : nullptr;
 }
 
@@ -171,25 +114,19 @@ FuseStick::~FuseStick()
 std::string FuseStick::Mount()
 {
     const std::string point = mountPoint_.substr(0, mountPoint_.size() - 1);
-    const auto logged = fs::exists(log_) ? fs::file_size(log_) : 0;
     if (kind_ == Kind::Fat32) {
         // In the foreground as our child: once it has ended after the unmount, all is in the image.
-        daemon_ = Start({"fusefat", "-f", "-o", "rw+", image_, point}, log_);
-        if (daemon_ < 0) return "fusefat could not be started";
-        bool ended = false;
-        WaitUntil([&] { return IsMountPoint(point) || (ended = ::waitpid(daemon_, nullptr, WNOHANG) == daemon_); });
-        if (ended || !IsMountPoint(point)) {
-            if (!ended) {
-                ::kill(daemon_, SIGKILL);
-                ::waitpid(daemon_, nullptr, 0);
-            }
-            daemon_ = -1;
-            return "fusefat could not mount the image: " + Log(logged);
+        daemon_ = std::make_unique<CommandRunner>(FindTool("fusefat"),
+                                                  std::vector<std::string>{"-f", "-o", "rw+", image_, point}, tools_);
+        WaitUntil([&] { return IsMountPoint(point) || daemon_->WaitFor(0ms); });
+        if (!IsMountPoint(point)) {
+            const std::string said = daemon_->Output() + daemon_->Errors();
+            daemon_.reset();
+            return "fusefat could not mount the image: " + said;
         }
-    } else {
-        // exfat-fuse takes block devices only: mount(8) puts the image on a loop device.
-        if (Run({"mount", "-t", "exfat-fuse", "-o", "loop", image_, point}, log_) != 0)
-            return "mount -t exfat-fuse could not mount the image: " + Log(logged);
+    } else if (const std::string why = Run({"mount", "-t", "exfat-fuse", "-o", "loop", image_, point}, tools_);
+               !why.empty()) {
+        return why;  // exfat-fuse takes block devices only: mount(8) puts the image on a loop device
     }
     mounted_ = true;
     return {};
@@ -200,31 +137,17 @@ void FuseStick::Unmount()
     mounted_ = false;
     const std::string point = mountPoint_.substr(0, mountPoint_.size() - 1);
     // A tarnctl a failed test left running keeps it busy for a moment; then it is detached lazily.
-    bool unmounted = false;
-    for (int attempt = 0; attempt < 100 && !unmounted; ++attempt) {
-        unmounted = Run({"umount", point}, log_) == 0 || !IsMountPoint(point);
-        if (!unmounted) std::this_thread::sleep_for(100ms);
+    std::string why;
+    if (!WaitUntil([&] { return (why = Run({"umount", point}, tools_)).empty() || !IsMountPoint(point); }, 10s)) {
+        ADD_FAILURE() << "the stick at " << point << " stayed busy: " << why;
+        Run({"umount", "-l", point}, tools_);
     }
-    if (!unmounted) {
-        ADD_FAILURE() << "the stick at " << point << " stayed busy: " << Log();
-        Run({"umount", "-l", point}, log_);
-    }
-    if (daemon_ > 0) {
-        if (!WaitUntil([&] { return ::waitpid(daemon_, nullptr, WNOHANG) == daemon_; }, 60s)) {
-            ADD_FAILURE() << "fusefat did not end after the unmount";
-            ::kill(daemon_, SIGKILL);
-            ::waitpid(daemon_, nullptr, 0);
-        }
-        daemon_ = -1;
+    if (daemon_) {
+        EXPECT_TRUE(daemon_->WaitFor(60s)) << "fusefat did not end after the unmount";
+        daemon_.reset();
     } else if (!WaitUntil([&] { return !ImageOnLoopDevice(image_); }, 60s)) {
         ADD_FAILURE() << "the loop device of " << image_ << " stayed after the unmount";
     }
-}
-
-std::string FuseStick::Log(uintmax_t from) const
-{
-    const std::string all = fs::exists(log_) ? ReadFile(log_).substr(from) : "";
-    return all.size() > 600 ? "..." + all.substr(all.size() - 600) : all;
 }
 
 }  // namespace tarn::test

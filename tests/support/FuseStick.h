@@ -1,11 +1,10 @@
 #pragma once
 
-#include <gtest/gtest.h>
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "tests/support/TestSupport.h"
 
 namespace tarn::test {
 
@@ -31,13 +30,12 @@ private:
     FuseStick(Kind kind, const std::string& folder);
     std::string Mount();  // the reason it failed, or nothing
     void Unmount();
-    std::string Log(uintmax_t from = 0) const;  // what the tools said from byte `from` on
 
     Kind kind_;
     std::string image_;
     std::string mountPoint_;
-    std::string log_;     // what the tools said
-    pid_t daemon_ = -1;   // fusefat runs in the foreground as our child
+    std::string tools_;                      // the tools' home, their output in it
+    std::unique_ptr<CommandRunner> daemon_;  // fusefat runs in the foreground as our child
     bool mounted_ = false;
 };
 

@@ -194,14 +194,26 @@ CommandRunner::~CommandRunner()
     if (status_ < 0 && pid_ > 0 && ::kill(pid_, SIGKILL) == 0) Wait();
 }
 
+namespace {
+int ExitStatus(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
+}  // namespace
+
 int CommandRunner::Wait()
 {
     if (status_ >= 0) return status_;
     int raw = 0;
     while (::waitpid(pid_, &raw, 0) < 0) {
     }
-    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    return status_;
+    return status_ = ExitStatus(raw);
+}
+
+bool CommandRunner::WaitFor(std::chrono::milliseconds limit)
+{
+    return WaitUntil([&] {
+        int raw = 0;
+        if (status_ < 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_) status_ = ExitStatus(raw);
+        return status_ >= 0;
+    }, limit);
 }
 
 void CommandRunner::Signal(int signal) { ::kill(pid_, signal); }

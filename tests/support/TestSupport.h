@@ -60,10 +60,10 @@ public:
     CommandRunner(const std::string& program, const std::vector<std::string>& arguments, const std::string& home);
     ~CommandRunner();
     int Wait();  // the exit status, or 128 + the signal that ended it
+    bool WaitFor(std::chrono::milliseconds limit);  // whether it ended within `limit`
     void Signal(int signal);
     std::string Errors() const;
     std::string Output() const;
-    pid_t Pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

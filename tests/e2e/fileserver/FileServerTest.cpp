@@ -1,15 +1,7 @@
 // Copies from a real file server (docs/reliability.md) while it or its link fails: a dying sshfs
 // connection hands out zeros before the end of a file, which a copy must never keep. Needs root,
 // FUSE, network namespaces, sshd and sshfs; without them every test is skipped with the reason.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <map>
-#include <memory>
 #include <stdexcept>
-#include <thread>
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
@@ -20,13 +12,12 @@
 #include "tasks/ServerOfPath.h"
 #include "tasks/TaskList.h"
 #include "tasks/TaskListViews.h"
+#include "tests/e2e/E2eSupport.h"
 #include "tests/e2e/TaskListCampaign.h"
-#include "tests/support/TestSupport.h"
 
 namespace tarn {
 namespace {
 
-using namespace std::chrono_literals;
 using namespace test;
 using Words = std::vector<std::string>;
 
@@ -73,20 +64,6 @@ private:
     std::string work_;
 };
 
-int64_t FileSize(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
-}
-
-// Ended and not yet reaped, so that a test can wait for it with a limit.
-bool HasEnded(pid_t pid)
-{
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
-}
-
 class FileServerTest : public TempFolderTest {
 protected:
     void SetUp() override
@@ -99,37 +76,34 @@ protected:
     {
         return std::make_unique<FileServer>(tag, temp / ("bed-" + tag));
     }
-    // One big file to fail in, small ones in folders around it.
-    static void MakeTree(const std::string& root, unsigned seed)
+    // `tarnctl copy` of the server's tree through the mount, slow enough to fail in, returned once
+    // it is well inside the tree's big file; small files in folders around it.
+    std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, bool verify = false)
     {
+        const std::string root = server.Export() + "tree/";
         MakeFolders(root + "a/b");
         MakeFolders(root + "c");
+        unsigned seed = 7;
         WriteFile(root + "a/big", RandomBytes(24 * 1024 * 1024, seed++));
         for (int i = 0; i < 24; ++i)
             WriteFile(root + (i % 2 ? "a/b/" : "c/") + "small" + std::to_string(i),
                       RandomBytes(static_cast<size_t>(i * 1531 % 70000), seed++));
-    }
-    // `tarnctl copy` of the server's tree through the mount, slow enough to fail in, returned once
-    // it is well inside the big file.
-    std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, bool verify = false)
-    {
-        MakeTree(server.Export() + "tree/", 7);
         Words arguments{"copy", "--speed-limit", "3M", "--delay-on-error", "500", "--max-errors", "1000",
                         "--restore-dir", temp / "restore", server.Mount() + "tree", temp / "dst"};
         if (verify) arguments.insert(arguments.begin() + 1, "--verify");
         auto copy = std::make_unique<CommandRunner>(TARNCTL_PATH, arguments, temp / "home");
-        WaitUntilMidFile();
+        WaitUntilMidFile(temp / "dst/tree/a/big");
         return copy;
     }
-    void WaitUntilMidFile()
+    static void WaitUntilMidFile(const std::string& big)
     {
-        ASSERT_TRUE(WaitUntil([&] { return FileSize(temp / "dst/tree/a/big") >= 6 * 1024 * 1024; }, 60s))
+        ASSERT_TRUE(WaitUntil([&] { return FileSize(big) >= 6 * 1024 * 1024; }, 60s))
             << "the copy did not reach the middle of the big file";
     }
     // The exit status, or -1 when the command has not ended within `limit`.
     static int WaitForExit(CommandRunner& command, std::chrono::seconds limit)
     {
-        return WaitUntil([&] { return HasEnded(command.Pid()); }, limit) ? command.Wait() : -1;
+        return command.WaitFor(limit) ? command.Wait() : -1;
     }
     void ExpectCopied(CommandRunner& copy, const FileServer& server, std::chrono::seconds limit)
     {
@@ -155,10 +129,10 @@ TEST_P(FileServerOutageTest, TheCopyEndsByteIdentical)
     const auto copy = StartCopy(*server, outage.up.empty());
     server->Do(outage.down);
     std::this_thread::sleep_for(outage.lasts);
-    EXPECT_FALSE(HasEnded(copy->Pid())) << "the copy gave up during the outage:\n" << copy->Errors();
+    EXPECT_FALSE(copy->WaitFor(0s)) << "the copy gave up during the outage:\n" << copy->Errors();
     if (!outage.up.empty()) server->Do(outage.up);
     ExpectCopied(*copy, *server, outage.limit);
-    EXPECT_TRUE(!outage.reported || copy->Errors().find("\" source \"") != std::string::npos) << copy->Errors();
+    EXPECT_TRUE(!outage.reported || copy->Errors().find("\" source \"") != npos) << copy->Errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -169,42 +143,31 @@ INSTANTIATE_TEST_SUITE_P(
                       Outage{"LinkDownForFortySeconds", {"link", "down"}, {"link", "up"}, 40s, 120s, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// With a read hanging on the cut link, SIGTERM ends the program at once, and a resume finishes
-// its task once the link is back.
-TEST_F(FileServerTest, ProgramEndsWhileAReadHangsAndTheTaskResumes)
+// With reads hanging on the cut link, SIGTERM ends tarnctl at once and a task's Stop returns at
+// once; the task's worker ends once its read returns, and a resume finishes tarnctl's task.
+TEST_F(FileServerTest, AReadThatHangsHoldsNoStopUp)
 {
     const auto server = StartServer("e");
     const auto copy = StartCopy(*server);
-    server->Do({"link", "down"});
-    std::this_thread::sleep_for(2s);
-    const auto asked = std::chrono::steady_clock::now();
-    copy->Signal(SIGTERM);
-    EXPECT_EQ(WaitForExit(*copy, 10s), 128 + SIGTERM) << copy->Errors();
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s) << "the program waited for the hung read";
-    server->Do({"link", "up"});
-    CommandRunner resume(TARNCTL_PATH, {"resume", "--restore-dir", temp / "restore"}, temp / "resume");
-    ExpectCopied(resume, *server, 90s);
-}
-
-// Stop returns while the worker hangs in a read; the worker ends once the read returns.
-TEST_F(FileServerTest, StopReturnsWhileAReadHangs)
-{
-    const auto server = StartServer("t");
-    MakeTree(server->Export() + "tree/", 3);
     MakeFolders(temp / "taskrestore");
     auto task = std::make_unique<TDownloadThread>("5E77E500", temp / "taskrestore/", server->Mount() + "tree",
-                                                  temp / "dst/", StateCopying, 0, 500, 15000, 65536, 12500000,
+                                                  temp / "taskdst/", StateCopying, 0, 500, 15000, 65536, 12500000,
                                                   3 * 1024 * 1024);
-    WaitUntilMidFile();
+    WaitUntilMidFile(temp / "taskdst/tree/a/big");
     server->Do({"link", "down"});
     std::this_thread::sleep_for(2s);
     const auto asked = std::chrono::steady_clock::now();
     task->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+    copy->Signal(SIGTERM);
+    EXPECT_EQ(WaitForExit(*copy, 10s), 128 + SIGTERM) << copy->Errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s) << "the program waited for the hung read";
     EXPECT_FALSE(task->WaitFor(500ms)) << "the read did not hang: the test proves nothing";
     server->Do({"link", "up"});
     EXPECT_TRUE(task->WaitFor(60s)) << "the worker did not end after its read returned";
     EXPECT_NE(task->GetState(), StateFinished);
+    CommandRunner resume(TARNCTL_PATH, {"resume", "--restore-dir", temp / "restore"}, temp / "resume");
+    ExpectCopied(resume, *server, 90s);
 }
 
 class QuietHost : public TaskListViews, public SchedulerHost, public PowerControl {
@@ -274,7 +237,8 @@ TEST_F(TaskListCampaignShareTest, EveryTaskOfAKilledListFromAShareEndsByteIdenti
 {
     FileServer server("c", temp / "bed");
     MakeTaskListCampaignTrees(server.Export() + "src/");
-    RunTaskListCampaign({server.Mount() + "src/", server.Export() + "src/", temp / "dst/", temp.Path()}, 2);
+    RunCampaign({.Source = server.Mount() + "src/", .Original = server.Export() + "src/", .Destination = temp / "dst/",
+                 .Work = temp.Path()});
 }
 
 }  // namespace
