@@ -232,7 +232,7 @@ TEST_F(DownloadThreadCopyTest, AMissingSourceOrOneThatEndsEarlyUnchangedIsAnErro
     EXPECT_EQ(ReadFile(Dst() + "later/f"), "f");
 }
 
-TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingNotEvenAnAttributeUntilRaised)
+TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingAndNeitherAScheduleNorAPauseCountsAsCopyTime)
 {
     WriteFile(Src() + "f", RandomBytes(5000, 12));
     const bool attributes = HasUserAttributes(Src() + "f") && ::setxattr((Src() + "f").c_str(), "user.tag", "e", 1, 0) == 0;
@@ -242,11 +242,25 @@ TEST_F(DownloadThreadCopyTest, ALimitOfZeroMovesNothingNotEvenAnAttributeUntilRa
     EXPECT_EQ(task->GetState(), StateCopying);
     EXPECT_EQ(task->GetSpeed(), 0);
     EXPECT_EQ(task->GetCopiedSize(), 0);
-    EXPECT_EQ(Attribute(Dst() + "f", "user.tag"), "(none)");
+    EXPECT_EQ(Attribute(Dst() + "f", "user.tag"), "(none)");  // not even an attribute moves
+    task->Pause();
+    ASSERT_TRUE(WaitForState(*task, StatePaused));
+    const double paused = task->GetElapsed();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(task->GetElapsed(), paused);
+    task->Start();
     task->SetSpeedLimit(100000);
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(ReadFile(Dst() + "f"), ReadFile(Src() + "f"));
     EXPECT_EQ(Attribute(Dst() + "f", "user.tag"), attributes ? "e" : "(none)");
+
+    const TaskSetup soon{.initialState = StateScheduled, .scheduleTime = NowDateTime() + 0.3 / SecondsPerDay};
+    auto scheduled = NewTask(Src() + "f", temp / "scheduled", soon, "00000002");
+    ASSERT_TRUE(WaitForState(*scheduled, StateFinished));
+    const auto ids = LogIds(*scheduled);
+    ASSERT_GE(ids.size(), 3u);
+    EXPECT_EQ((std::vector<std::string>{ids[1], ids[2]}), (std::vector<std::string>{"Inf011", "Inf012"}));
+    EXPECT_LT(scheduled->GetElapsed() * SecondsPerDay, 0.25);
 }
 
 TEST_F(DownloadThreadCopyTest, ALimitedCopyShowsNoSpeedAboveItsLimit)
@@ -261,31 +275,6 @@ TEST_F(DownloadThreadCopyTest, ALimitedCopyShowsNoSpeedAboveItsLimit)
     }));
     EXPECT_GT(highest, 0);
     EXPECT_LE(highest, 3000000);
-}
-
-TEST_F(DownloadThreadCopyTest, NeitherAScheduleWaitNorAPauseCountsAsCopyTime)
-{
-    WriteFile(Src() + "f", "x");
-    auto scheduled = NewTask(Src() + "f", Dst(), {.initialState = StateScheduled, .scheduleTime = NowDateTime() + 0.3 / SecondsPerDay});
-    ASSERT_TRUE(WaitForState(*scheduled, StateFinished));
-    const auto ids = LogIds(*scheduled);
-    ASSERT_GE(ids.size(), 3u);
-    EXPECT_EQ((std::vector<std::string>{ids[1], ids[2]}), (std::vector<std::string>{"Inf011", "Inf012"}));
-    EXPECT_LT(scheduled->GetElapsed() * SecondsPerDay, 0.25);
-
-    WriteFile(Src() + "g", RandomBytes(200000, 13));
-    auto task = NewTask(Src() + "g", Dst(), {.speedLimit = 100000}, "00000002");
-    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
-    task->Pause();
-    ASSERT_TRUE(WaitForState(*task, StatePaused));
-    const double paused = task->GetElapsed();
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(task->GetElapsed(), paused);
-    task->Start();
-    task->SetSpeedLimit(2147483647);
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_LT(task->GetElapsed() * SecondsPerDay, 1.0);
-    EXPECT_EQ(ReadFile(Dst() + "g"), ReadFile(Src() + "g"));
 }
 
 TEST_F(DownloadThreadCopyTest, RestartDuringTheItemsRunsTheClosingPassFirst)
