@@ -1,6 +1,6 @@
 #include "app/CliSession.h"
 
-#include <sys/ioctl.h>
+#include <pty.h>
 
 #include <atomic>
 #include <csignal>
@@ -68,8 +68,7 @@ using CliSessionDeathTest = CliSessionTest;
     const int status = CliSession(arguments).Copy();
     const auto took = std::chrono::steady_clock::now() - stopped.load();
     stopper.join();
-    std::fprintf(stderr, "status %d, %lld ms after the stop\n", status,
-                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    std::fprintf(stderr, "status %d, %ld ms after the stop\n", status, static_cast<long>(took / 1ms));
     std::_Exit(status == 128 + SIGINT && took < Bound ? 0 : 1);
 }
 
@@ -78,10 +77,10 @@ TEST_F(CliSessionDeathTest, AStopDoesNotWaitForAReadThatHangs)
     const CopyArguments arguments = OddCopy();
     EXPECT_EXIT(StopWhileAReadHangs(arguments), testing::ExitedWithCode(0),
                 "tarnctl: stopped; the unfinished tasks stay");
-    bool logged = false;  // the task's record reached its log on disk
-    for (const auto& entry : fs::directory_iterator(temp / "restore"))
-        logged |= entry.path().extension() == ".log" && ReadFile(entry.path()).find("Inf005") != npos;
-    EXPECT_TRUE(logged);
+    // The task's record reached its log on disk.
+    EXPECT_TRUE(std::ranges::any_of(fs::directory_iterator(temp / "restore"), [](const fs::path& file) {
+        return file.extension() == ".log" && ReadFile(file).find("Inf005") != npos;
+    }));
     EXPECT_TRUE(fs::exists(temp / "restore/TaskList"));
 }
 
@@ -91,13 +90,10 @@ TEST_F(CliSessionTest, AReadThatHangsIsReportedOnce)
 {
     CopyArguments arguments = OddCopy();
     arguments.StallLimit = std::chrono::seconds(1);
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    winsize size{};
-    size.ws_col = 500;  // wide enough for the whole line
-    ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+    int master = -1, terminal = -1;
+    winsize size{24, 500, 0, 0};  // wide enough for the whole line
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, &size), 0);
     const int savedErrors = ::dup(2);
-    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
     ::dup2(terminal, 2);
     ::close(terminal);
     std::mutex mutex;

@@ -20,10 +20,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 constexpr auto npos = std::string::npos;
 
-inline int64_t FileSize(const std::string& path)
+inline int64_t FileSize(const std::string& path)  // -1 when it is not there
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+    std::error_code missing;
+    return static_cast<int64_t>(fs::file_size(path, missing));
 }
 inline std::string ReadIfAny(const std::string& path) { return fs::is_regular_file(path) ? ReadFile(path) : ""; }
 

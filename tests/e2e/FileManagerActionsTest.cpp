@@ -11,12 +11,6 @@ using namespace test;
 
 const std::string Actions = std::string(TARN_SOURCE_DATA_DIR) + "file-manager/";
 
-void WriteFileWithMode(const std::string& path, const std::string& bytes, mode_t mode)
-{
-    WriteFile(path, bytes);
-    ::chmod(path.c_str(), mode);
-}
-
 class FileManagerActionsTest : public TempFolderTest {
 protected:
     // tarnctl with HOME and the XDG folders in `folder`, the system's configuration folders too.
@@ -63,7 +57,6 @@ TEST_F(FileManagerActionsTest, TheThunarActionGoesInAndOutBesideTheUsersOwn)
         {"the user's actions kept byte for byte", users, "", {"install"}, 0, withOurs, "added"},
         {"an older one of ours replaced, not doubled", first + older + last + older + "</actions>\n", "", {"install"}, 0,
          first + ours + "\n" + last + "</actions>\n", "Thunar: action replaced in"},
-        {"installed twice as once", users, "", {"install", "install"}, 0, withOurs, "Thunar: action already in"},
         {"remove takes ours only", users, "", {"install", "remove"}, 0, users, "Thunar: action removed from"},
         {"malformed: refused and left as it is", "<actions>\n<action>\n", "", {"install"}, 1, "<actions>\n<action>\n",
          "line 3: Premature end of document); it was left as it is"},
@@ -76,7 +69,8 @@ TEST_F(FileManagerActionsTest, TheThunarActionGoesInAndOutBesideTheUsersOwn)
         MakeFolders(folder + "/xdg/Thunar");
         if (user) {
             MakeFolders(folder + "/home/config/Thunar");
-            WriteFileWithMode(file, *user, 0600);
+            WriteFile(file, *user);
+            fs::permissions(file, fs::perms(0600));
         }
         if (!system.empty()) WriteFile(folder + "/xdg/Thunar/uca.xml", system);
         std::string output;
@@ -116,8 +110,7 @@ TEST_F(FileManagerActionsTest, ActionsHandTheSelectionToTarnctlAndShowWhyItWasNo
          "/x/one\n/x/two words\n", {"notify-send!", "zenity"}, true, 3, "[send][--from-menu][--][/x/one][/x/two words]",
          "zenity|--error|--no-markup|--title=Tarnwell|--text=not taken|"},
         {"Nautilus' names when a line break in one splits the paths", nautilus, {"line\nbreak"}, "/x/line\nbreak\n",
-         {"kdialog"}, true, 3, "[send][--from-menu][--][line\nbreak]", "kdialog|--title|Tarnwell|--error|not taken|"},
-        {"no dialog", Actions + "copy-to", {"f"}, std::nullopt, {}, true, 3, "[send][--from-menu][--][f]", "not taken\n"},
+         {}, true, 3, "[send][--from-menu][--][line\nbreak]", "not taken\n"},
         {"no tarnctl", Actions + "copy-to", {"f"}, std::nullopt, {}, false, 127, "",
          "Tarnwell's command line tarnctl was found neither in " + prefix + "/bin nor on PATH; nothing was sent.\n"},
     };
@@ -126,7 +119,8 @@ TEST_F(FileManagerActionsTest, ActionsHandTheSelectionToTarnctlAndShowWhyItWasNo
         SCOPED_TRACE(name);
         const std::string bin = temp / ("bin" + std::to_string(++row));
         const auto writeTool = [&](const std::string& tool, const std::string& body) {
-            WriteFileWithMode(bin + "/" + tool, "#!/bin/sh\n" + body + "\n", 0755);
+            WriteFile(bin + "/" + tool, "#!/bin/sh\n" + body + "\n");
+            fs::permissions(bin + "/" + tool, fs::perms(0755));
         };
         MakeFolders(bin);
         if (tarnctl)

@@ -103,11 +103,7 @@ private:
         std::vector<std::string> sources;
         for (const auto& name : names) sources.push_back(src_ + name);
         const bool ended = Run("copy", sources, kill, random);
-        for (const auto& name : names)
-            if (ended)
-                uncopied_.erase(name);
-            else
-                uncopied_.insert(name);
+        for (const auto& name : names) ended ? void(uncopied_.erase(name)) : void(uncopied_.insert(name));
     }
 
     const Campaign& c_;

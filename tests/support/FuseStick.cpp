@@ -47,31 +47,6 @@ bool IsMountPoint(const std::string& path)
     return false;
 }
 
-// Whether a loop device still reads `image`: it goes when the exFAT daemon has closed it.
-bool ImageOnLoopDevice(const std::string& image)
-{
-    std::error_code error;
-    for (const auto& device : fs::directory_iterator("/sys/block", error)) {
-        std::ifstream backing(device.path() / "loop/backing_file");
-        std::string file;
-        if (std::getline(backing, file) && file == image) return true;
-    }
-    return false;
-}
-
-std::string WhyUnavailable(FuseStick::Kind kind)
-{
-    if (::geteuid() != 0) return "mounting a stick's image needs root";
-    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fuse < 0) return std::string("FUSE is unavailable: /dev/fuse: ") + std::strerror(errno);
-    ::close(fuse);
-    for (const std::string tool : kind == FuseStick::Kind::Fat32
-                                      ? std::vector<const char*>{"mkfs.vfat", "fusefat", "umount"}
-                                      : std::vector<const char*>{"mkfs.exfat", "mount.exfat-fuse", "mount", "umount"})
-        if (FindTool(tool).empty()) return tool + " is not installed (scripts/install-deps installs it)";
-    return {};
-}
-
 }  // namespace
 
 const char* KindName(FuseStick::Kind kind) { return kind == FuseStick::Kind::Fat32 ? "Fat32" : "ExFat"; }
@@ -87,7 +62,14 @@ FuseStick::FuseStick(Kind kind, const std::string& folder) : kind_(kind)
 
 std::unique_ptr<FuseStick> FuseStick::Make(Kind kind, const std::string& folder, std::string* why, uint64_t size)
 {
-    *why = WhyUnavailable(kind);
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    *why = ::geteuid() != 0 ? "mounting a stick's image needs root"
+           : fuse < 0       ? std::string("FUSE is unavailable: /dev/fuse: ") + std::strerror(errno)
+                            : "";
+    if (fuse >= 0) ::close(fuse);
+    for (const std::string tool : kind == Kind::Fat32 ? std::vector<const char*>{"mkfs.vfat", "fusefat", "umount"}
+                                                      : std::vector<const char*>{"mkfs.exfat", "mount.exfat-fuse", "mount", "umount"})
+        if (why->empty() && FindTool(tool).empty()) *why = tool + " is not installed (scripts/install-deps installs it)";
     if (!why->empty()) return nullptr;
     std::unique_ptr<FuseStick> stick(new FuseStick(kind, folder));
     WriteFile(stick->image_, "");
@@ -145,9 +127,17 @@ void FuseStick::Unmount()
     if (daemon_) {
         EXPECT_TRUE(daemon_->WaitFor(60s)) << "fusefat did not end after the unmount";
         daemon_.reset();
-    } else if (!WaitUntil([&] { return !ImageOnLoopDevice(image_); }, 60s)) {
-        ADD_FAILURE() << "the loop device of " << image_ << " stayed after the unmount";
+        return;
     }
+    // The loop device goes once the exFAT daemon has closed the image.
+    EXPECT_TRUE(WaitUntil([&] {
+        std::error_code error;
+        for (const auto& device : fs::directory_iterator("/sys/block", error)) {
+            std::ifstream backing(device.path() / "loop/backing_file");
+            if (std::string file; std::getline(backing, file) && file == image_) return false;
+        }
+        return true;
+    }, 60s)) << "the loop device of " << image_ << " stayed after the unmount";
 }
 
 }  // namespace tarn::test

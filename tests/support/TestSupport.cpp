@@ -152,11 +152,10 @@ int MakeLinkTree(const std::string& root)
         if (result != 0) throw std::runtime_error("cannot make " + what);
     };
     made(::link((root + "hard1").c_str(), (root + "sub/deep/hard2").c_str()), "a hard link");
-    made(::symlink("../f", (root + "sub/rel").c_str()), "a relative link");
-    made(::symlink((root + "f").c_str(), (root + "abs").c_str()), "an absolute link");
-    made(::symlink("nowhere", (root + "dangling").c_str()), "a dangling link");
-    made(::symlink("sub", (root + "dirlink").c_str()), "a link to a folder");
-    made(::symlink("../../outside", (root + "sub/out").c_str()), "a link out of the tree");
+    // Relative, absolute, dangling, to a folder, out of the tree.
+    for (const auto& [target, name] : {std::pair<std::string, const char*>{"../f", "sub/rel"}, {root + "f", "abs"},
+                                       {"nowhere", "dangling"}, {"sub", "dirlink"}, {"../../outside", "sub/out"}})
+        made(::symlink(target.c_str(), (root + name).c_str()), name);
     made(::mkfifo((root + "sub/fifo").c_str(), 0640), "a pipe");
     made(::mknod((root + "sock").c_str(), S_IFSOCK | 0600, 0), "a socket");
     if (::geteuid() == 0) made(::mknod((root + "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), "a device");
@@ -180,8 +179,7 @@ CommandRunner::CommandRunner(const std::string& program, const std::vector<std::
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         ::execv(program.c_str(), argv.data());
@@ -215,12 +213,6 @@ bool CommandRunner::WaitFor(std::chrono::milliseconds limit)
         return status_ >= 0;
     }, limit);
 }
-
-void CommandRunner::Signal(int signal) { ::kill(pid_, signal); }
-
-std::string CommandRunner::Errors() const { return ReadFile(errorFile_); }
-
-std::string CommandRunner::Output() const { return ReadFile(outputFile_); }
 
 int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
                std::string* errors, std::string* output)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -61,9 +62,9 @@ public:
     ~CommandRunner();
     int Wait();  // the exit status, or 128 + the signal that ended it
     bool WaitFor(std::chrono::milliseconds limit);  // whether it ended within `limit`
-    void Signal(int signal);
-    std::string Errors() const;
-    std::string Output() const;
+    void Signal(int signal) { ::kill(pid_, signal); }
+    std::string Errors() const { return ReadFile(errorFile_); }
+    std::string Output() const { return ReadFile(outputFile_); }
 
 private:
     pid_t pid_ = -1;

@@ -21,13 +21,12 @@ namespace {
 using namespace test;
 using Words = std::vector<std::string>;
 
-// The test bed's status; `messages` gets all it printed.
-int RunTestbed(const Words& arguments, const std::string& home, std::string& messages)
+// What the test bed printed when it failed, nothing when it did what it was asked.
+std::string Testbed(const Words& arguments, const std::string& home)
 {
-    std::string output;
-    const int status = RunCommand(TESTBED_PATH, arguments, home, &messages, &output);
-    messages = output + messages;
-    return status;
+    std::string errors, output;
+    return RunCommand(TESTBED_PATH, arguments, home, &errors, &output) == 0 ? ""
+                                                                           : "testbed " + arguments[0] + ": " + output + errors;
 }
 
 // A server of the test bed for one test, taken down with all it started when it goes.
@@ -37,15 +36,12 @@ public:
         : name_("tarnbed-" + std::to_string(::getpid()) + "-" + tag), work_(work)
     {
         MakeFolders(work_);
-        std::string messages;
-        if (RunTestbed({"up", name_, work_, RELAY_PATH, "0"}, work_ + "/up", messages) != 0)
-            throw std::runtime_error("the file server " + name_ + " did not come up: " + messages);
+        if (const auto why = Testbed({"up", name_, work_, RELAY_PATH, "0"}, work_ + "/up"); !why.empty())
+            throw std::runtime_error(why);
     }
     ~FileServer()
     {
-        std::string messages;
-        if (RunTestbed({"down", name_}, work_ + "/down", messages) != 0)
-            ADD_FAILURE() << "the file server " << name_ << " was not taken down: " << messages;
+        if (const auto why = Testbed({"down", name_}, work_ + "/down"); !why.empty()) ADD_FAILURE() << why;
     }
     const std::string& Name() const { return name_; }  // also the host part of the mount source
     std::string Export() const { return work_ + "/export/"; }  // the server's own folder
@@ -54,9 +50,7 @@ public:
     void Do(Words arguments) const
     {
         arguments.insert(arguments.begin() + 1, name_);
-        std::string messages;
-        if (RunTestbed(arguments, work_ + "/control", messages) != 0)
-            throw std::runtime_error("testbed " + arguments[0] + " failed: " + messages);
+        if (const auto why = Testbed(arguments, work_ + "/control"); !why.empty()) throw std::runtime_error(why);
     }
 
 private:
@@ -68,9 +62,8 @@ class FileServerTest : public TempFolderTest {
 protected:
     void SetUp() override
     {
-        TempFolder home;
-        std::string why;
-        if (RunTestbed({"check"}, home.Path(), why) != 0) GTEST_SKIP() << "no file server on this machine: " << why;
+        if (const auto why = Testbed({"check"}, TempFolder().Path()); !why.empty())
+            GTEST_SKIP() << "no file server on this machine: " << why;
     }
     std::unique_ptr<FileServer> StartServer(const std::string& tag)
     {
@@ -100,14 +93,9 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return FileSize(big) >= 6 * 1024 * 1024; }, 60s))
             << "the copy did not reach the middle of the big file";
     }
-    // The exit status, or -1 when the command has not ended within `limit`.
-    static int WaitForExit(CommandRunner& command, std::chrono::seconds limit)
-    {
-        return command.WaitFor(limit) ? command.Wait() : -1;
-    }
     void ExpectCopied(CommandRunner& copy, const FileServer& server, std::chrono::seconds limit)
     {
-        EXPECT_EQ(WaitForExit(copy, limit), 0) << copy.Errors();
+        EXPECT_EQ(copy.WaitFor(limit) ? copy.Wait() : -1, 0) << copy.Errors();
         EXPECT_TRUE(SameTree(server.Export() + "tree", temp / "dst/tree"));
     }
 };
@@ -160,7 +148,7 @@ TEST_F(FileServerTest, AReadThatHangsHoldsNoStopUp)
     task->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
     copy->Signal(SIGTERM);
-    EXPECT_EQ(WaitForExit(*copy, 10s), 128 + SIGTERM) << copy->Errors();
+    EXPECT_EQ(copy->WaitFor(10s) ? copy->Wait() : -1, 128 + SIGTERM) << copy->Errors();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s) << "the program waited for the hung read";
     EXPECT_FALSE(task->WaitFor(500ms)) << "the read did not hang: the test proves nothing";
     server->Do({"link", "up"});
