@@ -137,10 +137,7 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
         WriteSummary(logFile, row.records);
         EXPECT_EQ(test::ReadFile(logFile), log + log.substr(ProgramLogHeader().size()));
     }
-}
 
-TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
-{
     test::WriteFile(temp / "plain", "");
     test::MakeFolders(temp / "folder.txt");
     for (const auto& [file, reason] : {std::pair{temp / "plain/logs/tarn_log.txt", "Not a directory"},

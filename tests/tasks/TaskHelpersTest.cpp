@@ -169,11 +169,8 @@ TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
     for (int round = 0; round < 2; ++round)
         for (const char* path : {"//Srv1/share", "/etc/hostname", "/proc/self/status", "/tmp/x", "ab"})
             EXPECT_EQ(ServerOfPath(path), ServerOfPath(path, current)) << path;
-}
 
-// smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
-TEST(ServerOfPathTest, AnSmbnetfsWorkgroupLeadsToItsHosts)
-{
+    // smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
     const test::TempFolder smb;
     test::MakeFolders(smb / "WORKGROUP/FS1/");
     std::filesystem::create_directory_symlink("../FS2", smb / "WORKGROUP/FS2");
@@ -213,11 +210,8 @@ TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
             EXPECT_EQ(events, expected) << name << ": " << states;
         }
     }
-}
 
-// Finished tasks leave the figures; a paused one keeps its bytes but is not active.
-TEST(TaskFeedbackTest, LauncherShowsTheUnfinishedBytesAndTheActiveTasks)
-{
+    // Finished tasks leave the figures; a paused one keeps its bytes but is not active.
     const LauncherState launcher = TaskFeedback::Launcher(
         {{1, StateFinished, "a", 900, 900}, {2, StateCopying, "b", 25, 100}, {3, StatePaused, "c", 0, 100}});
     EXPECT_EQ(std::tuple(launcher.Progress, launcher.ProgressVisible, launcher.Active), std::tuple(0.125, true, 1));
