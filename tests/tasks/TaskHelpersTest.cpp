@@ -23,7 +23,7 @@ namespace {
 
 using test::TempFolderTest;
 
-TEST_F(TempFolderTest, TaskNamesAreEightUpperHexDigitsAndNeverTaken)
+TEST_F(TempFolderTest, TaskNamesAreNeverTakenAndTheDestinationHistoryPutsTheNewestFirstOnce)
 {
     std::set<std::string> names;
     for (int i = 0; i < 200; ++i) {
@@ -42,10 +42,8 @@ TEST_F(TempFolderTest, TaskNamesAreEightUpperHexDigitsAndNeverTaken)
             << extension;
         std::filesystem::remove(temp / (name + extension));
     }
-}
 
-TEST_F(TempFolderTest, TheDestinationHistoryPutsTheNewestFirstOnceWithoutLetterCase)
-{
+    // The destination history puts the newest first, once without letter case.
     const auto key = [&] { return OpenRegistryKey({temp / "user.ini", ""}, regkey::FormNewTask); };
     const struct {
         std::string destination;
