@@ -21,7 +21,7 @@ namespace {
 
 using Entries = std::vector<IniFile::Entry>;
 
-TEST(IniFileTest, LinesSplitAtTheFirstEqualsSignAndTheFirstNameCountsWithoutCase)
+TEST(MessageListTest, IniLinesSplitAtTheFirstEqualsAndReferencesAndPlaceholdersAreFilledOnce)
 {
     const IniFile file = IniFile::Parse("\xEF\xBB\xBF" "ignored=before any section\r\n[TMsgList]\r\n"
                                         "  Err001 =  a = b = c  \r\n; a comment=no entry\r\n# another=no entry\r\n"
@@ -32,10 +32,7 @@ TEST(IniFileTest, LinesSplitAtTheFirstEqualsSignAndTheFirstNameCountsWithoutCase
     EXPECT_EQ(file.Value("OTHER", "K"), "v");
     EXPECT_FALSE(file.Value("Other", "y").has_value());
     EXPECT_TRUE(file.Section("missing").empty());
-}
 
-TEST(MessageListTest, ReferencesAndPlaceholdersAreFilledOnceWithoutPrintf)
-{
     const TMsgList msgs;
     const std::pair<const char*, const char*> refs[] = {
         {"^Msg014^, ^msg016^", "Attributes, Primary Group"}, {"a^b^c.txt", "a^b^c.txt"}, {"^Nope^", "^Nope^"},
@@ -146,7 +143,7 @@ std::vector<std::string> ShippedLanguages()
 
 // Every text of the catalogue and of every window is translated with its placeholders, and no
 // key is misspelt.
-TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholders)
+TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholdersAndEveryHelpPageIsThere)
 {
     EXPECT_EQ(ShippedLanguages(), std::vector<std::string>{"Deutsch"});
     const TMsgList english;
@@ -179,12 +176,9 @@ TEST(ShippedLanguageTest, EveryTextIsTranslatedWithItsPlaceholders)
             check(form->FormClass, texts);
         }
     }
-}
 
-// A topic or a page that one language lacks shows only when a user opens it (the installation's
-// test follows the links between the pages).
-TEST(ShippedLanguageTest, EveryLanguageHasEveryHelpPage)
-{
+    // A topic or a page that one language lacks shows only when a user opens it (the installation's
+    // test follows the links between the pages).
     namespace fs = std::filesystem;
     auto languages = ShippedLanguages();
     languages.push_back(DefaultLanguage);

@@ -84,17 +84,14 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
     } rows[] = {
         {"a whole summary", "/srv/share/Photos/", 0,
          {{"Inf001", 45000.5, {}},
-          {"Inf007", 45000.5 + 1.0 / 86400, {"a^b^c.txt", "/srv/share/Photos/", "/home/u/In/Photos/"}},
           {"Err009", 45000.75, {"^Msg014^", "/srv/share/Photos/x", "/home/u/In/Photos/x", "Operation not permitted"}},
-          {"Inf028", 45001, {"3", "1572864"}}, {"Inf008", 45001, {}}},
+          {"Inf008", 45001, {}}},
          {ProgramLogHeader() + "\r\nSource: \"/srv/share/Photos/\"\r\nDestination: \"/home/u/In/Photos/\"\r\n"
           "Start date and time:  3/15/23 12:00:00 PM\r\nFinish date and time: 3/16/23\r\nClean copy time:  01:02:03\r\n"
           "Files: 3\r\nTotal size: 1.5 Mb\r\nAverage speed: 422 B/s\r\n3/15/23 12:00:00 PM Task was created\r\n"
-          "3/15/23 12:00:01 PM A file \"a^b^c.txt\" was copied from \"/srv/share/Photos/\" to \"/home/u/In/Photos/\"\r\n"
           "3/15/23 6:00:00 PM An error occured while copying a Attributes from \"/srv/share/Photos/x\" to "
           "\"/home/u/In/Photos/x\". Operation system reporting: \"Operation not permitted\"\r\n"
-          "3/16/23 3 files were read back and found equal to their sources, 1572864 bytes\r\n"
-          "3/16/23 Task was finished successfully\r\n"}, {}, "", 18},
+          "3/16/23 Task was finished successfully\r\n"}, {}, "", 16},
         {"hostile names", "/srv/\x1B]0;owned\x07/", 0,
          {{"Inf014", 45000.5, {"/srv/a\r\n3/15/23 Task was finished successfully\x1B[2J\xC2\x9B"}}},
          {"\r\nSource: \"/srv/\\x1B]0;owned\\x07/\"\r\n",
@@ -140,10 +137,7 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
         WriteSummary(logFile, row.records);
         EXPECT_EQ(test::ReadFile(logFile), log + log.substr(ProgramLogHeader().size()));
     }
-}
 
-TEST_F(ProgramLogTest, FailuresNameTheFileAndTheReason)
-{
     test::WriteFile(temp / "plain", "");
     test::MakeFolders(temp / "folder.txt");
     for (const auto& [file, reason] : {std::pair{temp / "plain/logs/tarn_log.txt", "Not a directory"},

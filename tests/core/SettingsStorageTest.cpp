@@ -119,6 +119,12 @@ TEST_F(SettingsStorageTest, SettersKeepTheirRules)
         s.SetAutoAction(static_cast<uint8_t>(given));
         EXPECT_EQ(s.AutoAction(), stored) << given;
     }
+    // The dialog shows a speed as the entry its whole Mbit fall in; only stored actions have one.
+    // Entries end below 2, 11 and 101 Mbit; eight times the last speed overflows 32 bits.
+    const std::pair<int32_t, int> speeds[] = {{249999, 0}, {250000, 1}, {1375000, 2}, {12625000, 3}, {2147483647, 3}};
+    for (const auto& [speed, entry] : speeds) EXPECT_EQ(LinkSpeedEntry(speed), entry) << speed;
+    const std::pair<int, int> entries[] = {{3, 0}, {1, 1}, {5, 2}, {2, -1}, {255, -1}};
+    for (const auto& [action, entry] : entries) EXPECT_EQ(AutoActionEntry(static_cast<uint8_t>(action)), entry) << action;
 }
 
 TEST_F(SettingsStorageTest, ALockedRestoreFolderChangesByNoPath)
@@ -176,15 +182,6 @@ TEST_F(SettingsStorageTest, TheSettingsFileIsTheUsersAloneAndAFailedSaveKeepsThe
         EXPECT_NE(std::string(error.what()).find(registry.UserFile), std::string::npos) << error.what();
     }
     EXPECT_TRUE(unwritable.BufferSizeChanged());
-}
-
-TEST(SettingsDialogEntriesTest, ASpeedShowsAsTheEntryItsWholeMbitFallInAndOnlyStoredActionsHaveOne)
-{
-    // Entries end below 2, 11 and 101 Mbit; eight times the last speed overflows 32 bits.
-    const std::pair<int32_t, int> speeds[] = {{249999, 0}, {250000, 1}, {1375000, 2}, {12625000, 3}, {2147483647, 3}};
-    for (const auto& [speed, entry] : speeds) EXPECT_EQ(LinkSpeedEntry(speed), entry) << speed;
-    const std::pair<int, int> actions[] = {{3, 0}, {1, 1}, {5, 2}, {2, -1}, {255, -1}};
-    for (const auto& [action, entry] : actions) EXPECT_EQ(AutoActionEntry(static_cast<uint8_t>(action)), entry) << action;
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST_F(TaskCommandsTest, CommandsActOnTheChosenTaskThoughRowsMoveDuringTheQuesti
         }
 }
 
-TEST_F(TaskCommandsTest, MovesShiftASelectedBlockByOnePlace)
+TEST_F(TaskCommandsTest, MovesShiftASelectedBlockByOnePlaceAndQueueModesAreStoredAtOnce)
 {
     for (const char* name : {"a", "b", "c", "d", "e"}) AddHeldTask(name, StatePaused);
     const auto before = Names();
@@ -131,10 +131,7 @@ TEST_F(TaskCommandsTest, MovesShiftASelectedBlockByOnePlace)
     EXPECT_EQ(commands->MoveDown({1, 2}), (std::vector<int>{2, 3}));
     EXPECT_EQ(Names(), before);
     EXPECT_EQ(commands->MoveDown({4}), (std::vector<int>{4}));
-}
 
-TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
-{
     const auto modes = [&] { return std::pair(scheduler->Modes().GlobalQueue, scheduler->Modes().SourceQueue); };
     commands->ToggleGlobalQueue();
     commands->ToggleSourceQueue();
@@ -147,7 +144,7 @@ TEST_F(TaskCommandsTest, QueueModesExcludeEachOtherAndAreStoredAtOnce)
     EXPECT_TRUE(scheduler->Modes().ShutDownWhenDone);
 }
 
-TEST_F(TaskCommandsTest, QuestionsGuardRestartSkipAndSchedule)
+TEST_F(TaskCommandsTest, QuestionsGuardRestartSkipScheduleAndDefaultsAndSettingsReachTheTasks)
 {
     AddHeldTask("a");
     ASSERT_TRUE(WaitUntilHeldAt(0, "a"));
@@ -172,33 +169,9 @@ TEST_F(TaskCommandsTest, QuestionsGuardRestartSkipAndSchedule)
     commands->Schedule({0});
     EXPECT_GE(host.proposedTimes[1], before);
     EXPECT_EQ(tasks->Task(0).GetScheduleTime(), 60000.5);
-}
 
-TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
-{
-    const std::string quoted = "\"" + temp / "src/a b" + "\" \"" + temp / "src/c" + "\"";
-    host.newTask = NewTaskAnswer{quoted, temp / "dst", StatePaused, 0, 0, {}};
-    scheduler->Modes().GlobalQueue = true;
-    commands->AddTasksByDialog({temp / "src/a b", temp / "src/c"});
-    EXPECT_FALSE(host.newTaskStartAllowed);  // a queue mode decides what runs
-    EXPECT_EQ(host.newTaskSources, quoted);
-    ASSERT_EQ(tasks->Count(), 2);
-    EXPECT_EQ(tasks->Task(0).GetSource(), temp / "src/a b");
-    EXPECT_EQ(tasks->Task(1).GetDestination(), temp / "dst/");
-
-    settings->SetVerifyCopies(true);
-    commands->AddTasksDirect({temp / "src/x"}, temp / "out");
-    ASSERT_EQ(tasks->Count(), 3);
-    EXPECT_EQ(tasks->Task(2).GetSpeedLimit(), settings->MaxLinkSpeed());
-    EXPECT_TRUE(DecodeConFile(ReadFile(tasks->Task(2).RestoreFilePath("con")), [](TItemAttrs&&) {}).VerifyCopies);
-}
-
-// Changed settings reach the tasks; defaults reach only new ones, and the restore folder moves
-// only when no task is listed in it.
-TEST_F(TaskCommandsTest, SettingsReachTheTasksAndDefaultsKeepTheListedRestoreFolder)
-{
-    AddHeldTask("a", StatePaused);
-    AddHeldTask("b", StatePaused);
+    // Changed settings reach the tasks; defaults reach only new ones, and the restore folder moves
+    // only when no task is listed in it.
     settings->SetMaxLinkSpeed(125000000);
     commands->Settings();
     for (int i = 0; i < 2; ++i) EXPECT_EQ(tasks->Task(i).GetSpeedScale(), 125000000);
@@ -223,6 +196,25 @@ TEST_F(TaskCommandsTest, SettingsReachTheTasksAndDefaultsKeepTheListedRestoreFol
     Reload();
     ASSERT_EQ(tasks->Count(), 1);
     EXPECT_EQ(tasks->Task(0).RestoreFilePath("var").rfind(defaults, 0), 0u);
+}
+
+TEST_F(TaskCommandsTest, NewTasksComeOnePerQuotedSource)
+{
+    const std::string quoted = "\"" + temp / "src/a b" + "\" \"" + temp / "src/c" + "\"";
+    host.newTask = NewTaskAnswer{quoted, temp / "dst", StatePaused, 0, 0, {}};
+    scheduler->Modes().GlobalQueue = true;
+    commands->AddTasksByDialog({temp / "src/a b", temp / "src/c"});
+    EXPECT_FALSE(host.newTaskStartAllowed);  // a queue mode decides what runs
+    EXPECT_EQ(host.newTaskSources, quoted);
+    ASSERT_EQ(tasks->Count(), 2);
+    EXPECT_EQ(tasks->Task(0).GetSource(), temp / "src/a b");
+    EXPECT_EQ(tasks->Task(1).GetDestination(), temp / "dst/");
+
+    settings->SetVerifyCopies(true);
+    commands->AddTasksDirect({temp / "src/x"}, temp / "out");
+    ASSERT_EQ(tasks->Count(), 3);
+    EXPECT_EQ(tasks->Task(2).GetSpeedLimit(), settings->MaxLinkSpeed());
+    EXPECT_TRUE(DecodeConFile(ReadFile(tasks->Task(2).RestoreFilePath("con")), [](TItemAttrs&&) {}).VerifyCopies);
 }
 
 }  // namespace

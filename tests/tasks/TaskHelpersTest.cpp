@@ -23,7 +23,7 @@ namespace {
 
 using test::TempFolderTest;
 
-TEST_F(TempFolderTest, TaskNamesAreEightUpperHexDigitsAndNeverTaken)
+TEST_F(TempFolderTest, TaskNamesAreNeverTakenAndTheDestinationHistoryPutsTheNewestFirstOnce)
 {
     std::set<std::string> names;
     for (int i = 0; i < 200; ++i) {
@@ -42,10 +42,8 @@ TEST_F(TempFolderTest, TaskNamesAreEightUpperHexDigitsAndNeverTaken)
             << extension;
         std::filesystem::remove(temp / (name + extension));
     }
-}
 
-TEST_F(TempFolderTest, TheDestinationHistoryPutsTheNewestFirstOnceWithoutLetterCase)
-{
+    // The destination history puts the newest first, once without letter case.
     const auto key = [&] { return OpenRegistryKey({temp / "user.ini", ""}, regkey::FormNewTask); };
     const struct {
         std::string destination;
@@ -169,11 +167,8 @@ TEST(ServerOfPathTest, GivesTheServerOfAPathOrOfTheMountThatHoldsIt)
     for (int round = 0; round < 2; ++round)
         for (const char* path : {"//Srv1/share", "/etc/hostname", "/proc/self/status", "/tmp/x", "ab"})
             EXPECT_EQ(ServerOfPath(path), ServerOfPath(path, current)) << path;
-}
 
-// smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
-TEST(ServerOfPathTest, AnSmbnetfsWorkgroupLeadsToItsHosts)
-{
+    // smbnetfs shows each workgroup as a folder of links HOST -> ../HOST.
     const test::TempFolder smb;
     test::MakeFolders(smb / "WORKGROUP/FS1/");
     std::filesystem::create_directory_symlink("../FS2", smb / "WORKGROUP/FS2");
@@ -189,15 +184,11 @@ TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
 {
     using Ticks = std::vector<std::pair<std::string, std::vector<std::string>>>;
     const std::pair<const char*, Ticks> rows[] = {
-        {"one task finishes: its own notification, no second one for all",
-         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1F", {}}}},
+        {"one finishes: its own notification, no second one for all; restarted after it, again",
+         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1F", {}}, {"1S", {}}, {"1F", {"finished:t1"}}}},
         {"restored finished, or added and finished within a tick: nothing", {{"1F", {}}, {"1F 2F", {}}}},
-        {"two finish in turn: each, then all done once",
-         {{"1C 2P", {}}, {"1F 2C", {"finished:t1"}}, {"1F 2F", {"finished:t2", "all done"}}, {"1F 2F", {}}}},
-        {"a finished task removed before the last one finishes still counts toward all done",
-         {{"1C 2C", {}}, {"1F 2C", {"finished:t1"}}, {"2C", {}}, {"2F", {"finished:t2", "all done"}}}},
-        {"a task restarted after finishing is reported again",
-         {{"1C", {}}, {"1F", {"finished:t1"}}, {"1S", {}}, {"1F", {"finished:t1"}}}},
+        {"two finish in turn, the first removed before the second: each, then all done once",
+         {{"1C 2C", {}}, {"1F 2C", {"finished:t1"}}, {"2C", {}}, {"2F", {"finished:t2", "all done"}}, {"2F", {}}}},
         {"paused for errors by the queue, reported at the next tick; a pause by the user is not",
          {{"1E 2P", {}}, {"!1P 2C", {"paused:t1"}}, {"1P 2P", {}}}},
     };
@@ -217,11 +208,8 @@ TEST(TaskFeedbackTest, EventsFollowTheStatesFromTickToTick)
             EXPECT_EQ(events, expected) << name << ": " << states;
         }
     }
-}
 
-// Finished tasks leave the figures; a paused one keeps its bytes but is not active.
-TEST(TaskFeedbackTest, LauncherShowsTheUnfinishedBytesAndTheActiveTasks)
-{
+    // Finished tasks leave the figures; a paused one keeps its bytes but is not active.
     const LauncherState launcher = TaskFeedback::Launcher(
         {{1, StateFinished, "a", 900, 900}, {2, StateCopying, "b", 25, 100}, {3, StatePaused, "c", 0, 100}});
     EXPECT_EQ(std::tuple(launcher.Progress, launcher.ProgressVisible, launcher.Active), std::tuple(0.125, true, 1));

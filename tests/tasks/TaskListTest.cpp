@@ -59,10 +59,19 @@ protected:
     }
 };
 
-// A move reaches the file with the next save only; views and speed histories stay with their task.
-TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
+// A crash at any point must leave no file of a task no list knows, and no listed task without its
+// files. A move reaches the file with the next save only; views and speed histories stay with their task.
+TEST_F(TaskListTest, TheFileListsTheTasksInOrderBeforeTheirFilesComeAndAfterTheyGo)
 {
-    for (const char* name : {"a", "b", "c"}) AddQuickTask(name);
+    WriteFile(temp / "src/a", "a");
+    StallOn(FaultOp::Open, Restore() + "TaskList");  // the save that lists the new task
+    std::thread adder([&] { tasks->AddTask(temp / "src/a", temp / "dst/a", StateCopying, 0, INT32_MAX); });
+    EXPECT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    for (const auto& file : test::NamesOnDisk(Restore())) EXPECT_EQ(file.rfind("TaskList", 0), 0u) << file;
+    EXPECT_FALSE(FileExists(temp / "dst/a"));
+    ReleaseStalls();
+    adder.join();
+    for (const char* name : {"b", "c"}) AddQuickTask(name);
     const auto before = Names();
     EXPECT_EQ(ReadFile(Restore() + "TaskList"), TaskListBytes(before));
     const SpeedGraphModel* graph = &tasks->Graph(0);
@@ -71,7 +80,14 @@ TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
     EXPECT_EQ(views.views, (std::vector<int>{2, 0, 1}));
     EXPECT_EQ(SavedNames(), before);  // a forced end now restarts in the saved order
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(WaitForState(i, StateFinished));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(2, Removal::Confirmed));
+    EXPECT_EQ(ReadFile(temp / "dst/a/a"), "a");
+    WriteFile(Restore() + before[1] + ".con.new", "left by a save a kill cut off");
+    StallOn(FaultOp::Open, Restore() + "TaskList");  // the save of the shorter list
+    std::thread remover([&] { tasks->StopAndRemoveTask(2, Removal::Confirmed); });
+    EXPECT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
+    EXPECT_TRUE(FileExists(Restore() + before[1] + ".var"));
+    ReleaseStalls();
+    remover.join();
     ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Automatic));
     EXPECT_EQ(views.views, std::vector<int>{0});
     EXPECT_EQ(&tasks->Graph(0), graph);
@@ -79,7 +95,9 @@ TEST_F(TaskListTest, TheFileListsTheTasksInOrderAndTheirPathsAbsolute)
     Reload();
     EXPECT_EQ(Names(), std::vector<std::string>{before[0]});
     EXPECT_EQ(ReadFile(LogFile()).find("Log file - Tarnwell version 3.1"), 0u);
-    for (const char* extension : {".var", ".con", ".log"}) EXPECT_FALSE(FileExists(Restore() + before[2] + extension));
+    for (const auto& name : {before[1], before[2]})
+        for (const char* extension : {".var", ".con", ".log", ".con.new"})
+            EXPECT_FALSE(FileExists(Restore() + name + extension)) << name << extension;
 
     // Relative paths name the same files from any other folder; a ".." in them is resolved.
     const std::string cwd = fs::current_path();
@@ -269,53 +287,19 @@ TEST_F(TaskListTest, TasksThatCannotBeRestoredAreMovedAsideOrKeptAndKillLeftover
     EXPECT_TRUE(FileExists(Restore() + "0000000B.var"));
     LoadList(TaskListBytes({"AAAAAAAA"}, 3, 1, 2));
     EXPECT_TRUE(FileExists(Restore() + "0000000B.var"));
-}
 
-TEST_F(TaskListTest, EarlierTasksCanBeKeptWithoutWorkers)
-{
+    // Earlier tasks kept without workers stay listed through every save, and no worker runs them.
     WriteFinishedTask("AAAAAAAA");
-    WriteFinishedTask("BBBBBBBB");
-    LoadList(TaskListBytes({"AAAAAAAA", "BBBBBBBB"}), EarlierTasks::Keep);
+    LoadList(TaskListBytes({"AAAAAAAA", "0000000B"}), EarlierTasks::Keep);
     EXPECT_EQ(std::tuple(tasks->Count(), tasks->EarlierKeptCount(), tasks->UnrestoredCount()), std::tuple(0, 2, 0));
-    EXPECT_TRUE(settings->RestorePathLocked());  // names kept without workers live in the folder too
-    AddQuickTask("new");
-    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "BBBBBBBB", Names()[0]}));
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    ASSERT_TRUE(tasks->StopAndRemoveTask(0, Removal::Confirmed));
+    EXPECT_TRUE(settings->RestorePathLocked());
+    AddHeldTask("new", StatePaused);
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "0000000B", Names()[0]}));
+    ASSERT_TRUE(tasks->DeleteTaskByUser(0, false));
     tasks->Close();
     EXPECT_FALSE(settings->RestorePathLocked());
-    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "BBBBBBBB"}));
-    // No worker ran them: a restored task would have logged its restore.
+    EXPECT_EQ(SavedNames(), (std::vector<std::string>{"AAAAAAAA", "0000000B"}));
     EXPECT_EQ(ReadFile(Restore() + "AAAAAAAA.log"), LogFileHeader());
-}
-
-// A crash at any point must leave no file of a task no list knows, and no listed task without
-// its files.
-TEST_F(TaskListTest, TaskListIsSavedBeforeATaskGetsFilesAndBeforeTheyGo)
-{
-    WriteFile(temp / "src/f", "data");
-    StallOn(FaultOp::Open, Restore() + "TaskList");  // the save that lists the new task
-    std::thread adder([&] { tasks->AddTask(temp / "src/f", temp / "dst", StateCopying, 0, INT32_MAX); });
-    EXPECT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
-    for (const auto& file : test::NamesOnDisk(Restore())) EXPECT_EQ(file.rfind("TaskList", 0), 0u) << file;
-    EXPECT_FALSE(FileExists(temp / "dst/f"));
-    ReleaseStalls();
-    adder.join();
-    EXPECT_EQ(SavedNames(), Names());
-    ASSERT_TRUE(WaitForState(0, StateFinished));
-    EXPECT_EQ(ReadFile(temp / "dst/f"), "data");
-
-    const std::string name = Names()[0];
-    WriteFile(Restore() + name + ".con.new", "left by a save a kill cut off");
-    StallOn(FaultOp::Open, Restore() + "TaskList");  // the save of the shorter list
-    std::thread remover([&] { tasks->StopAndRemoveTask(0, Removal::Confirmed); });
-    EXPECT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
-    EXPECT_TRUE(FileExists(Restore() + name + ".var"));
-    ReleaseStalls();
-    remover.join();
-    EXPECT_EQ(SavedNames(), std::vector<std::string>{});
-    EXPECT_FALSE(FileExists(Restore() + name + ".var"));
-    EXPECT_FALSE(FileExists(Restore() + name + ".con.new"));
 }
 
 // A call that does not return is logged once and shown; at exit its worker is left behind.

@@ -8,7 +8,6 @@
 #include "engine/GlobalUtils.h"
 #include "tasks/TaskList.h"
 #include "tests/support/TestSupport.h"
-#include "windows/FileOrFolderDialog.h"
 #include "windows/FormDelTask.h"
 #include "windows/FormDstFileExists.h"
 #include "windows/FormMain.h"
@@ -41,9 +40,8 @@ protected:
     // Ticks of the dialog's countdown, whose own timer is stopped.
     static void Tick(QWidget& dialog, int ticks)
     {
-        auto& timer = *dialog.findChild<QTimer*>();
-        timer.stop();
-        for (int tick = 0; tick < ticks; ++tick) QMetaObject::invokeMethod(&timer, "timeout");
+        dialog.findChild<QTimer*>()->stop();
+        while (ticks-- > 0) QMetaObject::invokeMethod(dialog.findChild<QTimer*>(), "timeout");
     }
 
     RegistryLocation registry{temp / "user.ini", temp / "system.ini"};
@@ -86,8 +84,7 @@ TEST_F(DialogsTest, TheExistingFileCountdownPressesTheDefaultButtonAndOnlyAnAnsw
         }
         EXPECT_EQ(dialog.AnswerCode(), c.answer);
     }
-    settings.SetAutoAction(AnswerSkip);
-    settings.SetAutoActionDelay(60000);
+    settings.SetAutoActionDelay(60000);  // the last case's longer destination keeps Skip the default
     TfrmDstFileExists dialog(nullptr, settings, msgs, temp.Path(), temp / "dst/", {"", "a", 1000, KindFile});
     AnswerNextModal([](QWidget& window) {
         EXPECT_FALSE(window.windowFlags() & Qt::WindowCloseButtonHint);
@@ -102,9 +99,8 @@ TEST_F(DialogsTest, TheExistingFileCountdownPressesTheDefaultButtonAndOnlyAnAnsw
     EXPECT_EQ(dialog.AnswerCode(), AnswerSkip);
 }
 
-// Shut-down confirms itself after 30 s; Delete hands back its box (Return confirms even after the focus passed
-// Cancel); Schedule the day typed, to the second; the picker what was selected; New Task every choice, once
-// the destination is a folder: OK refuses a file, which would fail only as the tasks run.
+// Shut-down confirms itself after 30 s; Delete, Schedule (the day typed) and New Task hand back every choice, Return
+// confirms even after the focus passed Cancel, and OK refuses a file destination, which would fail only as tasks run.
 TEST_F(DialogsTest, TheQuestionsHandBackTheirAnswers)
 {
     AnswerNextModal([](QWidget& w) {
@@ -127,17 +123,7 @@ TEST_F(DialogsTest, TheQuestionsHandBackTheirAnswers)
         Key(Qt::Key_Return);
     });
     EXPECT_NEAR(TfrmSchedule::Ask(nullptr, settings, 45000.75 + 0.4 / 86400).value_or(0), 45001.75, 1e-9);
-    test::MakeFolders(temp / "folder");
     test::WriteFile(temp / "file.bin", "x");
-    for (const std::string name : {"file.bin", "folder", ""}) {
-        AnswerNextModal([&](QWidget& picker) {
-            static_cast<QFileDialog&>(picker).setDirectory(QString::fromStdString(temp.Path()));
-            Child<QLineEdit>(picker, "fileNameEdit").setText(QString::fromStdString(name));
-            static_cast<QDialog&>(picker).accept();
-        });
-        EXPECT_EQ(TFileOrFolderDialog::Ask(nullptr, "Change Source").toStdString() + "/",
-                  temp / (name.empty() ? "" : name + "/"));
-    }
     const std::string sources = JoinQuotedPaths({"/srv/a b/one.txt", "/srv/two"});
     AnswerNextModal([this](QWidget& w) {
         auto& destination = Child<QComboBox>(w, "cbDstPath");
@@ -160,9 +146,8 @@ TEST_F(DialogsTest, TheQuestionsHandBackTheirAnswers)
     EXPECT_TRUE(answer->Options.CopyAttributes && answer->Options.VerifyCopies && !answer->Options.CopyStreams);
 }
 
-// OK stores each edited control in the setting's unit and leaves the rest as stored (a language in
-// another letter case too). Any other close brings back what is stored, even after "Restore default
-// settings" changed it in memory. Listed tasks hold their files in the restore folder: it stays.
+// OK stores each edited control in its setting's unit and leaves the rest as stored, a language's letter case too;
+// any other close brings back what is stored, even after defaults set in memory. Listed tasks keep the restore folder.
 TEST_F(DialogsTest, TheSettingsDialogStoresWhatWasChangedOnOKOnly)
 {
     const struct {
@@ -220,9 +205,7 @@ TEST_F(DialogsTest, GermanTextsFitInEveryDialog)
         [&] { return std::make_unique<TfrmDstFileExists>(nullptr, settings, msgs, "/", "/", TItemAttrs{"", "a", 3, KindFile}); },
     };
     const QFont font = QApplication::font();
-    QFont large = font;
-    large.setPointSizeF(font.pointSizeF() * 2);
-    QApplication::setFont(large);
+    QApplication::setFont(QFont(font.family(), font.pointSize() * 2));
     for (const auto& make : windows) {
         const auto dialog = make();
         dialog->show();
@@ -280,11 +263,7 @@ protected:
     }
     bool TickUntil(const std::function<bool()>& condition)
     {
-        return test::WaitUntil([&] {
-            QApplication::processEvents();
-            window->tmTaskGridTimer();
-            return condition();
-        });
+        return test::WaitUntil([&] { return QApplication::processEvents(), window->tmTaskGridTimer(), condition(); });
     }
 
     std::unique_ptr<TestWindow> window;
