@@ -39,15 +39,22 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
             MakeFolders(folder + "c");
             for (int f = 0; f < 4; ++f) WriteFile(folder + "f" + std::to_string(f), std::string(static_cast<size_t>(a + b + f), 'x'));
         }
+    const std::string sparse = root + "sparse";  // data between holes, and a hole at the end
+    WriteFile(sparse, "");
+    for (const int at : {1 << 20, 5 << 20}) std::fstream(sparse, std::ios::in | std::ios::out | std::ios::binary).seekp(at).write("data", 4);
+    fs::resize_file(sparse, 12 << 20);
     auto task = NewTask(Src() + "Photos", Dst());  // no trailing delimiter
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(task->GetSource(), root);
     EXPECT_EQ(task->GetDestination(), Dst() + "Photos/");
     EXPECT_TRUE(SameTree(root, Dst() + "Photos"));
     EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
-    EXPECT_EQ(CountId(*task, "Inf007"), 6 + 288);
-    EXPECT_EQ(ParamsOf(*task, "Inf004"), std::vector<std::string>{"294"});
+    EXPECT_EQ(CountId(*task, "Inf007"), 7 + 288);
+    EXPECT_EQ(ParamsOf(*task, "Inf004"), std::vector<std::string>{"295"});
     EXPECT_EQ(Items(), DepthFirstList(root));
+    struct stat source, copy;
+    ASSERT_EQ(::stat(sparse.c_str(), &source) | ::stat((Dst() + "Photos/sparse").c_str(), &copy), 0);
+    if (source.st_blocks * 512 < source.st_size) { EXPECT_LT(copy.st_blocks * 512, 1 << 20); }  // where holes are kept
 
     // A file as the source is cut to its folder; one whose size reads 0 is read to its end.
     task.reset();
@@ -63,14 +70,15 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
 }
 
-TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWhenItVanished)
+// Changed between the stop and the resume, the source is copied as it is now: the same size, other bytes, a new time.
+TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWhenItOrItsSourceChanged)
 {
-    const std::string data = RandomBytes(600000, 5);
-    WriteFile(Src() + "big", data);
-    ::chmod((Src() + "big").c_str(), 0640);
-    for (const bool vanished : {false, true}) {
+    const std::string data = RandomBytes(600000, 5), rewritten = RandomBytes(600000, 6);
+    for (const std::string change : {"none", "copy vanished", "source rewritten"}) {
         Fresh();
-        SCOPED_TRACE(vanished ? "vanished" : "standing");
+        SCOPED_TRACE(change);
+        WriteFile(Src() + "big", data);
+        ::chmod((Src() + "big").c_str(), 0640);
         {
             auto task = NewTask(Src() + "big", Dst(), {.restoreUpdateInterval = 100, .speedLimit = 400000});
             ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 100000; }));
@@ -79,14 +87,16 @@ TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWh
         const int64_t saved = DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).CurrentOffset;
         EXPECT_GT(saved, 0);
         EXPECT_LT(saved, 600000);
-        if (vanished) fs::remove(Dst() + "big");
+        if (change == "copy vanished") fs::remove(Dst() + "big");
+        if (change == "source rewritten") WriteFile(Src() + "big", rewritten);
         auto restored = RestoreTask();
         EXPECT_EQ(restored->GetCopiedSize(), saved);
         restored->SetSpeedLimit(2147483647);
         ASSERT_TRUE(WaitForState(*restored, StateFinished));
         EXPECT_EQ(CountId(*restored, "Inf017"), 0);  // its own half file is no conflict
-        EXPECT_EQ(CountId(*restored, "Err004"), vanished ? 1 : 0);
-        EXPECT_TRUE(ReadFile(Dst() + "big") == data);
+        EXPECT_EQ(CountId(*restored, "Err004"), change == "copy vanished" ? 1 : 0);
+        EXPECT_EQ(CountId(*restored, "Inf024"), change == "source rewritten" ? 1 : 0);
+        EXPECT_TRUE(ReadFile(Dst() + "big") == (change == "source rewritten" ? rewritten : data));
         EXPECT_EQ(ModeOf(Dst() + "big"), 0640u);  // as one copied in a single run
     }
 }

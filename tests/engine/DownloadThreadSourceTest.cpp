@@ -264,21 +264,6 @@ TEST_F(DownloadThreadSourceTest, WhatStandsInTheDestinationMeetsLinksAndHardLink
     ::umask(previous);
 }
 
-TEST_F(DownloadThreadSourceTest, ALinkInTheDestinationIsReplacedNeverWrittenThrough)
-{
-    WriteTree(temp.Path(), {{"src/f", "new content"}, {"outside/target", "must stay"}});
-    for (const uint8_t answer : {AnswerOverwrite, AnswerUpload}) {
-        Fresh();
-        ASSERT_EQ(::symlink((temp / "outside/target").c_str(), (Dst() + "f").c_str()), 0);
-        auto task = NewTask(Src() + "f", Dst());
-        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-        task->Answer(answer);
-        ASSERT_TRUE(WaitForState(*task, StateFinished));
-        EXPECT_EQ(ReadFile(temp / "outside/target"), "must stay");
-        EXPECT_EQ(ReadFile(Dst() + "f"), "new content");
-    }
-}
-
 TEST_F(DownloadThreadSourceTest, PermissionsTimesAndAttributesGoWhereTheyBelong)
 {
     const mode_t previous = ::umask(022);
