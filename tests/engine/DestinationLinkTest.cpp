@@ -98,8 +98,7 @@ TEST_F(DestinationLinkTest, LinksStandingInTheDestinationAreReplacedOrLeftOutNev
         fs::create_symlink(temp / "secret", Dst() + "tree/top");
         fs::create_directory_symlink(Outside(), Dst() + "tree/sub");
         auto task = NewTask(Src() + "tree", Dst(), {.copyAttributes = true});
-        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-        task->Answer(answer);
+        ASSERT_TRUE(Answered(*task, answer));
         ASSERT_TRUE(WaitForState(*task, StateFinished));
         EXPECT_EQ(ReadFile(temp / "secret"), "must stay");
         EXPECT_TRUE(OutsideEmpty());
@@ -148,8 +147,7 @@ TEST_F(DestinationResultTest, AFileAnotherTaskWritesIsWaitedFor)
     struct flock lock = {F_WRLCK, SEEK_SET, 0, 0, 0};  // the whole file
     ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
     auto task = NewTask(Src() + "f", Dst());
-    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-    task->Answer(AnswerOverwrite);
+    ASSERT_TRUE(Answered(*task, AnswerOverwrite));
     ASSERT_TRUE(WaitForLog(*task, "Err005", 2));
     EXPECT_TRUE(Logged(*task, "Err005", "Another task is writing this file"));
     EXPECT_EQ(ReadFile(Dst() + "f"), "being written");  // not emptied under the other

@@ -11,9 +11,8 @@ namespace {
 using DownloadThreadCopyTest = EngineTest;
 
 // The list a one-threaded walk makes in the file system's order: a folder's files before its subfolders.
-std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "")
+std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "", std::vector<TItemAttrs> list = {})
 {
-    std::vector<TItemAttrs> list;
     std::vector<std::string> subfolders;
     for (const auto& name : NamesOnDisk(root + dir)) {
         if (fs::is_directory(root + dir + name)) subfolders.push_back(name);
@@ -21,8 +20,7 @@ std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::strin
     }
     for (const auto& name : subfolders) {
         list.push_back({dir, name + "/", 0, KindFolder});
-        const auto inner = DepthFirstList(root, dir + name + "/");
-        list.insert(list.end(), inner.begin(), inner.end());
+        list = DepthFirstList(root, dir + name + "/", std::move(list));
     }
     return list;
 }
@@ -169,8 +167,11 @@ TEST_F(DownloadThreadCopyTest, OneTimeAndStandingAnswers)
 
 TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
 {
+    // What it leaves half copied gets neither the source's time nor its attributes.
     WriteTree(Src(), {{"s/1big", RandomBytes(400000, 8)}});
-    auto task = NewTask(Src() + "s", Dst(), {.speedLimit = 100000});
+    ::setxattr((Src() + "s/1big").c_str(), "user.tag", "big", 3, 0);
+    fs::last_write_time(Src() + "s/1big", fs::file_time_type::clock::now() - std::chrono::hours(48));
+    auto task = NewTask(Src() + "s", Dst(), {.speedLimit = 100000, .copyAttributes = true, .copyStreams = true});
     ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
     WriteFile(Src() + "s/2small", "late");  // not in the list: the scan is over
     task->SkipFile();
@@ -178,6 +179,8 @@ TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
     EXPECT_EQ(CountId(*task, "Inf014"), 1);
     EXPECT_EQ(CountId(*task, "Inf007"), 0);
     EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
+    EXPECT_NE(ModifiedOf(Dst() + "s/1big"), ModifiedOf(Src() + "s/1big"));
+    EXPECT_EQ(Attribute(Dst() + "s/1big", "user.tag"), "(none)");
 }
 
 TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWroteInEveryRun)
@@ -188,8 +191,7 @@ TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWroteInEveryRun
         SCOPED_TRACE(restarted ? "after a restart" : "in the run");
         WriteTree(Dst(), {{"t/theirs", "user's own file"}});
         auto task = NewTask(Src() + "t", Dst(), {.restoreUpdateInterval = 20, .speedLimit = 100000});
-        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-        task->Answer(AnswerSkip);
+        ASSERT_TRUE(Answered(*task, AnswerSkip));
         ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "big" && task->GetCopiedSize() > 30000; }));
         if (restarted) task = Restored(task);
         task->DeleteByUser(true);
@@ -323,26 +325,17 @@ TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
 using VerifiedCopyTest = EngineTest;
 constexpr TaskSetup Verifying{.bufferSize = 16384, .verifyCopies = true};
 
-// Each way the source's hash is had: one file's read-back gives zeros; that file alone is copied again.
+// Each way the source's hash is had (the copy's own reads; bytes a helper read ahead, written from memory; a big
+// file's holes skipped, so its source is read again): one file's read-back gives zeros; it alone is copied again.
 TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
 {
-    const struct {
-        const char* name;
-        bool readAhead;  // bytes a helper read, written from memory
-        bool sparse;     // the big file's holes are skipped, so its source is read again
-    } cases[] = {
-        {"the copy's own reads", false, false},
-        {"read ahead", true, false},
-        {"holes skipped", false, true},
-    };
-    const std::string big = RandomBytes(300000, 7);
-    const std::string small = RandomBytes(5000, 8);
-    for (const auto& c : cases) {
+    const std::string big = RandomBytes(300000, 7), small = RandomBytes(5000, 8);
+    for (const std::string way : {"own reads", "read ahead", "holes skipped"}) {
         Fresh();
-        SCOPED_TRACE(c.name);
-        if (c.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
+        SCOPED_TRACE(way);
+        if (way == "read ahead") ::setenv("TARN_READ_AHEAD", "always", 1);
         WriteTree(Src(), {{"t/big", big}, {"t/d/small", small}, {"t/d/empty", ""}});
-        if (c.sparse) fs::resize_file(Src() + "t/big", 4 * 1024 * 1024);
+        if (way == "holes skipped") fs::resize_file(Src() + "t/big", 4 * 1024 * 1024);
         InjectFault(FaultOp::Read, "dst/t/d/small", FaultZeroData);
         auto task = NewTask(Src() + "t", Dst(), Verifying);
         ASSERT_TRUE(WaitForState(*task, StateFinished));

@@ -74,9 +74,7 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
         {"", "d/", 0, KindFolder}, {"d/", "a", 100, KindFile}, {"d/", "b", 40, KindFile}, {"d/", "b:user.x:$DATA", 7, KindStream}};
     WriteRestoreFiles(EncodeVarFile(v) + std::string(50, 'Z'), EncodeConFile(items, {}));
     auto task = RestoreTask();
-    EXPECT_EQ(task->GetCount(KindFile), 2);
-    EXPECT_EQ(task->GetCount(KindStream), 1);
-    EXPECT_EQ(task->GetCount(KindFolder), 1);
+    EXPECT_EQ((std::vector{task->GetCount(KindFile), task->GetCount(KindStream), task->GetCount(KindFolder)}), (std::vector{2, 1, 1}));
     EXPECT_EQ(task->GetTotalSize(), 147);
     EXPECT_EQ(task->GetCopiedSize(), 105);  // the items before the current one, and its offset
     EXPECT_EQ(task->GetCurrentName(), "b");

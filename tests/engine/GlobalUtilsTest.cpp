@@ -52,11 +52,9 @@ TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
     fs::create_symlink(real + "/a/b", real + "/link");
     const std::pair<const char*, std::string> cases[] = {
         {"", ""},
-        {"x", real + "/x"},
         {"./x/./y//", real + "/x/y/"},
         {".", real + "/"},
         {"..", fs::path(real).parent_path().string() + "/"},
-        {"a/b/..", real + "/a/"},
         {"link/..", real + "/a/"},  // the parent of the link's target, not of the link
         {"link/../b/c", real + "/a/b/c"},
         {"link/x", real + "/link/x"},  // without a "..", links stay as named
