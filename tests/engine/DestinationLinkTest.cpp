@@ -88,18 +88,24 @@ TEST_F(DestinationLinkTest, WhatIsSwappedForALinkDuringTheCopyIsNeverWrittenThro
     EXPECT_TRUE(Logged(*task, "Err009", "tree/top"));
 }
 
-TEST_F(DestinationLinkTest, ALinkWhereAFolderOfTheCopyGoesIsNeverEntered)
+TEST_F(DestinationLinkTest, LinksStandingInTheDestinationAreReplacedOrLeftOutNeverFollowed)
 {
-    // Made before the task: the folder item, and every file below it, stay out of the link.
-    MakeFolders(Dst() + "tree");
-    fs::create_directory_symlink(Outside(), Dst() + "tree/sub");
-    auto task = NewTask(Src() + "tree", Dst(), {.copyAttributes = true});
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-
-    EXPECT_TRUE(OutsideEmpty());
-    EXPECT_TRUE(fs::is_symlink(Dst() + "tree/sub"));
-    EXPECT_EQ(CountId(*task, "Err010"), 3);  // the folder and its two files
-    EXPECT_EQ(ReadFile(Dst() + "tree/top"), ReadFile(Src() + "tree/top"));
+    // Made before the task: a file's link is replaced whatever the answer; a folder's is left out with its files.
+    WriteFile(temp / "secret", "must stay");
+    for (const uint8_t answer : {AnswerOverwrite, AnswerUpload}) {
+        Fresh();
+        MakeFolders(Dst() + "tree");
+        fs::create_symlink(temp / "secret", Dst() + "tree/top");
+        fs::create_directory_symlink(Outside(), Dst() + "tree/sub");
+        auto task = NewTask(Src() + "tree", Dst(), {.copyAttributes = true});
+        ASSERT_TRUE(Answered(*task, answer));
+        ASSERT_TRUE(WaitForState(*task, StateFinished));
+        EXPECT_EQ(ReadFile(temp / "secret"), "must stay");
+        EXPECT_TRUE(OutsideEmpty());
+        EXPECT_TRUE(fs::is_symlink(Dst() + "tree/sub"));
+        EXPECT_EQ(CountId(*task, "Err010"), 3);  // the folder and its two files
+        EXPECT_EQ(ReadFile(Dst() + "tree/top"), ReadFile(Src() + "tree/top"));
+    }
 }
 
 // Honest results where a destination or a source does not do what the copy asks (sticks: tests/e2e).
@@ -141,8 +147,7 @@ TEST_F(DestinationResultTest, AFileAnotherTaskWritesIsWaitedFor)
     struct flock lock = {F_WRLCK, SEEK_SET, 0, 0, 0};  // the whole file
     ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
     auto task = NewTask(Src() + "f", Dst());
-    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-    task->Answer(AnswerOverwrite);
+    ASSERT_TRUE(Answered(*task, AnswerOverwrite));
     ASSERT_TRUE(WaitForLog(*task, "Err005", 2));
     EXPECT_TRUE(Logged(*task, "Err005", "Another task is writing this file"));
     EXPECT_EQ(ReadFile(Dst() + "f"), "being written");  // not emptied under the other

@@ -11,9 +11,8 @@ namespace {
 using DownloadThreadCopyTest = EngineTest;
 
 // The list a one-threaded walk makes in the file system's order: a folder's files before its subfolders.
-std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "")
+std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::string& dir = "", std::vector<TItemAttrs> list = {})
 {
-    std::vector<TItemAttrs> list;
     std::vector<std::string> subfolders;
     for (const auto& name : NamesOnDisk(root + dir)) {
         if (fs::is_directory(root + dir + name)) subfolders.push_back(name);
@@ -21,8 +20,7 @@ std::vector<TItemAttrs> DepthFirstList(const std::string& root, const std::strin
     }
     for (const auto& name : subfolders) {
         list.push_back({dir, name + "/", 0, KindFolder});
-        const auto inner = DepthFirstList(root, dir + name + "/");
-        list.insert(list.end(), inner.begin(), inner.end());
+        list = DepthFirstList(root, dir + name + "/", std::move(list));
     }
     return list;
 }
@@ -39,15 +37,22 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
             MakeFolders(folder + "c");
             for (int f = 0; f < 4; ++f) WriteFile(folder + "f" + std::to_string(f), std::string(static_cast<size_t>(a + b + f), 'x'));
         }
+    const std::string sparse = root + "sparse";  // data between holes, and a hole at the end
+    WriteFile(sparse, "");
+    for (const int at : {1 << 20, 5 << 20}) std::fstream(sparse, std::ios::in | std::ios::out | std::ios::binary).seekp(at).write("data", 4);
+    fs::resize_file(sparse, 12 << 20);
     auto task = NewTask(Src() + "Photos", Dst());  // no trailing delimiter
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(task->GetSource(), root);
     EXPECT_EQ(task->GetDestination(), Dst() + "Photos/");
     EXPECT_TRUE(SameTree(root, Dst() + "Photos"));
     EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
-    EXPECT_EQ(CountId(*task, "Inf007"), 6 + 288);
-    EXPECT_EQ(ParamsOf(*task, "Inf004"), std::vector<std::string>{"294"});
+    EXPECT_EQ(CountId(*task, "Inf007"), 7 + 288);
+    EXPECT_EQ(ParamsOf(*task, "Inf004"), std::vector<std::string>{"295"});
     EXPECT_EQ(Items(), DepthFirstList(root));
+    struct stat source, copy;
+    ASSERT_EQ(::stat(sparse.c_str(), &source) | ::stat((Dst() + "Photos/sparse").c_str(), &copy), 0);
+    if (source.st_blocks * 512 < source.st_size) { EXPECT_LT(copy.st_blocks * 512, 1 << 20); }  // where holes are kept
 
     // A file as the source is cut to its folder; one whose size reads 0 is read to its end.
     task.reset();
@@ -63,14 +68,15 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
 }
 
-TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWhenItVanished)
+// Changed between the stop and the resume, the source is copied as it is now: the same size, other bytes, a new time.
+TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWhenItOrItsSourceChanged)
 {
-    const std::string data = RandomBytes(600000, 5);
-    WriteFile(Src() + "big", data);
-    ::chmod((Src() + "big").c_str(), 0640);
-    for (const bool vanished : {false, true}) {
+    const std::string data = RandomBytes(600000, 5), rewritten = RandomBytes(600000, 6);
+    for (const std::string change : {"none", "copy vanished", "source rewritten"}) {
         Fresh();
-        SCOPED_TRACE(vanished ? "vanished" : "standing");
+        SCOPED_TRACE(change);
+        WriteFile(Src() + "big", data);
+        ::chmod((Src() + "big").c_str(), 0640);
         {
             auto task = NewTask(Src() + "big", Dst(), {.restoreUpdateInterval = 100, .speedLimit = 400000});
             ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 100000; }));
@@ -79,14 +85,16 @@ TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWh
         const int64_t saved = DecodeVarFile(ReadFile(RestoreDir() + "0000ABCD.var")).CurrentOffset;
         EXPECT_GT(saved, 0);
         EXPECT_LT(saved, 600000);
-        if (vanished) fs::remove(Dst() + "big");
+        if (change == "copy vanished") fs::remove(Dst() + "big");
+        if (change == "source rewritten") WriteFile(Src() + "big", rewritten);
         auto restored = RestoreTask();
         EXPECT_EQ(restored->GetCopiedSize(), saved);
         restored->SetSpeedLimit(2147483647);
         ASSERT_TRUE(WaitForState(*restored, StateFinished));
         EXPECT_EQ(CountId(*restored, "Inf017"), 0);  // its own half file is no conflict
-        EXPECT_EQ(CountId(*restored, "Err004"), vanished ? 1 : 0);
-        EXPECT_TRUE(ReadFile(Dst() + "big") == data);
+        EXPECT_EQ(CountId(*restored, "Err004"), change == "copy vanished" ? 1 : 0);
+        EXPECT_EQ(CountId(*restored, "Inf024"), change == "source rewritten" ? 1 : 0);
+        EXPECT_TRUE(ReadFile(Dst() + "big") == (change == "source rewritten" ? rewritten : data));
         EXPECT_EQ(ModeOf(Dst() + "big"), 0640u);  // as one copied in a single run
     }
 }
@@ -159,8 +167,11 @@ TEST_F(DownloadThreadCopyTest, OneTimeAndStandingAnswers)
 
 TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
 {
+    // What it leaves half copied gets neither the source's time nor its attributes.
     WriteTree(Src(), {{"s/1big", RandomBytes(400000, 8)}});
-    auto task = NewTask(Src() + "s", Dst(), {.speedLimit = 100000});
+    ::setxattr((Src() + "s/1big").c_str(), "user.tag", "big", 3, 0);
+    fs::last_write_time(Src() + "s/1big", fs::file_time_type::clock::now() - std::chrono::hours(48));
+    auto task = NewTask(Src() + "s", Dst(), {.speedLimit = 100000, .copyAttributes = true, .copyStreams = true});
     ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 0; }));
     WriteFile(Src() + "s/2small", "late");  // not in the list: the scan is over
     task->SkipFile();
@@ -168,6 +179,8 @@ TEST_F(DownloadThreadCopyTest, SkipDuringTheChunkLoopGoesOnWithTheNextItem)
     EXPECT_EQ(CountId(*task, "Inf014"), 1);
     EXPECT_EQ(CountId(*task, "Inf007"), 0);
     EXPECT_EQ(task->GetCopiedSize(), task->GetTotalSize());
+    EXPECT_NE(ModifiedOf(Dst() + "s/1big"), ModifiedOf(Src() + "s/1big"));
+    EXPECT_EQ(Attribute(Dst() + "s/1big", "user.tag"), "(none)");
 }
 
 TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWroteInEveryRun)
@@ -178,8 +191,7 @@ TEST_F(DownloadThreadCopyTest, DeleteByUserRemovesOnlyWhatTheTaskWroteInEveryRun
         SCOPED_TRACE(restarted ? "after a restart" : "in the run");
         WriteTree(Dst(), {{"t/theirs", "user's own file"}});
         auto task = NewTask(Src() + "t", Dst(), {.restoreUpdateInterval = 20, .speedLimit = 100000});
-        ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-        task->Answer(AnswerSkip);
+        ASSERT_TRUE(Answered(*task, AnswerSkip));
         ASSERT_TRUE(WaitUntil([&] { return task->GetCurrentName() == "big" && task->GetCopiedSize() > 30000; }));
         if (restarted) task = Restored(task);
         task->DeleteByUser(true);
@@ -313,26 +325,17 @@ TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
 using VerifiedCopyTest = EngineTest;
 constexpr TaskSetup Verifying{.bufferSize = 16384, .verifyCopies = true};
 
-// Each way the source's hash is had: one file's read-back gives zeros; that file alone is copied again.
+// Each way the source's hash is had (the copy's own reads; bytes a helper read ahead, written from memory; a big
+// file's holes skipped, so its source is read again): one file's read-back gives zeros; it alone is copied again.
 TEST_F(VerifiedCopyTest, EveryCopyPathReadsBackAndCopiesAgainWhatDiffers)
 {
-    const struct {
-        const char* name;
-        bool readAhead;  // bytes a helper read, written from memory
-        bool sparse;     // the big file's holes are skipped, so its source is read again
-    } cases[] = {
-        {"the copy's own reads", false, false},
-        {"read ahead", true, false},
-        {"holes skipped", false, true},
-    };
-    const std::string big = RandomBytes(300000, 7);
-    const std::string small = RandomBytes(5000, 8);
-    for (const auto& c : cases) {
+    const std::string big = RandomBytes(300000, 7), small = RandomBytes(5000, 8);
+    for (const std::string way : {"own reads", "read ahead", "holes skipped"}) {
         Fresh();
-        SCOPED_TRACE(c.name);
-        if (c.readAhead) ::setenv("TARN_READ_AHEAD", "always", 1);
+        SCOPED_TRACE(way);
+        if (way == "read ahead") ::setenv("TARN_READ_AHEAD", "always", 1);
         WriteTree(Src(), {{"t/big", big}, {"t/d/small", small}, {"t/d/empty", ""}});
-        if (c.sparse) fs::resize_file(Src() + "t/big", 4 * 1024 * 1024);
+        if (way == "holes skipped") fs::resize_file(Src() + "t/big", 4 * 1024 * 1024);
         InjectFault(FaultOp::Read, "dst/t/d/small", FaultZeroData);
         auto task = NewTask(Src() + "t", Dst(), Verifying);
         ASSERT_TRUE(WaitForState(*task, StateFinished));

@@ -41,8 +41,7 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.con"), EncodeConFile({}, {true, false, false, false}));
     EXPECT_EQ(Log(*task).front().Id, "Inf001");
     EXPECT_EQ(ReadFile(RestoreDir() + "0000ABCD.log"), LogFileHeader() + EncodeLogRecord(Log(*task).front()));
-    // A second holder of the same restore files, in this process or another, is refused.
-    EXPECT_THROW(RestoreTask(), OsError);
+    EXPECT_THROW(RestoreTask(), OsError);  // a second holder of the same restore files
     // Values out of range are brought into it.
     task->SetBufferSize(0);
     EXPECT_EQ(task->GetBufferSize(), 1);
@@ -58,8 +57,7 @@ TEST_F(DownloadThreadRecordTest, ANewTaskWritesItsThreeFilesHoldsThemAndRestores
     EXPECT_EQ(restored->GetSource(), Src() + "a.iso");
     EXPECT_EQ(restored->GetDestination(), Dst());
     EXPECT_EQ(restored->GetSpeedLimit(), 4096);
-    // The log view gets the whole history, each record once.
-    EXPECT_EQ(restored->GetEarlierRecordCount(), 2);
+    EXPECT_EQ(restored->GetEarlierRecordCount(), 2);  // the log view gets the whole history, each record once
     EXPECT_EQ(restored->GetLogHigh(), 2);
     restored.reset();  // its log closed
     const auto log = DecodeLogFile(ReadFile(RestoreDir() + "0000ABCD.log"));
@@ -76,9 +74,7 @@ TEST_F(DownloadThreadRecordTest, RestoreRebuildsProgressFromTheFileList)
         {"", "d/", 0, KindFolder}, {"d/", "a", 100, KindFile}, {"d/", "b", 40, KindFile}, {"d/", "b:user.x:$DATA", 7, KindStream}};
     WriteRestoreFiles(EncodeVarFile(v) + std::string(50, 'Z'), EncodeConFile(items, {}));
     auto task = RestoreTask();
-    EXPECT_EQ(task->GetCount(KindFile), 2);
-    EXPECT_EQ(task->GetCount(KindStream), 1);
-    EXPECT_EQ(task->GetCount(KindFolder), 1);
+    EXPECT_EQ((std::vector{task->GetCount(KindFile), task->GetCount(KindStream), task->GetCount(KindFolder)}), (std::vector{2, 1, 1}));
     EXPECT_EQ(task->GetTotalSize(), 147);
     EXPECT_EQ(task->GetCopiedSize(), 105);  // the items before the current one, and its offset
     EXPECT_EQ(task->GetCurrentName(), "b");
@@ -134,11 +130,7 @@ TEST_F(DownloadThreadRecordTest, AClaimOnNewFilesHoldsForTheFilesThatStandInOrde
 TEST_F(DownloadThreadRecordTest, DamagedOrHostileRestoreFilesAreRefusedWithAClearError)
 {
     const auto restoreError = [&]() -> std::string {
-        try {
-            RestoreTask();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
+        try { RestoreTask(); } catch (const std::exception& error) { return error.what(); }
         return {};
     };
     const TaskVariables v{.State = StatePaused, .Source = Src() + "tree/", .Destination = Dst() + "tree/",

@@ -17,9 +17,7 @@ public:
 
 void EngineTest::SetUp()
 {
-    MakeFolders(RestoreDir());
-    MakeFolders(Src());
-    MakeFolders(Dst());
+    for (const std::string& folder : {RestoreDir(), Src(), Dst()}) MakeFolders(folder);
 }
 
 void EngineTest::TearDown()

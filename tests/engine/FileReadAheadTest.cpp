@@ -51,13 +51,11 @@ TEST_F(FileReadAheadTest, AFileChangedOrFailingAfterItWasReadIsCopiedAsItIsNow)
         {"b vanishes", [&] { fs::remove(b); }, true},
         {"b shrinks", [&] { fs::resize_file(b, 1000); }, false},
         {"b grows", [&] { WriteFile(b, RandomBytes(9000, 7)); }, false},
-        {"b is rewritten at its size, a second later",
-         [&] {
+        {"b is rewritten at its size, a second later", [&] {
              WriteFile(b, RandomBytes(5000, 8));
              const timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 1, 0}};
              ::utimensat(AT_FDCWD, b.c_str(), later, 0);
-         },
-         false},
+         }, false},
         {"b turns unreadable", [&] { fs::permissions(b, fs::perms::none); }, ::geteuid() != 0},
         {"c fails to open", [] {}, false, FaultOp::Open, EIO, "Input/output error"},
         {"c fails to read", [] {}, false, FaultOp::Read, EIO, "Input/output error"},
@@ -91,14 +89,9 @@ TEST_F(FileReadAheadTest, WhatTheUserAsksMeanwhileDropsWhatWasReadAhead)
         // Asks while the worker is held; then what ends the task.
         std::function<void(std::unique_ptr<TDownloadThread>&)> ask, finish;
     } cases[] = {
-        {"pause", [](auto& task) { task->Pause(); },
-         [&](auto& task) {
-             ASSERT_TRUE(WaitForState(*task, StatePaused));
-             task->Start();
-         }},
+        {"pause", [](auto& task) { task->Pause(); }, [&](auto& task) { ASSERT_TRUE(WaitForState(*task, StatePaused)); task->Start(); }},
         {"skip", [](auto& task) { task->SkipFile(); }, [](auto&) {}},
-        {"stop", [](auto& task) { task->Stop(); },
-         [&](auto& task) { task = Restored(task); }},
+        {"stop", [](auto& task) { task->Stop(); }, [&](auto& task) { task = Restored(task); }},
         {"change source",
          [&](auto& task) {
              fs::rename(Src() + "tree", Src() + "moved");

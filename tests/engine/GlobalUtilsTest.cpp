@@ -4,8 +4,7 @@
 #include <functional>
 #include <tuple>
 
-#include "platform/FaultInjection.h"
-#include "tests/support/TestSupport.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace tarn::test {
 namespace {
@@ -42,10 +41,7 @@ TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
     EXPECT_FALSE(SameText("Srv1", "Srv2"));
 }
 
-class FileWrapperTest : public TempFolderTest {
-protected:
-    void TearDown() override { ClearFaults(); }
-};
+using FileWrapperTest = EngineTest;
 
 // A task takes its name from its source's last name, so a ".." leads where the system leads, through links.
 TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
@@ -56,11 +52,9 @@ TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
     fs::create_symlink(real + "/a/b", real + "/link");
     const std::pair<const char*, std::string> cases[] = {
         {"", ""},
-        {"x", real + "/x"},
         {"./x/./y//", real + "/x/y/"},
         {".", real + "/"},
         {"..", fs::path(real).parent_path().string() + "/"},
-        {"a/b/..", real + "/a/"},
         {"link/..", real + "/a/"},  // the parent of the link's target, not of the link
         {"link/../b/c", real + "/a/b/c"},
         {"link/x", real + "/link/x"},  // without a "..", links stay as named
@@ -85,11 +79,7 @@ TEST_F(FileWrapperTest, CreationModesSeekAndInjectedFaults)
     EXPECT_EQ(h, NoHandle);
     CloseFile(h);  // a closed handle is left alone
     const auto errorOf = [](const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const OsError& error) {
-            return std::string(error.what()) + " " + std::to_string(error.Code());
-        }
+        try { call(); } catch (const OsError& error) { return std::string(error.what()) + " " + std::to_string(error.Code()); }
         return std::string("no error");
     };
     EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew); }), "File exists 17");
@@ -108,7 +98,6 @@ TEST_F(FileWrapperTest, CreationModesSeekAndInjectedFaults)
     CloseFile(h);
     InjectFault(FaultOp::Open, "f.bin", EACCES);
     EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting); }), "Permission denied 13");
-    CloseFile(h);
 }
 
 }  // namespace

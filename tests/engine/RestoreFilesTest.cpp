@@ -29,7 +29,7 @@ std::vector<TItemAttrs> DecodeItems(const std::string& bytes, CopyOptions* optio
     return items;
 }
 
-TEST(VarFileTest, LayoutIsByteExactAndReadsBack)
+TEST(VarFileTest, LayoutIsByteExactReadsBackAndDamageIsAClearErrorAtEveryCut)
 {
     const TaskVariables v{StatePaused, "/srv/share/Photos/", "/home/u/In/Photos/", SourceFolder, true, 7, 0x123456789, 0.25,
                           AnswerUploadAll, 46000.5, 100000, -1};
@@ -39,12 +39,9 @@ TEST(VarFileTest, LayoutIsByteExactAndReadsBack)
     EXPECT_EQ(DecodeVarFile(expected), v);
     // Bytes past the last field (left by a longer earlier content) are ignored.
     EXPECT_EQ(DecodeVarFile(expected + "old tail bytes"), v);
-}
 
-TEST(VarFileTest, DamageIsAClearErrorAtEveryCut)
-{
-    TaskVariables v{.Source = "/a", .Destination = "/b/"};
-    const std::string bytes = EncodeVarFile(v);
+    TaskVariables d{.Source = "/a", .Destination = "/b/"};
+    const std::string bytes = EncodeVarFile(d);
     for (size_t cut = 0; cut < bytes.size(); ++cut)
         EXPECT_THROW(DecodeVarFile(bytes.substr(0, cut)), DataFileError) << "cut at " << cut;
 
@@ -54,12 +51,12 @@ TEST(VarFileTest, DamageIsAClearErrorAtEveryCut)
     for (const std::string& damaged : {huge, badState}) EXPECT_THROW(DecodeVarFile(damaged), DataFileError);
     // Items are joined to the destination: a relative one would send them anywhere.
     for (const char* destination : {"", "b/", "../b/"}) {
-        v.Destination = destination;
-        EXPECT_THROW(DecodeVarFile(EncodeVarFile(v)), DataFileError) << destination;
+        d.Destination = destination;
+        EXPECT_THROW(DecodeVarFile(EncodeVarFile(d)), DataFileError) << destination;
     }
 }
 
-TEST(ConFileTest, LayoutIsByteExactAndReadsBack)
+TEST(ConFileTest, LayoutsAreByteExactAndReadBack)
 {
     const std::vector<TItemAttrs> items = {
         {"", "Empty/", 0, KindFolder}, {"", "a b.txt", 12, KindFile}, {"", "a b.txt:user.note:$DATA", 3, KindStream}};
@@ -91,13 +88,10 @@ TEST(ConFileTest, LayoutIsByteExactAndReadsBack)
     for (const int32_t first : {1, 2, 7})
         EXPECT_THROW(DecodeItems(EncodeConFile({links[0], links[1], {"", "h", 4, KindHardLink, first}}, {})), DataFileError)
             << first;
-}
-
-TEST(ConFileTest, VersionBeforeThreeOneHasNoKindsOrOptions)
-{
+    // Version 3.0 has no kinds or options.
     const std::string bytes = B(3) + B(0) + U32(2) + Str("") + Str("Sub/") + U64(0) + Str("Sub/") + Str("f") + U64(5) +
                               B(1) + B(1) + B(1);  // trailing bytes are not options in 3.0
-    CopyOptions read{true, true, true};
+    read = {true, true, true};
     EXPECT_EQ(DecodeItems(bytes, &read), (std::vector<TItemAttrs>{{"", "Sub/", 0, KindFolder}, {"Sub/", "f", 5, KindFile}}));
     EXPECT_EQ(read, CopyOptions{});
 }
@@ -129,7 +123,7 @@ TEST(ConFileTest, DamageAndEscapingPathsAreRejected)
     EXPECT_THROW(DecodeItems(EncodeConFile({{"d/", "f:user.a:$DATA", 1, KindStream}}, {})), DataFileError);
 }
 
-TEST(LogFileTest, RecordLayoutAndReadBack)
+TEST(LogFileTest, RecordLayoutReadBackAndACutEnd)
 {
     const TMsg record{"Inf007", 45000.75, {"a.txt", "/src/", "/dst/"}};
     const std::string expected = F64(45000.75) + Str("Inf007") + U32(3) + Str("a.txt") + Str("/src/") + Str("/dst/");
@@ -150,10 +144,8 @@ TEST(LogFileTest, RecordLayoutAndReadBack)
     EXPECT_FALSE(packed.Damaged);
     ASSERT_EQ(packed.Records.size(), records.size());
     for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(packed.Records[i], records[i]) << i;
-}
 
-TEST(LogFileTest, ACutLastRecordKeepsTheOnesBefore)
-{
+    // A cut last record keeps the ones before.
     const std::string first = EncodeLogRecord({"Inf001", 1, {}});
     const std::string second = EncodeLogRecord({"Err005", 2, {"Input/output error", "f", "/s/", "/d/"}});
     const std::string whole = LogFileHeader() + first + second;
@@ -165,8 +157,7 @@ TEST(LogFileTest, ACutLastRecordKeepsTheOnesBefore)
         EXPECT_EQ(contents.Records[0].Id, "Inf001");
         EXPECT_EQ(contents.WholeSize, LogFileHeader().size() + first.size());  // where the next record may go
     }
-    std::string hugeCount = LogFileHeader() + F64(1) + Str("Inf001") + U32(0xFFFFFFFF);
-    EXPECT_TRUE(DecodeLogFile(hugeCount).Damaged);
+    EXPECT_TRUE(DecodeLogFile(LogFileHeader() + F64(1) + Str("Inf001") + U32(0xFFFFFFFF)).Damaged);  // a count past the end
     // Zeros after the records (a crash, a sparse extension) end them: a record has an id.
     const auto zeros = DecodeLogFile(LogFileHeader() + first + std::string(4096, '\0'));
     EXPECT_EQ(zeros.Records.size(), 1u);

