@@ -11,6 +11,16 @@ namespace {
 using namespace test;
 using Kind = FuseStick::Kind;
 
+// The lines of `log` that name `name` as a file or the end of a path.
+std::vector<std::string> LinesNaming(const std::string& log, const std::string& name)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        if (line.find('"' + name + '"') != npos || line.find('/' + name + '"') != npos) lines.push_back(line);
+    return lines;
+}
+
 class StickTest : public CommandTest {
 protected:
     void MountStick(Kind kind, uint64_t size = uint64_t{512} << 20)
@@ -19,21 +29,6 @@ protected:
         stick_ = FuseStick::Make(kind, temp.Path(), &why, size);
         if (!stick_) GTEST_SKIP() << why;
     }
-    // The program log's lines that name `name` as a file or the end of a path.
-    std::vector<std::string> LogLinesNaming(const std::string& name) const
-    {
-        std::vector<std::string> lines;
-        std::istringstream log(Log());
-        for (std::string line; std::getline(log, line);)
-            if (Names(line, name)) lines.push_back(line);
-        return lines;
-    }
-    static bool Names(const std::string& line, const std::string& name)
-    {
-        return line.find('"' + name + '"') != npos || line.find('/' + name + '"') != npos;
-    }
-    std::string Log() const { return ReadIfAny(temp / "restore/tarn_log.txt"); }
-
     std::unique_ptr<FuseStick> stick_;
 };
 
@@ -67,9 +62,10 @@ TEST_P(StickNameTest, NamesTheStickCannotHoldAreLeftOutAtOnce)
                        GetParam().onExists, "--delay-on-error", "60000", "--max-errors", "0", temp / "src",
                        stick_->Path()}, &errors), 2) << errors;
     EXPECT_EQ(errors.find("failed after"), npos) << errors;
+    const std::string log = ReadIfAny(temp / "restore/tarn_log.txt");
     for (const auto& name : {refused[0], refused[1], refused[2], refused[3], std::string("link")}) {
-        const auto lines = LogLinesNaming(name);
-        EXPECT_FALSE(lines.empty()) << name << "\n" << Log();
+        const auto lines = LinesNaming(log, name);
+        EXPECT_FALSE(lines.empty()) << name << "\n" << log;
         for (const auto& line : lines) EXPECT_NE(line.find("left out"), npos) << line;
     }
     ASSERT_TRUE(stick_->Remount());
@@ -84,11 +80,11 @@ TEST_P(StickNameTest, NamesTheStickCannotHoldAreLeftOutAtOnce)
     // Never a mix, never the other's bytes under this name.
     EXPECT_TRUE(ReadFile(stick_->Path() + "src/" + kept[0]) == cased.at(kept[0])) << kept[0];
     bool namedTogether = false;
-    for (const auto& line : LogLinesNaming(kept[0] == "Case" ? "case" : "Case")) {
-        namedTogether = namedTogether || Names(line, kept[0]);
+    for (const auto& line : LinesNaming(log, kept[0] == "Case" ? "case" : "Case")) {
+        namedTogether = namedTogether || !LinesNaming(line, kept[0]).empty();
         EXPECT_EQ(line.find("was copied"), npos) << line;
     }
-    EXPECT_TRUE(namedTogether) << Log();
+    EXPECT_TRUE(namedTogether) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sticks, StickNameTest,
@@ -116,8 +112,9 @@ TEST_F(StickTest, AFileOf4GiBOrMoreIsNotReportedCopiedOnFat32)
     const std::string huge = stick_->Path() + "src/huge";
     const bool whole = fs::exists(huge) && fs::file_size(huge) == size;
     EXPECT_TRUE(status == 2 || (status == 0 && whole)) << status << errors;
-    const auto lines = LogLinesNaming("huge");
-    EXPECT_TRUE(!lines.empty() || errors.find("\"huge\"") != npos) << errors << Log();
+    const std::string log = ReadIfAny(temp / "restore/tarn_log.txt");
+    const auto lines = LinesNaming(log, "huge");
+    EXPECT_TRUE(!lines.empty() || errors.find("\"huge\"") != npos) << errors << log;
     for (const auto& line : lines) EXPECT_TRUE(whole || line.find("was copied") == npos) << line;
 }
 

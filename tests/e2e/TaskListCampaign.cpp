@@ -33,12 +33,7 @@ bool OnlyCutOffTasksReported(const std::string& errors)
 
 class Runner {
 public:
-    explicit Runner(const Campaign& c)
-        : c_(c), src_(IncludeTrailingDelimiter(c.Source)), original_(IncludeTrailingDelimiter(c.Original)),
-          dst_(IncludeTrailingDelimiter(c.Destination)), restore_(IncludeTrailingDelimiter(c.Work) + "restore/"),
-          home_(IncludeTrailingDelimiter(c.Work) + "home")
-    {
-    }
+    explicit Runner(const Campaign& c) : c_(c) {}
     void Round(unsigned seed);
 
     int runs = 0, kills = 0, cutOff = 0;
@@ -71,17 +66,19 @@ private:
         return sources;
     }
 
-    // One run, killed after a random delay when `kill`; whether it ended by itself.
-    bool Run(const std::string& verb, const std::vector<std::string>& sources, bool kill, std::mt19937& random)
+    // A copy of `names`, a resume when there are none, killed after a random delay when `kill`;
+    // names whose copy was killed may need a copy again.
+    void Run(const std::vector<std::string>& names, bool kill, std::mt19937& random)
     {
-        std::vector<std::string> words = {verb, "--quiet", "--on-exists", answer_, "--restore-dir", restore_};
+        std::vector<std::string> words = {names.empty() ? "resume" : "copy", "--quiet", "--on-exists", answer_,
+                                          "--restore-dir", restore_};
         words.insert(words.end(), c_.Options.begin(), c_.Options.end());
-        if (verb == "copy") {
+        if (!names.empty()) {
             words.insert(words.end(), {"--delay-on-error", "50"});
             words.insert(words.end(), c_.CopyOptions.begin(), c_.CopyOptions.end());
+            for (const auto& name : names) words.push_back(src_ + name);
+            words.push_back(dst_);
         }
-        words.insert(words.end(), sources.begin(), sources.end());
-        if (!sources.empty()) words.push_back(dst_);
         CommandRunner runner(TARNCTL_PATH, words, home_);
         if (kill) {
             // A third of the kills come within the first moments: TaskList, the restore files, the scan.
@@ -95,19 +92,14 @@ private:
         kills += status == 128 + SIGKILL;
         cutOff += cut;
         EXPECT_TRUE(status == 0 || status == 128 + SIGKILL || cut) << status << runner.Errors();
-        return status != 128 + SIGKILL;
-    }
-    // Copies `names`; those whose run was killed may need a copy again.
-    void Copy(const std::vector<std::string>& names, bool kill, std::mt19937& random)
-    {
-        std::vector<std::string> sources;
-        for (const auto& name : names) sources.push_back(src_ + name);
-        const bool ended = Run("copy", sources, kill, random);
-        for (const auto& name : names) ended ? void(uncopied_.erase(name)) : void(uncopied_.insert(name));
+        for (const auto& name : names) status != 128 + SIGKILL ? void(uncopied_.erase(name)) : void(uncopied_.insert(name));
     }
 
     const Campaign& c_;
-    std::string src_, original_, dst_, restore_, home_, answer_;
+    const std::string src_ = IncludeTrailingDelimiter(c_.Source), original_ = IncludeTrailingDelimiter(c_.Original),
+                      dst_ = IncludeTrailingDelimiter(c_.Destination), restore_ = IncludeTrailingDelimiter(c_.Work) + "restore/",
+                      home_ = IncludeTrailingDelimiter(c_.Work) + "home";
+    std::string answer_;
     std::set<std::string> uncopied_;  // killed before their task was seen listed
 };
 
@@ -122,7 +114,7 @@ void Runner::Round(unsigned seed)
     // A later command adds its task to a list whose first tasks may be unfinished.
     for (const auto& command : c_.Commands) {
         names.insert(names.end(), command.begin(), command.end());
-        Copy(command, random() % 4 != 0, random);
+        Run(command, random() % 4 != 0, random);
     }
     // Resumed, killed less often as the runs go on, until nothing is left; a source whose copy was
     // killed before its task was listed is copied again, as its user would.
@@ -136,12 +128,10 @@ void Runner::Round(unsigned seed)
             if (uncopied_.count(name) && !Identical(name)) missing.push_back(name);
         }
         const bool kill = run < 8 && random() % 4 != 0;
-        if (!missing.empty())
-            Copy(missing, kill, random);
-        else if (!recorded.empty() || fs::exists(restore_ + "TaskList"))
-            // A kill as the last task left the list leaves its files (and an empty TaskList) for the
-            // next start to clear.
-            Run("resume", {}, kill, random);
+        // A kill as the last task left the list leaves its files (and an empty TaskList) for the
+        // next start to clear.
+        if (!missing.empty() || !recorded.empty() || fs::exists(restore_ + "TaskList"))
+            Run(missing, kill, random);
         else
             break;
     }

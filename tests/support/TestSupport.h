@@ -51,7 +51,6 @@ std::string TreeListing(const std::string& root);
 // count of links whose target lies outside the tree.
 int MakeLinkTree(const std::string& root);
 
-// Polls `condition` until it holds or `timeout` passes; true when it held.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
@@ -73,11 +72,9 @@ private:
     int status_ = -1;
 };
 
-// Runs a command to its end; the exit status.
 int RunCommand(const std::string& program, const std::vector<std::string>& arguments, const std::string& home,
                std::string* errors = nullptr, std::string* output = nullptr);
 
-// Fixture with its own temporary folder.
 class TempFolderTest : public ::testing::Test {
 protected:
     TempFolder temp;
