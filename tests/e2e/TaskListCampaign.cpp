@@ -92,7 +92,10 @@ private:
         kills += status == 128 + SIGKILL;
         cutOff += cut;
         EXPECT_TRUE(status == 0 || status == 128 + SIGKILL || cut) << status << runner.Errors();
-        for (const auto& name : names) status != 128 + SIGKILL ? void(uncopied_.erase(name)) : void(uncopied_.insert(name));
+        for (const auto& name : names) {
+            if (status == 128 + SIGKILL) uncopied_.insert(name);
+            else uncopied_.erase(name);
+        }
     }
 
     const Campaign& c_;

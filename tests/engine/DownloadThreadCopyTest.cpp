@@ -39,7 +39,10 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
         }
     const std::string sparse = root + "sparse";  // data between holes, and a hole at the end
     WriteFile(sparse, "");
-    for (const int at : {1 << 20, 5 << 20}) std::fstream(sparse, std::ios::in | std::ios::out | std::ios::binary).seekp(at).write("data", 4);
+    for (const int at : {1 << 20, 5 << 20}) {
+        std::fstream file(sparse, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(at).write("data", 4);
+    }
     fs::resize_file(sparse, 12 << 20);
     auto task = NewTask(Src() + "Photos", Dst());  // no trailing delimiter
     ASSERT_TRUE(WaitForState(*task, StateFinished));
@@ -51,7 +54,8 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     EXPECT_EQ(ParamsOf(*task, "Inf004"), std::vector<std::string>{"295"});
     EXPECT_EQ(Items(), DepthFirstList(root));
     struct stat source, copy;
-    ASSERT_EQ(::stat(sparse.c_str(), &source) | ::stat((Dst() + "Photos/sparse").c_str(), &copy), 0);
+    ASSERT_EQ(::stat(sparse.c_str(), &source), 0);
+    ASSERT_EQ(::stat((Dst() + "Photos/sparse").c_str(), &copy), 0);
     if (source.st_blocks * 512 < source.st_size) { EXPECT_LT(copy.st_blocks * 512, 1 << 20); }  // where holes are kept
 
     // A file as the source is cut to its folder; one whose size reads 0 is read to its end.

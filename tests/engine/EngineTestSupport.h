@@ -24,7 +24,11 @@ namespace fs = std::filesystem;
 struct TaskSetup {
     uint8_t initialState = StateCopying;
     double scheduleTime = 0;
-    int32_t delayOnError = 20, restoreUpdateInterval = 15000, bufferSize = 65536, maxLinkSpeed = 12500000, speedLimit = 2147483647;
+    int32_t delayOnError = 20;
+    int32_t restoreUpdateInterval = 15000;
+    int32_t bufferSize = 65536;
+    int32_t maxLinkSpeed = 12500000;
+    int32_t speedLimit = 2147483647;
     bool copyAttributes = false, copySecurity = false, copyStreams = false, verifyCopies = false;
     bool linksAsLinks = false, keepHardLinks = false;
 };
@@ -66,9 +70,17 @@ protected:
     static bool HasUserAttributes(const std::string& path);
     static bool Identical(const std::string& a, const std::string& b) { return ReadFile(a) == ReadFile(b); }
     static bool WaitForState(const TDownloadThread& task, uint8_t state) { return WaitUntil([&] { return task.GetState() == state; }); }
+    static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1)
+    {
+        return WaitUntil([&] { return CountId(task, id) >= count; });
+    }
     // Waits for the task's question about an existing file and gives it the answer.
-    static bool Answered(TDownloadThread& task, uint8_t answer) { return WaitUntil([&] { return task.IsWaitingForAnswer(); }) && (task.Answer(answer), true); }
-    static bool WaitForLog(const TDownloadThread& task, const std::string& id, int count = 1) { return WaitUntil([&] { return CountId(task, id) >= count; }); }
+    static bool Answered(TDownloadThread& task, uint8_t answer)
+    {
+        if (!WaitUntil([&] { return task.IsWaitingForAnswer(); })) return false;
+        task.Answer(answer);
+        return true;
+    }
 };
 
 }  // namespace tarn::test

@@ -110,16 +110,26 @@ const Cell Table[] = {
     {S::Asking,           C::Schedule, StateScheduled, {"Inf011"}, {}},
     {S::Failed,           C::Schedule, StateScheduled, {"Inf011"}, {}},
     // Delete: the worker ends; with its files, what an unfinished task wrote goes.
-    {S::Scanning,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Scanning,         C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Copying,          C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Copying,          C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Error,            C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Error,            C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Paused,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Paused,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::PausedAtStart,    C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::PausedAtStart,    C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Scheduled,        C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Scheduled,        C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::ScheduledAtStart, C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::ScheduledAtStart, C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Finished,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Finished,         C::DeleteWithFiles, Ended, {"Inf015"}, {"Inf016"}},
-    {S::Asking,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Asking,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
-    {S::Failed,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},  {S::Failed,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Scanning,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Copying,          C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Error,            C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Paused,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::PausedAtStart,    C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Scheduled,        C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::ScheduledAtStart, C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Finished,         C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Asking,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Failed,           C::Delete, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Scanning,         C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Copying,          C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Error,            C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Paused,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::PausedAtStart,    C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Scheduled,        C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::ScheduledAtStart, C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Finished,         C::DeleteWithFiles, Ended, {"Inf015"}, {"Inf016"}},
+    {S::Asking,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
+    {S::Failed,           C::DeleteWithFiles, Ended, {"Inf015", "Inf016"}, {}},
 };
 // clang-format on
 
@@ -161,12 +171,18 @@ protected:
             setup.delayOnError = 60000;
             break;
         case S::PausedAtStart: setup.initialState = StatePaused; break;
-        case S::ScheduledAtStart: setup = {.initialState = StateScheduled, .scheduleTime = Tomorrow(), .speedLimit = 300000}; break;
+        case S::ScheduledAtStart:
+            setup.initialState = StateScheduled;
+            setup.scheduleTime = Tomorrow();
+            break;
         case S::Asking:
             WriteTree(Dst(), {{"tree/big", "the user's own file"}});
             setup.speedLimit = 2147483647;
             break;
-        case S::Failed: InjectFault(FaultOp::Allocate, "", ENOMEM); [[fallthrough]];
+        case S::Failed:
+            InjectFault(FaultOp::Allocate, "", ENOMEM);
+            setup.speedLimit = 2147483647;
+            break;
         case S::Finished: setup.speedLimit = 2147483647; break;
         default: break;
         }
@@ -176,10 +192,14 @@ protected:
         case S::Copying: EXPECT_TRUE(WaitUntil(copying)); break;
         case S::Error: EXPECT_TRUE(WaitForState(*task, StateError)); break;
         case S::Paused:
+            EXPECT_TRUE(WaitUntil(copying));
+            task->Pause();
+            EXPECT_TRUE(WaitForState(*task, StatePaused));
+            break;
         case S::Scheduled:
             EXPECT_TRUE(WaitUntil(copying));
-            situation == S::Paused ? task->Pause() : task->Schedule(Tomorrow());
-            EXPECT_TRUE(WaitForState(*task, situation == S::Paused ? StatePaused : StateScheduled));
+            task->Schedule(Tomorrow());
+            EXPECT_TRUE(WaitForState(*task, StateScheduled));
             break;
         case S::PausedAtStart: EXPECT_TRUE(WaitForLog(*task, "Inf001")); break;
         case S::ScheduledAtStart: EXPECT_TRUE(WaitForLog(*task, "Inf011")); break;
@@ -252,7 +272,9 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
     EXPECT_TRUE(InOrder(records, cell.logged)) << "records after the command: " << seen;
     for (const auto& id : cell.notLogged)
         EXPECT_EQ(std::count(records.begin(), records.end(), id), 0) << id << " in: " << seen;
-    if (cell.state != Ended && cell.state != StateCopying) { EXPECT_FALSE(task->IsWaitingForAnswer()); }
+    if (cell.state != Ended && cell.state != StateCopying) {
+        EXPECT_FALSE(task->IsWaitingForAnswer());
+    }
     if (!cell.answered.empty()) {
         task->Answer(AnswerOverwrite);
         EXPECT_TRUE(WaitUntil([&] { return task->GetState() == cell.answeredState && InOrder(newRecords(), cell.answered); }));
@@ -262,9 +284,11 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
 
     // Deleting with the files takes what the task wrote, never what was there before it.
     if (cell.command == C::DeleteWithFiles) {
-        if (cell.situation == S::Asking) { EXPECT_EQ(ReadFile(Dst() + "tree/big"), "the user's own file"); }
-        if (cell.situation == S::Finished) { EXPECT_TRUE(fs::exists(Dst() + "tree/big")); }
-        if (cell.situation == S::Copying || cell.situation == S::Paused || cell.situation == S::Scheduled) {
+        if (cell.situation == S::Asking) {
+            EXPECT_EQ(ReadFile(Dst() + "tree/big"), "the user's own file");
+        } else if (cell.situation == S::Finished) {
+            EXPECT_TRUE(fs::exists(Dst() + "tree/big"));
+        } else if (cell.situation == S::Copying || cell.situation == S::Paused || cell.situation == S::Scheduled) {
             EXPECT_FALSE(fs::exists(Dst() + "tree"));
         }
     }
@@ -331,8 +355,12 @@ TEST_F(DownloadThreadCommandTest, ANewSourceDuringTheScanStartsACleanScanOfIt)
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     // The copy is the new tree, in the folder named after the old one, and nothing else.
     size_t entries = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(Dst()))
-        if (++entries, entry.is_regular_file()) { EXPECT_EQ(ReadFile(entry.path()), "new/") << entry.path(); }
+    for (const auto& entry : fs::recursive_directory_iterator(Dst())) {
+        ++entries;
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(ReadFile(entry.path()), "new/") << entry.path();
+        }
+    }
     EXPECT_EQ(entries, 1u + 2 + 201);
     EXPECT_TRUE(fs::exists(Dst() + "old/a/b/deep"));
     // And it restores: every item is inside the task's tree.

@@ -47,6 +47,19 @@ bool IsMountPoint(const std::string& path)
     return false;
 }
 
+std::string WhyUnavailable(FuseStick::Kind kind)
+{
+    if (::geteuid() != 0) return "mounting a stick's image needs root";
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse < 0) return std::string("FUSE is unavailable: /dev/fuse: ") + std::strerror(errno);
+    ::close(fuse);
+    for (const std::string tool : kind == FuseStick::Kind::Fat32
+                                      ? std::vector<const char*>{"mkfs.vfat", "fusefat", "umount"}
+                                      : std::vector<const char*>{"mkfs.exfat", "mount.exfat-fuse", "mount", "umount"})
+        if (FindTool(tool).empty()) return tool + " is not installed (scripts/install-deps installs it)";
+    return {};
+}
+
 }  // namespace
 
 const char* KindName(FuseStick::Kind kind) { return kind == FuseStick::Kind::Fat32 ? "Fat32" : "ExFat"; }
@@ -62,14 +75,7 @@ FuseStick::FuseStick(Kind kind, const std::string& folder) : kind_(kind)
 
 std::unique_ptr<FuseStick> FuseStick::Make(Kind kind, const std::string& folder, std::string* why, uint64_t size)
 {
-    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    *why = ::geteuid() != 0 ? "mounting a stick's image needs root"
-           : fuse < 0       ? std::string("FUSE is unavailable: /dev/fuse: ") + std::strerror(errno)
-                            : "";
-    if (fuse >= 0) ::close(fuse);
-    for (const std::string tool : kind == Kind::Fat32 ? std::vector<const char*>{"mkfs.vfat", "fusefat", "umount"}
-                                                      : std::vector<const char*>{"mkfs.exfat", "mount.exfat-fuse", "mount", "umount"})
-        if (why->empty() && FindTool(tool).empty()) *why = tool + " is not installed (scripts/install-deps installs it)";
+    *why = WhyUnavailable(kind);
     if (!why->empty()) return nullptr;
     std::unique_ptr<FuseStick> stick(new FuseStick(kind, folder));
     WriteFile(stick->image_, "");
