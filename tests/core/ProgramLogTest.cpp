@@ -138,16 +138,13 @@ TEST_F(ProgramLogTest, SummariesSayWhatTheirRecordsHold)
         EXPECT_EQ(test::ReadFile(logFile), log + log.substr(ProgramLogHeader().size()));
     }
 
-    test::WriteFile(temp / "plain", "");
+    // A log that cannot be written raises its reason (a file where its folder goes: TaskCommandsTest).
     test::MakeFolders(temp / "folder.txt");
-    for (const auto& [file, reason] : {std::pair{temp / "plain/logs/tarn_log.txt", "Not a directory"},
-                                       std::pair{temp / "folder.txt", "cannot be created: File exists"}}) {
-        try {
-            WriteSummary(file, {{"Inf001", 45000.25, {}}});
-            ADD_FAILURE() << "no error for " << file;
-        } catch (const ProgramLogError& error) {
-            EXPECT_NE(std::string(error.what()).find(reason), std::string::npos) << error.what();
-        }
+    try {
+        WriteSummary(temp / "folder.txt", {{"Inf001", 45000.25, {}}});
+        ADD_FAILURE() << "no error";
+    } catch (const ProgramLogError& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot be created: File exists"), std::string::npos) << error.what();
     }
 }
 

@@ -58,18 +58,10 @@ TEST_F(DownloadThreadCopyTest, ATreeArrivesByteIdenticalInScanOrder)
     ASSERT_EQ(::stat((Dst() + "Photos/sparse").c_str(), &copy), 0);
     if (source.st_blocks * 512 < source.st_size) { EXPECT_LT(copy.st_blocks * 512, 1 << 20); }  // where holes are kept
 
-    // A file as the source is cut to its folder; one whose size reads 0 is read to its end.
-    task.reset();
-    Fresh();
-    auto file = NewTask(root + "top.bin", Dst());
+    // A file whose size reads 0 is read to its end.
     auto proc = NewTask("/proc/self/status", temp / "proc", {}, "00000002");
-    ASSERT_TRUE(WaitForState(*file, StateFinished));
     ASSERT_TRUE(WaitForState(*proc, StateFinished));
     EXPECT_EQ(ReadFile(temp / "proc/status").rfind("Name:", 0), 0u);
-    EXPECT_EQ(file->GetSource(), root);
-    EXPECT_EQ(Items(), (std::vector<TItemAttrs>{{"", "top.bin", 70000, KindFile}}));
-    EXPECT_EQ(ParamsOf(*file, "Inf004"), std::vector<std::string>{"1"});
-    EXPECT_TRUE(ReadFile(Dst() + "top.bin") == ReadFile(root + "top.bin"));
 }
 
 // Changed between the stop and the resume, the source is copied as it is now: the same size, other bytes, a new time.
@@ -106,7 +98,7 @@ TEST_F(DownloadThreadCopyTest, AStoppedCopyResumesAtTheSavedOffsetOrStartsOverWh
 TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
 {
     // What is there is kept as far as it is the source's; the same size and time count as the same file.
-    const std::string data = RandomBytes(200000, 8), up = RandomBytes(2500, 7);
+    const std::string data = RandomBytes(200000, 8);
     const std::string other = data.substr(0, 150000) + "x" + data.substr(150001);
     const struct {
         const char* name;
@@ -115,7 +107,6 @@ TEST_F(DownloadThreadCopyTest, AnswersAboutExistingFiles)
         int startedOver;  // Inf023: what was there differed from the source
         int takenAsIs;    // Inf027: the same size and time, left as it is
     } cases[] = {
-        {"up", up, up.substr(0, 1000), -1, 0, 0},
         {"short", "abc", "abcdefgh", -1, 1, 0},
         {"other", data, data.substr(0, 100000) + "x" + data.substr(100001, 50000), -1, 1, 0},
         {"prefix", data, data.substr(0, 150000), -1, 0, 0},
@@ -307,23 +298,6 @@ TEST_F(DownloadThreadCopyTest, RestartDuringTheItemsRunsTheClosingPassFirst)
     ASSERT_TRUE(WaitForState(*task, StateFinished));
     EXPECT_EQ(task->GetDestination(), Dst() + "r/");  // the folder name was not appended twice
     EXPECT_TRUE(ReadFile(Dst() + "r/b") == ReadFile(Src() + "r/b"));
-}
-
-TEST_F(DownloadThreadCopyTest, ChangeSourceReopensAtTheSameOffset)
-{
-    const std::string data = RandomBytes(400000, 15);
-    WriteTree(Src(), {{"old/f", data}});
-    auto task = NewTask(Src() + "old", Dst(), {.speedLimit = 200000});
-    ASSERT_TRUE(WaitUntil([&] { return task->GetCopiedSize() > 1000; }));
-    fs::rename(Src() + "old", Src() + "moved");
-    InjectFault(FaultOp::Read, "/moved/f", EIO);  // the share notices the move
-    ASSERT_TRUE(WaitUntil([&] { return task->GetErrorCount() >= 2; }));
-    task->ChangeSource(Src() + "moved");
-    task->SetSpeedLimit(2147483647);
-    ASSERT_TRUE(WaitForState(*task, StateFinished));
-    EXPECT_EQ(task->GetSource(), Src() + "moved/");
-    EXPECT_EQ(ParamsOf(*task, "Inf010"), (std::vector<std::string>{Src() + "old/", Src() + "moved/"}));
-    EXPECT_TRUE(ReadFile(Dst() + "old/f") == data);
 }
 
 using VerifiedCopyTest = EngineTest;

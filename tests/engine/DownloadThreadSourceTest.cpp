@@ -38,25 +38,6 @@ TEST_F(DownloadThreadSourceTest, ADyingShareNeverLeavesItsAnswersInTheCopy)
     EXPECT_TRUE(ReadFile(Dst() + "f") == data);
 }
 
-TEST_F(DownloadThreadSourceTest, AReadThatHangsIsReportedAndDoesNotHoldTheWorkerForEver)
-{
-    WriteFile(Src() + "f", RandomBytes(200000, 2));
-    StallOn(FaultOp::Read, "src/f");
-    auto task = NewTask(Src() + "f", Dst());
-    ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
-    task->CheckForStall(std::chrono::seconds(30));
-    EXPECT_EQ(CountId(*task, "Err011"), 0);
-    task->CheckForStall(std::chrono::seconds(0));
-    task->CheckForStall(std::chrono::seconds(0));
-    EXPECT_EQ(CountId(*task, "Err011"), 1);  // once per call that hangs
-    EXPECT_TRUE(Logged(*task, "Err011", Src() + "f"));
-    task->Stop();
-    EXPECT_FALSE(task->WaitFor(std::chrono::milliseconds(200)));  // stuck in the kernel, as far as it knows
-    ReleaseStalls();
-    EXPECT_TRUE(task->WaitFor(std::chrono::seconds(20)));
-    EXPECT_TRUE(Logged(*task, "Inf026", Src() + "f"));  // and the end of the stall is told too
-}
-
 TEST_F(DownloadThreadSourceTest, TheSourceIsNeverItsOwnDestination)
 {
     // The same file by its own name, through a link, and through a hard link.

@@ -1,15 +1,13 @@
 #include "engine/GlobalUtils.h"
 
 #include <filesystem>
-#include <functional>
-#include <tuple>
 
 #include "tests/engine/EngineTestSupport.h"
 
 namespace tarn::test {
 namespace {
 
-TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
+TEST(TextRulesTest, QuotedPathsSplitAsJoinedAndRelativePathsIgnoreLetterCase)
 {
     EXPECT_EQ(JoinQuotedPaths({}), "");
     EXPECT_EQ(JoinQuotedPaths({"/srv/my files"}), "/srv/my files");
@@ -29,16 +27,7 @@ TEST(TextRulesTest, SplitsQuotedPathsDelimitersAndNames)
         {"\"/a", {"/a"}},        // an unterminated quote runs to the end
     };
     for (const auto& [text, paths] : splits) EXPECT_EQ(split(text), paths) << text;
-    using Rule = std::string (*)(const std::string&);
-    const std::tuple<Rule, const char*, const char*> rules[] = {
-        {IncludeTrailingDelimiter, "/a", "/a/"}, {IncludeTrailingDelimiter, "/a/", "/a/"}, {IncludeTrailingDelimiter, "", "/"},
-        {ExcludeTrailingDelimiter, "/a/", "/a"}, {ExcludeTrailingDelimiter, "/a//", "/a/"},  // only one is taken off
-        {ExtractFilePath, "/srv/share/a:b.iso", "/srv/share/"}, {ExtractFilePath, "name", ""},  // a colon is no delimiter
-        {ExtractFileName, "/srv/share/a:b.iso", "a:b.iso"}};
-    for (const auto& [rule, path, result] : rules) EXPECT_EQ(rule(path), result) << path;
     EXPECT_EQ(ExtractRelativePath("/Src/Photos", "/src/photos/2020/Jan/"), "2020/Jan/");
-    EXPECT_TRUE(SameText("Srv1", "SRV1"));
-    EXPECT_FALSE(SameText("Srv1", "Srv2"));
 }
 
 using FileWrapperTest = EngineTest;
@@ -67,37 +56,6 @@ TEST_F(FileWrapperTest, AbsolutePathsAreNormalAndTheirDotDotsReal)
     fs::current_path(real);
     for (const auto& [path, absolute] : cases) EXPECT_EQ(AbsolutePath(path), absolute) << path;
     fs::current_path(before);
-}
-
-TEST_F(FileWrapperTest, CreationModesSeekAndInjectedFaults)
-{
-    const std::string path = temp / "f.bin";
-    FileHandle h = CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew);
-    EXPECT_EQ(WriteBytes(h, "hello", 5), 5);
-    EXPECT_EQ(GetFileSize64(h), 5);
-    CloseFile(h);
-    EXPECT_EQ(h, NoHandle);
-    CloseFile(h);  // a closed handle is left alone
-    const auto errorOf = [](const std::function<void()>& call) {
-        try { call(); } catch (const OsError& error) { return std::string(error.what()) + " " + std::to_string(error.Code()); }
-        return std::string("no error");
-    };
-    EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Write, CreationMode::CreateNew); }), "File exists 17");
-    EXPECT_THROW(CreateFileChecked(temp / "missing", FileAccess::Read, CreationMode::OpenExisting), OsError);
-    CloseFile(h = CreateFileChecked(path, FileAccess::Write, CreationMode::TruncateExisting));
-    EXPECT_EQ(ReadFile(path), "");
-    EXPECT_EQ(GetLastError(), 0);
-    // The fault seam fails calls as the system would, and only as often as asked.
-    WriteFile(path, "0123456789");
-    InjectFault(FaultOp::Read, "f.bin", EIO, 1, 1);
-    h = CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting);
-    char buffer[4];
-    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // skipped once
-    EXPECT_EQ(errorOf([&] { ReadBytes(h, buffer, 4); }), "Input/output error 5");
-    EXPECT_EQ(ReadBytes(h, buffer, 4), 4);  // the fault was used up
-    CloseFile(h);
-    InjectFault(FaultOp::Open, "f.bin", EACCES);
-    EXPECT_EQ(errorOf([&] { CreateFileChecked(path, FileAccess::Read, CreationMode::OpenExisting); }), "Permission denied 13");
 }
 
 }  // namespace

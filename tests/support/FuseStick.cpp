@@ -10,6 +10,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/MountTable.h"
+
 namespace tarn::test {
 namespace {
 
@@ -38,13 +40,9 @@ std::string Run(const std::vector<std::string>& command, const std::string& home
 // Read from the mount table, not by a stat that a stuck FUSE daemon would never answer.
 bool IsMountPoint(const std::string& path)
 {
-    std::ifstream table("/proc/self/mountinfo");
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        if (fields >> id >> parent >> device >> root >> point && point == path) return true;
-    }
-    return false;
+    const MountTable mounts = MountTable::Current();
+    const MountEntry* mount = mounts.Find(path);
+    return mount != nullptr && mount->MountPoint == path;
 }
 
 std::string WhyUnavailable(FuseStick::Kind kind)

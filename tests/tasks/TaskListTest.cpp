@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/ProgramLog.h"
+#include "engine/DataBytes.h"
 #include "engine/RestoreFiles.h"
 #include "tests/tasks/TasksFixture.h"
 

@@ -7,7 +7,7 @@
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
-#include "engine/DataBytes.h"
+#include "engine/RestoreFiles.h"
 #include "engine/DownloadThread.h"
 #include "platform/FaultInjection.h"
 #include "tasks/CommandHost.h"
@@ -145,11 +145,7 @@ protected:
     // The names TaskList on disk holds.
     std::vector<std::string> SavedNames() const
     {
-        const std::string bytes = ReadFile(Restore() + "TaskList");
-        ByteReader reader(std::string_view(bytes).substr(2));  // past the version
-        std::vector<std::string> names(static_cast<size_t>(reader.Int32()));
-        for (auto& name : names) name = reader.LenString();
-        return names;
+        return DecodeTaskList(ReadFile(Restore() + "TaskList")).Names;
     }
     // Closes the list and opens it again from the files, as a new start of the program does.
     void Reload(EarlierTasks earlier = EarlierTasks::Restore)

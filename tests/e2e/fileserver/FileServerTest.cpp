@@ -3,17 +3,10 @@
 // FUSE, network namespaces, sshd and sshfs; without them every test is skipped with the reason.
 #include <stdexcept>
 
-#include "core/MessageList.h"
-#include "core/SettingsStorage.h"
-#include "engine/DownloadThread.h"
-#include "tasks/PowerControl.h"
-#include "tasks/QueueScheduler.h"
-#include "tasks/SchedulerHost.h"
 #include "tasks/ServerOfPath.h"
-#include "tasks/TaskList.h"
-#include "tasks/TaskListViews.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/e2e/TaskListCampaign.h"
+#include "tests/tasks/TasksFixture.h"
 
 namespace tarn {
 namespace {
@@ -158,31 +151,22 @@ TEST_F(FileServerTest, AReadThatHangsHoldsNoStopUp)
     ExpectCopied(resume, *server, 90s);
 }
 
-class QuietHost : public TaskListViews, public SchedulerHost, public PowerControl {
-public:
-    void InsertViews(int) override {}
-    void RemoveViews(int) override {}
-    void MoveViews(int, int) override {}
-    void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
-    void AskAboutExistingFile(TDownloadThread& task) override { task.Answer(AnswerOverwriteAll); }
-    bool ConfirmShutDown() override { return false; }
-    bool PowerOff(std::string&) override { return false; }
-};
-
 // "Queue by File Servers": one task per server at a time, both servers at once, each server told
 // by its mount's source.
 TEST_F(FileServerTest, QueueByFileServersRunsOneTaskPerServer)
 {
     const auto one = StartServer("q1");
     const auto two = StartServer("q2");
-    QuietHost host;
+    FakeViews views;
+    FakeHost host;
+    FakePower power;
     TMsgList msgs;
     TSettingsStorage settings(RegistryLocation{"/dev/null", "/dev/null"});
     settings.SetRestorePath(temp / "queue-restore/");
     settings.SetLogFile(temp / "queue-restore/log.txt");
     settings.SetDelayOnError(200);
-    TaskList tasks(settings, msgs, host);
-    QueueScheduler scheduler(tasks, settings, msgs, host, host);
+    TaskList tasks(settings, msgs, views);
+    QueueScheduler scheduler(tasks, settings, msgs, host, power);
     tasks.LoadTaskList();
     scheduler.Modes().SourceQueue = true;
     unsigned seed = 11;
@@ -215,6 +199,8 @@ TEST_F(FileServerTest, QueueByFileServersRunsOneTaskPerServer)
     for (const FileServer* server : {one.get(), two.get()})
         for (const std::string folder : {"t1", "t2"})
             EXPECT_TRUE(SameTree(server->Export() + folder, temp / ("dst/" + server->Name() + "/" + folder)));
+    EXPECT_EQ(views.errors, Words{});
+    EXPECT_EQ(host.errors, Words{});
     tasks.Close();
 }
 
