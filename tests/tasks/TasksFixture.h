@@ -7,8 +7,8 @@
 
 #include "core/MessageList.h"
 #include "core/SettingsStorage.h"
-#include "engine/RestoreFiles.h"
 #include "engine/DownloadThread.h"
+#include "engine/RestoreFiles.h"
 #include "platform/FaultInjection.h"
 #include "tasks/CommandHost.h"
 #include "tasks/PowerControl.h"
