@@ -59,15 +59,18 @@ TEST_F(DownloadThreadFaultTest, SpecialFilesAreLeftOutAndCountedNeverWaitedOn)
 
 TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheAnswer)
 {
-    // Killed between two saves: the restore files name an early position; files made since stand, the last half written.
+    // Killed between two saves: the restore files name an early position; files made since stand, the last half
+    // written over the user's file of that name, as the user answered.
     const std::string root = Src() + "tree/";
     WriteTree(root, {{"one", RandomBytes(3000, 1)}, {"sub/two", RandomBytes(5000, 2)}, {"sub/three", RandomBytes(300000, 3)}});
     for (const uint8_t answer : {AnswerAsk, AnswerSkipAll, AnswerUploadAll}) {
         Fresh();
-        StallOn(FaultOp::Write, "sub/three", 1);  // chunks of the buffer's size: "three" takes several
+        WriteTree(Dst(), {{"tree/sub/three", "the user's"}});
+        StallOn(FaultOp::Write, "sub/three", 2);  // past its emptying and a chunk: "three" takes several
         {
             // The files as a kill while the worker is held in that write would leave them.
             auto task = NewTask(Src() + "tree", Dst(), {.speedLimit = 1000000000});
+            ASSERT_TRUE(Answered(*task, AnswerOverwriteAll));
             ASSERT_TRUE(WaitUntil([] { return StalledCalls() == 1; }));
             fs::copy(RestoreDir(), temp / "restore-killed", fs::copy_options::recursive);
             fs::copy(Dst(), temp / "dst-killed", fs::copy_options::recursive);
@@ -87,7 +90,7 @@ TEST_F(DownloadThreadFaultTest, AFileWrittenBeforeAKillIsTheTasksOwnWhateverTheA
         auto restored = RestoreTask();
         ASSERT_TRUE(WaitUntil([&] { return restored->GetState() == StateFinished || restored->IsWaitingForAnswer(); }));
         EXPECT_FALSE(restored->IsWaitingForAnswer()) << int(answer);
-        EXPECT_EQ(CountId(*restored, "Inf017"), 0);
+        EXPECT_EQ(CountId(*restored, "Inf017"), 1);  // the question of the run before the kill, no other
         EXPECT_EQ(restored->GetCopiedFileCount(), 3) << int(answer);  // each file once, however often it was copied
         for (const char* name : {"one", "sub/two", "sub/three"})
             EXPECT_TRUE(Identical(root + name, Dst() + "tree/" + name)) << name << " answer " << int(answer);
