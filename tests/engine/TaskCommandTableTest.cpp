@@ -272,9 +272,7 @@ TEST_P(TaskCommandTableTest, TheCommandLeadsWhereTheTableSays)
     EXPECT_TRUE(InOrder(records, cell.logged)) << "records after the command: " << seen;
     for (const auto& id : cell.notLogged)
         EXPECT_EQ(std::count(records.begin(), records.end(), id), 0) << id << " in: " << seen;
-    if (cell.state != Ended && cell.state != StateCopying) {
-        EXPECT_FALSE(task->IsWaitingForAnswer());
-    }
+    if (cell.state != Ended && cell.state != StateCopying) { EXPECT_FALSE(task->IsWaitingForAnswer()); }
     if (!cell.answered.empty()) {
         task->Answer(AnswerOverwrite);
         EXPECT_TRUE(WaitUntil([&] { return task->GetState() == cell.answeredState && InOrder(newRecords(), cell.answered); }));
@@ -357,9 +355,7 @@ TEST_F(DownloadThreadCommandTest, ANewSourceDuringTheScanStartsACleanScanOfIt)
     size_t entries = 0;
     for (const auto& entry : fs::recursive_directory_iterator(Dst())) {
         ++entries;
-        if (entry.is_regular_file()) {
-            EXPECT_EQ(ReadFile(entry.path()), "new/") << entry.path();
-        }
+        if (entry.is_regular_file()) { EXPECT_EQ(ReadFile(entry.path()), "new/") << entry.path(); }
     }
     EXPECT_EQ(entries, 1u + 2 + 201);
     EXPECT_TRUE(fs::exists(Dst() + "old/a/b/deep"));

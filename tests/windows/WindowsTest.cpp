@@ -40,8 +40,9 @@ protected:
     // Ticks of the dialog's countdown, whose own timer is stopped.
     static void Tick(QWidget& dialog, int ticks)
     {
-        dialog.findChild<QTimer*>()->stop();
-        while (ticks-- > 0) QMetaObject::invokeMethod(dialog.findChild<QTimer*>(), "timeout");
+        QTimer& timer = *dialog.findChild<QTimer*>();
+        timer.stop();
+        for (int tick = 0; tick < ticks; ++tick) QMetaObject::invokeMethod(&timer, "timeout");
     }
 
     RegistryLocation registry{temp / "user.ini", temp / "system.ini"};
@@ -263,7 +264,11 @@ protected:
     }
     bool TickUntil(const std::function<bool()>& condition)
     {
-        return test::WaitUntil([&] { return QApplication::processEvents(), window->tmTaskGridTimer(), condition(); });
+        return test::WaitUntil([&] {
+            QApplication::processEvents();
+            window->tmTaskGridTimer();
+            return condition();
+        });
     }
 
     std::unique_ptr<TestWindow> window;
