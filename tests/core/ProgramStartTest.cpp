@@ -13,8 +13,8 @@ namespace {
 
 using namespace test;
 
-// The Exec line as a desktop's launcher reads it: the key file's string escapes, then the quoting
-// of the argument vector.
+// The Exec line as a desktop's launcher reads it: the key file's string escapes, the quoting of
+// the argument vector, then the field codes.
 std::vector<std::string> LaunchedArguments(const std::string& entry)
 {
     std::vector<std::string> arguments;
@@ -23,7 +23,14 @@ std::vector<std::string> LaunchedArguments(const std::string& entry)
                       ? g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr) : nullptr;
     gchar** argv = nullptr;
     if (exec && g_shell_parse_argv(exec, nullptr, &argv, nullptr))
-        for (gchar** arg = argv; *arg; ++arg) arguments.emplace_back(*arg);
+        for (gchar** arg = argv; *arg; ++arg) {
+            // `%%` is a `%`; any other field code expands to nothing, as no file is passed.
+            const std::string_view raw(*arg);
+            std::string& decoded = arguments.emplace_back();
+            for (size_t i = 0; i < raw.size(); ++i)
+                if (raw[i] != '%') decoded += raw[i];
+                else if (++i < raw.size() && raw[i] == '%') decoded += '%';
+        }
     g_strfreev(argv);
     g_free(exec);
     g_key_file_free(file);
@@ -34,7 +41,8 @@ std::vector<std::string> LaunchedArguments(const std::string& entry)
 // installation's test validates it); a config folder that cannot be made is reported with the file's path.
 TEST(AutoStartEntry, LauncherStartsTheProgramWhereverItLiesAndTheEntryFollowsTheSetting)
 {
-    for (const std::string executable : {"/home/ann/my build/app/tarn", "/opt/$HOME/`id`/\"q\"/back\\slash/tarn"})
+    for (const std::string executable : {"/home/ann/my build/app/tarn", "/opt/$HOME/`id`/\"q\"/back\\slash/tarn",
+                                         "/home/jörg/100%d; x/line\nbreak\ttab/tarn"})
         EXPECT_EQ(LaunchedArguments(AutoStartEntryText(executable)), (std::vector<std::string>{executable, "AutoRun"}));
     TempFolder home;
     UsePrivateUserFolders(home);

@@ -118,10 +118,7 @@ protected:
         WriteFile(temp / ("src/" + name), bytes);
         ASSERT_TRUE(tasks->AddTask(temp / ("src/" + name), temp / ("dst/" + name), state, 0, limit));
     }
-    bool WaitForState(int index, uint8_t state)
-    {
-        return WaitUntil([&] { return tasks->Task(index).GetState() == state; });
-    }
+    bool WaitForState(int index, uint8_t state) { return WaitUntil([&] { return tasks->Task(index).GetState() == state; }); }
     // The scan makes the item current before it leaves the Scanning state.
     bool WaitUntilHeldAt(int index, const std::string& name)
     {
@@ -143,10 +140,7 @@ protected:
         return count;
     }
     // The names TaskList on disk holds.
-    std::vector<std::string> SavedNames() const
-    {
-        return DecodeTaskList(ReadFile(Restore() + "TaskList")).Names;
-    }
+    std::vector<std::string> SavedNames() const { return DecodeTaskList(ReadFile(Restore() + "TaskList")).Names; }
     // Closes the list and opens it again from the files, as a new start of the program does.
     void Reload(EarlierTasks earlier = EarlierTasks::Restore)
     {

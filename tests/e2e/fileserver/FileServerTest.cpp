@@ -58,10 +58,7 @@ protected:
         if (const auto why = Testbed({"check"}, TempFolder().Path()); !why.empty())
             GTEST_SKIP() << "no file server on this machine: " << why;
     }
-    std::unique_ptr<FileServer> StartServer(const std::string& tag)
-    {
-        return std::make_unique<FileServer>(tag, temp / ("bed-" + tag));
-    }
+    std::unique_ptr<FileServer> StartServer(const std::string& tag) { return std::make_unique<FileServer>(tag, temp / ("bed-" + tag)); }
     // `tarnctl copy` of the server's tree through the mount, slow enough to fail in, returned once
     // it is well inside the tree's big file; small files in folders around it.
     std::unique_ptr<CommandRunner> StartCopy(const FileServer& server, bool verify = false)
