@@ -77,10 +77,7 @@ protected:
     }
 
     std::string Shared() const { return temp / "shared/"; }
-    std::string Log(bool asRoot = false) const
-    {
-        return ReadFile(temp / (asRoot ? "root-restore/" : "restore/") + "tarn_log.txt");
-    }
+    std::string Log(bool asRoot = false) const { return ReadFile(temp / (asRoot ? "root-restore/" : "restore/") + "tarn_log.txt"); }
 
     std::unique_ptr<CommandRunner> Tarnctl(bool asRoot, std::vector<std::string> arguments)
     {

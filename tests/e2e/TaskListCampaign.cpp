@@ -24,10 +24,13 @@ bool OnlyCutOffTasksReported(const std::string& errors)
 {
     std::istringstream lines(errors);
     int reports = 0;
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && ++reports && line.find("was being created when the program ended") == npos &&
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        ++reports;
+        if (line.find("was being created when the program ended") == npos &&
             line.find("its restore files are missing; it was taken off the list") == npos)
             return false;
+    }
     return reports > 0;
 }
 

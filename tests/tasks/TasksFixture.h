@@ -46,19 +46,18 @@ public:
 // `whileAsking` runs once inside the next question, as ticks do while a dialog is open.
 class FakeHost : public SchedulerHost, public CommandHost {
 public:
-    void Asking()
-    {
-        if (whileAsking) std::exchange(whileAsking, nullptr)();
-    }
-    void AskAboutExistingFile(TDownloadThread& task) override { asked.push_back(task.TaskName()), task.Answer(AnswerOverwriteAll); }
-    bool ConfirmShutDown() override { return ++shutDownQuestions, confirmShutDown; }
-    bool Confirm(const std::string& msgId) override { return Asking(), questions.push_back(msgId), confirm; }
-    std::optional<bool> AskDeleteTask() override { return Asking(), ++deleteQuestions, deleteAnswer; }
-    std::optional<double> AskScheduleTime(double t) override { return Asking(), proposedTimes.push_back(t), scheduleAnswer; }
-    std::optional<std::string> AskNewSource(uint8_t) override { return Asking(), newSource; }
+    void Asking() { if (whileAsking) std::exchange(whileAsking, nullptr)(); }
+    void AskAboutExistingFile(TDownloadThread& task) override { asked.push_back(task.TaskName()); task.Answer(AnswerOverwriteAll); }
+    bool ConfirmShutDown() override { ++shutDownQuestions; return confirmShutDown; }
+    bool Confirm(const std::string& msgId) override { Asking(); questions.push_back(msgId); return confirm; }
+    std::optional<bool> AskDeleteTask() override { Asking(); ++deleteQuestions; return deleteAnswer; }
+    std::optional<double> AskScheduleTime(double t) override { Asking(); proposedTimes.push_back(t); return scheduleAnswer; }
+    std::optional<std::string> AskNewSource(uint8_t) override { Asking(); return newSource; }
     std::optional<NewTaskAnswer> AskNewTask(bool startAllowed, const std::string& sourceText) override
     {
-        return newTaskStartAllowed = startAllowed, newTaskSources = sourceText, newTask;
+        newTaskStartAllowed = startAllowed;
+        newTaskSources = sourceText;
+        return newTask;
     }
     bool EditSettings(int) override { return true; }
     void LanguageChanged() override {}
@@ -79,7 +78,7 @@ public:
 
 class FakePower : public PowerControl {
 public:
-    bool PowerOff(std::string& error) override { return error = succeed ? "" : "Access denied", ++calls, succeed; }
+    bool PowerOff(std::string& error) override { ++calls; error = succeed ? "" : "Access denied"; return succeed; }
     int calls = 0;
     bool succeed = true;
 };
